@@ -1,0 +1,32 @@
+# Front door: `make demo` runs the main job, `make test` the test suite.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+CMAKE_FLAGS ?=
+
+.PHONY: setup build test demo asan tsan clean
+
+setup:
+	@bash scripts/setup
+
+$(BUILD)/CMakeCache.txt: | setup
+	cmake -S . -B $(BUILD) $(GENERATOR) $(CMAKE_FLAGS)
+
+build: setup $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
+
+demo: build
+	$(BUILD)/apps/zflash/zflash version
+	$(BUILD)/apps/zflash/zflash messages
+
+asan:
+	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DZFLASH_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"
+
+tsan:
+	$(MAKE) test BUILD=build-tsan CMAKE_FLAGS="-DZFLASH_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug"
+
+clean:
+	rm -rf build build-asan build-tsan

@@ -1,0 +1,22 @@
+#pragma once
+// Everything a program needs to embed zflash.
+#include "platform/Archive.h"
+#include "platform/File.h"
+#include "platform/HostUI.h"
+#include "platform/List.h"
+#include "platform/Module.h"
+#include "platform/Object.h"
+#include "platform/PrivateProfile.h"
+#include "platform/String.h"
+#include "platform/Sync.h"
+#include "platform/Time.h"
+#include "platform/Types.h"
+#include "platform/Window.h"
+
+#include "operations/MessageCatalogue.h"
+#include "operations/Operation.h"
+#include "operations/Register.h"
+#include "operations/SettingsKeys.h"
+#include "operations/StatusUpdate.h"
+
+#include "version/Version.h"

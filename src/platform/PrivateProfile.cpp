@@ -1,0 +1,251 @@
+#include "platform/PrivateProfile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+namespace fs = std::filesystem;
+
+constexpr std::string_view kBlank = " \t\r\n\v\f";
+
+std::string_view TrimView(std::string_view s)
+{
+    const auto b = s.find_first_not_of(kBlank);
+    if (b == std::string_view::npos)
+        return {};
+    const auto e = s.find_last_not_of(kBlank);
+    return s.substr(b, e - b + 1);
+}
+
+bool SameName(std::string_view a, const CString& b)
+{
+    return a.size() == static_cast<std::size_t>(b.GetLength()) && strncasecmp(a.data(), b.GetString(), a.size()) == 0;
+}
+
+bool CFileExists(const CString& path)
+{
+    struct stat st {};
+    return ::stat(path.GetString(), &st) == 0;
+}
+
+struct Content
+{
+    std::string text;
+    std::vector<std::string_view> lines; // without their line ends
+    bool crlf = false;
+    int error = 0; // set when the file exists but could not be read whole
+};
+
+// Reads at most kMaxProfileFileSize bytes; an unreadable file gives no lines.
+Content Load(const CString& path)
+{
+    Content c;
+    std::ifstream in(path.GetString(), std::ios::binary);
+    if (!in) {
+        const int openError = errno ? errno : EACCES;
+        if (CFileExists(path))
+            c.error = openError;
+        return c;
+    }
+    c.text.resize(kMaxProfileFileSize);
+    in.read(c.text.data(), static_cast<std::streamsize>(c.text.size()));
+    c.text.resize(static_cast<std::size_t>(in.gcount()));
+    if (in.bad() || (in.good() && in.peek() != std::char_traits<char>::eof()))
+        c.error = in.bad() ? EIO : EFBIG;
+    std::string_view all(c.text);
+    while (!all.empty()) {
+        const auto nl = all.find('\n');
+        std::string_view line = all.substr(0, nl);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+            c.crlf = true;
+        }
+        c.lines.push_back(line);
+        if (nl == std::string_view::npos)
+            break;
+        all.remove_prefix(nl + 1);
+    }
+    return c;
+}
+
+// The section name of a "[name]" line, or nullopt-like empty flag.
+bool SectionOf(std::string_view line, std::string_view& name)
+{
+    line = TrimView(line);
+    if (line.empty() || line.front() != '[')
+        return false;
+    line.remove_prefix(1);
+    const auto close = line.find(']');
+    name = TrimView(close == std::string_view::npos ? line : line.substr(0, close));
+    return true;
+}
+
+bool KeyValueOf(std::string_view line, std::string_view& key, std::string_view& value)
+{
+    const std::string_view t = TrimView(line);
+    if (t.empty() || t.front() == ';')
+        return false;
+    const auto eq = t.find('=');
+    if (eq == std::string_view::npos)
+        return false;
+    key = TrimView(t.substr(0, eq));
+    value = TrimView(t.substr(eq + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    return true;
+}
+
+// Index of the line holding the key's first value, or -1.
+long FindKey(const Content& c, const CString& section, const CString& key, std::string_view* pValue)
+{
+    bool inSection = false;
+    for (std::size_t i = 0; i < c.lines.size(); ++i) {
+        std::string_view name, k, v;
+        if (SectionOf(c.lines[i], name)) {
+            inSection = SameName(name, section);
+            continue;
+        }
+        if (inSection && KeyValueOf(c.lines[i], k, v) && SameName(k, key)) {
+            if (pValue)
+                *pValue = v;
+            return static_cast<long>(i);
+        }
+    }
+    return -1;
+}
+
+std::string OneLine(const CString& s)
+{
+    std::string r = s.str();
+    for (char& ch : r)
+        if (ch == '\r' || ch == '\n')
+            ch = ' ';
+    return r;
+}
+
+bool ReplaceFile(const fs::path& target, const std::string& data, int& err)
+{
+    std::error_code ec;
+    if (target.has_parent_path())
+        fs::create_directories(target.parent_path(), ec);
+    std::string tmpl = target.string() + ".XXXXXX";
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) {
+        err = errno;
+        return false;
+    }
+    struct stat st {};
+    ::fchmod(fd, ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            err = n < 0 ? errno : EIO;
+            ::close(fd);
+            ::unlink(tmpl.c_str());
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(tmpl.c_str(), target.c_str()) != 0) {
+        err = errno;
+        ::unlink(tmpl.c_str());
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+CString GetPrivateProfileStringA(const CString& section, const CString& key, const CString& strDefault,
+                                 const CString& path, DWORD nSize)
+{
+    const int limit = nSize == 0 ? 0 : static_cast<int>(nSize - 1);
+    const Content c = Load(path);
+    std::string_view value;
+    if (FindKey(c, section, key, &value) < 0)
+        return CString(TrimView(strDefault.str())).Left(limit);
+    return CString(value).Left(limit);
+}
+
+UINT GetPrivateProfileIntA(const CString& section, const CString& key, int nDefault, const CString& path)
+{
+    const Content c = Load(path);
+    std::string_view value;
+    if (FindKey(c, section, key, &value) < 0)
+        return static_cast<UINT>(nDefault);
+    const std::string text(value);
+    return static_cast<UINT>(std::strtol(text.c_str(), nullptr, 10));
+}
+
+bool WritePrivateProfileStringA(const CString& section, const CString& key, const CString& value,
+                                const CString& path, int* pError)
+{
+    int err = 0;
+    if (section.IsEmpty() || key.IsEmpty() || path.IsEmpty()) {
+        if (pError)
+            *pError = EINVAL;
+        return false;
+    }
+    fs::path target(path.GetString());
+    std::error_code ec;
+    if (fs::is_symlink(target, ec))
+        target = fs::canonical(target, ec);
+
+    const Content c = Load(CString(target.string()));
+    if (c.error) {
+        // Rewriting a file we could not read whole would lose what we did not see.
+        if (pError)
+            *pError = c.error;
+        return false;
+    }
+    const char* eol = c.crlf ? "\r\n" : "\n";
+    const std::string newLine = OneLine(key) + "=" + OneLine(value);
+    std::vector<std::string> out(c.lines.begin(), c.lines.end());
+
+    const long at = FindKey(c, section, key, nullptr);
+    if (at >= 0) {
+        // Keep the key as the file spelt it.
+        std::string_view k, v;
+        KeyValueOf(c.lines[static_cast<std::size_t>(at)], k, v);
+        out[static_cast<std::size_t>(at)] = std::string(k) + "=" + OneLine(value);
+    } else {
+        long sectionLine = -1, lastInSection = -1;
+        for (std::size_t i = 0; i < c.lines.size(); ++i) {
+            std::string_view name;
+            if (SectionOf(c.lines[i], name)) {
+                if (sectionLine >= 0)
+                    break;
+                if (SameName(name, section))
+                    sectionLine = lastInSection = static_cast<long>(i);
+            } else if (sectionLine >= 0 && !TrimView(c.lines[i]).empty()) {
+                lastInSection = static_cast<long>(i);
+            }
+        }
+        if (sectionLine >= 0) {
+            out.insert(out.begin() + lastInSection + 1, newLine);
+        } else {
+            if (!out.empty() && !TrimView(out.back()).empty())
+                out.emplace_back();
+            out.push_back("[" + OneLine(section) + "]");
+            out.push_back(newLine);
+        }
+    }
+
+    std::string data;
+    for (const auto& line : out)
+        data.append(line).append(eol);
+    const bool ok = ReplaceFile(target, data, err);
+    if (!ok && pError)
+        *pError = err;
+    return ok;
+}

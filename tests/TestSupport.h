@@ -1,0 +1,128 @@
+#pragma once
+// Helpers shared by the test programs: temporary folders, a private settings
+// store and a host that records what reaches the person at the screen.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "platform/HostUI.h"
+
+namespace zftest {
+
+class TempDir
+{
+public:
+    TempDir()
+    {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "zflash-test-XXXXXX").string();
+        if (!::mkdtemp(tmpl.data()))
+            std::abort();
+        m_path = tmpl;
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+        std::filesystem::remove_all(m_path, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Points the settings store at a fresh file for the life of the object.
+class ScopedSettings
+{
+public:
+    ScopedSettings() : m_file(m_dir.File("settings.ini"))
+    {
+        const char* old = std::getenv("ZFLASH_SETTINGS");
+        m_hadOld = old != nullptr;
+        if (old)
+            m_old = old;
+        ::setenv("ZFLASH_SETTINGS", m_file.c_str(), 1);
+    }
+    ~ScopedSettings()
+    {
+        if (m_hadOld)
+            ::setenv("ZFLASH_SETTINGS", m_old.c_str(), 1);
+        else
+            ::unsetenv("ZFLASH_SETTINGS");
+    }
+    ScopedSettings(const ScopedSettings&) = delete;
+    ScopedSettings& operator=(const ScopedSettings&) = delete;
+
+    const std::string& Path() const { return m_file; }
+    void Write(const std::string& content) const
+    {
+        FILE* f = std::fopen(m_file.c_str(), "wb");
+        if (!f)
+            std::abort();
+        std::fwrite(content.data(), 1, content.size(), f);
+        std::fclose(f);
+    }
+
+private:
+    TempDir m_dir;
+    std::string m_file;
+    std::string m_old;
+    bool m_hadOld = false;
+};
+
+struct ShownStatus
+{
+    eStatusKind kind;
+    std::string text;
+    WORD id;
+};
+
+struct AskedQuestion
+{
+    std::string text;
+    eQueryType style;
+};
+
+// Installs itself as the host for its lifetime and records everything shown.
+class RecordingHost : public CHostUI
+{
+public:
+    RecordingHost() { SetHostUI(this); }
+    ~RecordingHost() override { SetHostUI(nullptr); }
+
+    eQueryType MessageBox(const CString& text, eQueryType style, eMessageIcon) override
+    {
+        std::lock_guard lock(m_mutex);
+        questions.push_back({text.str(), style});
+        return answer;
+    }
+    void ShowStatus(eStatusKind kind, const CString& text, WORD id) override
+    {
+        std::lock_guard lock(m_mutex);
+        shown.push_back({kind, text.str(), id});
+    }
+    void OnPropertyChange(CStatusUpdate* pSource) override
+    {
+        std::lock_guard lock(m_mutex);
+        propertyChanges.push_back(pSource);
+    }
+
+    eQueryType answer = qtYes;
+    std::vector<ShownStatus> shown;
+    std::vector<AskedQuestion> questions;
+    std::vector<CStatusUpdate*> propertyChanges;
+
+private:
+    std::mutex m_mutex;
+};
+
+} // namespace zftest

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "operations/Operation.h"
+
+namespace {
+struct Journal
+{
+    std::mutex mutex;
+    std::vector<int> order;
+    void Add(int v)
+    {
+        std::lock_guard lock(mutex);
+        order.push_back(v);
+    }
+};
+
+class CStep : public COperation
+{
+public:
+    CStep(Journal& journal, int id, COperation* parent = nullptr, CStatusUpdate* sink = nullptr)
+        : COperation(nullptr, sink, parent), m_journal(journal), m_id(id)
+    {
+    }
+    BOOL Execute() override
+    {
+        thread = std::this_thread::get_id();
+        m_journal.Add(m_id);
+        // Hand the follow-on to the queue and run it here, as a chain does.
+        if (COperation* next = GetNextOperation(); next && GetManager()) {
+            SetNextOperation(nullptr);
+            accepted = GetManager()->AddOperation(next);
+            OperationComplete(0);
+            return accepted ? next->Execute() : FALSE;
+        }
+        OperationComplete(m_id);
+        return TRUE;
+    }
+    std::thread::id thread;
+    BOOL accepted = FALSE;
+
+private:
+    Journal& m_journal;
+    int m_id;
+};
+
+class CCountedSink : public CStatusUpdate
+{
+public:
+    explicit CCountedSink(int& deleted) : m_deleted(deleted) {}
+    ~CCountedSink() override { ++m_deleted; }
+
+private:
+    int& m_deleted;
+};
+} // namespace
+
+TEST(COperationManager, RunsOperationsInOrderOnItsWorker)
+{
+    Journal journal;
+    COperationManager queue;
+    CStep a(journal, 1), b(journal, 2), c(journal, 3);
+    EXPECT_NE(queue.AddOperation(&a), 0);
+    EXPECT_NE(queue.AddOperation(&b), 0);
+    EXPECT_NE(queue.AddOperation(&c), 0);
+    EXPECT_EQ(queue.AddOperation(nullptr), 0);
+    queue.WaitUntilIdle();
+    EXPECT_EQ(journal.order, (std::vector<int>{1, 2, 3}));
+    EXPECT_NE(a.thread, std::this_thread::get_id());
+    EXPECT_EQ(a.thread, c.thread);
+    EXPECT_TRUE(c.WaitForCompletion(0));
+    EXPECT_EQ(c.GetFailCode(), 3u);
+    EXPECT_EQ(a.GetManager(), &queue);
+}
+
+TEST(COperationManager, AChainHandedOverFromTheWorkerRunsOnce)
+{
+    Journal journal;
+    COperationManager queue;
+    CStep head(journal, 1);
+    CStep second(journal, 2, &head);
+    CStep third(journal, 3, &head); // appended after second
+    EXPECT_EQ(head.GetNextOperation(), &second);
+    EXPECT_EQ(second.GetNextOperation(), &third);
+    queue.AddOperation(&head);
+    queue.WaitUntilIdle();
+    EXPECT_EQ(journal.order, (std::vector<int>{1, 2, 3}));
+    EXPECT_TRUE(head.accepted);
+    EXPECT_EQ(queue.GetQueuedCount(), 0);
+}
+
+TEST(COperationManager, RefusesWorkAfterShutdown)
+{
+    Journal journal;
+    COperationManager queue;
+    queue.Shutdown();
+    CStep late(journal, 9);
+    EXPECT_EQ(queue.AddOperation(&late), 0);
+    queue.WaitUntilIdle();
+    EXPECT_TRUE(journal.order.empty());
+    EXPECT_FALSE(late.IsComplete());
+}
+
+TEST(COperation, AbortAndSinkOwnership)
+{
+    int deleted = 0;
+    {
+        COperation owning(nullptr, new CCountedSink(deleted), nullptr);
+        owning.DeleteUpdateOnDestroy(TRUE);
+        COperation keeping(nullptr, owning.GetStatusUpdate(), nullptr);
+        EXPECT_FALSE(keeping.WillDeleteUpdate());
+        keeping.AbortOperation();
+        EXPECT_TRUE(keeping.IsAborted());
+        EXPECT_FALSE(owning.IsAborted());
+    }
+    EXPECT_EQ(deleted, 1);
+}
+
+TEST(COperation, SetStatusOutputRoutesIntoTheOperationsSink)
+{
+    class CSink : public CStatusUpdate
+    {
+    public:
+        void DisplayMessage(const CString& text, WORD) override { last = text; }
+        CString last;
+    } sink;
+    CStatusUpdate part;
+    COperation op(nullptr, &sink, nullptr);
+    op.SetStatusOutput(&part);
+    part.DisplayMessage("Kernel initialised");
+    EXPECT_EQ(sink.last, "Kernel initialised");
+    EXPECT_FALSE(op.DisplayOperationResults());
+}

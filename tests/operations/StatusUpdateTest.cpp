@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "operations/StatusUpdate.h"
+
+namespace {
+// A host-side sink that keeps what arrives instead of showing it.
+class CCollectingSink : public CStatusUpdate
+{
+public:
+    void DisplayError(const CString& text, WORD nID) override { errors.push_back({text.str(), nID}); }
+    std::vector<std::pair<std::string, WORD>> errors;
+};
+
+class CPart : public CStatusUpdate
+{
+};
+} // namespace
+
+TEST(CStatusUpdate, MessagesTravelToTheEndOfTheChain)
+{
+    CCollectingSink sink;
+    CPart programmer, device, channel;
+    programmer.SetStatusUpdate(&sink);
+    device.SetStatusUpdate(&programmer);
+    channel.SetStatusUpdate(&device);
+
+    CString composed("/dev/ttyUSB0:' write time out");
+    channel.DisplayError(composed, 15004);
+    ASSERT_EQ(sink.errors.size(), 1u);
+    EXPECT_EQ(sink.errors[0].first, composed.str());
+    EXPECT_EQ(sink.errors[0].second, 15004);
+}
+
+TEST(CStatusUpdate, AttachingToItselfEndsForwarding)
+{
+    zftest::RecordingHost host;
+    CCollectingSink sink;
+    CPart part;
+    EXPECT_EQ(part.SetStatusUpdate(&sink), &part); // was unattached
+    EXPECT_EQ(part.SetStatusUpdate(&part), &sink);
+    part.DisplayError("", 15026);
+    EXPECT_TRUE(sink.errors.empty());
+    ASSERT_EQ(host.shown.size(), 1u);
+    EXPECT_EQ(host.shown[0].kind, skError);
+    EXPECT_EQ(host.shown[0].text, "Unable to open comms");
+    EXPECT_EQ(host.shown[0].id, 15026);
+}
+
+TEST(CStatusUpdate, EachDisplayOperationKeepsItsKind)
+{
+    zftest::RecordingHost host;
+    CPart end, part;
+    part.SetStatusUpdate(&end);
+    end.SetAdvancedUser(true);
+    part.DisplayProperties("p");
+    part.DisplayTaskMessage("t");
+    part.DisplayMessage("m");
+    part.DisplaySuccessMessage("", 15056);
+    part.DisplayAdvancedMessage("a");
+    part.DisplayWarning("w");
+    part.DisplayError("e");
+    std::vector<eStatusKind> kinds;
+    for (const auto& s : host.shown)
+        kinds.push_back(s.kind);
+    EXPECT_EQ(kinds, (std::vector<eStatusKind>{skProperties, skTask, skMessage, skSuccess, skAdvanced, skWarning,
+                                               skError}));
+    EXPECT_EQ(host.shown[3].text, "Connection complete");
+}
+
+TEST(CStatusUpdate, AdvancedMessagesShowOnlyWhereTheEndIsAdvanced)
+{
+    zftest::RecordingHost host;
+    CPart end, part;
+    part.SetStatusUpdate(&end);
+    part.SetAdvancedUser(true);
+    part.DisplayAdvancedMessage("BRR Value = 12");
+    EXPECT_TRUE(host.shown.empty());
+    end.SetAdvancedUser(true);
+    part.DisplayAdvancedMessage("BRR Value = 12");
+    ASSERT_EQ(host.shown.size(), 1u);
+    EXPECT_EQ(host.shown[0].text, "BRR Value = 12");
+}
+
+TEST(CStatusUpdate, ProgressLivesAtTheEndOfTheChain)
+{
+    CPart end, part;
+    part.SetStatusUpdate(&end);
+    part.SetProgressRange(0, 4096);
+    part.SetProgressString("Writing");
+    part.GetProgress() = 0;
+    part.GetProgress() += 256;
+    part.GetProgress() += 256;
+    EXPECT_EQ(end.GetProgress().load(), 512u);
+    EXPECT_EQ(end.GetProgressString(), "Writing");
+    DWORD lo = 1, hi = 0;
+    end.GetProgressRange(lo, hi);
+    EXPECT_EQ(lo, 0u);
+    EXPECT_EQ(hi, 4096u);
+    part.SetStatusUpdate(&part);
+    EXPECT_EQ(part.GetProgress().load(), 0u);
+}
+
+TEST(CStatusUpdate, QuestionsAndPropertyChangesReachTheHost)
+{
+    zftest::RecordingHost host;
+    host.answer = qtNo;
+    CPart end, part;
+    part.SetStatusUpdate(&end);
+    EXPECT_EQ(part.QueryUser("The connection has been lost, re-connect?", qtYesNo), qtNo);
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_EQ(host.questions[0].style, qtYesNo);
+    part.OnPropertyChange();
+    ASSERT_EQ(host.propertyChanges.size(), 1u);
+    EXPECT_EQ(host.propertyChanges[0], &end);
+}
+
+TEST(CStatusUpdate, ACircularAttachmentDoesNotHang)
+{
+    zftest::RecordingHost host;
+    CPart a, b;
+    a.SetStatusUpdate(&b);
+    b.SetStatusUpdate(&a);
+    a.DisplayError("loop");
+    ASSERT_EQ(host.shown.size(), 1u);
+    EXPECT_EQ(host.shown[0].text, "loop");
+    a.GetProgress() += 1;
+}
+
+TEST(CHostUI, DefaultHostNeverBlocksAndAnswersConservatively)
+{
+    CHostUI& host = GetHostUI();
+    EXPECT_EQ(host.GetDefaultAnswer(qtYesNo), qtNo);
+    EXPECT_EQ(host.GetDefaultAnswer(qtYesNoCancel), qtCancel);
+    EXPECT_EQ(host.GetDefaultAnswer(qtAbortRetryIgnore), qtAbort);
+    CPart part;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(part.QueryUser("Erase?", qtYesNo), qtNo);
+    part.DisplayError("", 15025);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Erase? [answered No]"), std::string::npos);
+    EXPECT_NE(err.find("error: Erase failed"), std::string::npos);
+}

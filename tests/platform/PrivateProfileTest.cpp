@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "TestSupport.h"
+#include "platform/PrivateProfile.h"
+
+namespace {
+class PrivateProfile : public ::testing::Test
+{
+protected:
+    void Put(const std::string& content)
+    {
+        std::ofstream(m_path, std::ios::binary) << content;
+    }
+    std::string Contents() const
+    {
+        std::ifstream in(m_path, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    CString Get(const char* section, const char* key, const char* def = "<default>", DWORD size = 1024)
+    {
+        return GetPrivateProfileStringA(section, key, def, m_path.c_str(), size);
+    }
+
+    zftest::TempDir m_dir;
+    std::string m_path = m_dir.File("device.ini");
+};
+} // namespace
+
+TEST_F(PrivateProfile, ReadsWithThePlatformRules)
+{
+    Put("; comment line\n"
+        "orphan=before any section\n"
+        "[Device]\n"
+        "  Name = Zentra 2600  \n"
+        "name=second value loses\n"
+        "  ; Ram Size=1\n"
+        "Ram Size=0x2000 ; not a comment\n"
+        "Empty=\n"
+        "Quoted=\"Japan \"\n"
+        "Equals=a=b\n"
+        "no equals sign here\n"
+        "[Other]\n"
+        "Name=other\n"
+        "[DEVICE]\n"
+        "Late=from the repeated section\n"
+        "Name=too late\n");
+    EXPECT_EQ(Get("device", "NAME"), "Zentra 2600");
+    EXPECT_EQ(Get("Device", "Ram Size"), "0x2000 ; not a comment");
+    EXPECT_EQ(Get("Device", "Empty"), "");
+    EXPECT_EQ(Get("Device", "Quoted"), "Japan ");
+    EXPECT_EQ(Get("Device", "Equals"), "a=b");
+    EXPECT_EQ(Get("Device", "Late"), "from the repeated section");
+    EXPECT_EQ(Get("Device", "orphan"), "<default>");
+    EXPECT_EQ(Get("Device", "; Ram Size"), "<default>");
+    EXPECT_EQ(Get("Other", "Name"), "other");
+    EXPECT_EQ(Get("Missing", "Name"), "<default>");
+}
+
+TEST_F(PrivateProfile, CutsLongValuesAndReadsCrLfFiles)
+{
+    Put("[S]\r\nLong=" + std::string(2000, 'v') + "\r\nShort=ok\r\n");
+    EXPECT_EQ(Get("S", "Long").GetLength(), 1023);
+    EXPECT_EQ(Get("S", "Long", "", 255).GetLength(), 254);
+    EXPECT_EQ(Get("S", "Short"), "ok");
+}
+
+TEST_F(PrivateProfile, IntegersTakeTheLeadingNumber)
+{
+    Put("[S]\nA=12abc\nB=-3\nC=abc\nD=\n");
+    EXPECT_EQ(GetPrivateProfileIntA("S", "A", 7, m_path.c_str()), 12u);
+    EXPECT_EQ(static_cast<int>(GetPrivateProfileIntA("S", "B", 7, m_path.c_str())), -3);
+    EXPECT_EQ(GetPrivateProfileIntA("S", "C", 7, m_path.c_str()), 0u);
+    EXPECT_EQ(GetPrivateProfileIntA("S", "D", 7, m_path.c_str()), 0u);
+    EXPECT_EQ(GetPrivateProfileIntA("S", "Missing", 7, m_path.c_str()), 7u);
+}
+
+TEST_F(PrivateProfile, MissingUnreadableOrBinaryFilesReadAsEmpty)
+{
+    EXPECT_EQ(Get("S", "K"), "<default>");
+    EXPECT_EQ(GetPrivateProfileStringA("S", "K", "d", m_dir.Path().c_str()), "d");
+    Put(std::string("\0\xff\xfe[S\0]\n\x01=\x02\n", 13));
+    EXPECT_EQ(Get("S", "K"), "<default>");
+}
+
+TEST_F(PrivateProfile, WriteReplacesTheFirstValueAndKeepsEverythingElse)
+{
+    Put("; keep me\n[Serial]\nSleepTime = 5\nsleeptime=9\n\n[FBI]\nffThreshold=0\n");
+    ASSERT_TRUE(WritePrivateProfileStringA("serial", "SLEEPTIME", "20", m_path.c_str()));
+    EXPECT_EQ(Contents(), "; keep me\n[Serial]\nSleepTime=20\nsleeptime=9\n\n[FBI]\nffThreshold=0\n");
+    ASSERT_TRUE(WritePrivateProfileStringA("Serial", "SleepCount", "2", m_path.c_str()));
+    EXPECT_EQ(Contents(), "; keep me\n[Serial]\nSleepTime=20\nsleeptime=9\nSleepCount=2\n\n[FBI]\nffThreshold=0\n");
+    ASSERT_TRUE(WritePrivateProfileStringA("Programmer", "ReadbackVerify", "2", m_path.c_str()));
+    EXPECT_EQ(Get("Programmer", "ReadbackVerify"), "2");
+    EXPECT_EQ(Get("FBI", "ffThreshold"), "0");
+}
+
+TEST_F(PrivateProfile, WriteKeepsCrLfAndCannotInjectLines)
+{
+    Put("[A]\r\nx=1\r\n");
+    ASSERT_TRUE(WritePrivateProfileStringA("A", "y", "two\nlines", m_path.c_str()));
+    EXPECT_EQ(Contents(), "[A]\r\nx=1\r\ny=two lines\r\n");
+}
+
+TEST_F(PrivateProfile, WriteCreatesFileAndFolders)
+{
+    const std::string nested = m_dir.File("a/b/settings.ini");
+    ASSERT_TRUE(WritePrivateProfileStringA("FBI", "ffThreshold", "8", nested.c_str()));
+    EXPECT_EQ(GetPrivateProfileIntA("FBI", "ffThreshold", 0, nested.c_str()), 8u);
+}
+
+TEST_F(PrivateProfile, FailedWriteReportsTheReasonAndLosesNothing)
+{
+    Put("[A]\nx=1\n");
+    int err = 0;
+    const std::string underAFile = m_path + "/settings.ini";
+    EXPECT_FALSE(WritePrivateProfileStringA("A", "x", "2", underAFile.c_str(), &err));
+    EXPECT_EQ(err, ENOTDIR);
+    EXPECT_EQ(Contents(), "[A]\nx=1\n");
+}
+
+TEST_F(PrivateProfile, WriteRefusesAFileTooLargeToReadWhole)
+{
+    Put("[A]\nx=1\n" + std::string(kMaxProfileFileSize, ';'));
+    int err = 0;
+    EXPECT_FALSE(WritePrivateProfileStringA("A", "x", "2", m_path.c_str(), &err));
+    EXPECT_EQ(err, EFBIG);
+    EXPECT_EQ(Get("A", "x"), "1");
+    EXPECT_EQ(Contents().size(), kMaxProfileFileSize + 8);
+}
+
+TEST_F(PrivateProfile, WriteIntoAFolderPathFails)
+{
+    int err = 0;
+    EXPECT_FALSE(WritePrivateProfileStringA("A", "x", "1", m_dir.Path().c_str(), &err));
+    EXPECT_NE(err, 0);
+    EXPECT_FALSE(WritePrivateProfileStringA("", "x", "1", m_path.c_str()));
+    EXPECT_FALSE(WritePrivateProfileStringA("A", "", "1", m_path.c_str()));
+}

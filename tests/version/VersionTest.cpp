@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "version/Version.h"
+
+TEST(VersionRecord, HoldsTheLibrarysIdentity)
+{
+    const CNorvaneLibVersion* v = GetVersionNorvane();
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v, GetVersionNorvane());
+    EXPECT_EQ(v->m_nMajor, 1);
+    EXPECT_EQ(v->m_nMinor, 0);
+    EXPECT_EQ(v->m_nBuild, 197u);
+    EXPECT_TRUE(v->m_strNote.IsEmpty());
+    EXPECT_FALSE(v->m_strLegal.IsEmpty());
+    EXPECT_EQ(v->m_strBuildDate, "06 January, 2000  12:23:36");
+    EXPECT_EQ(v->m_strDescription, "Orlanto Zentra FLASH programming library");
+}
+
+TEST(VersionRecord, CopiesCarryAllSevenFields)
+{
+    CNorvaneLibVersion copy(*GetVersionNorvane());
+    EXPECT_EQ(copy.m_nBuild, 197u);
+    EXPECT_EQ(copy.m_strLegal, GetVersionNorvane()->m_strLegal);
+    CNorvaneLibVersion other(2, 3, 4, "n", "l", "d", "x");
+    other = copy;
+    EXPECT_EQ(other.m_nMajor, 1);
+    EXPECT_EQ(other.m_strDescription, "Orlanto Zentra FLASH programming library");
+    EXPECT_EQ(other.m_strNote, "");
+}
+
+TEST(VersionRecord, NamesTheTwoChannelKinds)
+{
+    const CNorvaneLibVersion* v = GetVersionNorvane();
+    EXPECT_EQ(v->GetSupportedCommsCount(), 2);
+    EXPECT_EQ(v->GetCommsName(0), "Serial");
+    EXPECT_EQ(v->GetCommsName(1), "Pelto");
+    EXPECT_EQ(v->GetCommsName(2), "");
+    EXPECT_EQ(v->GetCommsName(-1), "");
+}
+
+TEST(InstallLocale, JapanMatchesWithoutRegardToCase)
+{
+    zftest::ScopedSettings settings;
+    EXPECT_EQ(IsAJapanInstall(), 0);
+    for (const char* value : {"Japan", "JAPAN", "japan"}) {
+        settings.Write(std::string("[Machine\\SOFTWARE\\Orlanto\\Velk\\2.2]\nInstall Country=") + value + "\n");
+        EXPECT_EQ(IsAJapanInstall(), 1) << value;
+    }
+    settings.Write("[Machine\\SOFTWARE\\Orlanto\\Velk\\2.2]\nInstall Country=\"Japan \"\n");
+    EXPECT_EQ(IsAJapanInstall(), 0);
+    settings.Write("[Machine\\SOFTWARE\\Orlanto\\Velk\\2.2]\nInstall Country=United Kingdom\n");
+    EXPECT_EQ(IsAJapanInstall(), 0);
+    // The user's own sections are not the machine's.
+    settings.Write("[SOFTWARE\\Orlanto\\Velk\\2.2]\nInstall Country=Japan\n");
+    EXPECT_EQ(IsAJapanInstall(), 0);
+}
