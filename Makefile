@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CMAKE_FLAGS ?=
 
-.PHONY: setup build test demo asan tsan clean
+.PHONY: setup build test demo asan tsan fuzz bench clean
 
 setup:
 	@bash scripts/setup
@@ -28,5 +28,16 @@ asan:
 tsan:
 	$(MAKE) test BUILD=build-tsan CMAKE_FLAGS="-DZFLASH_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug"
 
+FUZZ_SECONDS ?= 20
+fuzz: setup
+	cmake -S . -B build-fuzz $(GENERATOR) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DZFLASH_BUILD_FUZZ=ON -DZFLASH_BUILD_TESTS=OFF -DZFLASH_BUILD_APPS=OFF -DZFLASH_BUILD_BENCH=OFF \
+	  -DBUILD_SHARED_LIBS=OFF -DZFLASH_FUZZ_SECONDS=$(FUZZ_SECONDS)
+	cmake --build build-fuzz -j $(JOBS)
+	cd build-fuzz && ctest --output-on-failure -L fuzz
+
+bench: build
+	cd $(BUILD) && ctest --output-on-failure -L bench
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz
