@@ -87,6 +87,8 @@ TEST(CRegister, StoreLocationFollowsTheEnvironment)
 {
     const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
     const std::string savedXdg = oldXdg ? oldXdg : "";
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
     ::unsetenv("ZFLASH_SETTINGS");
     ::setenv("XDG_CONFIG_HOME", "/tmp/xdg-here", 1);
     EXPECT_EQ(CRegister::GetStorePath(), "/tmp/xdg-here/zflash/settings.ini");
@@ -98,4 +100,6 @@ TEST(CRegister, StoreLocationFollowsTheEnvironment)
     ::unsetenv("ZFLASH_SETTINGS");
     if (oldXdg)
         ::setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
+    if (oldHome)
+        ::setenv("HOME", savedHome.c_str(), 1);
 }
