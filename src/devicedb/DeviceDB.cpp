@@ -28,7 +28,7 @@ bool CFLASHDeviceDB::SaveDB(CString path)
     if (ok) {
         CArchive ar(&file, CArchive::store);
         Serialize(ar);
-        ok = !ar.HasFailed() && file.Flush();
+        ok = !ar.HasFailed();
     }
     if (!ok) {
         const int error = file.GetLastError();
