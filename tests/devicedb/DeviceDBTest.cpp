@@ -83,6 +83,10 @@ TEST(CFLASHDeviceDB, SavesItsListInArchiveForm)
     ASSERT_EQ(loaded.GetCount(), 2);
     EXPECT_TRUE(static_cast<CDeviceInfo*>(loaded.GetHead())->HasSameDefinition(*pInfo));
 
+    for (const char* cls : {"CDeviceInfo", "CBlockItem", "CFLASHDeviceDB"}) {
+        std::unique_ptr<CObject> p(CObject::CreateObject(cls));
+        EXPECT_TRUE(p && p->IsKindOf(cls)) << cls;
+    }
     // Loading accepts device records only.
     CMemFile foreign;
     CArchive out(&foreign, CArchive::store);
