@@ -1,5 +1,6 @@
 #include "platform/PrivateProfile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -55,9 +56,15 @@ Content Load(const CString& path)
             c.error = openError;
         return c;
     }
-    c.text.resize(kMaxProfileFileSize);
-    in.read(c.text.data(), static_cast<std::streamsize>(c.text.size()));
-    c.text.resize(static_cast<std::size_t>(in.gcount()));
+    // In chunks: every lookup reads the file, so a small file must not cost a
+    // buffer of the largest size.
+    char chunk[1 << 14];
+    for (std::size_t room = kMaxProfileFileSize; room > 0 && in;) {
+        in.read(chunk, static_cast<std::streamsize>(std::min(sizeof chunk, room)));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        c.text.append(chunk, got);
+        room -= got;
+    }
     if (in.bad() || (in.good() && in.peek() != std::char_traits<char>::eof()))
         c.error = in.bad() ? EIO : EFBIG;
     std::string_view all(c.text);

@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <fstream>
+#include <vector>
+
+#include "TestSupport.h"
+#include "devicedb/ConfigFile.h"
+
+namespace {
+class ConfigFile : public ::testing::Test
+{
+protected:
+    void Put(const std::string& content) { std::ofstream(m_path, std::ios::binary) << content; }
+    void SetUp() override
+    {
+        Put("");
+        ASSERT_TRUE(m_file.SetFileName(m_path.c_str()));
+    }
+    int Int(const char* key, int start = -99)
+    {
+        int v = start;
+        EXPECT_TRUE(m_file.GetInt("S", key, 7, &v));
+        return v;
+    }
+    unsigned long Hex(const char* key, bool hex = true)
+    {
+        unsigned long v = 1234;
+        EXPECT_TRUE(m_file.GetUnsigned("S", key, 0xFFFF8000ul, &v, hex));
+        return v;
+    }
+
+    zftest::TempDir m_dir;
+    std::string m_path = m_dir.File("def.ini");
+    CConfigFile m_file;
+};
+} // namespace
+
+TEST_F(ConfigFile, IntegersTakeTrueFalseAndLeadingDigits)
+{
+    Put("[s]\nA = tRuE\nB=FALSE\nC=12abc\nD=abc\nE=\nF=99999999999\nG=-7\nH = 5 ; not a comment\n");
+    EXPECT_EQ(Int("a"), 1);
+    EXPECT_EQ(Int("B"), 0);
+    EXPECT_EQ(Int("C"), 12);
+    EXPECT_EQ(Int("D"), 0);
+    EXPECT_EQ(Int("E"), -99) << "present but empty leaves the output alone";
+    EXPECT_EQ(Int("Missing"), 7);
+    EXPECT_EQ(Int("F"), INT_MAX);
+    EXPECT_EQ(Int("G"), -7);
+    EXPECT_EQ(Int("H"), 5);
+}
+
+TEST_F(ConfigFile, UnsignedNumbersInBase16Or10)
+{
+    Put("[S]\nA=FFFF8000\nB=0x10\nC=1234567890123\nD=-1\nE=zz\nF=\nG=8000\n");
+    EXPECT_EQ(Hex("A"), 0xFFFF8000ul);
+    EXPECT_EQ(Hex("B"), 16ul);
+    EXPECT_EQ(Hex("B", false), 0ul);
+    EXPECT_EQ(Hex("G", false), 8000ul);
+    EXPECT_EQ(Hex("C", false), 0xFFFFFFFFul) << "saturates at 32 bits";
+    EXPECT_EQ(Hex("D", false), 0xFFFFFFFFul);
+    EXPECT_EQ(Hex("E"), 0ul);
+    EXPECT_EQ(Hex("F"), 1234ul);
+    EXPECT_EQ(Hex("Missing"), 0xFFFF8000ul);
+    EXPECT_EQ(Hex("Missing", false), 0xFFFF8000ul);
+}
+
+TEST_F(ConfigFile, FloatsTakeOnlyPlainDecimalNumbers)
+{
+    Put("[S]\nA=19.6608 MHz\nB=1e3\nC=nan\nD=0x10\nE=1e999\n");
+    const auto get = [&](const char* key) {
+        float v = -1.0f;
+        EXPECT_TRUE(m_file.GetFloat("S", key, 2.5f, &v));
+        return v;
+    };
+    EXPECT_FLOAT_EQ(get("A"), 19.6608f);
+    EXPECT_EQ(get("B"), 1000.0f);
+    EXPECT_EQ(get("C"), 0.0f);
+    EXPECT_EQ(get("D"), 0.0f);
+    EXPECT_EQ(get("E"), FLT_MAX);
+    EXPECT_EQ(get("Missing"), 2.5f);
+}
+
+TEST_F(ConfigFile, StringsFollowThePlatformRules)
+{
+    const std::string longValue(3000, 'x');
+    Put("; [S]\n[S]\nName =  \"Zentra 31\"  \nname=second\nEmpty=\nLong=" + longValue + "\n[s]\nLate=yes\n");
+    CString v = "unchanged";
+    EXPECT_TRUE(m_file.GetString("s", "NAME", "d", v));
+    EXPECT_EQ(v, "Zentra 31");
+    EXPECT_TRUE(m_file.GetString("S", "Empty", "d", v));
+    EXPECT_EQ(v, "Zentra 31");
+    EXPECT_TRUE(m_file.GetString("S", "Late", "d", v));
+    EXPECT_EQ(v, "yes");
+    EXPECT_TRUE(m_file.GetString("S", "Long", "d", v));
+    EXPECT_EQ(v.GetLength(), 1023);
+    EXPECT_TRUE(m_file.GetString("Other", "Name", "  dflt ", v));
+    EXPECT_EQ(v, "dflt");
+}
+
+TEST_F(ConfigFile, ListsSplitAtBarsUpToTheCapacity)
+{
+    Put("[S]\nT = a | b b |c\nGap=a||\nU=FF|0x10|zz\n");
+    CString s[3] = {"-", "-", "-"};
+    int count = 2;
+    EXPECT_TRUE(m_file.GetStringList("S", "T", s, &count));
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(s[1], "b b");
+    EXPECT_EQ(s[2], "-");
+    count = 3;
+    EXPECT_TRUE(m_file.GetStringList("S", "Gap", s, &count));
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(s[1], "");
+    count = 3;
+    EXPECT_TRUE(m_file.GetStringList("S", "Missing", s, &count));
+    EXPECT_EQ(count, 0);
+    unsigned long u[3];
+    count = 3;
+    EXPECT_TRUE(m_file.GetUnsignedList("S", "U", u, &count, true));
+    EXPECT_EQ(std::vector<unsigned long>(u, u + count), (std::vector<unsigned long>{255, 16, 0}));
+}
+
+TEST_F(ConfigFile, WrittenListsReadBack)
+{
+    const int ints[] = {-1, 2};
+    const unsigned long addrs[] = {0x8000, 0xFFFF8000ul};
+    EXPECT_TRUE(m_file.WriteIntList("W", "Ints", ints, 2));
+    EXPECT_TRUE(m_file.WriteUnsignedList("W", "Addrs", addrs, 2, true));
+    std::ifstream in(m_path);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "[W]\nInts=-1|2\nAddrs=8000|FFFF8000\n");
+    int back[4];
+    int count = 4;
+    EXPECT_TRUE(m_file.GetIntList("W", "Ints", back, &count));
+    EXPECT_EQ(std::vector<int>(back, back + count), (std::vector<int>{-1, 2}));
+}
+
+TEST_F(ConfigFile, InvalidRequestsGiveDefaultsAndFalse)
+{
+    CConfigFile unset;
+    EXPECT_FALSE(unset.SetFileName(m_dir.File("absent.ini").c_str()));
+    EXPECT_FALSE(unset.SetFileName(""));
+    EXPECT_TRUE(unset.GetFileName().IsEmpty());
+    Put("[S]\nA=5\n");
+    int v = 0;
+    EXPECT_FALSE(unset.GetInt("S", "A", 3, &v));
+    EXPECT_EQ(v, 3);
+    EXPECT_FALSE(m_file.GetInt("", "A", 4, &v));
+    EXPECT_EQ(v, 4);
+    CString s;
+    EXPECT_FALSE(m_file.GetString("S", "", "dflt", s));
+    EXPECT_EQ(s, "dflt");
+    int count = 5;
+    EXPECT_FALSE(unset.GetIntList("S", "A", &v, &count));
+    EXPECT_EQ(count, 0);
+    EXPECT_FALSE(unset.WriteInt("S", "A", 1));
+    EXPECT_FALSE(m_file.WriteString("", "A", "x"));
+    // A failed SetFileName keeps the old path.
+    EXPECT_FALSE(m_file.SetFileName(m_dir.File("absent.ini").c_str()));
+    EXPECT_TRUE(m_file.GetInt("S", "A", 0, &v));
+    EXPECT_EQ(v, 5);
+}
+
+TEST_F(ConfigFile, EveryLookupReadsTheFileAnew)
+{
+    Put("[S]\nA=1\n");
+    EXPECT_EQ(Int("A"), 1);
+    Put("[S]\nA=2\n");
+    EXPECT_EQ(Int("A"), 2);
+    Put(std::string("\0\xff\x7f[S]\r\nA\0=9\n", 13));
+    EXPECT_EQ(Int("A"), 7) << "binary content reads as a file without the key";
+}
