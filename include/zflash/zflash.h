@@ -19,4 +19,18 @@
 #include "operations/SettingsKeys.h"
 #include "operations/StatusUpdate.h"
 
+#include "devicedb/BaudCalcType.h"
+#include "devicedb/BlockItem.h"
+#include "devicedb/ConfigFile.h"
+#include "devicedb/DeviceDB.h"
+#include "devicedb/DeviceInfo.h"
+
+#include "device/DeviceID.h"
+#include "device/FunctionMap.h"
+
+#include "comms/FLASHComms.h"
+#include "comms/PortRegistry.h"
+#include "comms/SerialLine.h"
+#include "comms/SerialPortInfo.h"
+
 #include "version/Version.h"
