@@ -194,9 +194,7 @@ void CBinaryImage::SetData(DWORD nFrom, DWORD nLength, const BYTE* pBytes, DATA_
 
     // The data range the write starts in or before, to tell whether the range list changes.
     DWORD nRangeFirst = 0, nRangeLast = 0;
-    bool bNoted = false;
-    if (pSet == &m_ImageData)
-        bNoted = GetNextDataRangeByIndex(-1, nFirst, &nRangeFirst, &nRangeLast) >= 0;
+    const bool bNoted = pSet == &m_ImageData && NoteDataRange(nFirst, nLast, nRangeFirst, nRangeLast);
 
     if (!IsLayered(pSet))
         DeleteAllRange(nFirst, nLast, pSet);
@@ -347,6 +345,25 @@ int CBinaryImage::GetLastAddressInCache() const
     if (m_ImageData.GetCount() == 0)
         return -1;
     return static_cast<int>(m_ImageData.GetAt(m_ImageData.GetCount() - 1)->GetEndAddress());
+}
+
+bool CBinaryImage::NoteDataRange(DWORD nFrom, DWORD nLimit, DWORD& nFirst, DWORD& nLast)
+{
+    const int nCount = m_ImageData.GetCount();
+    int i = FindBlockBeforeAddress(nFrom, &m_ImageData) + 1;
+    if (i >= nCount)
+        return false;
+    nFirst = std::max(nFrom, m_ImageData.GetAt(i)->GetStartAddress());
+    nLast = m_ImageData.GetAt(i)->GetEndAddress();
+    // What lies beyond nLimit cannot change the verdict on a write ending there,
+    // and a long run of touching blocks would make every write walk all of them.
+    for (++i; i < nCount && nLast < nLimit; ++i) {
+        CDataBlock* pBlock = m_ImageData.GetAt(i);
+        if (std::uint64_t(pBlock->GetStartAddress()) > std::uint64_t(nLast) + 1)
+            break;
+        nLast = std::max(nLast, pBlock->GetEndAddress());
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------

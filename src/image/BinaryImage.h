@@ -212,6 +212,8 @@ private:
     void TakeRange(DWORD nAddress, DWORD nLength, DATA_INFO* pSet);
     void TakeAllInRange(DWORD nAddress, DWORD nLength, DATA_INFO* pSet);
     void DropLayers(DWORD nAddress, DWORD nLength, DATA_INFO* pSet, bool bAll);
+    // The data range containing or following nFrom, followed no further than nLimit.
+    bool NoteDataRange(DWORD nFrom, DWORD nLimit, DWORD& nFirst, DWORD& nLast);
     // Reports every data range; false when there is none.
     bool ReportDataRanges();
 };

@@ -42,13 +42,13 @@ public:
         return SetData(nAddress, bytes.data(), static_cast<DWORD>(bytes.size()));
     }
 
-    template <typename Fn>
-    static Ranges Walk(Fn&& next)
+    using Next = int (CBinaryImage::*)(int, DWORD, DWORD*, DWORD*);
+    Ranges Walk(Next next)
     {
         Ranges out;
         int nIndex = -1;
         DWORD nFrom = 0, nFirst = 0, nLast = 0;
-        while ((nIndex = next(nIndex, nFrom, &nFirst, &nLast)) >= 0) {
+        while ((nIndex = (this->*next)(nIndex, nFrom, &nFirst, &nLast)) >= 0) {
             out.emplace_back(nFirst, nLast);
             if (nLast == 0xFFFFFFFFu)
                 break;
@@ -56,22 +56,10 @@ public:
         }
         return out;
     }
-    Ranges DataRanges()
-    {
-        return Walk([this](int i, DWORD f, DWORD* a, DWORD* b) { return GetNextDataRangeByIndex(i, f, a, b); });
-    }
-    Ranges UndoRanges()
-    {
-        return Walk([this](int i, DWORD f, DWORD* a, DWORD* b) { return GetNextUndoRangeByIndex(i, f, a, b); });
-    }
-    Ranges RedoRanges()
-    {
-        return Walk([this](int i, DWORD f, DWORD* a, DWORD* b) { return GetNextRedoRangeByIndex(i, f, a, b); });
-    }
-    Ranges FileLoadRanges()
-    {
-        return Walk([this](int i, DWORD f, DWORD* a, DWORD* b) { return GetNextFileLoadRangeByIndex(i, f, a, b); });
-    }
+    Ranges DataRanges() { return Walk(&CBinaryImage::GetNextDataRangeByIndex); }
+    Ranges UndoRanges() { return Walk(&CBinaryImage::GetNextUndoRangeByIndex); }
+    Ranges RedoRanges() { return Walk(&CBinaryImage::GetNextRedoRangeByIndex); }
+    Ranges FileLoadRanges() { return Walk(&CBinaryImage::GetNextFileLoadRangeByIndex); }
     Ranges Areas() const
     {
         Ranges out;
