@@ -1,0 +1,302 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "TestSupport.h"
+#include "image/ImageProbe.h"
+
+using zftest::CProbeImage;
+using zftest::Ranges;
+using Bytes = std::vector<BYTE>;
+
+TEST(CDataBlock, BufferIsMadeOnFirstTouchAndKeepsBytesAtTheirAddresses)
+{
+    CDataBlock block(0x100, 4);
+    EXPECT_FALSE(block.HasData());
+    EXPECT_EQ(block.GetData(0x104), nullptr);
+    ASSERT_NE(block.GetData(0x103), nullptr);
+    EXPECT_EQ(*block.GetData(0x103), 0xFF);
+
+    const BYTE bytes[] = {1, 2, 3, 4, 5};
+    block.SetData(0x102, 3, bytes); // runs past the end: ignored
+    EXPECT_EQ(*block.GetData(0x102), 0xFF);
+    block.SetData(0x100, 4, bytes);
+    EXPECT_EQ(*block.GetData(0x103), 4);
+
+    block.SetStartAddress(0xFE); // lower start: H'FF in front, bytes stay put
+    EXPECT_EQ(block.GetSizeOfData(), 6u);
+    EXPECT_EQ(*block.GetData(0xFE), 0xFF);
+    EXPECT_EQ(*block.GetData(0x101), 2);
+    block.SetStartAddress(0x102); // higher start drops the front
+    EXPECT_EQ(block.GetEndAddress(), 0x103u);
+    EXPECT_EQ(*block.GetData(0x102), 3);
+    block.SetStartAddress(0x200); // past the end: no change
+    EXPECT_EQ(block.GetStartAddress(), 0x102u);
+    block.SetSizeOfData(3);
+    EXPECT_EQ(*block.GetData(0x103), 4);
+    EXPECT_EQ(*block.GetData(0x104), 0xFF);
+}
+
+TEST(ImageStore, ErasedBytesOverDataRemoveItAndAnnounceIt)
+{
+    CProbeImage image(0x1000);
+    EXPECT_EQ(image.GetLastAddressInCache(), -1);
+    image.Write(0x20, {1, 2, 3, 4});
+    EXPECT_EQ(image.GetLastAddressInCache(), 0x23);
+    EXPECT_EQ(image.GetDataMemoryUsed(0x21, 0x100), 3u);
+    image.changes = 0;
+    image.Write(0x20, {0xFF, 0xFF, 0xFF, 0xFF});
+    EXPECT_TRUE(image.DataRanges().empty());
+    EXPECT_FALSE(image.IsImageDataPresent());
+    EXPECT_GE(image.changes, 1);
+    image.changes = 0;
+    image.Write(0x40, {5});
+    image.Write(0x40, {6}); // inside the same range: the list stays as it was
+    EXPECT_EQ(image.changes, 1);
+}
+
+TEST(ImageStore, MemoryUsedCountsRecordsAndCarriedBytes)
+{
+    CProbeImage image(0x1000);
+    EXPECT_EQ(image.GetCacheMemoryUsed(), 0u);
+    EXPECT_EQ(image.m_ImageData.m_Blocks.capacity(), 0u) << "an empty image holds no block storage";
+    image.Write(0x10, Bytes(100, 0x11));
+    // image block and undo block carry 100 bytes each; the undo range carries none.
+    EXPECT_EQ(image.GetCacheMemoryUsed(), 3 * sizeof(CDataBlock) + 200);
+    image.Write(0x30, {0x22}); // splits the image block into two pieces
+    image.CheckInvariants();
+    image.ClearMemory();
+    EXPECT_EQ(image.GetCacheMemoryUsed(), 0u);
+    EXPECT_EQ(image.m_UndoData.m_Blocks.capacity(), 0u);
+    EXPECT_TRUE(image.Areas().empty());
+}
+
+TEST(ImageStore, BadInputGivesZeroAndChangesNothing)
+{
+    CProbeImage image(0x100);
+    BYTE out[4] = {0x5A, 0x5A, 0x5A, 0x5A};
+    EXPECT_EQ(image.SetData(0x10, nullptr, 4), 0);
+    EXPECT_EQ(image.SetData(0x10, out, 0), 0);
+    EXPECT_EQ(image.GetData(0x10, nullptr, 4), 0);
+    EXPECT_EQ(image.GetData(0x10, out, 0), 0);
+    EXPECT_EQ(image.GetData(0xFE, out, 4), 0);
+    EXPECT_EQ(image.GetData(0xFFFFFFFF, out, 2), 0);
+    EXPECT_EQ(out[0], 0x5A) << "a failed read leaves the buffer alone";
+    EXPECT_EQ(image.SetData(0xFFFFFFFE, out, 4), 0);
+    EXPECT_EQ(image.Find(0, 0xFF, nullptr, 1), -1);
+    EXPECT_EQ(image.Find(0x80, 0x10, out, 1), -1);
+    EXPECT_EQ(image.SetDataFromFile(0x200, 4, out), 0);
+    image.UndoRange(0xFFFFFFFF, 2);
+    image.RedoRange(0xFF, 2);
+    image.ClearFileLoadRange(0xFFFFFFF0, 0x20);
+    EXPECT_EQ(image.GetDataMemoryUsed(0x10, 0), 0u);
+    EXPECT_EQ(image.GetNextDataRangeByIndex(-1, 0, nullptr, nullptr), -1);
+    EXPECT_EQ(image.GetCacheMemoryUsed(), 0u);
+    EXPECT_FALSE(image.IsImageModified());
+}
+
+TEST(ImageStore, TopOfTheAddressSpaceNeverWrapsToZero)
+{
+    CProbeImage fixed(0x100);
+    fixed.SetStartAddress(0xFFFFFF00);
+    EXPECT_EQ(fixed.Write(0xFFFFFFFE, {1, 2, 3, 4}), 0) << "clipped";
+    EXPECT_EQ(fixed.Read(0xFFFFFFFE, 2), (Bytes{1, 2}));
+    EXPECT_EQ(fixed.DataRanges(), (Ranges{{0xFFFFFFFE, 0xFFFFFFFF}}));
+    fixed.UndoAll();
+    EXPECT_EQ(fixed.GetDataByte(0xFFFFFFFF), 0xFF);
+
+    CProbeImage dynamic(0);
+    EXPECT_EQ(dynamic.Write(0xFFFFFFFD, {1, 2, 3, 4, 5}), 0);
+    EXPECT_EQ(dynamic.GetStartAddress(), 0xFFFFFFFDu);
+    EXPECT_EQ(dynamic.GetImageSize(), 3u);
+    EXPECT_EQ(dynamic.m_ImageData.GetCount(), 1);
+    EXPECT_EQ(dynamic.GetDataMemoryUsed(0, 0xFFFF), 0u);
+    dynamic.CheckInvariants();
+}
+
+TEST(ThresholdRuns, ShortBlankStretchesStayInsideData)
+{
+    CProbeImage image(0x100);
+    image.SetUseThreshold(TRUE);
+    image.SetBlankThreshold(4);
+    image.Write(0x10, {1, 0xFF, 0xFF, 2});
+    ASSERT_EQ(image.m_ImageData.GetCount(), 1);
+    EXPECT_EQ(image.m_ImageData.GetAt(0)->GetSizeOfData(), 4u);
+
+    image.Write(0x40, {1, 0xFF, 0xFF, 0xFF, 0xFF, 2});
+    EXPECT_EQ(image.DataRanges(), (Ranges{{0x10, 0x13}, {0x40, 0x40}, {0x45, 0x45}}));
+
+    image.Write(0x60, {3, 0xFF, 0xFF}); // trailing blanks short of the threshold are data
+    EXPECT_EQ(image.DataRanges().back(), (zftest::Range{0x60, 0x62}));
+    image.Write(0x11, {0xFF}); // one byte ignores the threshold
+    EXPECT_EQ(image.DataRanges()[0], (zftest::Range{0x10, 0x10}));
+
+    image.SetUseThreshold(FALSE);
+    image.Write(0x80, {1, 0xFF, 2});
+    EXPECT_EQ(image.DataRanges().back(), (zftest::Range{0x82, 0x82}));
+    image.SetUseThreshold(TRUE);
+    image.SetBlankThreshold(0); // acts as 1
+    image.Write(0x90, {1, 0xFF, 2});
+    EXPECT_EQ(image.DataRanges().back(), (zftest::Range{0x92, 0x92}));
+}
+
+TEST(ThresholdRuns, EveryRunIsAnUndoStepOfItsOwn)
+{
+    CProbeImage image(0x100);
+    image.SetUseThreshold(TRUE);
+    image.SetBlankThreshold(2);
+    image.Write(0x10, Bytes(6, 0x77));
+    image.ResetUndoRedoMemory();
+    image.Write(0x10, {1, 0xFF, 0xFF, 2, 0xFF, 3});
+    // Runs: 01 | FF FF | 02 FF 03
+    image.Undo();
+    EXPECT_EQ(image.Read(0x10, 6), (Bytes{1, 0xFF, 0xFF, 0x77, 0x77, 0x77}));
+    image.Undo();
+    image.Undo();
+    EXPECT_EQ(image.Read(0x10, 6), Bytes(6, 0x77));
+}
+
+TEST(WindowChanges, DynamicImageGrowsBothWaysInAlignedSteps)
+{
+    CProbeImage image(0);
+    EXPECT_TRUE(image.IsDynamicImage());
+    image.SetByteAlignment(256);
+    image.Write(0x100, Bytes(10, 1));
+    EXPECT_EQ(image.GetStartAddress(), 0x100u);
+    EXPECT_EQ(image.GetImageSize(), 0x100u);
+    EXPECT_EQ(image.Write(0x80, {2}), 1);
+    EXPECT_EQ(image.GetStartAddress(), 0x80u);
+    EXPECT_EQ(image.GetImageSize() % 256, 0u);
+    EXPECT_EQ(image.Write(0x1000, {3}), 1);
+    EXPECT_GE(std::uint64_t(image.GetStartAddress()) + image.GetImageSize(), 0x1001u);
+    EXPECT_EQ(image.GetImageSize() % 256, 0u);
+    EXPECT_EQ(image.Read(0x80, 1)[0], 2);
+}
+
+TEST(WindowChanges, FixedWindowClipsAndShrinkingDropsEverySet)
+{
+    CProbeImage image(0x100);
+    image.SetByteAlignment(64); // fixed image: ignored
+    EXPECT_EQ(image.GetByteAlignment(), 1u);
+    EXPECT_EQ(image.Write(0xF0, Bytes(0x20, 5)), 0);
+    EXPECT_EQ(image.GetDataMemoryUsed(0, 0xFFFFFFFF), 0x10u);
+    image.Write(0x10, {1, 2});
+    image.SetDataFromFile(0x40, 2, Bytes{3, 4}.data());
+
+    image.SetImageSize(0x41);
+    EXPECT_EQ(image.DataRanges(), (Ranges{{0x10, 0x11}, {0x40, 0x40}}));
+    EXPECT_EQ(image.UndoRanges(), (Ranges{{0x10, 0x11}, {0x40, 0x40}}));
+    EXPECT_EQ(image.FileLoadRanges(), (Ranges{{0x40, 0x40}}));
+    EXPECT_EQ(image.Areas(), (Ranges{{0x10, 0x11}, {0x40, 0x40}}));
+
+    image.SetStartAddress(0x11); // up: the bytes below go
+    EXPECT_EQ(image.DataRanges(), (Ranges{{0x11, 0x11}, {0x40, 0x40}}));
+    image.Write(0x50, {7});
+    image.SetStartAddress(0); // down with the same size: the top goes
+    EXPECT_EQ(image.DataRanges(), (Ranges{{0x11, 0x11}, {0x40, 0x40}}));
+    image.CheckInvariants();
+}
+
+TEST(RangesAndAreas, AreaTableFollowsWrittenData)
+{
+    CProbeImage image(0x1000);
+    image.Write(0x10, {1, 1});
+    image.Write(0x14, {2});
+    image.Write(0x12, {3, 3}); // extends one neighbour only: the areas touch
+    EXPECT_EQ(image.Areas(), (Ranges{{0x10, 0x11}, {0x12, 0x14}}));
+    image.Write(0x13, {0xFF}); // a blank inside an area splits it
+    EXPECT_EQ(image.Areas(), (Ranges{{0x10, 0x11}, {0x12, 0x12}, {0x14, 0x14}}));
+
+    image.Write(0x110, {1});
+    image.Write(0x180, {2});
+    image.Write(0x300, {3, 4});
+    DWORD first = 0, last = 0;
+    EXPECT_GE(image.GetNextDataRangeByIndex(-1, 0x301, &first, &last), 0);
+    EXPECT_EQ(first, 0x301u) << "a walk from inside a range starts where asked";
+    // 256-byte units from H'10: H'110 begins the second unit, H'180 lies in it,
+    // H'300 is beyond it.
+    EXPECT_EQ(image.GetLastContiguousDataArea(0, 256), 4u);
+    EXPECT_EQ(image.GetLastContiguousDataArea(0, 1), 1u) << "touching areas join";
+    EXPECT_EQ(image.GetLastContiguousDataArea(5, 256), 5u);
+    EXPECT_EQ(image.GetLastContiguousDataArea(6, 256), 0xFFFFFFFFu);
+}
+
+TEST(RangesAndAreas, FindCrossesChunkBoundaries)
+{
+    CProbeImage image(20000);
+    const Bytes pattern = {0xDE, 0xAD, 0xBE, 0xEF};
+    image.Write(4998, pattern); // straddles the first 5000-byte chunk
+    image.Write(15000, pattern);
+    EXPECT_EQ(image.Find(0, 19999, pattern.data(), 4), 4998);
+    EXPECT_EQ(image.Find(4999, 0xFFFFFFFF, pattern.data(), 4), 15000);
+    EXPECT_EQ(image.Find(15001, 19999, pattern.data(), 4), -1);
+
+    Bytes longPattern(6000, 0x42); // a buffer of twice the pattern
+    longPattern[0] = 0x41;
+    image.Write(9000, longPattern);
+    EXPECT_EQ(image.Find(0, 19999, longPattern.data(), 6000), 9000);
+    EXPECT_EQ(image.Find(0, 19999, Bytes(20001, 0xFF).data(), 20001), -1);
+}
+
+TEST(RangesAndAreas, ReportsListRangesInTheirFormat)
+{
+    zftest::RecordingHost host;
+    CProbeImage image(0x1000);
+    image.DisplayBlockUsage();
+    image.PopupSaveEndMessage();
+    image.PopupLoadEndMessage();
+    image.Write(0x10, Bytes(0x10, 1));
+    image.Write(0x800, {2});
+    image.DisplayBlockUsage();
+    std::vector<std::string> texts;
+    for (const auto& shown : host.shown)
+        texts.push_back(shown.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"No data blocks assigned.",
+                                               "Data saved at the following positions:", "No data to save.",
+                                               "Data loaded at the following positions:", "No data loaded.",
+                                               "H'00000010 - H'0000001F      Length : H'00000010",
+                                               "H'00000800 - H'00000800      Length : H'00000001"}));
+    EXPECT_EQ(host.shown[1].kind, skTask);
+    EXPECT_EQ(host.shown[2].kind, skMessage);
+}
+
+TEST(Limits, FullSetsAndAFullAreaTableRefuseMoreAndKeepWhatTheyHave)
+{
+    zftest::RecordingHost host;
+    CProbeImage image(0x81000);
+    const BYTE three[] = {0x12, 2, 3};
+    for (DWORD i = 0; i < DATA_INFO::kMaxBlocks; ++i)
+        image.SetData(4 * i, 3, three, &image.m_ImageData);
+    EXPECT_EQ(image.GetAreaCount(), CBinaryImage::kMaxAreas);
+    const DWORD memory = image.GetCacheMemoryUsed();
+    EXPECT_TRUE(host.questions.empty());
+
+    image.SetData(0x80800, 1, three, &image.m_ImageData);
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_EQ(host.questions[0].text, "No more memory can be allocated - clear some data.");
+    EXPECT_EQ(host.questions[0].style, qtNotice);
+    EXPECT_EQ(image.m_ImageData.GetCount(), DATA_INFO::kMaxBlocks);
+    EXPECT_EQ(image.GetCacheMemoryUsed(), memory);
+    EXPECT_EQ(image.GetDataByte(0x80800), 0xFF);
+    EXPECT_EQ(image.GetDataByte(0x7FFFC), 0x12);
+    image.CheckInvariants();
+
+    // With the blocks gone the areas stay: a new area or a split is refused.
+    image.DeleteAllBlocks(&image.m_ImageData);
+    const zftest::Ranges before = image.Areas();
+    const BYTE blank = 0xFF;
+    image.SetData(0x41, 1, &blank, &image.m_ImageData); // strictly inside an area
+    image.SetData(0x80800, 1, three, &image.m_ImageData);
+    EXPECT_EQ(image.Areas(), before);
+    EXPECT_EQ(image.GetDataByte(0x80800), 0x12) << "the data itself is stored";
+}
+
+TEST(FileImage, FileOperationsReportTheyAreNotAvailable)
+{
+    zftest::RecordingHost host;
+    CProbeImage image(0x100);
+    EXPECT_EQ(image.LoadFile("a.s19"), 0);
+    EXPECT_EQ(image.SaveFile("b.s19", 0, 0xFF, 0), 0);
+    ASSERT_EQ(host.shown.size(), 2u);
+    EXPECT_EQ(host.shown[0].kind, skError);
+}
