@@ -310,21 +310,22 @@ bool CSimLine::Delay(DWORD ms)
     return SleepUntil(Clock::now() + std::chrono::milliseconds(ms));
 }
 
-void CSimLine::DiscardInput()
+void CSimLine::DiscardUntilInterrupted()
 {
     std::size_t lost = 0;
     for (;;) {
         for (; m_nInputPos < m_Input.size(); ++m_nInputPos, ++lost) {
             ++m_qwHostBytesTaken;
-            m_transcript.AddByte(sdHostToTarget, m_Input[m_nInputPos], m_Input[m_nInputPos], sfDropped, phIdle);
+            m_transcript.AddByte(sdHostToTarget, m_Input[m_nInputPos], m_Input[m_nInputPos], sfDropped, m_ePhase);
         }
-        if (!Pump(0))
+        if (m_bInterrupted)
             break;
+        Pump(50);
     }
     if (lost) {
         CString text;
         text.Format("%zu bytes sent to the chip without power were lost", lost);
-        m_transcript.AddEvent(ekNote, phIdle, text);
+        m_transcript.AddEvent(ekNote, m_ePhase, text);
     }
 }
 

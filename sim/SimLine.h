@@ -65,9 +65,9 @@ public:
     bool Send(BYTE byte);
     // Waits; false when interrupted.
     bool Delay(DWORD ms);
-    // Throws away whatever the host sent so far (recorded as dropped): what
-    // reaches a chip without power is lost.
-    void DiscardInput();
+    // Throws away whatever the host sends (recorded as dropped) until
+    // interrupted: what reaches a chip without power is lost.
+    void DiscardUntilInterrupted();
 
     // From any thread: wakes the target's waits, which return "interrupted"
     // until ClearInterrupt.

@@ -312,15 +312,10 @@ void CSimTarget::ThreadMain()
         }
         if (!powered) {
             SetState(ssPoweredOff);
-            // What the host sends meanwhile is lost.
-            while (!m_Line.IsInterrupted()) {
-                m_Line.DiscardInput();
-                m_Line.Delay(5);
-            }
+            m_Line.DiscardUntilInterrupted();
             continue;
         }
         if (coldStart) {
-            m_Line.DiscardInput();
             m_Model.ScrambleRAM();
             Event(ekNote, "power on in %s mode", CSimDefinition::StartModeName(m_Definition.m_eStartMode));
             coldStart = false;
