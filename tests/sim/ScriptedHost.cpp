@@ -162,14 +162,14 @@ void CScriptedHost::Settle()
         m_pTarget->WaitUntilIdle(m_qwSent, 10000);
 }
 
-DWORD CScriptedHost::Boot(const std::vector<DWORD>& rates, int tries)
+DWORD CScriptedHost::Boot(const std::vector<DWORD>& rates, int tries, int silentMs)
 {
     for (DWORD rate : rates) {
         if (!SetRate(rate))
             return 0;
         for (int i = 0; i < tries; ++i) {
             Send(0x00);
-            if (Silent())
+            if (Silent(silentMs))
                 continue;
             const std::vector<BYTE> r = Receive(1, 1000);
             if (r.size() == 1 && r[0] == 0x00)

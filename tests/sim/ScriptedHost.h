@@ -46,7 +46,7 @@ public:
 
     // Boot program. Tries the rates in order, a few 0x00 at each, and returns
     // the rate at which 0x00 came back (0 when none did).
-    DWORD Boot(const std::vector<DWORD>& rates = {9600, 4800, 2400, 1200}, int tries = 3);
+    DWORD Boot(const std::vector<DWORD>& rates = {9600, 4800, 2400, 1200}, int tries = 3, int silentMs = 300);
     // Sends 0x55; the answer, or -1 when none came.
     int Acknowledge();
     // The echoed download; false at the first byte not echoed.
