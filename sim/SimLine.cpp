@@ -148,6 +148,11 @@ bool CSimLine::Pump(int waitMs)
     m_bWaitingForInput = false;
     const DWORD before = m_dwObservedHostRate.load();
     const DWORD now = ReadHostRate();
+    if (r > 0 && !(fds[0].revents & POLLIN) && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
+        // A broken line must not turn the wait into a busy loop.
+        pollfd wake = {m_nWake, POLLIN, 0};
+        ::poll(&wake, 1, waitMs);
+    }
     if (r > 0 && (fds[0].revents & POLLIN)) {
         BYTE buffer[4096];
         const ssize_t n = ::read(m_nMaster, buffer, sizeof buffer);

@@ -50,7 +50,7 @@ public:
     DWORD GetObservedHostRate() const { return m_dwObservedHostRate.load(); }
     void SetTolerance(DWORD percent) { m_dwTolerance = percent; }
     // Paces bytes to the line's real speed (10 bits a byte at the target's rate).
-    void SetThrottle(bool bThrottle) { m_bThrottle = bThrottle; }
+    void SetThrottle(bool bThrottle) { m_bThrottle.store(bThrottle); }
 
     void SetPhase(eSimPhase phase) { m_ePhase.store(phase); }
     eSimPhase GetPhase() const { return m_ePhase.load(); }
@@ -107,7 +107,7 @@ private:
     std::atomic<std::uint64_t> m_qwTargetBytesSent{0};
     std::atomic<std::int64_t> m_qwLastActivity{0};
     DWORD m_dwTolerance = 3;
-    bool m_bThrottle = false;
+    std::atomic<bool> m_bThrottle{false};
 
     // Bytes read from the master and not yet taken, with the host rates that
     // may have been in force when they were sent.

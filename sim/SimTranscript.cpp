@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace {
 const char* DirectionText(eSimDirection d)
@@ -297,8 +296,13 @@ bool CSimTranscript::Write(const CString& path, const CString& title, CString* p
 {
     const bool json = path.GetLength() >= 5 && path.Right(5).CompareNoCase(".json") == 0;
     const CString text = json ? FormatJSON(title) : FormatText(title);
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path, "wb"), &std::fclose);
-    if (!f || std::fwrite(text.GetString(), 1, text.GetLength(), f.get()) != static_cast<std::size_t>(text.GetLength())) {
+    FILE* f = std::fopen(path, "wb");
+    bool ok = f != nullptr;
+    if (ok)
+        ok = std::fwrite(text.GetString(), 1, text.GetLength(), f) == static_cast<std::size_t>(text.GetLength());
+    if (f && std::fclose(f) != 0)
+        ok = false;
+    if (!ok) {
         if (pError)
             pError->Format("cannot write the transcript '%s': %s", path.GetString(), std::strerror(errno));
         return false;

@@ -86,7 +86,7 @@ class CSimTranscript
 {
 public:
     // A transcript this long stops recording bytes (events still come).
-    static constexpr std::size_t kMaxBytes = 32u << 20;
+    static constexpr std::size_t kMaxBytes = 4u << 20;
 
     CSimTranscript();
 

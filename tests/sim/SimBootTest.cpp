@@ -1,6 +1,8 @@
 // The boot program and the micro-kernel, walked byte by byte by a scripted host.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "SimTestSupport.h"
 
 using namespace simtest;
@@ -201,4 +203,18 @@ TEST(SimBoot, PowerAndResetStartTheBootProgramAgain)
     EXPECT_EQ(run.host.Boot(), 9600u);
     EXPECT_NE(run.Events(ekNote).find("power off"), std::string::npos);
     EXPECT_NE(run.Events(ekNote).find("sent to the chip without power were lost"), std::string::npos);
+}
+
+TEST(SimBoot, ThrottlingTakesTheLinesTimePerByte)
+{
+    CSimRun run;
+    ASSERT_TRUE(run.Start(DataPath("TT08.ini"), {{"Throttle", "1"}}));
+    ASSERT_EQ(run.host.Boot(), 9600u);
+    ASSERT_EQ(run.host.Acknowledge(), 0xAA);
+    const std::vector<BYTE> code = ReadFile(DataPath(kUKernel));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(run.host.DownloadEchoed(code));
+    const auto took = std::chrono::steady_clock::now() - start;
+    // Each of the 98 bytes crosses twice, 10 bits at 9600 baud each way: at least 204 ms.
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 2 * 98 * 10 * 1000 / 9600);
 }
