@@ -218,3 +218,24 @@ TEST(SimBoot, ThrottlingTakesTheLinesTimePerByte)
     // Each of the 98 bytes crosses twice, 10 bits at 9600 baud each way: at least 204 ms.
     EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 2 * 98 * 10 * 1000 / 9600);
 }
+
+TEST(SimBoot, ASimpleDividerChipChangesRateFromItsLowestBootRate)
+{
+    CSimRun run;
+    ASSERT_TRUE(run.Start(DevicePath("ZT21F064.ini"), {{"Boot Rate", "1200"}}));
+    ASSERT_EQ(run.host.Boot(), 1200u);
+    ASSERT_EQ(run.host.Acknowledge(), 0xAA);
+    ASSERT_TRUE(run.host.DownloadEchoed(ReadFile(DevicePath("kernels/zt21/zt21_ukernel.bin"))));
+    BYTE present = 0, sent = 0;
+    // 4.9152 MHz / (32 x 128) is 1200 baud; 38400 is 32 times faster: BRR 4.
+    ASSERT_TRUE(run.host.ChangeBaud(38400, 1200, false, &present, &sent));
+    EXPECT_EQ(present, 128);
+    EXPECT_EQ(sent, 4);
+    run.host.DownloadKernel(ReadFile(DevicePath("kernels/zt21/zt21_main.bin")));
+    CScriptedHost::Identity id;
+    ASSERT_TRUE(run.host.Identify(9, &id));
+    EXPECT_EQ(id.handshake, 33);
+    EXPECT_EQ(id.lineSize, 64);
+    EXPECT_EQ(run.host.m_nWidth, 3);
+    EXPECT_EQ(run.host.m_nRegisters, 1);
+}
