@@ -1,0 +1,88 @@
+#include "sim/SimBootProgram.h"
+
+#include "sim/SimTarget.h"
+
+eSimNext CSimBootProgram::Run()
+{
+    m_target.SetState(ssBootProgram);
+    m_line.SetTargetRate(m_def.m_dwBootRate);
+
+    // The boot program times the host's 0x00 and only answers one sent at its
+    // own rate; anything else is noise to it.
+    Phase(phBitRateMatching);
+    BYTE b = 0;
+    bool intact = false;
+    for (;;) {
+        if (!Rx(&b, INFINITE, &intact))
+            return snInterrupted;
+        if (intact && b == 0x00)
+            break;
+    }
+    m_target.Event(ekNote, "bit rate matched at %lu baud", static_cast<unsigned long>(m_def.m_dwBootRate));
+    if (!Tx(0x00))
+        return snInterrupted;
+
+    // Further 0x00 bytes (a host that did not wait for the answer) are already
+    // matched and need no second answer.
+    Phase(phBootAcknowledge);
+    for (;;) {
+        if (!Rx(&b, INFINITE, &intact))
+            return snInterrupted;
+        if (intact && b == 0x55)
+            break;
+    }
+    const CSimFaults faults = m_target.Faults();
+    if (faults.m_eBootAnswer == baEraseFailed) {
+        m_target.Event(ekFault, "0x55 answered with 0xFF (erase failed); the boot program stops");
+        Tx(0xFF);
+        return snHalt;
+    }
+    if (faults.m_eBootAnswer == baSilent) {
+        m_target.Event(ekFault, "0x55 not answered; the boot program stops");
+        return snHalt;
+    }
+    if (!Tx(0xAA))
+        return snInterrupted;
+
+    // Size and every byte are echoed; the host waits for each echo.
+    Phase(phMicroKernelDownload);
+    BYTE hi = 0, lo = 0;
+    if (!Rx(&hi) || !Tx(hi) || !Rx(&lo) || !Tx(lo))
+        return snInterrupted;
+    const DWORD size = (DWORD(hi) << 8) | lo;
+    const DWORD ram = m_def.m_dwRAMSize;
+    if (size > ram) {
+        m_target.Event(ekViolation, "a micro-kernel of %lu bytes does not fit the %lu bytes of RAM; the boot program stops",
+                       static_cast<unsigned long>(size), static_cast<unsigned long>(ram));
+        return snHalt;
+    }
+    std::vector<BYTE> code(size);
+    for (DWORD i = 0; i < size; ++i)
+        if (!Rx(&code[i]) || !Tx(code[i]))
+            return snInterrupted;
+    CString why;
+    if (!m_target.MicroKernel().Matches(code.data(), code.size(), &why)) {
+        m_target.Event(ekViolation, "the micro-kernel download %s; the chip runs it and stops answering",
+                       why.GetString());
+        return snHalt;
+    }
+    // Loaded at the top of RAM, out of the main kernel's way.
+    m_target.Model().WriteRAM(ram - size, code.data(), size);
+    m_target.Event(ekNote, "micro-kernel received (%lu bytes)", static_cast<unsigned long>(size));
+
+    if (m_def.m_bAutoErase) {
+        Phase(phAutoErase);
+        if (!m_line.Delay(m_def.m_dwAutoEraseTime))
+            return snInterrupted;
+        if (faults.m_bFailAutoErase) {
+            m_target.Event(ekFault, "the automatic erase failed (0xFF); the boot program stops");
+            Tx(0xFF);
+            return snHalt;
+        }
+        m_target.Model().EraseAll();
+        m_target.Event(ekNote, "the whole FLASH erased automatically");
+        if (!Tx(0xAA))
+            return snInterrupted;
+    }
+    return snMicroKernel;
+}

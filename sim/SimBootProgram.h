@@ -1,0 +1,12 @@
+#pragma once
+// The chip's boot program (in ROM): bit-rate matching at its boot rate, the
+// 0x55/0xAA acknowledge, the echoed micro-kernel download and, on devices that
+// do it, the automatic erase of the whole FLASH.
+#include "sim/SimProgram.h"
+
+class CSimBootProgram : public CSimProgram
+{
+public:
+    using CSimProgram::CSimProgram;
+    eSimNext Run() override;
+};

@@ -1,0 +1,453 @@
+#include "sim/SimDefinition.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <strings.h>
+
+#include "platform/PrivateProfile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+const char* const kDeviceInfo = "Device Info";
+const char* const kSimulator = "Simulator";
+
+// Limits that keep a hostile definition from exhausting memory.
+constexpr DWORD kMaxFLASHSize = 64u << 20;
+constexpr DWORD kMaxRAMSize = 0x10000; // classic kernels address RAM with 16 bits
+constexpr int kMaxBlocks = 1024;
+
+CString Trimmed(CString s)
+{
+    s.Trim();
+    return s;
+}
+
+// A whole number, decimal or with a 0x prefix hexadecimal; nothing else may follow.
+bool ParseNumber(const CString& text, DWORD* pValue)
+{
+    CString t = Trimmed(text);
+    if (t.IsEmpty())
+        return false;
+    int base = 10;
+    const char* p = t.GetString();
+    if (t.GetLength() > 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        base = 16;
+        p += 2;
+    }
+    if (*p == '-' || *p == '+')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(p, &end, base);
+    if (end == p || *end != '\0' || errno == ERANGE || v > 0xFFFFFFFFull)
+        return false;
+    *pValue = static_cast<DWORD>(v);
+    return true;
+}
+
+bool ParseBool(const CString& text, bool* pValue)
+{
+    const CString t = Trimmed(text);
+    for (const char* yes : {"1", "true", "yes", "on"})
+        if (t.CompareNoCase(yes) == 0)
+            return *pValue = true, true;
+    for (const char* no : {"0", "false", "no", "off"})
+        if (t.CompareNoCase(no) == 0)
+            return *pValue = false, true;
+    return false;
+}
+
+// The definition's integers as its reader takes them: "True"/"False", else the
+// leading decimal number, else the default.
+long DefinitionInt(const CString& path, const char* section, const char* key, long nDefault)
+{
+    const CString t = Trimmed(GetPrivateProfileStringA(section, key, "", path));
+    if (t.IsEmpty())
+        return nDefault;
+    if (t.CompareNoCase("true") == 0)
+        return 1;
+    if (t.CompareNoCase("false") == 0)
+        return 0;
+    char* end = nullptr;
+    const long v = std::strtol(t.GetString(), &end, 10);
+    return end == t.GetString() ? nDefault : v;
+}
+
+DWORD DefinitionUnsigned(const CString& path, const char* section, const char* key, int base)
+{
+    CString t = Trimmed(GetPrivateProfileStringA(section, key, "", path));
+    const char* p = t.GetString();
+    if (base == 16 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))
+        p += 2;
+    return static_cast<DWORD>(std::strtoul(p, nullptr, base));
+}
+
+// "\r", "\n", "\t", "\\" and "\xNN" in a text setting.
+CString Unescape(const CString& text)
+{
+    std::string out;
+    const std::string& s = text.str();
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 >= s.size()) {
+            out += s[i];
+            continue;
+        }
+        const char c = s[++i];
+        if (c == 'r')
+            out += '\r';
+        else if (c == 'n')
+            out += '\n';
+        else if (c == 't')
+            out += '\t';
+        else if (c == 'x' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+                 std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+            out += static_cast<char>(std::strtoul(s.substr(i + 1, 2).c_str(), nullptr, 16));
+            i += 2;
+        } else
+            out += c;
+    }
+    return CString(out);
+}
+
+bool IsBootRate(DWORD rate)
+{
+    return rate == 1200 || rate == 2400 || rate == 4800 || rate == 9600 || rate == 19200;
+}
+} // namespace
+
+const std::vector<const char*>& CSimDefinition::SimulatorKeys()
+{
+    static const std::vector<const char*> kKeys = {
+        "Start Mode", "Boot Rate", "BRR", "Resident Rate", "Clock MHz", "Kernel Word", "Line Size", "Work Area",
+        "Bit Fields", "Handshake", "USER RAM Top", "User Command", "User Command Baud", "Erase Polls", "Erase Time",
+        "Auto Erase Time", "FLASH Fill", "Fail Overwrite", "Throttle", "Rate Tolerance", "Byte Timeout",
+        "Reply Timeout", "Drop Host Byte", "Corrupt Host Byte", "Drop Target Byte", "Corrupt Target Byte",
+        "Stop After Host Bytes", "Boot Answer", "Wrong Handshake", "User Kernel Running", "Fail Erase",
+        "Fail Auto Erase", "Fail Write", "Fail Write Chunk",
+    };
+    return kKeys;
+}
+
+const char* CSimDefinition::StartModeName(eSimStartMode mode)
+{
+    switch (mode) {
+    case smBoot:
+        return "BOOT";
+    case smUser:
+        return "USER";
+    case smBootResident:
+        return "BOOT Resident";
+    case smUserResident:
+        return "USER Resident";
+    }
+    return "?";
+}
+
+bool CSimDefinition::ParseOverride(const CString& text, std::pair<CString, CString>* pOverride)
+{
+    const int eq = text.Find('=');
+    if (eq <= 0)
+        return false;
+    pOverride->first = Trimmed(text.Left(eq));
+    pOverride->second = Trimmed(text.Mid(eq + 1));
+    return !pOverride->first.IsEmpty();
+}
+
+CString CSimDefinition::Simulator(const char* key, const char* strDefault) const
+{
+    // The last override of a key wins, as on a command line.
+    for (auto it = m_Overrides.rbegin(); it != m_Overrides.rend(); ++it)
+        if (it->first.CompareNoCase(key) == 0)
+            return it->second;
+    return GetPrivateProfileStringA(kSimulator, key, strDefault, m_strPath);
+}
+
+bool CSimDefinition::SimNumber(const char* key, DWORD nDefault, DWORD nMax, DWORD* pValue, CString* pError) const
+{
+    const CString text = Trimmed(Simulator(key, ""));
+    if (text.IsEmpty()) {
+        *pValue = nDefault;
+        return true;
+    }
+    DWORD v = 0;
+    if (!ParseNumber(text, &v)) {
+        pError->Format("[Simulator] \"%s\": '%s' is not a number", key, text.GetString());
+        return false;
+    }
+    if (v > nMax) {
+        pError->Format("[Simulator] \"%s\": %lu is above the largest allowed value %lu", key,
+                       static_cast<unsigned long>(v), static_cast<unsigned long>(nMax));
+        return false;
+    }
+    *pValue = v;
+    return true;
+}
+
+CString CSimDefinition::ResolvePath(const CString& entry) const
+{
+    CString t = Trimmed(entry);
+    if (t.IsEmpty())
+        return t;
+    t.Replace('\\', '/');
+    const fs::path p(t.str());
+    if (p.is_absolute())
+        return t;
+    return CString((fs::path(m_strFolder.str()) / p).lexically_normal().string());
+}
+
+bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, CString* pError)
+{
+    CString dummy;
+    if (!pError)
+        pError = &dummy;
+    *this = CSimDefinition();
+    m_Overrides = overrides;
+
+    std::error_code ec;
+    if (path.IsEmpty() || !fs::is_regular_file(path.str(), ec)) {
+        pError->Format("cannot read the device definition '%s'", path.GetString());
+        return false;
+    }
+    m_strPath = CString(fs::absolute(path.str(), ec).lexically_normal().string());
+    m_strFolder = CString(fs::path(m_strPath.str()).parent_path().string());
+
+    for (const auto& o : overrides) {
+        bool known = false;
+        for (const char* key : SimulatorKeys())
+            known = known || o.first.CompareNoCase(key) == 0;
+        if (!known) {
+            pError->Format("unknown simulator setting '%s'", o.first.GetString());
+            return false;
+        }
+    }
+
+    // The device.
+    const CString& f = m_strPath;
+    m_strName = Trimmed(GetPrivateProfileStringA(kDeviceInfo, "Device Code", "", f));
+    if (m_strName.IsEmpty())
+        m_strName = CString(fs::path(f.str()).stem().string());
+    if (DefinitionInt(f, kDeviceInfo, "Protocol", 0) != 0) {
+        pError->Format("%s: Protocol B devices are not simulated yet (\"Protocol\" is not 0)", m_strName.GetString());
+        return false;
+    }
+    if (DefinitionInt(f, kDeviceInfo, "Main Function Overlay", 0) != 0) {
+        pError->Format("%s: devices with a main function overlay are not simulated yet", m_strName.GetString());
+        return false;
+    }
+    m_byKernelHandshake = static_cast<BYTE>(DefinitionInt(f, kDeviceInfo, "Kernel Handshake", 0));
+    m_dClockMHz = std::strtod(Trimmed(GetPrivateProfileStringA(kDeviceInfo, "EVB Clock MHz", "0", f)).GetString(), nullptr);
+    const CString formula = Trimmed(GetPrivateProfileStringA(kDeviceInfo, "BRR Formula", "ctSimpleDivide", f));
+    if (!CSimBaud::FormulaFromText(formula, &m_eFormula)) {
+        pError->Format("%s: unknown \"BRR Formula\" '%s'", m_strName.GetString(), formula.GetString());
+        return false;
+    }
+    m_dwRAMSize = DefinitionUnsigned(f, kDeviceInfo, "RAM Size", 10);
+    m_dwFLASHSize = DefinitionUnsigned(f, kDeviceInfo, "FLASH ROM Size", 10);
+    m_dwBaudRate0 = DefinitionUnsigned(f, kDeviceInfo, "Baud Rate 0", 10);
+    m_bAutoErase = DefinitionInt(f, kDeviceInfo, "BOOT Mode Auto Erase", 0) != 0;
+    if (m_dwRAMSize == 0 || m_dwRAMSize > kMaxRAMSize) {
+        pError->Format("%s: \"RAM Size\" must be 1 to %lu bytes", m_strName.GetString(),
+                       static_cast<unsigned long>(kMaxRAMSize));
+        return false;
+    }
+    if (m_dwFLASHSize == 0 || m_dwFLASHSize > kMaxFLASHSize) {
+        pError->Format("%s: \"FLASH ROM Size\" must be 1 to %lu bytes", m_strName.GetString(),
+                       static_cast<unsigned long>(kMaxFLASHSize));
+        return false;
+    }
+    struct
+    {
+        const char* key;
+        CString* target;
+    } files[] = {
+        {"uKernel", &m_strMicroKernel},         {"USER uKernel", &m_strUserMicroKernel},
+        {"Main Kernel", &m_strMainKernel},      {"USER Main Kernel", &m_strUserMainKernel},
+        {"Write module", &m_strWriteModule},    {"Erase module", &m_strEraseModule},
+        {"Read module", &m_strReadModule},      {"CheckBlank module", &m_strCheckBlankModule},
+    };
+    for (auto& entry : files)
+        *entry.target = ResolvePath(GetPrivateProfileStringA(kDeviceInfo, entry.key, "", f));
+
+    const long count = DefinitionInt(f, kDeviceInfo, "Erase Block Count", 0);
+    if (count <= 0 || count > kMaxBlocks) {
+        pError->Format("%s: \"Erase Block Count\" must be 1 to %d", m_strName.GetString(), kMaxBlocks);
+        return false;
+    }
+    for (long i = 0; i < count; ++i) {
+        CString section;
+        section.Format("Erase Block %ld", i);
+        CSimBlock b;
+        b.m_strName = Trimmed(GetPrivateProfileStringA(section, "Block Name", "", f));
+        b.m_dwStart = DefinitionUnsigned(f, section, "Start (Hex)", 16);
+        b.m_dwSize = DefinitionUnsigned(f, section, "Size (Hex)", 16);
+        b.m_byEBR[0] = static_cast<BYTE>(DefinitionInt(f, section, "EBR0", 0));
+        b.m_byEBR[1] = static_cast<BYTE>(DefinitionInt(f, section, "EBR1", 0));
+        b.m_byEBR[2] = static_cast<BYTE>(DefinitionInt(f, section, "EBR2", 0));
+        if (b.m_dwSize == 0 || b.m_dwStart >= m_dwFLASHSize || b.m_dwSize > m_dwFLASHSize - b.m_dwStart) {
+            pError->Format("%s: [%s] lies outside the FLASH (start H'%08lX, size H'%08lX)", m_strName.GetString(),
+                           section.GetString(), static_cast<unsigned long>(b.m_dwStart),
+                           static_cast<unsigned long>(b.m_dwSize));
+            return false;
+        }
+        for (const CSimBlock& o : m_Blocks) {
+            if (b.m_dwStart < o.m_dwStart + o.m_dwSize && o.m_dwStart < b.m_dwStart + b.m_dwSize) {
+                pError->Format("%s: [%s] overlaps block '%s'", m_strName.GetString(), section.GetString(),
+                               o.m_strName.GetString());
+                return false;
+            }
+        }
+        m_Blocks.push_back(b);
+    }
+
+    // The [Simulator] section.
+    const CString mode = Trimmed(Simulator("Start Mode", "BOOT"));
+    bool modeKnown = false;
+    for (eSimStartMode m : {smBoot, smUser, smBootResident, smUserResident}) {
+        if (mode.CompareNoCase(StartModeName(m)) == 0) {
+            m_eStartMode = m;
+            modeKnown = true;
+        }
+    }
+    if (!modeKnown) {
+        pError->Format("[Simulator] \"Start Mode\": '%s' is none of BOOT, USER, BOOT Resident, USER Resident",
+                       mode.GetString());
+        return false;
+    }
+    const CString clock = Trimmed(Simulator("Clock MHz", ""));
+    if (!clock.IsEmpty()) {
+        char* end = nullptr;
+        m_dClockMHz = std::strtod(clock.GetString(), &end);
+        if (*end != '\0') {
+            pError->Format("[Simulator] \"Clock MHz\": '%s' is not a number", clock.GetString());
+            return false;
+        }
+    }
+    if (!(m_dClockMHz > 0.0) || m_dClockMHz > 1000.0) {
+        pError->Format("%s: the clock (\"EVB Clock MHz\") must be above 0 and at most 1000 MHz", m_strName.GetString());
+        return false;
+    }
+    DWORD v = 0;
+    if (!SimNumber("Rate Tolerance", 3, 50, &m_dwRateTolerance, pError))
+        return false;
+    if (!SimNumber("Boot Rate", 9600, 0xFFFFFFFF, &m_dwBootRate, pError))
+        return false;
+    if (!IsBootRate(m_dwBootRate)) {
+        pError->Format("[Simulator] \"Boot Rate\": %lu is none of 1200, 2400, 4800, 9600, 19200",
+                       static_cast<unsigned long>(m_dwBootRate));
+        return false;
+    }
+    const double clockHz = m_dClockMHz * 1e6;
+    auto registerFor = [&](DWORD rate, BYTE* pBRR, const char* what) {
+        if (!CSimBaud::BRRForRate(m_eFormula, clockHz, rate, pBRR) ||
+            !CSimBaud::RatesMatch(CSimBaud::RateForBRR(m_eFormula, clockHz, *pBRR), rate, m_dwRateTolerance)) {
+            pError->Format("%s: a %.4f MHz chip cannot run %s at %lu baud (no 8-bit BRR value gives that rate)",
+                           m_strName.GetString(), m_dClockMHz, what, static_cast<unsigned long>(rate));
+            return false;
+        }
+        return true;
+    };
+    if (m_eStartMode == smBoot && !registerFor(m_dwBootRate, &m_byBootBRR, "its boot program"))
+        return false;
+    if (!SimNumber("BRR", m_byBootBRR, 255, &v, pError))
+        return false;
+    m_byBootBRR = static_cast<BYTE>(v);
+    if (m_eStartMode == smUser && !registerFor(9600, &m_byUserBRR, "its USER-mode loader"))
+        return false;
+    if (!SimNumber("User Command Baud", 9600, 0xFFFFFFFF, &m_dwUserCommandRate, pError))
+        return false;
+    m_strUserCommand = Unescape(Simulator("User Command", ""));
+    if (!SimNumber("Resident Rate", m_dwBaudRate0 ? m_dwBaudRate0 : 9600, 0xFFFFFFFF, &m_dwResidentRate, pError))
+        return false;
+    if (m_dwResidentRate == 0 || m_dwUserCommandRate == 0) {
+        pError->Format("[Simulator]: a line rate of 0 baud");
+        return false;
+    }
+    if (!SimNumber("Kernel Word", 0x0100, 0xFFFF, &v, pError))
+        return false;
+    m_wKernelWord = static_cast<WORD>(v);
+    if (!SimNumber("Line Size", 128, 0xFFFF, &v, pError))
+        return false;
+    m_wLineSize = static_cast<WORD>(v);
+    if (!SimNumber("Work Area", 256, 0xFFFF, &v, pError))
+        return false;
+    m_wWorkArea = static_cast<WORD>(v);
+    if (m_wWorkArea >= m_dwRAMSize) {
+        pError->Format("[Simulator] \"Work Area\": %u bytes leave no RAM of the %lu", m_wWorkArea,
+                       static_cast<unsigned long>(m_dwRAMSize));
+        return false;
+    }
+    if (!SimNumber("Bit Fields", 0x0F, 0xFF, &v, pError))
+        return false;
+    m_byBitFields = static_cast<BYTE>(v);
+    if (!SimNumber("Handshake", m_byKernelHandshake, 0xFF, &v, pError))
+        return false;
+    m_byHandshake = static_cast<BYTE>(v);
+    if (!SimNumber("USER RAM Top", m_dwRAMSize > 0xFFFF ? 0xFFFF : m_dwRAMSize, 0xFFFF, &v, pError))
+        return false;
+    m_wUserRAMTop = static_cast<WORD>(v);
+    if (!SimNumber("Erase Time", 0, 600000, &m_dwEraseTime, pError) ||
+        !SimNumber("Auto Erase Time", 0, 600000, &m_dwAutoEraseTime, pError) ||
+        !SimNumber("Byte Timeout", 1000, 600000, &m_dwByteTimeout, pError) ||
+        !SimNumber("Reply Timeout", 30000, 3600000, &m_dwReplyTimeout, pError))
+        return false;
+    if (!SimNumber("FLASH Fill", 0xFF, 0xFF, &v, pError))
+        return false;
+    m_byFLASHFill = static_cast<BYTE>(v);
+
+    struct
+    {
+        const char* key;
+        bool* target;
+    } flags[] = {
+        {"Fail Overwrite", &m_bFailOverwrite},
+        {"Throttle", &m_bThrottle},
+        {"Wrong Handshake", &m_Faults.m_bWrongHandshake},
+        {"User Kernel Running", &m_Faults.m_bUserKernelRunning},
+        {"Fail Auto Erase", &m_Faults.m_bFailAutoErase},
+    };
+    for (auto& flag : flags) {
+        const CString text = Trimmed(Simulator(flag.key, ""));
+        if (!text.IsEmpty() && !ParseBool(text, flag.target)) {
+            pError->Format("[Simulator] \"%s\": '%s' is not 0, 1, True or False", flag.key, text.GetString());
+            return false;
+        }
+    }
+    struct
+    {
+        const char* key;
+        DWORD* target;
+        DWORD nDefault;
+    } counts[] = {
+        {"Drop Host Byte", &m_Faults.m_dwDropHostByte, 0},
+        {"Corrupt Host Byte", &m_Faults.m_dwCorruptHostByte, 0},
+        {"Drop Target Byte", &m_Faults.m_dwDropTargetByte, 0},
+        {"Corrupt Target Byte", &m_Faults.m_dwCorruptTargetByte, 0},
+        {"Stop After Host Bytes", &m_Faults.m_dwStopAfterHostBytes, 0},
+        {"Fail Erase", &m_Faults.m_dwFailErase, 0},
+        {"Fail Write", &m_Faults.m_dwFailWrite, 0},
+        {"Fail Write Chunk", &m_Faults.m_dwFailWriteChunk, 0},
+        {"Erase Polls", &m_Faults.m_dwErasePolls, 2},
+    };
+    for (auto& c : counts)
+        if (!SimNumber(c.key, c.nDefault, 0xFFFFFFFF, c.target, pError))
+            return false;
+    if (m_Faults.m_dwErasePolls > 1000000) {
+        pError->Format("[Simulator] \"Erase Polls\": at most 1000000");
+        return false;
+    }
+    const CString answer = Trimmed(Simulator("Boot Answer", "AA"));
+    if (answer.CompareNoCase("AA") == 0 || answer.CompareNoCase("0xAA") == 0)
+        m_Faults.m_eBootAnswer = baAcknowledge;
+    else if (answer.CompareNoCase("FF") == 0 || answer.CompareNoCase("0xFF") == 0)
+        m_Faults.m_eBootAnswer = baEraseFailed;
+    else if (answer.CompareNoCase("None") == 0)
+        m_Faults.m_eBootAnswer = baSilent;
+    else {
+        pError->Format("[Simulator] \"Boot Answer\": '%s' is none of AA, FF, None", answer.GetString());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,34 @@
+#pragma once
+// Faults the virtual target can be told to commit, from the definition's
+// [Simulator] section or through CSimTarget::SetFaults. Counts are 1-based and
+// run from the moment the faults were set (start of the target or SetFaults);
+// 0 means never.
+#include "platform/Types.h"
+
+enum eSimBootAnswer
+{
+    baAcknowledge = 0, // 0x55 is answered with 0xAA
+    baEraseFailed = 1, // answered with 0xFF
+    baSilent = 2,      // not answered
+};
+
+class CSimFaults
+{
+public:
+    DWORD m_dwDropHostByte = 0;       // the Nth byte from the host never reaches the target
+    DWORD m_dwCorruptHostByte = 0;    // the Nth byte from the host arrives with bits flipped
+    DWORD m_dwDropTargetByte = 0;     // the Nth byte from the target is lost
+    DWORD m_dwCorruptTargetByte = 0;  // the Nth byte from the target arrives with bits flipped
+    DWORD m_dwStopAfterHostBytes = 0; // after N bytes from the host the target sends nothing more
+    eSimBootAnswer m_eBootAnswer = baAcknowledge;
+    bool m_bWrongHandshake = false;     // the kernel reports the inverse of its handshake byte
+    bool m_bUserKernelRunning = false;  // every main kernel answers as a USER-mode kernel
+    DWORD m_dwFailErase = 0;            // the Nth erase command ends with 0x30
+    bool m_bFailAutoErase = false;      // the boot program's automatic erase ends with 0xFF
+    DWORD m_dwFailWrite = 0;            // the Nth write command ends with final status 0x23
+    DWORD m_dwFailWriteChunk = 0;       // the Nth write chunk is answered with a failure
+    DWORD m_dwErasePolls = 2;           // 0x29 bytes sent while a block erases (many: a slow erase)
+
+    // Bits flipped in a corrupted byte.
+    static constexpr BYTE kCorruptMask = 0x5A;
+};

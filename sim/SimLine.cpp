@@ -1,0 +1,353 @@
+#include "sim/SimLine.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <stdlib.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "sim/SimBaud.h"
+#include "sim/SimTermios.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+std::int64_t NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+void CloseFd(int& fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+} // namespace
+
+CSimLine::CSimLine(CSimTranscript& transcript) : m_transcript(transcript) {}
+
+CSimLine::~CSimLine()
+{
+    Close();
+}
+
+bool CSimLine::Open(CString* pError)
+{
+    Close();
+    if (::openpty(&m_nMaster, &m_nSlave, nullptr, nullptr, nullptr) != 0) {
+        if (pError)
+            pError->Format("cannot create a pseudo-terminal: %s", std::strerror(errno));
+        return false;
+    }
+    char name[PATH_MAX] = {};
+    if (::ptsname_r(m_nMaster, name, sizeof name) != 0) {
+        if (pError)
+            pError->Format("cannot name the pseudo-terminal: %s", std::strerror(errno));
+        Close();
+        return false;
+    }
+    m_strSlavePath = name;
+    // Raw 8-N-1 at 9600 until the host configures its end.
+    struct termios t {};
+    if (::tcgetattr(m_nSlave, &t) == 0) {
+        ::cfmakeraw(&t);
+        ::cfsetspeed(&t, B9600);
+        ::tcsetattr(m_nSlave, TCSANOW, &t);
+    }
+    ::fcntl(m_nMaster, F_SETFL, ::fcntl(m_nMaster, F_GETFL) | O_NONBLOCK);
+    ::fcntl(m_nMaster, F_SETFD, FD_CLOEXEC);
+    ::fcntl(m_nSlave, F_SETFD, FD_CLOEXEC);
+    m_nWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_nWake < 0) {
+        if (pError)
+            pError->Format("cannot create an event: %s", std::strerror(errno));
+        Close();
+        return false;
+    }
+    m_dwObservedHostRate = ReadHostRate();
+    m_Input.clear();
+    m_nInputPos = 0;
+    Touch();
+    return true;
+}
+
+void CSimLine::Close()
+{
+    CloseFd(m_nMaster);
+    CloseFd(m_nSlave);
+    CloseFd(m_nWake);
+}
+
+CString CSimLine::GetSlavePath() const
+{
+    return m_strSlavePath;
+}
+
+DWORD CSimLine::ReadHostRate() const
+{
+    return m_nMaster >= 0 ? SimGetLineRate(m_nMaster) : 0;
+}
+
+void CSimLine::SetTargetRate(DWORD rate)
+{
+    if (m_dwTargetRate.exchange(rate) != rate) {
+        CString text;
+        text.Format("target line rate now %lu baud", static_cast<unsigned long>(rate));
+        m_transcript.AddEvent(ekNote, m_ePhase, text);
+    }
+}
+
+void CSimLine::SetFaults(const CSimFaults& faults)
+{
+    std::lock_guard lock(m_faultLock);
+    m_Faults = faults;
+    m_qwFaultHostCount = 0;
+    m_qwFaultTargetCount = 0;
+    m_bMute = false;
+}
+
+void CSimLine::Touch()
+{
+    m_qwLastActivity = NowMs();
+}
+
+std::uint64_t CSimLine::GetIdleMilliseconds() const
+{
+    const std::int64_t d = NowMs() - m_qwLastActivity.load();
+    return d > 0 ? static_cast<std::uint64_t>(d) : 0;
+}
+
+std::chrono::microseconds CSimLine::ByteTime() const
+{
+    const DWORD rate = m_dwTargetRate.load();
+    return std::chrono::microseconds(rate ? 10000000ull / rate : 0);
+}
+
+void CSimLine::Observe(DWORD hostRate)
+{
+    if (m_dwObservedHostRate.exchange(hostRate) != hostRate) {
+        CString text;
+        text.Format("host line rate now %lu baud", static_cast<unsigned long>(hostRate));
+        m_transcript.AddEvent(ekNote, m_ePhase, text);
+    }
+}
+
+bool CSimLine::Pump(int waitMs)
+{
+    if (m_nMaster < 0)
+        return false;
+    pollfd fds[2] = {{m_nMaster, POLLIN, 0}, {m_nWake, POLLIN, 0}};
+    m_bWaitingForInput = true;
+    const int r = ::poll(fds, 2, waitMs);
+    m_bWaitingForInput = false;
+    const DWORD before = m_dwObservedHostRate.load();
+    const DWORD now = ReadHostRate();
+    if (r > 0 && !(fds[0].revents & POLLIN) && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
+        // A broken line must not turn the wait into a busy loop.
+        pollfd wake = {m_nWake, POLLIN, 0};
+        ::poll(&wake, 1, waitMs);
+    }
+    if (r > 0 && (fds[0].revents & POLLIN)) {
+        BYTE buffer[4096];
+        const ssize_t n = ::read(m_nMaster, buffer, sizeof buffer);
+        if (n > 0) {
+            m_Input.assign(buffer, buffer + n);
+            m_nInputPos = 0;
+            m_dwBatchRates[0] = before;
+            m_dwBatchRates[1] = now;
+            Observe(now);
+            return true;
+        }
+    }
+    Observe(now);
+    return false;
+}
+
+eSimLineResult CSimLine::Receive(BYTE* pByte, bool* pIntact, DWORD timeoutMs)
+{
+    const auto deadline = timeoutMs == INFINITE ? Clock::time_point::max()
+                                                : Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (m_bInterrupted)
+            return lrInterrupted;
+        if (m_nInputPos < m_Input.size()) {
+            const BYTE sent = m_Input[m_nInputPos++];
+            ++m_qwHostBytesTaken;
+            Touch();
+            if (m_bThrottle) {
+                const auto now = Clock::now();
+                m_nextRx = (m_nextRx > now ? m_nextRx : now) + ByteTime();
+                if (!SleepUntil(m_nextRx))
+                    return lrInterrupted;
+            }
+            BYTE flags = 0;
+            bool becameMute = false;
+            {
+                std::lock_guard lock(m_faultLock);
+                const std::uint64_t n = ++m_qwFaultHostCount;
+                if (n == m_Faults.m_dwDropHostByte)
+                    flags |= sfDropped;
+                else if (n == m_Faults.m_dwCorruptHostByte)
+                    flags |= sfCorrupted;
+                if (!m_bMute && m_Faults.m_dwStopAfterHostBytes && n >= m_Faults.m_dwStopAfterHostBytes)
+                    becameMute = m_bMute = true;
+            }
+            const eSimPhase phase = m_ePhase;
+            if (flags & sfDropped) {
+                m_transcript.AddByte(sdHostToTarget, sent, sent, flags, phase);
+                m_transcript.AddEvent(ekFault, phase, "a byte from the host was dropped");
+                continue;
+            }
+            BYTE seen = (flags & sfCorrupted) ? static_cast<BYTE>(sent ^ CSimFaults::kCorruptMask) : sent;
+            const DWORD target = m_dwTargetRate;
+            const bool intact = CSimBaud::RatesMatch(m_dwBatchRates[0], target, m_dwTolerance) ||
+                                CSimBaud::RatesMatch(m_dwBatchRates[1], target, m_dwTolerance);
+            if (!intact) {
+                seen = CSimBaud::Garble(seen, m_dwBatchRates[1], target);
+                flags |= sfGarbled;
+            }
+            m_transcript.AddByte(sdHostToTarget, sent, seen, flags, phase);
+            if (flags & sfCorrupted)
+                m_transcript.AddEvent(ekFault, phase, "a byte from the host was corrupted");
+            if (becameMute)
+                m_transcript.AddEvent(ekFault, phase, "the target stops answering");
+            *pByte = seen;
+            *pIntact = intact;
+            return lrByte;
+        }
+        int wait = kRateWatchMs;
+        if (deadline != Clock::time_point::max()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) {
+                if (!Pump(0))
+                    return lrTimeout;
+                continue;
+            }
+            if (left < wait)
+                wait = static_cast<int>(left);
+        }
+        Pump(wait);
+    }
+}
+
+bool CSimLine::Send(BYTE byte)
+{
+    if (m_bInterrupted)
+        return false;
+    BYTE flags = 0;
+    {
+        std::lock_guard lock(m_faultLock);
+        const std::uint64_t n = ++m_qwFaultTargetCount;
+        if (m_bMute)
+            flags |= sfSuppressed;
+        else if (n == m_Faults.m_dwDropTargetByte)
+            flags |= sfDropped;
+        else if (n == m_Faults.m_dwCorruptTargetByte)
+            flags |= sfCorrupted;
+    }
+    const eSimPhase phase = m_ePhase;
+    if (flags & (sfSuppressed | sfDropped)) {
+        m_transcript.AddByte(sdTargetToHost, byte, byte, flags, phase);
+        if (flags & sfDropped)
+            m_transcript.AddEvent(ekFault, phase, "a byte from the target was dropped");
+        return true;
+    }
+    BYTE wire = (flags & sfCorrupted) ? static_cast<BYTE>(byte ^ CSimFaults::kCorruptMask) : byte;
+    const DWORD target = m_dwTargetRate;
+    const DWORD host = ReadHostRate();
+    if (!CSimBaud::RatesMatch(target, host, m_dwTolerance)) {
+        wire = CSimBaud::Garble(wire, target, host);
+        flags |= sfGarbled;
+    }
+    if (m_bThrottle) {
+        const auto now = Clock::now();
+        m_nextTx = (m_nextTx > now ? m_nextTx : now) + ByteTime();
+        if (!SleepUntil(m_nextTx))
+            return false;
+    }
+    // Recorded before it is written, so whoever reads the reply finds it in the transcript.
+    m_transcript.AddByte(sdTargetToHost, byte, wire, flags, phase);
+    if (flags & sfCorrupted)
+        m_transcript.AddEvent(ekFault, phase, "a byte from the target was corrupted");
+    ++m_qwTargetBytesSent;
+    Touch();
+    for (;;) {
+        const ssize_t n = ::write(m_nMaster, &wire, 1);
+        if (n == 1)
+            return true;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            // The host is not reading and the pty is full: wait, like a UART
+            // whose transmitter is held.
+            pollfd fds[2] = {{m_nMaster, POLLOUT, 0}, {m_nWake, POLLIN, 0}};
+            ::poll(fds, 2, 50);
+            if (m_bInterrupted)
+                return false;
+            continue;
+        }
+        return true; // the line is gone; the byte is lost
+    }
+}
+
+bool CSimLine::SleepUntil(Clock::time_point when)
+{
+    for (;;) {
+        if (m_bInterrupted)
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(when - Clock::now()).count();
+        if (left <= 0)
+            return true;
+        pollfd fd = {m_nWake, POLLIN, 0};
+        const long ms = static_cast<long>((left + 999) / 1000);
+        ::poll(&fd, 1, static_cast<int>(ms > 100 ? 100 : ms));
+    }
+}
+
+bool CSimLine::Delay(DWORD ms)
+{
+    return SleepUntil(Clock::now() + std::chrono::milliseconds(ms));
+}
+
+void CSimLine::DiscardUntilInterrupted()
+{
+    std::size_t lost = 0;
+    for (;;) {
+        for (; m_nInputPos < m_Input.size(); ++m_nInputPos, ++lost) {
+            ++m_qwHostBytesTaken;
+            m_transcript.AddByte(sdHostToTarget, m_Input[m_nInputPos], m_Input[m_nInputPos], sfDropped, m_ePhase);
+        }
+        if (m_bInterrupted)
+            break;
+        Pump(50);
+    }
+    if (lost) {
+        CString text;
+        text.Format("%zu bytes sent to the chip without power were lost", lost);
+        m_transcript.AddEvent(ekNote, m_ePhase, text);
+    }
+}
+
+void CSimLine::Interrupt()
+{
+    m_bInterrupted = true;
+    if (m_nWake >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_nWake, &one, sizeof one);
+    }
+}
+
+void CSimLine::ClearInterrupt()
+{
+    m_bInterrupted = false;
+    if (m_nWake >= 0) {
+        std::uint64_t value = 0;
+        [[maybe_unused]] const ssize_t n = ::read(m_nWake, &value, sizeof value);
+    }
+}

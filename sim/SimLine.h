@@ -1,0 +1,126 @@
+#pragma once
+// The target's end of the serial line: the master side of a pty pair whose
+// slave the host opens as its serial port.
+//
+// The line knows both rates: the target's own (set by its programs) and the
+// host's (read from the pty's termios, which the master sees). A byte that
+// crosses while the two differ arrives garbled, in either direction. The
+// host's rate is watched every few milliseconds; bytes read while it was
+// changing are taken as sent at whichever of the old and new rates matches
+// the target (the host usually changes rate right after its last byte at the
+// old one, and the target cannot see exactly when).
+//
+// Injected byte faults (drop, corrupt, stop answering) are applied here, and
+// every byte is written to the transcript.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "platform/String.h"
+#include "platform/Types.h"
+#include "sim/SimFaults.h"
+#include "sim/SimTranscript.h"
+
+enum eSimLineResult
+{
+    lrByte,
+    lrTimeout,
+    lrInterrupted,
+};
+
+class CSimLine
+{
+public:
+    explicit CSimLine(CSimTranscript& transcript);
+    ~CSimLine();
+    CSimLine(const CSimLine&) = delete;
+    CSimLine& operator=(const CSimLine&) = delete;
+
+    // Creates the pty pair (raw, 9600 baud). False with the reason on failure.
+    bool Open(CString* pError);
+    void Close();
+    CString GetSlavePath() const;
+
+    // Rates. SetTargetRate is for the target's thread; the getters for any.
+    void SetTargetRate(DWORD rate);
+    DWORD GetTargetRate() const { return m_dwTargetRate.load(); }
+    DWORD ReadHostRate() const;
+    DWORD GetObservedHostRate() const { return m_dwObservedHostRate.load(); }
+    void SetTolerance(DWORD percent) { m_dwTolerance = percent; }
+    // Paces bytes to the line's real speed (10 bits a byte at the target's rate).
+    void SetThrottle(bool bThrottle) { m_bThrottle.store(bThrottle); }
+
+    void SetPhase(eSimPhase phase) { m_ePhase.store(phase); }
+    eSimPhase GetPhase() const { return m_ePhase.load(); }
+
+    // Byte faults; their counts start again.
+    void SetFaults(const CSimFaults& faults);
+
+    // Waits at most timeoutMs (INFINITE: no limit) for the next byte from the
+    // host. *pIntact is false when the byte was garbled on the way.
+    eSimLineResult Receive(BYTE* pByte, bool* pIntact, DWORD timeoutMs);
+    // Sends one byte to the host; false when interrupted.
+    bool Send(BYTE byte);
+    // Waits; false when interrupted.
+    bool Delay(DWORD ms);
+    // Throws away whatever the host sends (recorded as dropped) until
+    // interrupted: what reaches a chip without power is lost.
+    void DiscardUntilInterrupted();
+
+    // From any thread: wakes the target's waits, which return "interrupted"
+    // until ClearInterrupt.
+    void Interrupt();
+    void ClearInterrupt();
+    bool IsInterrupted() const { return m_bInterrupted.load(); }
+
+    // For tests and the idle time-out.
+    std::uint64_t GetHostBytesTaken() const { return m_qwHostBytesTaken.load(); }
+    std::uint64_t GetTargetBytesSent() const { return m_qwTargetBytesSent.load(); }
+    bool IsWaitingForInput() const { return m_bWaitingForInput.load(); }
+    // Milliseconds since the last byte in either direction (or since Open).
+    std::uint64_t GetIdleMilliseconds() const;
+
+private:
+    // How often the host's rate is looked at while the target waits.
+    static constexpr int kRateWatchMs = 2;
+
+    bool Pump(int waitMs);
+    void Observe(DWORD hostRate);
+    bool SleepUntil(std::chrono::steady_clock::time_point when);
+    void Touch();
+    std::chrono::microseconds ByteTime() const;
+
+    CSimTranscript& m_transcript;
+    int m_nMaster = -1;
+    int m_nSlave = -1; // held open so the master never sees a hang-up
+    int m_nWake = -1;  // eventfd for Interrupt
+    CString m_strSlavePath;
+
+    std::atomic<DWORD> m_dwTargetRate{9600};
+    std::atomic<DWORD> m_dwObservedHostRate{0};
+    std::atomic<eSimPhase> m_ePhase{phIdle};
+    std::atomic<bool> m_bInterrupted{false};
+    std::atomic<bool> m_bWaitingForInput{false};
+    std::atomic<std::uint64_t> m_qwHostBytesTaken{0};
+    std::atomic<std::uint64_t> m_qwTargetBytesSent{0};
+    std::atomic<std::int64_t> m_qwLastActivity{0};
+    DWORD m_dwTolerance = 3;
+    std::atomic<bool> m_bThrottle{false};
+
+    // Bytes read from the master and not yet taken, with the host rates that
+    // may have been in force when they were sent.
+    std::vector<BYTE> m_Input;
+    std::size_t m_nInputPos = 0;
+    DWORD m_dwBatchRates[2] = {0, 0};
+
+    std::mutex m_faultLock;
+    CSimFaults m_Faults;
+    std::uint64_t m_qwFaultHostCount = 0;
+    std::uint64_t m_qwFaultTargetCount = 0;
+    bool m_bMute = false;
+
+    std::chrono::steady_clock::time_point m_nextRx{};
+    std::chrono::steady_clock::time_point m_nextTx{};
+};

@@ -1,0 +1,56 @@
+#pragma once
+// The classic main kernel, in BOOT or USER mode: identity, handshake, module
+// and function-map downloads, and the erase, blank-check, read and
+// write-and-verify commands, each done by its operation module, which must be
+// in RAM where the function map says.
+#include "sim/SimProgram.h"
+
+class CSimMainKernel : public CSimProgram
+{
+public:
+    // Bytes of the kernel's answers that the host only tells apart from the rest.
+    static constexpr BYTE kRefused = 0x3F;     // operation refused (its module is not in place, bad range)
+    static constexpr BYTE kNotBlank = 0x25;    // blank check: not blank
+    static constexpr BYTE kWriteOK = 0x00;     // write chunk, and final status: success
+    static constexpr BYTE kWriteFailed = 0x23; // write chunk, and final status: failure
+
+    CSimMainKernel(CSimTarget& target, bool bUser);
+    eSimNext Run() override;
+
+private:
+    enum eEntry
+    {
+        enWrite = 0,
+        enErase = 1,
+        enRead = 2,
+        enCheckBlank = 3,
+    };
+
+    eSimNext Command(BYTE command, bool* pHandled);
+    void Identity();
+    void Handshake();
+    void Erase();
+    void BlankCheck();
+    void Read(BYTE command);
+    void Write(BYTE command);
+    eSimNext ModuleDownload(BYTE command);
+    void FunctionMap();
+    eSimNext EndOfConnection();
+
+    bool ModuleInPlace(int entry, CString* pWhy) const;
+    void Refuse(const char* pszOperation, const CString& why);
+    // Takes the bytes of one write chunk that the kernel will not use.
+    void Swallow(DWORD count);
+    // First RAM address that belongs to the kernel's work area.
+    DWORD WorkAreaStart() const;
+    bool Abandoned(const char* pszWhat);
+
+    static const char* EntryName(int entry);
+
+    bool m_bUser;
+    BYTE m_byIdentifier = 0;
+    WORD m_Map[6] = {0, 0, 0, 0, 0, 0};
+    int m_nMapCount = -1; // no map received yet
+    WORD m_wBufferAddress = 0;
+    WORD m_wBufferSize = 0;
+};

@@ -1,0 +1,137 @@
+#include "sim/SimProgram.h"
+
+#include "sim/SimBaud.h"
+#include "sim/SimKernelFile.h"
+#include "sim/SimTarget.h"
+
+CSimProgram::CSimProgram(CSimTarget& target)
+    : m_target(target), m_line(target.Line()), m_def(target.Definition())
+{
+}
+
+bool CSimProgram::Rx(BYTE* pByte, DWORD timeoutMs, bool* pIntact)
+{
+    bool intact = true;
+    const bool ok = m_line.Receive(pByte, &intact, timeoutMs) == lrByte;
+    if (pIntact)
+        *pIntact = intact;
+    return ok;
+}
+
+bool CSimProgram::Tx(BYTE byte)
+{
+    return m_line.Send(byte);
+}
+
+bool CSimProgram::RxNumber(int width, DWORD* pValue, DWORD timeoutMs)
+{
+    DWORD v = 0;
+    for (int i = 0; i < width; ++i) {
+        BYTE b = 0;
+        if (!Rx(&b, timeoutMs))
+            return false;
+        v = (v << 8) | b;
+    }
+    *pValue = v;
+    return true;
+}
+
+bool CSimProgram::WaitForBaudCommand()
+{
+    bool afterCommand = false;
+    for (;;) {
+        BYTE b = 0;
+        if (!Rx(&b))
+            return false;
+        if (afterCommand && b == 0x04)
+            return true;
+        afterCommand = b == 0x44;
+    }
+}
+
+CSimProgram::eStep CSimProgram::BaudChange(BYTE presentBRR)
+{
+    Phase(phBaudChange);
+    if (!Tx(presentBRR))
+        return stInterrupted;
+    BYTE brr = 0;
+    if (!Rx(&brr, m_def.m_dwReplyTimeout)) {
+        if (Interrupted())
+            return stInterrupted;
+        m_target.Event(ekViolation, "no new BRR value came after the present one (%u)", presentBRR);
+        return stFailed;
+    }
+    const DWORD oldRate = m_line.GetTargetRate();
+    const DWORD newRate = CSimBaud::RateForBRR(m_def.m_eFormula, m_def.m_dClockMHz * 1e6, brr);
+    m_target.Event(ekNote, "BRR %u from the host: the chip's UART runs at %lu baud", brr,
+                   static_cast<unsigned long>(newRate));
+    m_line.SetTargetRate(newRate);
+    Phase(phRateCheck);
+    BYTE check[4] = {};
+    for (BYTE& b : check) {
+        if (!Rx(&b, m_def.m_dwReplyTimeout)) {
+            if (Interrupted())
+                return stInterrupted;
+            m_target.Event(ekViolation, "the link check at the new rate did not come; back to %lu baud",
+                           static_cast<unsigned long>(oldRate));
+            m_line.SetTargetRate(oldRate);
+            return stFailed;
+        }
+        if (!Tx(b))
+            return stInterrupted;
+    }
+    if (check[0] != 0x01 || check[1] != 0x02 || check[2] != 0x03 || check[3] != 0x04) {
+        m_target.Event(ekNote, "the link check read %02X %02X %02X %02X instead of 01 02 03 04; back to %lu baud",
+                       check[0], check[1], check[2], check[3], static_cast<unsigned long>(oldRate));
+        m_line.SetTargetRate(oldRate);
+        return stFailed;
+    }
+    m_target.Event(ekNote, "link checked at %lu baud", static_cast<unsigned long>(newRate));
+    return stDone;
+}
+
+CSimProgram::eStep CSimProgram::ReceiveKernel(std::vector<BYTE>* pCode)
+{
+    Phase(phMainKernelDownload);
+    DWORD length = 0;
+    if (!RxNumber(2, &length, INFINITE))
+        return stInterrupted;
+    pCode->assign(length, 0);
+    for (DWORD i = 0; i < length; ++i) {
+        if (!Rx(&(*pCode)[i], m_def.m_dwByteTimeout)) {
+            if (Interrupted())
+                return stInterrupted;
+            m_target.Event(ekViolation, "the main kernel download stopped after %lu of %lu bytes",
+                           static_cast<unsigned long>(i), static_cast<unsigned long>(length));
+            pCode->resize(i);
+            return stFailed;
+        }
+    }
+    return stDone;
+}
+
+eSimNext CSimProgram::StartKernel(const std::vector<BYTE>& code, const CSimKernelFile& file, bool bUser)
+{
+    CString why;
+    if (!file.Matches(code.data(), code.size(), &why)) {
+        m_target.Event(ekViolation, "the main kernel download %s; the chip runs it and stops answering",
+                       why.GetString());
+        return snHalt;
+    }
+    DWORD top = m_def.m_dwRAMSize;
+    if (bUser && m_def.m_wUserRAMTop < top)
+        top = m_def.m_wUserRAMTop;
+    const DWORD limit = top > m_def.m_wWorkArea ? top - m_def.m_wWorkArea : 0;
+    if (code.size() > limit) {
+        m_target.Event(ekViolation,
+                       "the main kernel (%zu bytes) does not fit below the kernel's work area (%lu bytes); the chip "
+                       "stops answering",
+                       code.size(), static_cast<unsigned long>(limit));
+        return snHalt;
+    }
+    m_target.Model().WriteRAM(0, code.data(), static_cast<DWORD>(code.size()));
+    m_target.SetMainKernelSize(static_cast<DWORD>(code.size()));
+    m_target.Event(ekNote, "%s main kernel '%s' started (%zu bytes)", bUser ? "USER" : "BOOT",
+                   file.GetPath().GetString(), code.size());
+    return bUser ? snUserMainKernel : snMainKernel;
+}

@@ -1,0 +1,148 @@
+#pragma once
+// The virtual target: a simulated Zentra chip on the master side of a pty pair.
+// The host opens GetPortName() as its serial port.
+//
+// Load a definition, Start, talk to it, Stop. The chip runs on its own thread;
+// everything public here is safe to call from any thread while it runs.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/String.h"
+#include "platform/Types.h"
+#include "sim/SimDefinition.h"
+#include "sim/SimFaults.h"
+#include "sim/SimKernelFile.h"
+#include "sim/SimLine.h"
+#include "sim/SimModel.h"
+#include "sim/SimTranscript.h"
+
+// What the chip is running.
+enum eSimState
+{
+    ssStopped = 0,     // not started, or stopped
+    ssPoweredOff,      // no power: deaf and silent
+    ssBootProgram,     // the boot program (bit-rate matching, micro-kernel download)
+    ssMicroKernel,     // the micro-kernel (baud change, main kernel download)
+    ssUserProgram,     // the chip's own program with its USER-mode loader
+    ssMainKernel,      // a BOOT-mode main kernel
+    ssUserMainKernel,  // a USER-mode main kernel
+    ssHalted,          // crashed or hung: deaf and silent until reset
+};
+
+class CSimTarget
+{
+public:
+    CSimTarget();
+    ~CSimTarget();
+    CSimTarget(const CSimTarget&) = delete;
+    CSimTarget& operator=(const CSimTarget&) = delete;
+
+    // Reads the definition and its [Simulator] section; overrides win over the
+    // section. Only while stopped. False with the reason on bad input.
+    bool Load(const CString& path, CString* pError, const CSimOverrides& overrides = {});
+    // Creates the pty pair and powers the chip on in its start mode.
+    bool Start(CString* pError = nullptr);
+    void Stop();
+    bool IsRunning() const { return m_thread.joinable(); }
+    // The slave side of the pty: the host's serial port.
+    CString GetPortName() const;
+    const CSimDefinition& GetDefinition() const { return m_Definition; }
+
+    // The model.
+    eSimState GetState() const { return m_eState.load(); }
+    static const char* StateName(eSimState state);
+    std::vector<BYTE> GetFLASH() const { return m_Model.GetFLASH(); }
+    bool LoadFLASH(DWORD address, const std::vector<BYTE>& data) { return m_Model.LoadFLASH(address, data); }
+    std::vector<BYTE> GetRAM() const { return m_Model.GetRAM(); }
+    std::vector<DWORD> GetEraseCounts() const { return m_Model.GetEraseCounts(); }
+    DWORD GetTargetRate() const { return m_Line.GetTargetRate(); }
+    DWORD GetHostRate() const { return m_Line.GetObservedHostRate(); }
+    const CSimTranscript& GetTranscript() const { return m_Transcript; }
+    // Called with every note, violation, refusal and fault as it happens.
+    void SetEventListener(std::function<void(const CSimEvent&)> listener)
+    {
+        m_Transcript.SetEventListener(std::move(listener));
+    }
+    std::vector<CSimEvent> GetEvents(eSimEventKind kind) const { return m_Transcript.GetEvents(kind); }
+    bool WriteTranscript(const CString& path, CString* pError) const;
+    // The FLASH contents as a raw binary file.
+    bool WriteDump(const CString& path, CString* pError) const;
+
+    // Control.
+    void SetFaults(const CSimFaults& faults);
+    CSimFaults GetFaults() const;
+    void SetThrottle(bool bThrottle);
+    // Restarts the chip in its start mode; RAM keeps its contents.
+    void Reset();
+    void PowerOff();
+    void PowerOn();
+
+    // Poll-based waits for tests; false when the time-out passes first.
+    bool WaitForState(eSimState state, DWORD timeoutMs) const;
+    bool WaitForHostRate(DWORD rate, DWORD timeoutMs) const;
+    // The chip has taken this many bytes from the host and waits for more: it
+    // has done everything those bytes asked for.
+    bool WaitUntilIdle(std::uint64_t hostBytes, DWORD timeoutMs) const;
+    std::uint64_t GetHostBytesTaken() const { return m_Line.GetHostBytesTaken(); }
+    std::uint64_t GetTargetBytesSent() const { return m_Line.GetTargetBytesSent(); }
+    std::uint64_t GetIdleMilliseconds() const { return m_Line.GetIdleMilliseconds(); }
+
+    // For the chip's programs, on its own thread.
+    CSimLine& Line() { return m_Line; }
+    CSimModel& Model() { return m_Model; }
+    const CSimDefinition& Definition() const { return m_Definition; }
+    CSimFaults Faults() const { return GetFaults(); }
+    const CSimKernelFile& MicroKernel() const { return m_MicroKernel; }
+    const CSimKernelFile& MainKernel() const { return m_MainKernel; }
+    const CSimKernelFile& UserMainKernel() const { return m_UserMainKernel; }
+    // Module files by function-map entry: 0 write, 1 erase, 2 read, 3 check blank.
+    const CSimKernelFile& Module(int entry) const { return m_Modules[entry]; }
+    void SetState(eSimState state);
+    void SetMainKernelSize(DWORD size) { m_dwMainKernelSize = size; }
+    DWORD GetMainKernelSize() const { return m_dwMainKernelSize; }
+    void Event(eSimEventKind kind, const char* pszFormat, ...) __attribute__((format(printf, 3, 4)));
+    // 1-based numbers of erase commands, write commands and write chunks since
+    // the faults were set.
+    DWORD NextEraseNumber() { return ++m_dwEraseCount; }
+    DWORD NextWriteNumber() { return ++m_dwWriteCount; }
+    DWORD NextWriteChunkNumber() { return ++m_dwWriteChunkCount; }
+
+private:
+    enum eRequest
+    {
+        rqStop = 1,
+        rqReset = 2,
+        rqPowerOff = 4,
+        rqPowerOn = 8,
+    };
+
+    void Request(int request);
+    void ThreadMain();
+    void RunFromStart();
+    bool InstallResidentKernel(bool bUser);
+
+    CSimDefinition m_Definition;
+    CSimModel m_Model;
+    CSimTranscript m_Transcript;
+    CSimLine m_Line;
+    CSimKernelFile m_MicroKernel;
+    CSimKernelFile m_MainKernel;
+    CSimKernelFile m_UserMainKernel;
+    CSimKernelFile m_Modules[4];
+
+    mutable std::mutex m_faultLock;
+    CSimFaults m_Faults;
+    std::atomic<DWORD> m_dwEraseCount{0};
+    std::atomic<DWORD> m_dwWriteCount{0};
+    std::atomic<DWORD> m_dwWriteChunkCount{0};
+
+    std::atomic<eSimState> m_eState{ssStopped};
+    std::atomic<int> m_nRequests{0};
+    DWORD m_dwMainKernelSize = 0;
+    bool m_bLoaded = false;
+    std::thread m_thread;
+};

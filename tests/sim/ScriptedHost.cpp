@@ -1,0 +1,400 @@
+#include "ScriptedHost.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "sim/SimTarget.h"
+
+namespace simtest {
+namespace fs = std::filesystem;
+
+std::string SourceDir()
+{
+    if (const char* src = std::getenv("ZFLASH_SOURCE_DIR"))
+        return src;
+    return fs::path(__FILE__).parent_path().parent_path().parent_path().string();
+}
+
+std::string DataPath(const std::string& name)
+{
+    return (fs::path(SourceDir()) / "tests" / "sim" / "data" / name).string();
+}
+
+std::string DevicePath(const std::string& name)
+{
+    return (fs::path(SourceDir()) / "devices" / name).string();
+}
+
+std::vector<BYTE> ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<BYTE>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+namespace {
+speed_t SpeedCode(DWORD rate)
+{
+    switch (rate) {
+    case 300:
+        return B300;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0;
+    }
+}
+} // namespace
+
+CScriptedHost::CScriptedHost(const CSimTarget* pTarget) : m_pTarget(pTarget) {}
+
+CScriptedHost::~CScriptedHost()
+{
+    Close();
+}
+
+bool CScriptedHost::Open(const std::string& path)
+{
+    m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    if (m_fd < 0)
+        return false;
+    termios t {};
+    ::tcgetattr(m_fd, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(m_fd, TCSANOW, &t);
+    return true;
+}
+
+void CScriptedHost::Close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+bool CScriptedHost::SetRate(DWORD rate)
+{
+    termios t {};
+    if (SpeedCode(rate) == B0 || ::tcgetattr(m_fd, &t) != 0)
+        return false;
+    ::cfsetspeed(&t, SpeedCode(rate));
+    if (::tcsetattr(m_fd, TCSANOW, &t) != 0)
+        return false;
+    m_dwRate = rate;
+    return !m_pTarget || m_pTarget->WaitForHostRate(rate, 5000);
+}
+
+void CScriptedHost::Send(const std::vector<BYTE>& bytes)
+{
+    for (BYTE b : bytes) {
+        while (::write(m_fd, &b, 1) != 1) {
+            pollfd p = {m_fd, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+        }
+        ++m_qwSent;
+    }
+}
+
+void CScriptedHost::SendNumber(DWORD value, int width)
+{
+    for (int i = width - 1; i >= 0; --i)
+        Send(static_cast<BYTE>(value >> (8 * i)));
+}
+
+std::vector<BYTE> CScriptedHost::Receive(std::size_t count, int timeoutMs)
+{
+    std::vector<BYTE> out;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (out.size() < count) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            break;
+        pollfd p = {m_fd, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left)) <= 0)
+            continue;
+        BYTE buffer[256];
+        const std::size_t want = std::min(count - out.size(), sizeof buffer);
+        const ssize_t n = ::read(m_fd, buffer, want);
+        if (n > 0)
+            out.insert(out.end(), buffer, buffer + n);
+    }
+    m_qwReceived += out.size();
+    return out;
+}
+
+bool CScriptedHost::Silent(int timeoutMs)
+{
+    if (m_pTarget) {
+        if (!m_pTarget->WaitUntilIdle(m_qwSent, 10000))
+            return false;
+        return m_pTarget->GetTargetBytesSent() == m_qwReceived;
+    }
+    pollfd p = {m_fd, POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) == 0;
+}
+
+void CScriptedHost::Settle()
+{
+    if (m_pTarget)
+        m_pTarget->WaitUntilIdle(m_qwSent, 10000);
+}
+
+DWORD CScriptedHost::Boot(const std::vector<DWORD>& rates, int tries, int silentMs)
+{
+    for (DWORD rate : rates) {
+        if (!SetRate(rate))
+            return 0;
+        for (int i = 0; i < tries; ++i) {
+            Send(0x00);
+            if (Silent(silentMs))
+                continue;
+            const std::vector<BYTE> r = Receive(1, 1000);
+            if (r.size() == 1 && r[0] == 0x00)
+                return rate;
+        }
+    }
+    return 0;
+}
+
+int CScriptedHost::Acknowledge()
+{
+    Send(0x55);
+    const std::vector<BYTE> r = Receive(1, 3000);
+    return r.empty() ? -1 : r[0];
+}
+
+bool CScriptedHost::DownloadEchoed(const std::vector<BYTE>& code)
+{
+    const DWORD size = static_cast<DWORD>(code.size());
+    std::vector<BYTE> all = {static_cast<BYTE>(size >> 8), static_cast<BYTE>(size)};
+    all.insert(all.end(), code.begin(), code.end());
+    for (BYTE b : all) {
+        Send(b);
+        const std::vector<BYTE> echo = Receive(1, 3000);
+        if (echo.size() != 1 || echo[0] != b)
+            return false;
+    }
+    return true;
+}
+
+BYTE CScriptedHost::NewBRR(BYTE present, DWORD presentRate, DWORD newRate, bool offsetFormula)
+{
+    double x;
+    if (offsetFormula) {
+        const double clockMHz = (present + 1.0) * 32.0 * presentRate / 1e6;
+        x = clockMHz * 1e6 / (newRate * 32.0) - 1.0;
+    } else {
+        const DWORD ratio = newRate / presentRate;
+        x = double(present) / double(ratio);
+    }
+    BYTE n = static_cast<BYTE>(static_cast<long>(x));
+    if (x - n > 0.5)
+        ++n;
+    return n;
+}
+
+bool CScriptedHost::ChangeBaud(DWORD newRate, DWORD presentRate, bool offsetFormula, BYTE* pPresent, BYTE* pSent)
+{
+    Send({0x44, 0x04});
+    const std::vector<BYTE> present = Receive(1, 3000);
+    if (present.size() != 1)
+        return false;
+    const BYTE n = NewBRR(present[0], presentRate, newRate, offsetFormula);
+    if (pPresent)
+        *pPresent = present[0];
+    if (pSent)
+        *pSent = n;
+    Send(n);
+    if (!SetRate(newRate))
+        return false;
+    const std::vector<BYTE> check = {0x01, 0x02, 0x03, 0x04};
+    Send(check);
+    return Receive(4, 3000) == check;
+}
+
+void CScriptedHost::DownloadKernel(const std::vector<BYTE>& code)
+{
+    SendNumber(static_cast<DWORD>(code.size()), 2);
+    Send(code);
+}
+
+bool CScriptedHost::Identify(BYTE identifier, Identity* pIdentity)
+{
+    Send(0x09);
+    const std::vector<BYTE> r = Receive(7, 3000);
+    if (r.size() != 7)
+        return false;
+    pIdentity->kernelWord[0] = r[0];
+    pIdentity->kernelWord[1] = r[1];
+    pIdentity->lineSize = static_cast<WORD>(r[2] | (r[3] << 8));
+    pIdentity->workArea = static_cast<WORD>(r[4] | (r[5] << 8));
+    pIdentity->bits = r[6];
+    m_nWidth = ((r[6] >> 2) & 3) + 1;
+    m_nRegisters = r[6] & 3;
+    Send(identifier);
+    if (r[6] & 0x40) {
+        const std::vector<BYTE> top = Receive(2, 3000);
+        if (top.size() != 2)
+            return false;
+        pIdentity->ramTop = static_cast<WORD>((top[0] << 8) | top[1]);
+    }
+    const std::vector<BYTE> h = Handshake();
+    if (h.size() != 2)
+        return false;
+    pIdentity->handshake = h[0];
+    pIdentity->identifier = h[1];
+    return true;
+}
+
+std::vector<BYTE> CScriptedHost::Handshake()
+{
+    Send(0x0A);
+    return Receive(2, 3000);
+}
+
+void CScriptedHost::DownloadModule(WORD address, const std::vector<BYTE>& code)
+{
+    Send(code.size() < 0x100 ? 0x28 : 0x48);
+    SendNumber(static_cast<DWORD>(code.size()), 2);
+    SendNumber(address, 2);
+    Send(code);
+}
+
+void CScriptedHost::FunctionMap(const std::vector<WORD>& entries, WORD bufferAddress, WORD bufferSize)
+{
+    Send(0x38);
+    Send(static_cast<BYTE>(entries.size() * 2));
+    for (WORD e : entries)
+        SendNumber(e, 2);
+    SendNumber(bufferAddress, 2);
+    SendNumber(bufferSize, 2);
+}
+
+std::vector<BYTE> CScriptedHost::Erase(DWORD start, DWORD end, const std::vector<BYTE>& ebr)
+{
+    Send(0x03);
+    SendNumber(start, m_nWidth);
+    SendNumber(end, m_nWidth);
+    for (int i = 0; i < m_nRegisters; ++i)
+        Send(i < static_cast<int>(ebr.size()) ? ebr[i] : 0);
+    std::vector<BYTE> answer;
+    for (int i = 0; i < 100000; ++i) {
+        const std::vector<BYTE> r = Receive(1, 5000);
+        if (r.empty())
+            break;
+        answer.push_back(r[0]);
+        if (r[0] != 0x29)
+            break;
+    }
+    return answer;
+}
+
+int CScriptedHost::BlankCheck(DWORD start, DWORD length)
+{
+    Send(0x05);
+    SendNumber(start, m_nWidth);
+    SendNumber(length, m_nWidth);
+    const std::vector<BYTE> r = Receive(1, 5000);
+    return r.empty() ? -1 : r[0];
+}
+
+BYTE CScriptedHost::LengthCommand(BYTE base, DWORD length, int* pWidth)
+{
+    int n = length < 0x100 ? 1 : length < 0x10000 ? 2 : length < 0x1000000 ? 3 : 4;
+    *pWidth = n;
+    return static_cast<BYTE>(base | (n << 5));
+}
+
+bool CScriptedHost::Read(DWORD start, DWORD length, std::vector<BYTE>* pData, int resendChunk, int cancelChunk)
+{
+    int n = 0;
+    Send(LengthCommand(0x04, length, &n));
+    SendNumber(length, n);
+    SendNumber(start, m_nWidth);
+    pData->clear();
+    int chunkNumber = 0;
+    bool resent = false;
+    while (pData->size() < length) {
+        const std::size_t want = std::min<std::size_t>(32, length - pData->size());
+        const std::vector<BYTE> chunk = Receive(want, 3000);
+        if (chunk.size() != want)
+            return false;
+        if (chunkNumber == cancelChunk) {
+            Send(0xFF);
+            return true;
+        }
+        if (chunkNumber == resendChunk && !resent) {
+            resent = true;
+            Send(0x01);
+            continue;
+        }
+        Send(0x00);
+        pData->insert(pData->end(), chunk.begin(), chunk.end());
+        ++chunkNumber;
+    }
+    return true;
+}
+
+bool CScriptedHost::Write(DWORD start, const std::vector<BYTE>& data, WORD bufferSize, std::vector<BYTE>* pReplies,
+                          int cancelChunk)
+{
+    int n = 0;
+    const DWORD length = static_cast<DWORD>(data.size());
+    Send(LengthCommand(0x02, length, &n));
+    SendNumber(length, n);
+    SendNumber(start, m_nWidth);
+    pReplies->clear();
+    DWORD offset = 0;
+    int chunkNumber = 0;
+    while (offset < length) {
+        const DWORD chunk = std::min<DWORD>(bufferSize, length - offset);
+        Send(std::vector<BYTE>(data.begin() + offset, data.begin() + offset + chunk));
+        const std::vector<BYTE> reply = Receive(1, 5000);
+        if (reply.empty())
+            return false;
+        pReplies->push_back(reply[0]);
+        if (reply[0] != 0x00)
+            return false;
+        if (chunkNumber++ == cancelChunk) {
+            Send(0xFF);
+            break;
+        }
+        Send(0x01);
+        offset += chunk;
+    }
+    const std::vector<BYTE> final = Receive(1, 5000);
+    if (final.empty())
+        return false;
+    pReplies->push_back(final[0]);
+    return true;
+}
+
+void CScriptedHost::End(bool reset)
+{
+    Send({0x0B, static_cast<BYTE>(reset ? 0x55 : 0x00)});
+}
+
+} // namespace simtest

@@ -1,0 +1,249 @@
+// The virtual target's parts on their own: rate arithmetic, the definition
+// reader, the FLASH and RAM model, kernel files and the transcript.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "ScriptedHost.h"
+#include "TestSupport.h"
+#include "sim/SimBaud.h"
+#include "sim/SimDefinition.h"
+#include "sim/SimKernelFile.h"
+#include "sim/SimModel.h"
+#include "sim/SimTranscript.h"
+
+using namespace simtest;
+
+TEST(SimBaud, RegisterValuesAndRatesFollowTheFormulas)
+{
+    BYTE brr = 0;
+    // Offset formulas: rate = clock / (32 (BRR + 1)).
+    ASSERT_TRUE(CSimBaud::BRRForRate(bfPavFormula, 7372800.0, 9600, &brr));
+    EXPECT_EQ(brr, 23);
+    ASSERT_TRUE(CSimBaud::BRRForRate(bfRivFormula, 7372800.0, 1200, &brr));
+    EXPECT_EQ(brr, 191);
+    EXPECT_EQ(CSimBaud::RateForBRR(bfLomFormula, 7372800.0, 1), 115200u);
+    EXPECT_EQ(CSimBaud::RateForBRR(bfPavFormula, 19660800.0, 4), 122880u);
+    // Simple division: rate = clock / (32 BRR); 0 counts as 256.
+    ASSERT_TRUE(CSimBaud::BRRForRate(bfSimpleDivide, 4915200.0, 1200, &brr));
+    EXPECT_EQ(brr, 128);
+    EXPECT_EQ(CSimBaud::RateForBRR(bfSimpleDivide, 4915200.0, 4), 38400u);
+    EXPECT_EQ(CSimBaud::RateForBRR(bfSimpleDivide, 4915200.0, 0), 600u);
+    // An 8-bit register cannot hold 511.
+    EXPECT_FALSE(CSimBaud::BRRForRate(bfPavFormula, 19660800.0, 1200, &brr));
+
+    eSimBRRFormula f = bfSimpleDivide;
+    EXPECT_TRUE(CSimBaud::FormulaFromText("ctRivFormula", &f));
+    EXPECT_EQ(f, bfRivFormula);
+    EXPECT_FALSE(CSimBaud::FormulaFromText("ctrivformula", &f));
+}
+
+TEST(SimBaud, MismatchedRatesGarbleEveryByte)
+{
+    EXPECT_TRUE(CSimBaud::RatesMatch(115200, 115200, 0));
+    EXPECT_TRUE(CSimBaud::RatesMatch(115200, 118000, 3));
+    EXPECT_FALSE(CSimBaud::RatesMatch(115200, 122880, 3));
+    // A 0x00 sent at 9600 and sampled at 4800: low for three samples, then the stop bit.
+    EXPECT_EQ(CSimBaud::Garble(0x00, 9600, 4800), 0xF8);
+    // 0x55 sent at 4800 and sampled at 9600 reads every sender bit twice.
+    EXPECT_EQ(CSimBaud::Garble(0x55, 4800, 9600), 0x66);
+    const DWORD rates[] = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    for (DWORD a : rates) {
+        for (DWORD b : rates) {
+            if (a == b)
+                continue;
+            for (int v = 0; v < 256; ++v)
+                ASSERT_NE(CSimBaud::Garble(static_cast<BYTE>(v), a, b), v) << a << " " << b;
+        }
+    }
+}
+
+TEST(SimDefinition, ReadsTheDeviceAndTheSimulatorSection)
+{
+    CSimDefinition d;
+    CString error;
+    ASSERT_TRUE(d.Load(CString(DataPath("TT08.ini")), {}, &error)) << error.GetString();
+    EXPECT_EQ(d.m_strName, "TT08");
+    EXPECT_EQ(d.m_byKernelHandshake, 92);
+    EXPECT_EQ(d.m_byHandshake, 92); // the kernel answers with the definition's byte unless told otherwise
+    EXPECT_EQ(d.m_dwRAMSize, 2048u);
+    EXPECT_EQ(d.m_eFormula, bfPavFormula);
+    ASSERT_EQ(d.m_Blocks.size(), 5u);
+    EXPECT_EQ(d.m_Blocks[2].m_dwStart, 0x800u); // "0x800" and "C00" both read as hexadecimal
+    EXPECT_EQ(d.m_Blocks[3].m_dwStart, 0xC00u);
+    EXPECT_EQ(d.m_Blocks[4].m_byEBR[1], 1);
+    // Kernel paths are relative to the definition's folder; "\" counts as "/".
+    EXPECT_EQ(d.m_strUserMainKernel.str(), DataPath("kernels/tt08/tt08_user_main.bin"));
+    EXPECT_TRUE(d.m_strUserMicroKernel.IsEmpty());
+    EXPECT_EQ(d.m_wLineSize, 16);
+    EXPECT_EQ(d.AddressWidth(), 2);
+    EXPECT_EQ(d.EBRCount(), 2);
+    EXPECT_EQ(d.m_byBootBRR, 11); // 3.6864 MHz at 9600 baud
+    EXPECT_EQ(d.m_Faults.m_dwErasePolls, 3u);
+    EXPECT_EQ(d.m_eStartMode, smBoot);
+
+    // Settings given on the side win over the section.
+    ASSERT_TRUE(d.Load(CString(DataPath("TT08.ini")),
+                       {{"erase polls", "7"}, {"Boot Rate", "1200"}, {"Boot Answer", "none"}, {"Handshake", "0x10"}},
+                       &error))
+        << error.GetString();
+    EXPECT_EQ(d.m_Faults.m_dwErasePolls, 7u);
+    EXPECT_EQ(d.m_byBootBRR, 95);
+    EXPECT_EQ(d.m_Faults.m_eBootAnswer, baSilent);
+    EXPECT_EQ(d.m_byHandshake, 0x10);
+}
+
+TEST(SimDefinition, RefusesWhatItCannotPlayWithAReason)
+{
+    zftest::TempDir dir;
+    const std::string base = std::string("[Device Info]\nRAM Size = 1024\nFLASH ROM Size = 4096\nEVB Clock MHz = 3.6864\n") +
+                             "BRR Formula = ctPavFormula\nErase Block Count = 1\n[Erase Block 0]\nStart (Hex) = 0\n";
+    struct
+    {
+        std::string extra;
+        CSimOverrides overrides;
+        const char* expected;
+    } cases[] = {
+        {"Size (Hex) = 1000\n", {{"No Such Key", "1"}}, "unknown simulator setting 'No Such Key'"},
+        {"Size (Hex) = 1000\n", {{"Boot Rate", "3000"}}, "\"Boot Rate\": 3000"},
+        {"Size (Hex) = 1000\n", {{"Bit Fields", "many"}}, "\"Bit Fields\": 'many' is not a number"},
+        {"Size (Hex) = 1000\n", {{"Bit Fields", "0x100"}}, "above the largest allowed value 255"},
+        {"Size (Hex) = 1000\n", {{"Start Mode", "Sideways"}}, "\"Start Mode\": 'Sideways'"},
+        {"Size (Hex) = 1000\n", {{"Clock MHz", "19.6608"}, {"Boot Rate", "1200"}}, "cannot run its boot program at 1200"},
+        {"Size (Hex) = 2000\n", {}, "lies outside the FLASH"},
+        {"Size (Hex) = 1000\n[Device Info]\nProtocol = 1\n", {}, "Protocol B devices are not simulated yet"},
+        {"Size (Hex) = 1000\n", {{"Work Area", "1024"}}, "leave no RAM"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.File("d.ini");
+        std::ofstream(path) << base << c.extra;
+        CSimDefinition d;
+        CString error;
+        EXPECT_FALSE(d.Load(CString(path), c.overrides, &error)) << c.expected;
+        EXPECT_NE(error.str().find(c.expected), std::string::npos) << error.GetString();
+    }
+    CSimDefinition d;
+    CString error;
+    EXPECT_FALSE(d.Load(CString(dir.File("missing.ini")), {}, &error));
+    EXPECT_NE(error.str().find("cannot read the device definition"), std::string::npos);
+}
+
+TEST(SimModel, FlashBitsOnlyFallUntilTheBlockIsErased)
+{
+    CSimDefinition d;
+    ASSERT_TRUE(d.Load(CString(DataPath("TT08.ini")), {}, nullptr));
+    CSimModel m;
+    m.Configure(d);
+    EXPECT_TRUE(m.IsBlank(0, 8192));
+    const BYTE first[] = {0x0F, 0xF0, 0xAA};
+    DWORD firstIllegal = 0;
+    EXPECT_EQ(m.Program(0x400, first, 3, &firstIllegal), 0u);
+    const BYTE second[] = {0x03, 0x0F, 0x55};
+    // 0x0F -> 0x03 only clears bits; 0xF0 -> 0x0F and 0xAA -> 0x55 ask for 1 bits: two illegal
+    // bytes. Cells keep old AND new.
+    EXPECT_EQ(m.Program(0x400, second, 3, &firstIllegal), 2u);
+    EXPECT_EQ(firstIllegal, 0x401u);
+    std::vector<BYTE> data;
+    ASSERT_TRUE(m.ReadFLASH(0x400, 3, &data));
+    EXPECT_EQ(data, (std::vector<BYTE>{0x03, 0x00, 0x00}));
+    EXPECT_FALSE(m.IsBlank(0x400, 0x400));
+    m.EraseBlock(1);
+    EXPECT_TRUE(m.IsBlank(0x400, 0x400));
+    EXPECT_EQ(m.GetEraseCounts(), (std::vector<DWORD>{0, 1, 0, 0, 0}));
+    EXPECT_FALSE(m.InFLASH(0x1FFF, 2));
+    EXPECT_FALSE(m.ReadFLASH(0x2000, 1, &data));
+    EXPECT_FALSE(m.LoadFLASH(0x1FFF, {1, 2}));
+
+    const BYTE code[] = {1, 2, 3};
+    EXPECT_TRUE(m.WriteRAM(10, code, 3));
+    EXPECT_FALSE(m.WriteRAM(2047, code, 3));
+    DWORD diff = 0;
+    EXPECT_TRUE(m.RAMHolds(10, {1, 2, 3}, &diff));
+    EXPECT_FALSE(m.RAMHolds(10, {1, 9, 3}, &diff));
+    EXPECT_EQ(diff, 1u);
+    m.ScrambleRAM();
+    EXPECT_FALSE(m.RAMHolds(10, {1, 2, 3}, &diff));
+}
+
+TEST(SimKernelFile, SampleFilesCarryTheirHeaderAndDownloadsAreComparedWhole)
+{
+    // Every kernel and module file of the samples and of the test device.
+    int checked = 0;
+    for (const std::string& folder : {SourceDir() + "/devices/kernels", DataPath("kernels")}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            if (entry.path().extension() != ".bin")
+                continue;
+            const std::vector<BYTE> bytes = ReadFile(entry.path().string());
+            CSimKernelFile::eKind kind = CSimKernelFile::kfUnknown;
+            CString name;
+            ASSERT_TRUE(CSimKernelFile::ParseHeader(bytes, &kind, &name)) << entry.path();
+            const std::string stem = entry.path().stem().string();
+            EXPECT_EQ(name.str(), stem.substr(0, 16)); // the header holds 16 characters of the name
+            const auto endsWith = [&](const char* s) { return stem.size() > std::strlen(s) && stem.rfind(s) == stem.size() - std::strlen(s); };
+            if (endsWith("_user_main")) {
+                EXPECT_EQ(kind, CSimKernelFile::kfUserMainKernel);
+            } else if (endsWith("_main")) {
+                EXPECT_EQ(kind, CSimKernelFile::kfMainKernel);
+            } else if (endsWith("_erase")) {
+                EXPECT_EQ(kind, CSimKernelFile::kfEraseModule);
+            }
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, 35);
+
+    CSimKernelFile f;
+    f.Load(CString(DataPath("kernels/tt08/tt08_erase.bin")), "erase module");
+    ASSERT_TRUE(f.IsLoaded());
+    std::vector<BYTE> copy = f.GetBytes();
+    CString why;
+    EXPECT_TRUE(f.Matches(copy.data(), copy.size(), &why));
+    copy[30] ^= 0x01;
+    EXPECT_FALSE(f.Matches(copy.data(), copy.size(), &why));
+    EXPECT_NE(why.str().find("at offset 30"), std::string::npos) << why.GetString();
+    EXPECT_FALSE(f.Matches(copy.data(), 20, &why));
+    EXPECT_NE(why.str().find("is 20 bytes long"), std::string::npos) << why.GetString();
+    EXPECT_FALSE(CSimKernelFile::ParseHeader(copy, nullptr, nullptr)); // the checksum catches the flipped bit
+
+    CSimKernelFile missing;
+    missing.Load(CString(DataPath("kernels/none.bin")), "read module");
+    EXPECT_FALSE(missing.IsLoaded());
+    EXPECT_FALSE(missing.Matches(copy.data(), copy.size(), &why));
+    EXPECT_NE(why.str().find("cannot read the read module"), std::string::npos);
+}
+
+TEST(SimTranscript, TextGroupsPlainBytesAndJSONKeepsEveryOne)
+{
+    CSimTranscript t;
+    for (BYTE b : {0x01, 0x02, 0x03})
+        t.AddByte(sdHostToTarget, b, b, 0, phRateCheck);
+    t.AddByte(sdHostToTarget, 0x04, 0xF8, sfGarbled, phRateCheck);
+    t.AddEvent(ekRefusal, phErase, "erase refused: \"no map\"");
+    t.AddByte(sdTargetToHost, 0x3F, 0x3F, 0, phErase);
+    t.AddByte(sdTargetToHost, 0x29, 0x29, sfDropped, phErase);
+
+    const std::string text = t.FormatText("TT08").str();
+    EXPECT_NE(text.find("H>T  rate check            01 02 03\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("04~F8 (garbled)"), std::string::npos) << text;
+    EXPECT_NE(text.find("refused   erase refused"), std::string::npos) << text;
+    EXPECT_NE(text.find("29 (dropped)"), std::string::npos) << text;
+    EXPECT_LT(text.find("refused"), text.find("T>H  erase"));
+
+    const auto json = nlohmann::json::parse(t.FormatJSON("TT08").str());
+    ASSERT_EQ(json["entries"].size(), 7u);
+    EXPECT_EQ(json["entries"][3]["seen"], 0xF8);
+    EXPECT_EQ(json["entries"][3]["flags"][0], "garbled");
+    EXPECT_EQ(json["entries"][4]["text"], "erase refused: \"no map\"");
+    EXPECT_EQ(t.SeenBytes(sdHostToTarget), (std::vector<BYTE>{1, 2, 3, 0xF8}));
+    EXPECT_EQ(t.SeenBytes(sdTargetToHost), (std::vector<BYTE>{0x3F}));
+
+    zftest::TempDir dir;
+    CString error;
+    ASSERT_TRUE(t.Write(CString(dir.File("t.json")), "TT08", &error));
+    EXPECT_NO_THROW(nlohmann::json::parse(std::ifstream(dir.File("t.json"))));
+    EXPECT_FALSE(t.Write(CString(dir.File("no/such/folder/t.txt")), "TT08", &error));
+    EXPECT_NE(error.str().find("cannot write the transcript"), std::string::npos);
+}

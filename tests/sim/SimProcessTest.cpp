@@ -1,0 +1,201 @@
+// zflash-sim as a process: the port on its first line, a whole programming
+// session over the wire at each boot rate, the dump and transcript at the end.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "ScriptedHost.h"
+#include "TestSupport.h"
+
+using namespace simtest;
+
+namespace {
+class CSimProcess
+{
+public:
+    ~CSimProcess()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_out >= 0)
+            ::close(m_out);
+        if (m_err >= 0)
+            ::close(m_err);
+    }
+
+    // Starts zflash-sim and reads the first line of its output.
+    bool Start(const std::vector<std::string>& args)
+    {
+        int out[2], err[2];
+        if (::pipe(out) != 0 || ::pipe(err) != 0)
+            return false;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(out[1], 1);
+            ::dup2(err[1], 2);
+            std::vector<char*> argv = {const_cast<char*>(ZFLASH_SIM_EXE)};
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(ZFLASH_SIM_EXE, argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        ::close(err[1]);
+        m_out = out[0];
+        m_err = err[0];
+        m_line = ReadLine(m_out, 10000);
+        return !m_line.empty();
+    }
+
+    // Waits for the end; the exit status, or -1.
+    int Wait(int timeoutMs = 10000)
+    {
+        for (int waited = 0; waited < timeoutMs; waited += 5) {
+            int status = 0;
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            ::usleep(5000);
+        }
+        return -1;
+    }
+    int Stop(int sig = SIGTERM)
+    {
+        ::kill(m_pid, sig);
+        return Wait();
+    }
+    std::string Errors() { return ReadLine(m_err, 1000, true); }
+    const std::string& FirstLine() const { return m_line; }
+
+private:
+    static std::string ReadLine(int fd, int timeoutMs, bool all = false)
+    {
+        std::string s;
+        char c;
+        pollfd p = {fd, POLLIN, 0};
+        while (::poll(&p, 1, timeoutMs) > 0 && ::read(fd, &c, 1) == 1) {
+            if (c == '\n' && !all)
+                break;
+            s += c;
+        }
+        return s;
+    }
+
+    pid_t m_pid = -1;
+    int m_out = -1;
+    int m_err = -1;
+    std::string m_line;
+};
+
+// The ZT31F256 RAM layout a host would choose: the 1536-byte kernel, then the
+// modules on 4-byte boundaries, then a 1024-byte buffer.
+constexpr WORD kWrite = 0x0600, kErase = 0x07C0, kRead = 0x0900, kBlank = 0x09C0, kBuffer = 0x0A60;
+} // namespace
+
+TEST(SimProcess, AScriptedHostProgramsABlockAtEachBootRate)
+{
+    const std::vector<BYTE> data = [] {
+        std::vector<BYTE> v(0x1000);
+        for (std::size_t i = 0; i < v.size(); ++i)
+            v[i] = static_cast<BYTE>(i * 13 + (i >> 9));
+        return v;
+    }();
+    for (DWORD rate : {9600u, 4800u, 2400u, 1200u}) {
+        SCOPED_TRACE(rate);
+        zftest::TempDir dir;
+        CSimProcess sim;
+        ASSERT_TRUE(sim.Start({"-d", DevicePath("ZT31F256.ini"), "--set", "Boot Rate=" + std::to_string(rate),
+                               "--dump", dir.File("flash.bin"), "--transcript", dir.File("t.json")}));
+        ASSERT_EQ(sim.FirstLine().rfind("/dev/pts/", 0), 0u) << sim.FirstLine();
+        CScriptedHost host;
+        ASSERT_TRUE(host.Open(sim.FirstLine()));
+        ASSERT_EQ(host.Boot({9600, 4800, 2400, 1200}, 2, 200), rate);
+        ASSERT_EQ(host.Acknowledge(), 0xAA);
+        ASSERT_TRUE(host.DownloadEchoed(ReadFile(DevicePath("kernels/zt31/zt31_ukernel.bin"))));
+        ASSERT_TRUE(host.ChangeBaud(115200, rate, true));
+        host.DownloadKernel(ReadFile(DevicePath("kernels/zt31/zt31_main.bin")));
+        CScriptedHost::Identity id;
+        ASSERT_TRUE(host.Identify(1, &id));
+        EXPECT_EQ(id.handshake, 90);
+        EXPECT_EQ(host.m_nWidth, 3);
+        EXPECT_EQ(host.m_nRegisters, 3);
+
+        host.DownloadModule(kWrite, ReadFile(DevicePath("kernels/zt31/zt31_write.bin")));
+        host.DownloadModule(kErase, ReadFile(DevicePath("kernels/zt31/zt31_erase.bin")));
+        host.DownloadModule(kRead, ReadFile(DevicePath("kernels/zt31/zt31_read.bin")));
+        host.DownloadModule(kBlank, ReadFile(DevicePath("kernels/zt31/zt31_blank.bin")));
+        host.FunctionMap({kWrite, kErase, kRead, kBlank}, kBuffer, 1024);
+        // BLK1 is H'1000 - H'1FFF, erase register 0 bit 1.
+        EXPECT_EQ(host.Erase(0x1000, 0x1FFF, {0x02, 0x00, 0x00}), (std::vector<BYTE>{0x29, 0x29, 0x24}));
+        std::vector<BYTE> replies;
+        ASSERT_TRUE(host.Write(0x1000, data, 1024, &replies));
+        EXPECT_EQ(replies, std::vector<BYTE>(5, 0x00));
+        std::vector<BYTE> back;
+        ASSERT_TRUE(host.Read(0x1000, 0x1000, &back));
+        EXPECT_EQ(back, data);
+        EXPECT_EQ(host.BlankCheck(0x1000, 0x1000), 0x25);
+        EXPECT_EQ(host.BlankCheck(0x2000, 0x3E000), 0x26);
+        host.End(false);
+
+        EXPECT_EQ(sim.Stop(), 0) << sim.Errors();
+        const std::vector<BYTE> flash = ReadFile(dir.File("flash.bin"));
+        ASSERT_EQ(flash.size(), 0x40000u);
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin() + 0x1000));
+        EXPECT_EQ(flash[0x0FFF], 0xFF);
+        const auto json = nlohmann::json::parse(std::ifstream(dir.File("t.json")));
+        std::size_t garbled = 0, violations = 0;
+        for (const auto& e : json["entries"]) {
+            garbled += e.contains("flags");
+            violations += e.value("event", "") == "violation";
+        }
+        EXPECT_EQ(violations, 0u);
+        // Two tries at each rate above the boot rate reached the chip as garbage.
+        EXPECT_EQ(garbled, 2u * (rate == 9600 ? 0 : rate == 4800 ? 1 : rate == 2400 ? 2 : 3));
+    }
+}
+
+TEST(SimProcess, LinksTheSlaveAndStopsWhenIdle)
+{
+    zftest::TempDir dir;
+    CSimProcess sim;
+    const std::string link = dir.File("zt31");
+    ASSERT_TRUE(sim.Start({"-d", DevicePath("ZT31F256.ini"), "--link", link, "--idle", "0.3", "--transcript",
+                           dir.File("t.txt")}));
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.FirstLine());
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_NE(sim.Errors().find("idle for 0.3 seconds"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    std::ifstream t(dir.File("t.txt"));
+    const std::string text((std::istreambuf_iterator<char>(t)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("# zflash-sim transcript: ZT31F256"), std::string::npos) << text;
+}
+
+TEST(SimProcess, BadInputGivesAMessageAndAFailingExit)
+{
+    const struct
+    {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"-d", DataPath("none.ini")}, "cannot read the device definition"},
+        {{"-d", DevicePath("ZT52F128.ini")}, "Protocol B devices are not simulated yet"},
+        {{"-d", DevicePath("ZT31F256.ini"), "--set", "Boot Rate"}, "--set wants KEY=VALUE"},
+        {{"-d", DevicePath("ZT31F256.ini"), "--set", "Line Size=big"}, "\"Line Size\": 'big' is not a number"},
+    };
+    for (const auto& c : cases) {
+        CSimProcess sim;
+        EXPECT_FALSE(sim.Start(c.args));
+        EXPECT_EQ(sim.Wait(), 1);
+        EXPECT_NE(sim.Errors().find(c.message), std::string::npos) << c.message;
+    }
+}
