@@ -16,7 +16,7 @@ build: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L 'unit|e2e'
 
 demo: build
 	$(BUILD)/apps/zflash/zflash version
