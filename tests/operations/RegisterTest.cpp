@@ -66,12 +66,13 @@ TEST(CRegister, UnwritableStoreWarnsThroughTheSink)
     ::setenv("ZFLASH_SETTINGS", (blocker + "/settings.ini").c_str(), 1);
     CWarningSink sink;
     EXPECT_FALSE(Settings::FFThreshold.Write(8, &sink));
+    // Reading the same unusable location still gives defaults.
+    EXPECT_EQ(Settings::FFThreshold.Read(), 0u);
+    EXPECT_EQ(Settings::SleepCount.Read(), 1u);
     ::unsetenv("ZFLASH_SETTINGS");
     ASSERT_EQ(sink.warnings.size(), 1u);
     EXPECT_NE(sink.warnings[0].find("FBI\\ffThreshold"), std::string::npos);
     EXPECT_NE(sink.warnings[0].find("Not a directory"), std::string::npos);
-    // Reading the same unusable location still gives defaults.
-    EXPECT_EQ(Settings::FFThreshold.Read(), 0u);
 }
 
 TEST(CRegister, LocalMachineRootHasItsOwnSections)
