@@ -70,6 +70,7 @@ public:
     int GetAddressWidth() const { return m_nAddressWidth; }
     // Whether the last read failed or met a malformed record.
     bool HasError() const { return m_bError; }
+    bool IsAborted() const { return m_bAbort; }
 
 protected:
     // Opens the stream and sets the type; a path that is not a regular file
