@@ -86,7 +86,7 @@ Bytes Random(size_t n, unsigned seed)
     return out;
 }
 
-// Counts the runs the loaders hand over and can abort the file after the first.
+// Counts the runs the loaders hand over.
 class CRunImage : public CProbeImage
 {
 public:
@@ -94,12 +94,9 @@ public:
     int SetDataFromFile(DWORD nAddress, DWORD nLength, const BYTE* pBytes) override
     {
         runs.emplace_back(nAddress, nLength);
-        if (pAbortAfterFirst)
-            pAbortAfterFirst->Abort();
         return CProbeImage::SetDataFromFile(nAddress, nLength, pBytes);
     }
     std::vector<std::pair<DWORD, DWORD>> runs;
-    CBinaryImageFile* pAbortAfterFirst = nullptr;
 };
 
 bool AskedAbout(const RecordingHost& host, const std::string& text)
@@ -166,15 +163,6 @@ TEST(SRecordSave, LinesFollowTheWidthChunksAndHeader)
     EXPECT_EQ(w[1], Record('2', 3, 0x10000, {0x11, 0x11, 0x11, 0x11}, false).replace(4, 6, "010000"));
 }
 
-TEST(SRecordSave, FormatterGivesUpperCaseRecords)
-{
-    CBinaryImageFile file;
-    BYTE bytes[] = {0xab, 0x01};
-    char line[64];
-    file.BinToSRecord(0x12, bytes, line, 2);
-    EXPECT_EQ(std::string(line), Record('1', 2, 0x12, {0xab, 0x01}) + "\n");
-}
-
 TEST(SRecordLoad, AcceptsLineEndsCaseAndMissingHeader)
 {
     RecordingHost host;
@@ -199,7 +187,7 @@ TEST(SRecordLoad, AcceptsLineEndsCaseAndMissingHeader)
     EXPECT_TRUE(host.questions.empty());
 }
 
-TEST(SRecordLoad, GathersRunsAndStopsOnAbort)
+TEST(SRecordLoad, GathersRecordsIntoRuns)
 {
     RecordingHost host;
     TempDir dir;
@@ -216,12 +204,6 @@ TEST(SRecordLoad, GathersRunsAndStopsOnAbort)
     EXPECT_EQ(image.runs[3], std::make_pair(DWORD(0x100 + 3 * 496), DWORD(1600 - 3 * 496)));
     EXPECT_EQ(image.runs[4], std::make_pair(DWORD(0x900), DWORD(1)));
 
-    CRunImage aborted(0);
-    CBinaryImageFile file2;
-    aborted.pAbortAfterFirst = &file2;
-    EXPECT_EQ(file2.LoadFile(dir.File("r.s19").c_str(), &aborted, 0), 1);
-    EXPECT_EQ(aborted.runs.size(), 1u);
-    EXPECT_EQ(aborted.DataRanges(), (Ranges{{0x100, 0x100 + 495}}));
 }
 
 TEST(SRecordLoad, MalformedFilesLoadAsRawDataAfterTakingTheLoadBack)
