@@ -1,4 +1,4 @@
-// Arbitrary bytes as an S-record file and as an FPR file: the readers must
+// Arbitrary bytes as an S-record, an FPR and a CDE file: the readers must
 // neither crash nor leak, and a load must never leave more than it was given
 // room for in a fixed window.
 #include <cstddef>
@@ -47,5 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::string base = "/tmp/zflash-fuzz-image-" + std::to_string(::getpid());
     Load(base + ".mot", data, size);
     Load(base + ".fpr", data, size);
+    Load(base + ".cde", data, size);
     return 0;
 }
