@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/BinaryImageFile.h"
 #include "platform/HostUI.h"
 
 namespace {
@@ -92,20 +93,18 @@ CBinaryImage::~CBinaryImage()
 // ---------------------------------------------------------------------------
 // Slots 1-7
 
-int CBinaryImage::SaveFile(const char* pszName, DWORD, DWORD, int)
+int CBinaryImage::SaveFile(const char* pszName, DWORD nStart, DWORD nEnd, int bKeepHistory)
 {
-    CString text;
-    text.Format("Unable to save '%s': image files are not available in this build.", pszName ? pszName : "");
-    DisplayError(text, 0);
-    return 0;
+    CBinaryImageFile file;
+    file.SetStatusUpdate(this);
+    return file.SaveFile(pszName, nStart, nEnd, this, 0, bKeepHistory);
 }
 
 int CBinaryImage::LoadFile(const char* pszName)
 {
-    CString text;
-    text.Format("Unable to load '%s': image files are not available in this build.", pszName ? pszName : "");
-    DisplayError(text, 0);
-    return 0;
+    CBinaryImageFile file;
+    file.SetStatusUpdate(this);
+    return file.LoadFile(pszName, this, 0);
 }
 
 void CBinaryImage::SetUploadedDataFlag(bool bUploaded)

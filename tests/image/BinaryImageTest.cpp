@@ -291,12 +291,3 @@ TEST(Limits, FullSetsAndAFullAreaTableRefuseMoreAndKeepWhatTheyHave)
     EXPECT_EQ(image.GetDataByte(0x80800), 0x12) << "the data itself is stored";
 }
 
-TEST(FileImage, FileOperationsReportTheyAreNotAvailable)
-{
-    zftest::RecordingHost host;
-    CProbeImage image(0x100);
-    EXPECT_EQ(image.LoadFile("a.s19"), 0);
-    EXPECT_EQ(image.SaveFile("b.s19", 0, 0xFF, 0), 0);
-    ASSERT_EQ(host.shown.size(), 2u);
-    EXPECT_EQ(host.shown[0].kind, skError);
-}

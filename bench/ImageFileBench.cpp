@@ -1,0 +1,96 @@
+// Loading and saving S-record files. The file comes from $ZFLASH_BENCH_SREC
+// (bench/srec-bench.sh passes one made by srec_cat); without it a file of
+// $ZFLASH_BENCH_MIB MiB (default 1) of random data is written first.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "image/BinaryImage.h"
+#include "image/BinaryImageFile.h"
+#include "platform/HostUI.h"
+
+namespace {
+
+class CQuietHost : public CHostUI
+{
+public:
+    // The only box a load shows is the raw-data notice: a failed parse.
+    eQueryType MessageBox(const CString&, eQueryType, eMessageIcon) override
+    {
+        ++boxes;
+        return qtOK;
+    }
+    int boxes = 0;
+    void ShowStatus(eStatusKind, const CString&, WORD) override {}
+};
+
+// An image as the editor keeps it: runs of 8 or more H'FF split the data.
+struct SImage : CBinaryImage
+{
+    SImage() : CBinaryImage(0)
+    {
+        SetBlankThreshold(8);
+        SetUseThreshold(TRUE);
+    }
+};
+
+const std::string& SourceFile()
+{
+    static const std::string path = [] {
+        if (const char* given = std::getenv("ZFLASH_BENCH_SREC"))
+            return std::string(given);
+        const char* mib = std::getenv("ZFLASH_BENCH_MIB");
+        const size_t size = size_t(mib ? std::atoi(mib) : 1) << 20;
+        std::vector<BYTE> data(size);
+        std::mt19937 rng(1);
+        for (BYTE& b : data)
+            b = static_cast<BYTE>(rng());
+        SImage image;
+        image.SetData(0, data.data(), static_cast<DWORD>(size));
+        static std::string out = "/tmp/zflash-bench-" + std::to_string(::getpid()) + ".srec";
+        image.SaveFile(out.c_str(), 0, 0xFFFFFFFF, 0);
+        std::atexit([] { std::remove(out.c_str()); });
+        return out;
+    }();
+    return path;
+}
+
+void BM_LoadSRecord(benchmark::State& state)
+{
+    static CQuietHost host;
+    SetHostUI(&host);
+    const std::string& path = SourceFile();
+    for (auto _ : state) {
+        SImage image;
+        if (image.LoadFile(path.c_str()) != 1 || host.boxes)
+            state.SkipWithError("load failed or fell back to raw data");
+        benchmark::DoNotOptimize(image.GetLastAddressInCache());
+    }
+    SetHostUI(nullptr);
+}
+BENCHMARK(BM_LoadSRecord)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_SaveSRecord(benchmark::State& state)
+{
+    static CQuietHost host;
+    SetHostUI(&host);
+    SImage image;
+    if (image.LoadFile(SourceFile().c_str()) != 1 || !image.IsImageDataPresent())
+        state.SkipWithError("nothing to save");
+    const std::string out = "/tmp/zflash-bench-out-" + std::to_string(::getpid()) + ".srec";
+    for (auto _ : state) {
+        if (image.SaveFile(out.c_str(), 0, 0xFFFFFFFF, 1) != 1)
+            state.SkipWithError("save failed");
+    }
+    std::remove(out.c_str());
+    SetHostUI(nullptr);
+}
+BENCHMARK(BM_SaveSRecord)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace

@@ -1,0 +1,269 @@
+// The editable FLASH image and its document: settings, aborts across
+// threads, aligned ranges, history addresses, locks and notifications.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestSupport.h"
+#include "image/FLASHBinaryImage.h"
+#include "image/FLASHDocument.h"
+#include "image/FLASHPropertyViewer.h"
+#include "operations/SettingsKeys.h"
+#include "platform/Time.h"
+
+using Bytes = std::vector<BYTE>;
+using zftest::RecordingHost;
+using zftest::ScopedSettings;
+using zftest::TempDir;
+
+namespace {
+
+class CCountingViewer : public CFLASHPropertyViewer
+{
+public:
+    void RefreshProperties() override { ++refreshes; }
+    void OnDocumentClosed() override { ++closed; }
+    std::atomic<int> refreshes{0};
+    std::atomic<int> closed{0};
+};
+
+// Holds the first stored run until the load's file object has been aborted.
+class CHeldImage : public CFLASHBinaryImage
+{
+public:
+    using CFLASHBinaryImage::CFLASHBinaryImage;
+    int SetDataFromFile(DWORD nAddress, DWORD nLength, const BYTE* pBytes) override
+    {
+        if (runs++ == 0) {
+            started = true;
+            for (int i = 0; i < 20000 && !GetActiveFile()->IsAborted(); ++i)
+                Sleep(1);
+        }
+        return CFLASHBinaryImage::SetDataFromFile(nAddress, nLength, pBytes);
+    }
+    std::atomic<int> runs{0};
+    std::atomic<bool> started{false};
+};
+
+void WriteRawFile(const std::string& path, size_t size)
+{
+    std::ofstream(path, std::ios::binary) << std::string(size, '\x5A');
+}
+
+DWORD Set(CFLASHBinaryImage& image, DWORD address, const Bytes& bytes)
+{
+    return static_cast<DWORD>(image.SetData(address, bytes.data(), static_cast<DWORD>(bytes.size())));
+}
+
+} // namespace
+
+TEST(FLASHImage, BlankThresholdComesFromTheStore)
+{
+    {
+        ScopedSettings settings;
+        CFLASHBinaryImage image(0x100, nullptr);
+        EXPECT_EQ(image.GetBlankThreshold(), 8u);
+        EXPECT_TRUE(image.GetUseThreshold());
+        EXPECT_EQ(Settings::FFThreshold.Read(), 8u) << "written back";
+        EXPECT_EQ(Settings::UseThreshold.Read(), 1u);
+        Set(image, 0, {1, 0xFF, 0xFF, 2});
+        EXPECT_EQ(image.GetBlockCount(), 1u);
+    }
+    {
+        ScopedSettings settings;
+        settings.Write("[FBI]\nffThreshold=4\nbUseThreshold=0\n");
+        CFLASHBinaryImage image(0x100, nullptr);
+        EXPECT_EQ(image.GetBlankThreshold(), 4u);
+        Set(image, 0, {1, 0xFF, 2});
+        EXPECT_EQ(image.GetBlockCount(), 2u) << "threshold not in use";
+    }
+}
+
+TEST(FLASHImage, ReadsPastTheWindowAndCountsOnlyUndoAsModified)
+{
+    ScopedSettings settings;
+    CFLASHBinaryImage image(0x10, nullptr);
+    Set(image, 0xE, {7, 8});
+    Bytes out(8, 0);
+    ASSERT_EQ(image.GetData(0xC, out.data(), 8), 1);
+    EXPECT_EQ(out, (Bytes{0xFF, 0xFF, 7, 8, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(image.GetData(0xFFFFFFFEu, out.data(), 8), 1) << "no wrap at the top";
+    EXPECT_EQ(image.GetData(0, nullptr, 1), 0);
+    image.SetStartAddress(4);
+    EXPECT_EQ(image.GetData(2, out.data(), 1), 0);
+
+    EXPECT_TRUE(image.IsImageModified());
+    image.Undo();
+    EXPECT_FALSE(image.IsImageModified()) << "redo data alone is not a change";
+}
+
+TEST(FLASHImage, RemembersWhereTheLastUndoOrRedoTookPlace)
+{
+    ScopedSettings settings;
+    CFLASHBinaryImage image(0x10000, nullptr);
+    Set(image, 0x3000, {5});
+    Set(image, 0x2800, {6});
+    image.Undo();
+    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x2800u);
+    image.Undo();
+    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x3000u);
+    image.Redo();
+    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x3000u);
+    image.Redo();
+    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x2800u);
+    image.Redo(); // nothing left: unchanged
+    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x2800u);
+}
+
+TEST(FLASHImage, ContiguousRangesComeInAlignedUnits)
+{
+    ScopedSettings settings;
+    CFLASHBinaryImage image(0x10000, nullptr);
+    Set(image, 0x10, Bytes(16, 1));
+    Set(image, 0x180, Bytes(16, 2));
+    DWORD first = 1, last = 1, length = 1;
+    EXPECT_EQ(image.GetContiguousDataRange(0, 256, &first, &last, &length), 0x180u);
+    EXPECT_EQ(first, 0u);
+    EXPECT_EQ(last, 0xFFu);
+    EXPECT_EQ(length, 0x100u);
+    EXPECT_EQ(image.GetContiguousDataRange(0x180, 256, &first, &last, &length), 0x200u);
+    EXPECT_EQ(first, 0x100u);
+    EXPECT_EQ(last, 0x1FFu);
+
+    // Data reaching into the next unit joins it; a unit-sized gap does not.
+    Set(image, 0x200, {3});
+    Set(image, 0x5F0, {4});
+    EXPECT_EQ(image.GetContiguousDataRange(0x100, 256, &first, &last, &length), 0x5F0u);
+    EXPECT_EQ(first, 0x100u);
+    EXPECT_EQ(last, 0x2FFu);
+    EXPECT_EQ(image.GetContiguousDataRange(0x5F1, 256, &first, &last, &length), 0u);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(image.GetContiguousDataRange(0x10000, 256, &first, &last, &length), 0u);
+    EXPECT_EQ(first, 0u);
+}
+
+TEST(FLASHImage, AbortStopsALoadOnAnotherThread)
+{
+    ScopedSettings settings;
+    RecordingHost host;
+    TempDir dir;
+    const std::string path = dir.File("big.cde");
+    WriteRawFile(path, 20 * 500);
+
+    CFLASHBinaryImage idle(0, nullptr);
+    idle.Abort();
+    EXPECT_TRUE(idle.LoadWasAborted());
+    EXPECT_FALSE(idle.LoadWasAborted());
+
+    CHeldImage image(0, nullptr);
+    int result = -1;
+    std::thread worker([&] { result = image.LoadFile(path.c_str()); });
+    for (int i = 0; i < 20000 && !image.started; ++i)
+        Sleep(1);
+    ASSERT_TRUE(image.started);
+    image.Abort(); // returns only once the load has let go of its file
+    EXPECT_TRUE(image.LoadWasAborted());
+    worker.join();
+    EXPECT_EQ(result, 1) << "an aborted load ends normally";
+    EXPECT_EQ(image.runs, 1);
+    EXPECT_EQ(image.GetDataMemoryUsed(0, 0xFFFFFFFF), 500u);
+}
+
+TEST(FLASHImage, DocumentHearsOfChangesButNotDuringALoad)
+{
+    ScopedSettings settings;
+    RecordingHost host;
+    TempDir dir;
+    CFLASHDocument document;
+    CCountingViewer viewer;
+    document.SetPropertyViewer(&viewer);
+    CFLASHBinaryImage image(0, &document);
+    Set(image, 0x10, {1});
+    EXPECT_GE(viewer.refreshes, 1);
+
+    const std::string path = dir.File("runs.cde");
+    WriteRawFile(path, 5 * 500);
+    viewer.refreshes = 0;
+    ASSERT_EQ(image.LoadFile(path.c_str()), 1);
+    EXPECT_EQ(viewer.refreshes, 1) << "one notice once the load is over";
+
+    // The save type set on the image is used once.
+    image.SetSaveFileType(ftFPR);
+    ASSERT_EQ(image.SaveFile(dir.File("out.mot").c_str(), 0, 0xFF, 1), 1);
+    ASSERT_EQ(image.SaveFile(dir.File("again.mot").c_str(), 0, 0xFF, 1), 1);
+    std::ifstream fpr(dir.File("out.mot"), std::ios::binary), srec(dir.File("again.mot"), std::ios::binary);
+    std::string head(16, 0), other(3, 0);
+    fpr.read(head.data(), 16);
+    srec.read(other.data(), 3);
+    EXPECT_EQ(head + other, "0000000000000200S00");
+
+    image.SetFLASHDocument(nullptr);
+    viewer.refreshes = 0;
+    Set(image, 0x20, {1});
+    EXPECT_EQ(viewer.refreshes, 0);
+    document.SetPropertyViewer(nullptr);
+}
+
+TEST(FLASHDocument, DocumentLockIsSeenBusyFromOtherThreads)
+{
+    CFLASHDocument document;
+    EXPECT_FALSE(document.IsDocumentBusy());
+    std::atomic<int> stage{0};
+    std::thread holder([&] {
+        document.LockDocument();
+        stage = 1;
+        while (stage != 2)
+            Sleep(1);
+        document.UnlockDocument();
+        stage = 3;
+    });
+    while (stage != 1)
+        Sleep(1);
+    EXPECT_TRUE(document.IsDocumentBusy());
+    stage = 2;
+    holder.join();
+    EXPECT_FALSE(document.IsDocumentBusy());
+
+}
+
+TEST(FLASHDocument, ViewsViewerAndLifecycle)
+{
+    auto* document = new CFLASHDocument;
+    CFLASHDocument second;
+    EXPECT_EQ(document->GetDocumentMutexName().Find("CFLASHDocument__m_pDocumentMutex"), 0);
+    EXPECT_EQ(document->GetPropertyMutexName().Find("CFLASHDocument__m_pPropertyMutex"), 0);
+    EXPECT_NE(document->GetDocumentMutexName(), second.GetDocumentMutexName());
+
+    std::vector<std::pair<LPARAM, CObject*>> hints;
+    const int view = document->AddView([&](LPARAM hint, CObject* object) { hints.emplace_back(hint, object); });
+    document->SetReadOnly(TRUE);
+    document->SetReadOnly(TRUE);
+    EXPECT_TRUE(document->GetReadOnly());
+    ASSERT_EQ(hints.size(), 1u) << "only a change updates the views";
+    EXPECT_EQ(hints[0].first, 0x900);
+    EXPECT_EQ(hints[0].second, document);
+    document->RemoveView(view);
+    document->SetReadOnly(FALSE);
+    EXPECT_EQ(hints.size(), 1u);
+
+    CCountingViewer viewer;
+    CCountingViewer replacement;
+    document->SetPropertyViewer(&viewer);
+    document->AddView([](LPARAM, CObject*) {});
+    EXPECT_EQ(viewer.refreshes, 1) << "a changed view list refreshes the properties";
+    document->SetPropertyViewer(&replacement);
+    document->OnPropertyChange();
+    EXPECT_EQ(viewer.refreshes, 1);
+    EXPECT_EQ(replacement.refreshes, 1);
+    delete document;
+    EXPECT_EQ(replacement.closed, 1);
+    EXPECT_EQ(viewer.closed, 0);
+
+    std::unique_ptr<CObject> created(CObject::CreateObject("CFLASHDocument"));
+    ASSERT_NE(created, nullptr);
+    EXPECT_TRUE(created->IsKindOf("CFLASHDocument"));
+}
