@@ -19,6 +19,13 @@
 #include "operations/SettingsKeys.h"
 #include "operations/StatusUpdate.h"
 
+#include "image/BinaryImage.h"
+#include "image/BinaryImageFile.h"
+#include "image/DataBlock.h"
+#include "image/FLASHBinaryImage.h"
+#include "image/FLASHDocument.h"
+#include "image/FLASHPropertyViewer.h"
+
 #include "devicedb/BaudCalcType.h"
 #include "devicedb/BlockItem.h"
 #include "devicedb/ConfigFile.h"
