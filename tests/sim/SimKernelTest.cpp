@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.h"
+#include "platform/Time.h"
 
 using namespace simtest;
 
@@ -308,7 +309,13 @@ TEST(SimKernel, BytesAtTheWrongRateAreGarbageBothWays)
     CSimFaults faults = run.target.GetFaults();
     faults.m_dwErasePolls = 0;
     run.target.SetFaults(faults);
+    const std::uint64_t taken = run.target.GetHostBytesTaken() + 7;
     run.host.Send({0x03, 0x00, 0x00, 0x03, 0xFF, 0x01, 0x00});
+    // Change rate only once the chip has the whole command, or a slow target
+    // thread would read the command itself as garbage.
+    for (int i = 0; i < 1000 && run.target.GetHostBytesTaken() < taken; ++i)
+        Sleep(10);
+    ASSERT_GE(run.target.GetHostBytesTaken(), taken);
     ASSERT_TRUE(run.host.SetRate(9600));
     EXPECT_EQ(run.host.Receive(1, 10000), std::vector<BYTE>{CSimBaud::Garble(0x24, 115200, 9600)});
 }
