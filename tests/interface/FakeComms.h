@@ -1,16 +1,17 @@
 #pragma once
 // A channel with a scripted target behind it: reads take bytes from a queue
-// (kSilence in the queue stands for one read that gets nothing), writes are
-// recorded and may feed the queue through a responder. Time-outs are reported
-// the way the serial channel reports them.
+// (kSilence stands for one read that gets nothing), writes are recorded and
+// may feed the queue through onWrite. Time-outs are reported as the serial
+// channel reports them.
 #include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "comms/FLASHComms.h"
-#include "interface/FLASHGENInterface.h"
 #include "TestSupport.h"
+#include "comms/FLASHComms.h"
+#include "devicedb/DeviceInfo.h"
+#include "interface/FLASHGENInterface.h"
 
 namespace zftest {
 
@@ -18,8 +19,6 @@ class CFakeComms : public CFLASHComms
 {
 public:
     static constexpr int kSilence = -1;
-
-    CFakeComms() : CFLASHComms("fake") {}
 
     bool SetTimeouts(eTimeoutType type) override
     {
@@ -29,31 +28,19 @@ public:
     bool Settings(const char* pszSettings) override
     {
         settings.emplace_back(pszSettings);
-        if (failSettings)
-            return false;
         rate = std::stoul(pszSettings);
-        return true;
+        return !failSettings;
     }
     bool ReadBytes(unsigned char* pBuffer, unsigned long nCount, unsigned long* pReceived, bool) override
     {
         unsigned long n = 0;
-        while (n < nCount && !replies.empty()) {
-            const int next = replies.front();
-            replies.pop_front();
-            if (next == kSilence)
-                break;
+        for (int next; n < nCount && !replies.empty() && (next = Pop()) != kSilence;)
             pBuffer[n++] = static_cast<unsigned char>(next);
-        }
-        ++reads;
-        if (pReceived) {
+        if (pReceived)
             *pReceived = n;
-            return n == nCount;
-        }
-        if (n < nCount) {
+        else if (n < nCount)
             DisplayError("'fake:' read time out", 15005);
-            return false;
-        }
-        return true;
+        return n == nCount;
     }
     bool WriteBytes(const unsigned char* pBuffer, unsigned long nCount, bool) override
     {
@@ -68,22 +55,18 @@ public:
     bool GetTimedResponse(unsigned char* pExpected, int nSeconds) override
     {
         timedWaits.push_back(nSeconds);
-        if (replies.empty() || replies.front() == kSilence) {
-            if (!replies.empty())
-                replies.pop_front();
+        const int next = replies.empty() ? kSilence : Pop();
+        if (next == kSilence) {
             DisplayError("'fake:' read time out", 15005);
             return false;
         }
-        const unsigned char b = static_cast<unsigned char>(replies.front());
-        replies.pop_front();
-        if (b == *pExpected)
+        if (next == *pExpected)
             return true;
-        *pExpected = b;
+        *pExpected = static_cast<unsigned char>(next);
         return false;
     }
 
     void Reply(std::initializer_list<int> bytes) { replies.insert(replies.end(), bytes); }
-    // Every byte written comes straight back.
     void Echo() { onWrite = [this](unsigned char b) { replies.push_back(b); }; }
 
     std::deque<int> replies;
@@ -93,25 +76,31 @@ public:
     std::vector<int> timedWaits;
     std::function<void(unsigned char)> onWrite;
     unsigned long rate = 9600;
-    int reads = 0;
     bool failSettings = false;
     bool failWrites = false;
+
+private:
+    int Pop()
+    {
+        const int b = replies.front();
+        replies.pop_front();
+        return b;
+    }
 };
 
-// A host that gives the scripted answers in turn (then the last one again).
+// Gives the scripted answers in turn, then the last one again.
 class AnsweringHost : public RecordingHost
 {
 public:
     eQueryType MessageBox(const CString& text, eQueryType style, eMessageIcon icon) override
     {
         RecordingHost::MessageBox(text, style, icon);
-        if (answers.empty())
-            return answer;
-        answer = answers.front();
-        answers.pop_front();
+        if (!answers.empty()) {
+            answer = answers.front();
+            answers.pop_front();
+        }
         return answer;
     }
-
     std::vector<std::string> Texts(eStatusKind kind) const
     {
         std::vector<std::string> out;
@@ -128,11 +117,18 @@ public:
                 out.push_back(s.id);
         return out;
     }
+    std::vector<std::string> Questions() const
+    {
+        std::vector<std::string> out;
+        for (const AskedQuestion& q : questions)
+            out.push_back(q.text);
+        return out;
+    }
 
     std::deque<eQueryType> answers;
 };
 
-// Opens the protected baud routines to the tests.
+// Opens the protected operations to the tests.
 class CTestInterface : public CFLASHGENInterface
 {
 public:
@@ -140,6 +136,21 @@ public:
     using CFLASHInterface::PerformMicroKernelBaudChange;
     using CFLASHInterface::PerformMicroKernelBaudChange_Protcol_B;
     using CFLASHGENInterface::Response;
+};
+
+// An interface on a fake channel, with a recording host and its own settings.
+struct CInterfaceFixture
+{
+    CInterfaceFixture()
+    {
+        iface.SetAdvancedUser(true);
+        iface.SetDeviceInfo(&info);
+    }
+    ScopedSettings settingsStore;
+    AnsweringHost host;
+    CDeviceInfo info;
+    CFakeComms comms;
+    CTestInterface iface{&comms};
 };
 
 } // namespace zftest
