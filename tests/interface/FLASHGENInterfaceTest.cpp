@@ -126,7 +126,7 @@ TEST(GENDownload, EchoedBytesAndTheirFailures)
     const int S = CFakeComms::kSilence;
     const struct
     {
-        std::initializer_list<int> echo;
+        std::vector<int> echo;
         std::size_t written;
         std::vector<WORD> errors;
     } failures[] = {
@@ -141,6 +141,19 @@ TEST(GENDownload, EchoedBytesAndTheirFailures)
         EXPECT_FALSE(f.iface.Download(kernel.data(), 3));
         EXPECT_EQ(f.comms.written.size(), c.written);
         EXPECT_EQ(f.host.Ids(skError), c.errors);
+    }
+    // A cancel between bytes ends the download with true and no report.
+    {
+        CInterfaceFixture f;
+        f.comms.onWrite = [&](unsigned char b) {
+            f.comms.replies.push_back(b);
+            if (f.comms.written.size() == 10)
+                f.iface.Cancel();
+        };
+        Bytes kernel(100, 0x5A);
+        EXPECT_TRUE(f.iface.Download(kernel.data(), 100));
+        EXPECT_EQ(f.comms.written.size(), 10u);
+        EXPECT_TRUE(f.host.shown.empty());
     }
     // Too long for the 16-bit size: refused, nothing sent.
     CInterfaceFixture f;
@@ -237,7 +250,7 @@ TEST(GENAdapter, FramesAndAnswers)
         EXPECT_TRUE(c.call(f.iface)) << c.text;
         EXPECT_EQ(f.comms.written, c.frame) << c.text;
         EXPECT_EQ(f.host.Texts(skAdvanced), Texts{c.text});
-        for (std::initializer_list<int> bad : {std::initializer_list<int>{c.answer + 1, 0, 0}, {c.answer, 0, 1}, {}}) {
+        for (const std::vector<int>& bad : {std::vector<int>{c.answer + 1, 0, 0}, {c.answer, 0, 1}, {}}) {
             CInterfaceFixture g;
             g.comms.Reply(bad);
             EXPECT_FALSE(c.call(g.iface)) << c.text;

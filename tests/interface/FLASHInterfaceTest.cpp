@@ -97,7 +97,7 @@ TEST(ProtocolBBaudChange, FrameAndSumCheck)
 
 TEST(ProtocolBBaudChange, AnswersAndErrorTexts)
 {
-    const std::pair<std::initializer_list<int>, Texts> answers[] = {
+    const std::pair<std::vector<int>, Texts> answers[] = {
         {{0xBF, 0x11}, {"Sum check error"}},
         {{0xBF, 0x24}, {"Unable setting baud rate error"}},
         {{0xBF, 0x25}, {"Input clock error"}},

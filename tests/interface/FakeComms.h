@@ -66,7 +66,7 @@ public:
         return false;
     }
 
-    void Reply(std::initializer_list<int> bytes) { replies.insert(replies.end(), bytes); }
+    void Reply(const std::vector<int>& bytes) { replies.insert(replies.end(), bytes.begin(), bytes.end()); }
     void Echo() { onWrite = [this](unsigned char b) { replies.push_back(b); }; }
 
     std::deque<int> replies;
