@@ -3,12 +3,15 @@
 // and the faults the target can commit on this path.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "TestSupport.h"
 #include "comms/FLASHComms.h"
@@ -275,6 +278,22 @@ TEST(InterfaceBoot, AcknowledgeFaults)
     unsigned char code = 0x77;
     EXPECT_FALSE(s.Boot(&code));
     EXPECT_EQ(code, 0x77);
+
+    // Cancelled from another thread while matching at 9600: true with code 0.
+    // (A cancel seen between rates would end it with false instead.)
+    s.m_iface.m_dwHighestBootRate = 9600;
+    std::atomic<bool> done{false};
+    std::thread canceller([&] {
+        while (!done) {
+            s.m_iface.Cancel();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    const bool booted = s.Boot(&code);
+    done = true;
+    canceller.join();
+    EXPECT_TRUE(booted);
+    EXPECT_EQ(code, 0);
 }
 
 TEST(InterfaceBoot, DownloadAndBaudChangeFaults)
