@@ -40,4 +40,7 @@
 #include "comms/SerialLine.h"
 #include "comms/SerialPortInfo.h"
 
+#include "interface/FLASHGENInterface.h"
+#include "interface/FLASHInterface.h"
+
 #include "version/Version.h"
