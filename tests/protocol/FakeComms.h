@@ -87,6 +87,7 @@ public:
     bool failWrites = false;
     ePortStatus status = psOpen;
     std::function<void(BYTE)> onWrite;
+    void ClearReplies() { m_replies.clear(); }
     size_t Pending() const { return m_replies.size(); }
 
 private:
