@@ -217,6 +217,27 @@ TEST_F(KernelRun, EraseAndWriteFaultsFailWithTheirReports)
     EXPECT_EQ(host.shown.size(), shown);
 }
 
+// A chunk answered 0x10 counts as written: the write ends exactly at the end
+// of the data, in step with the kernel.
+TEST_F(KernelRun, AcceptedChunkReplyKeepsHostAndKernelInStep)
+{
+    ASSERT_TRUE(StartResident({{"Accept Write Chunk", "2"}}));
+    ASSERT_TRUE(device.InitialiseBOOTModeKernel());
+    ASSERT_TRUE(device.EraseFLASHBlock(Block(4)));
+    const std::vector<BYTE> data = Pattern(0x0C00, 0x55);
+    std::vector<BYTE> copy = data;
+    ASSERT_TRUE(device.WriteVerifyFLASH(0x4000, static_cast<unsigned long>(data.size()), copy.data(), 0));
+    ASSERT_GT(device.GetBufferSize(), 0u);
+    ASSERT_LT(device.GetBufferSize(), data.size() / 2); // at least three chunks
+    ASSERT_TRUE(WaitForEvent(ekFault, "answered with H'10"));
+    ASSERT_TRUE(WaitForEvent(ekNote, "wrote H'00004000 + H'00000C00"));
+    const std::vector<BYTE> flash = target.GetFLASH();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin() + 0x4000));
+    EXPECT_EQ(flash[0x4000 + data.size()], 0xFF);
+    EXPECT_EQ(Events(ekViolation), "");
+    EXPECT_TRUE(device.IsReallyConnected());
+}
+
 TEST_F(KernelRun, CorruptedReadChunkIsFetchedAgain)
 {
     ASSERT_TRUE(StartResident());
