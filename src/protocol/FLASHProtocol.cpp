@@ -269,6 +269,15 @@ bool CFLASHProtocol::ReadData(unsigned long start, unsigned long length, unsigne
             GetProgress() += static_cast<DWORD>(chunk);
         } else {
             // The kernel sends the whole chunk again; what came of it is dropped.
+            // The rest of a late chunk may still be on its way: wait for the
+            // line to fall quiet first, or it would be taken as the start of
+            // the chunk sent again.
+            BYTE late[kReadChunk];
+            unsigned long lateCount = 0;
+            do {
+                lateCount = 0;
+                m_pComms->ReadBytes(late, kReadChunk, &lateCount, false);
+            } while (lateCount > 0 && !m_bCancelled);
             m_pComms->FlushBuffers();
             bSending = SendByte(kChunkAgain);
             --nBudget;

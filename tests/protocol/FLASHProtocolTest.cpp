@@ -97,12 +97,20 @@ TEST_F(ProtocolTest, ReadCommandCarriesItsLengthWidth)
 TEST_F(ProtocolTest, ShortChunkIsAskedForAgainAndDropped)
 {
     std::vector<BYTE> buffer(40);
-    comms.Reply(std::vector<BYTE>(10, 0xEE));
-    comms.Reply({CFakeComms::kGap});
     std::vector<BYTE> data(40);
     for (int i = 0; i < 40; ++i)
         data[i] = static_cast<BYTE>(i);
-    comms.Reply(data);
+    // Ten bytes, a pause, the rest of the chunk late; the chunk again once asked for.
+    comms.Reply(std::vector<BYTE>(10, 0xEE));
+    comms.Reply({CFakeComms::kGap});
+    comms.Reply(std::vector<BYTE>(22, 0xEE));
+    bool asked = false;
+    comms.onWrite = [&](BYTE b) {
+        if (b == 0x01 && !asked) {
+            asked = true;
+            comms.Reply(data);
+        }
+    };
     ASSERT_TRUE(run.Protocol()->ReadData(0, 40, buffer.data()));
     EXPECT_EQ(buffer, data);
     EXPECT_EQ(comms.flushes, 1);
