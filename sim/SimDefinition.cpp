@@ -126,7 +126,7 @@ const std::vector<const char*>& CSimDefinition::SimulatorKeys()
         "Auto Erase Time", "FLASH Fill", "Fail Overwrite", "Throttle", "Rate Tolerance", "Byte Timeout",
         "Reply Timeout", "Drop Host Byte", "Corrupt Host Byte", "Drop Target Byte", "Corrupt Target Byte",
         "Stop After Host Bytes", "Boot Answer", "Wrong Handshake", "User Kernel Running", "Fail Erase",
-        "Fail Auto Erase", "Fail Write", "Fail Write Chunk",
+        "Fail Auto Erase", "Fail Write", "Fail Write Chunk", "Accept Write Chunk",
     };
     return kKeys;
 }
@@ -429,6 +429,7 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
         {"Fail Erase", &m_Faults.m_dwFailErase, 0},
         {"Fail Write", &m_Faults.m_dwFailWrite, 0},
         {"Fail Write Chunk", &m_Faults.m_dwFailWriteChunk, 0},
+        {"Accept Write Chunk", &m_Faults.m_dwAcceptWriteChunk, 0},
         {"Erase Polls", &m_Faults.m_dwErasePolls, 2},
     };
     for (auto& c : counts)

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <thread>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -182,7 +183,7 @@ eSimLineResult CSimLine::Receive(BYTE* pByte, bool* pIntact, DWORD timeoutMs)
             Touch();
             if (m_bThrottle) {
                 const auto now = Clock::now();
-                m_nextRx = (m_nextRx > now ? m_nextRx : now) + ByteTime();
+                m_nextRx = NextByteSlot(m_nextRx, now);
                 if (!SleepUntil(m_nextRx))
                     return lrInterrupted;
             }
@@ -267,7 +268,7 @@ bool CSimLine::Send(BYTE byte)
     }
     if (m_bThrottle) {
         const auto now = Clock::now();
-        m_nextTx = (m_nextTx > now ? m_nextTx : now) + ByteTime();
+        m_nextTx = NextByteSlot(m_nextTx, now);
         if (!SleepUntil(m_nextTx))
             return false;
     }
@@ -296,6 +297,18 @@ bool CSimLine::Send(BYTE byte)
     }
 }
 
+std::chrono::steady_clock::time_point CSimLine::NextByteSlot(std::chrono::steady_clock::time_point last,
+                                                             std::chrono::steady_clock::time_point now) const
+{
+    // Sleeps overshoot a byte time at fast rates; a schedule that restarts from
+    // "now" after each one would run far below the line's speed. Less than a
+    // byte time late is such an overshoot, and the stream keeps its schedule;
+    // anything later was a pause (or the other direction's byte), and the next
+    // byte starts from now.
+    const auto byteTime = ByteTime();
+    return (now - last < byteTime ? last : now) + byteTime;
+}
+
 bool CSimLine::SleepUntil(Clock::time_point when)
 {
     for (;;) {
@@ -304,6 +317,11 @@ bool CSimLine::SleepUntil(Clock::time_point when)
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(when - Clock::now()).count();
         if (left <= 0)
             return true;
+        if (left < 1000) {
+            // Shorter than poll's resolution.
+            std::this_thread::sleep_for(std::chrono::microseconds(left));
+            continue;
+        }
         pollfd fd = {m_nWake, POLLIN, 0};
         const long ms = static_cast<long>((left + 999) / 1000);
         ::poll(&fd, 1, static_cast<int>(ms > 100 ? 100 : ms));

@@ -91,6 +91,9 @@ private:
     bool SleepUntil(std::chrono::steady_clock::time_point when);
     void Touch();
     std::chrono::microseconds ByteTime() const;
+    // When the next paced byte may go, after one that was due at last.
+    std::chrono::steady_clock::time_point NextByteSlot(std::chrono::steady_clock::time_point last,
+                                                       std::chrono::steady_clock::time_point now) const;
 
     CSimTranscript& m_transcript;
     int m_nMaster = -1;

@@ -416,7 +416,12 @@ void CSimMainKernel::Write(BYTE command)
             m_target.Event(ekFault, "write chunk %lu at H'%08lX fails", UL(chunkNumber), UL(address));
             ok = false;
         }
-        if (!Tx(ok ? kWriteOK : kWriteFailed) || !ok)
+        BYTE answer = ok ? kWriteOK : kWriteFailed;
+        if (ok && faults.m_dwAcceptWriteChunk == chunkNumber) {
+            m_target.Event(ekFault, "write chunk %lu at H'%08lX answered with H'10", UL(chunkNumber), UL(address));
+            answer = kWriteAccepted;
+        }
+        if (!Tx(answer) || !ok)
             return;
         BYTE reply = 0;
         if (!Rx(&reply, m_def.m_dwReplyTimeout)) {

@@ -13,6 +13,7 @@ public:
     static constexpr BYTE kNotBlank = 0x25;    // blank check: not blank
     static constexpr BYTE kWriteOK = 0x00;     // write chunk, and final status: success
     static constexpr BYTE kWriteFailed = 0x23; // write chunk, and final status: failure
+    static constexpr BYTE kWriteAccepted = 0x10; // write chunk taken, its verification still to come
 
     CSimMainKernel(CSimTarget& target, bool bUser);
     eSimNext Run() override;

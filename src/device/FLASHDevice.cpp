@@ -1,0 +1,507 @@
+#include "device/FLASHDevice.h"
+
+#include <algorithm>
+
+#include "devicedb/BlockItem.h"
+#include "devicedb/DeviceInfo.h"
+#include "operations/SettingsKeys.h"
+#include "platform/File.h"
+#include "platform/HostUI.h"
+#include "protocol/FLASHProtocol.h"
+
+CFLASHUniqueIDCounter CFLASHDevice::m_sCurrentUniqueID;
+
+namespace {
+constexpr DWORD RoundUp4(DWORD n) { return (n + 3u) & ~3u; }
+constexpr DWORD RoundDown4(DWORD n) { return n & ~3u; }
+
+// The protocol's messages reach the device for the length of one call.
+class CProtocolAttached
+{
+public:
+    CProtocolAttached(CFLASHProtocol* pProtocol, CStatusUpdate* pDevice) : m_pProtocol(pProtocol)
+    {
+        m_pProtocol->SetStatusUpdate(pDevice);
+    }
+    ~CProtocolAttached() { m_pProtocol->SetStatusUpdate(m_pProtocol); }
+    CProtocolAttached(const CProtocolAttached&) = delete;
+    CProtocolAttached& operator=(const CProtocolAttached&) = delete;
+
+private:
+    CFLASHProtocol* m_pProtocol;
+};
+
+// "Unable to locate main kernel 'x'", "Unable to locate kernel module 'x'".
+CString MissingText(const char* pszWhat, const CString& entry)
+{
+    return CString("Unable to locate ") + pszWhat + " '" + entry + "'";
+}
+
+const char* const kNoVerify = "No kernel support for verification yet!";
+} // namespace
+
+CFLASHDevice::CFLASHDevice(const CString& name, CFLASHComms* pComms, bool bAutomaticModules)
+    : m_bAutomaticModules(bAutomaticModules), m_strDeviceName(name), m_pComms(pComms)
+{
+}
+
+CFLASHDevice::~CFLASHDevice()
+{
+    delete m_pProtocol;
+    delete m_pDeviceID;
+}
+
+void CFLASHDevice::SetAdvancedUser(bool bAdvanced)
+{
+    if (m_pProtocol)
+        m_pProtocol->SetAdvancedUser(bAdvanced);
+    CStatusUpdate::SetAdvancedUser(bAdvanced);
+}
+
+void CFLASHDevice::SetFLASHComms(CFLASHComms* pComms)
+{
+    m_pComms = pComms;
+    if (m_pProtocol)
+        m_pProtocol->SetFLASHComms(pComms);
+}
+
+bool CFLASHDevice::NotAvailable(const char* pszOperation)
+{
+    DisplayError(CString(pszOperation) + " is not available in this version of the library", 0);
+    return false;
+}
+
+bool CFLASHDevice::Initialise()
+{
+    SetProgressString("Initialising device");
+    GetProgress() = 0;
+    if (!m_pDeviceInfo) {
+        DisplayError("No device definition has been given", 0);
+        return false;
+    }
+    m_dwRAMSize = m_pDeviceInfo->m_dwRAMSize;
+    m_dwFLASHSize = m_pDeviceInfo->m_dwFLASHROMSize;
+    return true;
+}
+
+bool CFLASHDevice::ReadWholeFile(const CString& entry, const char* pszWhat, std::vector<BYTE>* pData)
+{
+    CFile file;
+    const CString path = m_pDeviceInfo ? m_pDeviceInfo->ResolvePath(entry) : entry;
+    if (entry.IsEmpty() || !file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) {
+        DisplayError(MissingText(pszWhat, entry), 15006);
+        return false;
+    }
+    const long long length = file.GetLength();
+    pData->assign(length > 0 ? static_cast<std::size_t>(length) : 0u, 0);
+    if (!pData->empty() && file.Read(pData->data(), static_cast<UINT>(pData->size())) != pData->size()) {
+        DisplayError(MissingText(pszWhat, entry) + ": " + file.GetErrorText(), 15006);
+        return false;
+    }
+    return true;
+}
+
+bool CFLASHDevice::MeasureFile(const CString& entry, const char* pszWhat, DWORD* pLength)
+{
+    CFile file;
+    const CString path = m_pDeviceInfo ? m_pDeviceInfo->ResolvePath(entry) : entry;
+    if (entry.IsEmpty() || !file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) {
+        DisplayError(MissingText(pszWhat, entry), 15006);
+        return false;
+    }
+    const long long length = file.GetLength();
+    *pLength = length > 0 ? static_cast<DWORD>(length) : 0u;
+    return true;
+}
+
+bool CFLASHDevice::DownloadBOOTModeKernel()
+{
+    return DownloadMainKernel(false);
+}
+
+bool CFLASHDevice::DownloadUSERModeKernel()
+{
+    return DownloadMainKernel(true);
+}
+
+bool CFLASHDevice::DownloadMainKernel(bool bUser)
+{
+    if (!m_pDeviceInfo || !m_pComms)
+        return false;
+    const CString entry = bUser ? m_pDeviceInfo->m_strUserMainKernel : m_pDeviceInfo->m_strMainKernel;
+    DisplayMessage("Downloading main kernel '" + entry + "'", 0);
+    std::vector<BYTE> image;
+    if (!ReadWholeFile(entry, "main kernel", &image))
+        return false;
+    SetProgressString("Downloading kernel");
+    GetProgress() += 60;
+    // The length is announced in 16 bits; a longer kernel is still sent whole.
+    const BYTE header[2] = {static_cast<BYTE>(image.size() >> 8), static_cast<BYTE>(image.size())};
+    m_pComms->WriteBytes(header, 2, false);
+    if (!m_pComms->WriteBytes(image.data(), static_cast<unsigned long>(image.size()), false)) {
+        DisplayError("", 15043);
+        return false;
+    }
+    DisplayMessage("Main kernel download complete...", 0);
+    m_dwMainKernelSize = static_cast<DWORD>(image.size());
+    SetProgressString("Initialising kernel");
+    GetProgress() += 20;
+    m_pComms->UseAlternateComms(false, true);
+    return bUser ? InitialiseUSERModeKernel() : InitialiseBOOTModeKernel();
+}
+
+bool CFLASHDevice::HandshakeAccepted() const
+{
+    return (m_pDeviceInfo && m_pDeviceID && m_pDeviceInfo->m_byKernelHandshake == m_pDeviceID->GetHandshake()) ||
+           Settings::IgnoreHandshake.Read() != 0;
+}
+
+bool CFLASHDevice::InitialiseBOOTModeKernel()
+{
+    return InitialiseKernel(false);
+}
+
+bool CFLASHDevice::InitialiseUSERModeKernel()
+{
+    return InitialiseKernel(true);
+}
+
+bool CFLASHDevice::InitialiseKernel(bool bUser)
+{
+    if (!m_pDeviceInfo)
+        return false;
+    m_bWrongKernel = false;
+    delete m_pDeviceID;
+    m_pDeviceID = bUser ? new CFLASHUserModeDeviceID : new CFLASHDeviceID;
+    delete m_pProtocol;
+    m_pProtocol = bUser ? new CFLASHUserModeProtocol(this, m_pComms) : new CFLASHProtocol(this, m_pComms);
+
+    const CString entry = bUser ? m_pDeviceInfo->m_strUserMainKernel : m_pDeviceInfo->m_strMainKernel;
+    if (!MeasureFile(entry, "main kernel", &m_dwMainKernelSize))
+        return false;
+
+    m_pProtocol->SetStatusUpdate(this);
+    m_byIdentifier = m_sCurrentUniqueID.Next();
+    m_bConnected = false;
+
+    if (!m_pProtocol->ReadDeviceID(m_byIdentifier)) {
+        DisplayError("", 15007);
+        if (bUser) {
+            m_pProtocol->SetStatusUpdate(m_pProtocol);
+            return false;
+        }
+    } else if (HandshakeAccepted()) {
+        const DWORD top = bUser ? static_cast<CFLASHUserModeDeviceID*>(m_pDeviceID)->GetRAMTop() : m_dwRAMSize;
+        const DWORD workArea = m_pDeviceID->GetKernelWorkArea();
+        m_dwAvailableRAM = top > workArea ? top - workArea : 0;
+        if (m_dwAvailableRAM < m_dwMainKernelSize) {
+            if (bUser)
+                DisplayWarning("", 15053);
+            m_dwFreeRAM = 0;
+        } else {
+            m_dwFreeRAM = m_dwAvailableRAM - m_dwMainKernelSize;
+        }
+        SetBufferSize();
+        if (bUser) {
+            m_bConnected = IsReallyConnected();
+            if (!m_bConnected)
+                DisplayError("", 15008);
+        } else {
+            m_FunctionMap.Invalidate();
+            m_bConnected = true;
+        }
+    } else {
+        m_bWrongKernel = true;
+        m_bConnected = false;
+        DisplayError("", 15055);
+    }
+    if (m_bWrongKernel)
+        return false;
+
+    if (m_bConnected && !bUser)
+        m_bConnected = IsReallyConnected();
+    if (m_bConnected) {
+        SetProgressString("Kernel initialised");
+        DisplayMessage("Kernel initialised", 0);
+        GetProgress() = 100;
+        OnPropertyChange();
+    }
+    m_pProtocol->SetStatusUpdate(m_pProtocol);
+    SetAdvancedUser(IsAdvancedUser());
+    return m_bConnected;
+}
+
+bool CFLASHDevice::IsReallyConnected()
+{
+    if (!m_pProtocol)
+        return false;
+    if (m_nProtocol == 0) {
+        CProtocolAttached attached(m_pProtocol, this);
+        bool bResult = m_pProtocol->IsReallyConnected(m_byIdentifier);
+        if (bResult && !HandshakeAccepted())
+            bResult = false;
+        return bResult;
+    }
+    if (m_nProtocol == 1)
+        return m_pProtocol->RequestBootProgramStatus();
+    return false;
+}
+
+bool CFLASHDevice::Disconnect(bool bReset)
+{
+    if (!m_pProtocol)
+        return false;
+    CProtocolAttached attached(m_pProtocol, this);
+    if (!m_pProtocol->Disconnect(bReset))
+        return false;
+    m_dwBufferSize = 0;
+    m_dwBufferAddress = 0;
+    m_dwFreeRAM = 0;
+    return true;
+}
+
+void CFLASHDevice::Cancel()
+{
+    m_bCancelled = true;
+    if (m_pProtocol)
+        m_pProtocol->Cancel();
+}
+
+void CFLASHDevice::SetBufferSize()
+{
+    if (!m_pDeviceID)
+        return;
+    if (m_pDeviceID->GetLineSize() == 0) {
+        DisplayWarning("Invalid data found in DeviceID assuming lineSize of 1!", 0);
+        m_pDeviceID->SetLineSize(1);
+    }
+    const DWORD line = m_pDeviceID->GetLineSize();
+    DWORD size = RoundDown4(m_dwFreeRAM / line * line);
+    const DWORD limit = Settings::MaxTargetBufferSize.Read();
+    if (size > limit)
+        size = limit;
+    size = RoundDown4(size / line * line);
+    if (size < line) {
+        size = line;
+        CString text;
+        text.Format("Specified buffer size too small. Setting to minimum allowable size (%d)", static_cast<int>(size));
+        DisplayWarning(text, 0);
+    }
+    m_dwBufferSize = size;
+}
+
+void CFLASHDevice::PrioritiseFunctions(eFLASHFunction function)
+{
+    for (int k = 0; k < 4; ++k) {
+        if (m_FunctionPriority[k] != function)
+            continue;
+        for (int i = k; i > 0; --i)
+            m_FunctionPriority[i] = m_FunctionPriority[i - 1];
+        m_FunctionPriority[0] = function;
+        return;
+    }
+    m_FunctionPriority[0] = function;
+}
+
+bool CFLASHDevice::ManageFunctionMap(eFLASHFunction function)
+{
+    PrioritiseFunctions(function);
+    if (function == fnVerify) {
+        AfxMessageBox(kNoVerify);
+        return false;
+    }
+    if (CFLASHFunctionMap::EntryOf(function) < 0)
+        return false;
+    if (m_FunctionMap.GetFunction(function) != 0)
+        return true;
+    m_FunctionMap.SetFunction(function, CFLASHFunctionMap::kWanted);
+    if (!m_bAutomaticModules)
+        return false;
+    return SetFunctionMap(nullptr);
+}
+
+bool CFLASHDevice::SetFunctionMap(CFLASHFunctionMap* pMap)
+{
+    if (!pMap)
+        pMap = &m_FunctionMap;
+    if (!m_pDeviceInfo || !m_pDeviceID || !m_pProtocol)
+        return false;
+    m_dwFreeRAM = m_dwAvailableRAM > m_dwMainKernelSize ? m_dwAvailableRAM - m_dwMainKernelSize : 0;
+
+    // Map entry order: write, erase, read, check blank.
+    const CString entries[4] = {m_pDeviceInfo->m_strWriteModule, m_pDeviceInfo->m_strEraseModule,
+                                m_pDeviceInfo->m_strReadModule, m_pDeviceInfo->m_strCheckBlankModule};
+    static const char* const tooBig[4] = {"Write module too big to fit in RAM", "Erase module too big to fit in RAM",
+                                          "Read module too big to fit in RAM",
+                                          "Check blank module too big to fit in RAM"};
+    DWORD lengths[4] = {};
+    DWORD total = 0;
+    for (int entry : {0, 1, 3, 2}) {
+        if (pMap->GetEntry(entry) == 0)
+            continue;
+        if (!MeasureFile(entries[entry], "kernel module", &lengths[entry]))
+            return false;
+        total = RoundUp4(total + lengths[entry]);
+    }
+
+    if (m_bAutomaticModules) {
+        // Compared signed: with less free RAM than one line nothing fits, so
+        // everything not pinned goes (an unsigned difference would wrap and
+        // keep every module).
+        const long long room = static_cast<long long>(m_dwFreeRAM) - m_pDeviceID->GetLineSize();
+        const bool bPinned = m_dwRAMSize <= kSmallRAM;
+        for (int i = 3; i >= 0; --i) {
+            if (static_cast<long long>(total) <= room && (!bPinned || i == 0))
+                break;
+            const eFLASHFunction function = m_FunctionPriority[i];
+            if (bPinned && function == m_FunctionPriority[0])
+                break;
+            if (function == fnVerify) {
+                AfxMessageBox(kNoVerify);
+                continue;
+            }
+            const int entry = CFLASHFunctionMap::EntryOf(function);
+            if (entry < 0 || pMap->GetEntry(entry) == 0)
+                continue;
+            pMap->SetEntry(entry, 0);
+            total = RoundDown4(total > lengths[entry] ? total - lengths[entry] : 0);
+        }
+    }
+
+    CProtocolAttached attached(m_pProtocol, this);
+    WORD next = static_cast<WORD>(RoundUp4(static_cast<WORD>(m_dwMainKernelSize)));
+    for (int entry = 0; entry < 4; ++entry) {
+        if (pMap->GetEntry(entry) == 0)
+            continue;
+        if (lengths[entry] > m_dwFreeRAM) {
+            pMap->SetEntry(entry, 0);
+            DisplayError(tooBig[entry], 0);
+            return false;
+        }
+        std::vector<BYTE> code;
+        if (!ReadWholeFile(entries[entry], "kernel module", &code))
+            return false;
+        const WORD length = static_cast<WORD>(code.size());
+        if (!m_pProtocol->DownloadFunction(next, length, code.data()))
+            return false;
+        pMap->SetEntry(entry, next);
+        next = static_cast<WORD>(RoundUp4(static_cast<WORD>(next + length)));
+        m_dwFreeRAM -= std::min<DWORD>(m_dwFreeRAM, RoundUp4(length));
+    }
+    pMap->SetEntry(4, 0);
+    pMap->SetEntry(5, 0);
+    const int count = pMap->GetUsedCount();
+
+    SetBufferSize();
+    m_dwBufferAddress = next;
+    if (!m_pProtocol->DownloadFunctionMap(pMap, static_cast<unsigned char>(count), next,
+                                          static_cast<unsigned short>(m_dwBufferSize)))
+        return false;
+    OnPropertyChange();
+    if (count == 0 && m_dwRAMSize > kSmallRAM) {
+        DisplayError("Unable to download function to target. Not enough RAM available", 0);
+        return false;
+    }
+    return true;
+}
+
+void CFLASHDevice::OnWriteBlock(unsigned long address, unsigned long length)
+{
+    if (!m_pDeviceInfo || length == 0)
+        return;
+    const unsigned long last = address + length - 1;
+    POSITION pos = m_pDeviceInfo->m_EraseBlocks.GetHeadPosition();
+    while (pos) {
+        auto* pBlock = static_cast<CBlockItem*>(m_pDeviceInfo->m_EraseBlocks.GetNext(pos));
+        const unsigned long start = static_cast<DWORD>(pBlock->m_lStart);
+        if (pBlock->IsBlockAddress(static_cast<long>(address)) || (start >= address && start <= last))
+            pBlock->m_bWritten = 1;
+    }
+}
+
+bool CFLASHDevice::EraseFLASHBlock(CBlockItem* pBlock)
+{
+    if (!pBlock || !m_pProtocol || !ManageFunctionMap(fnErase))
+        return false;
+    const BYTE ebr[3] = {pBlock->m_byEBR0, pBlock->m_byEBR1, pBlock->m_byEBR2};
+    const DWORD start = static_cast<DWORD>(pBlock->m_lStart);
+    CProtocolAttached attached(m_pProtocol, this);
+    if (!m_pProtocol->EraseFLASHBlock(start, start + static_cast<DWORD>(pBlock->m_lSize) - 1, ebr))
+        return false;
+    pBlock->m_bWritten = 0;
+    pBlock->m_bEraseRequest = 0;
+    return true;
+}
+
+bool CFLASHDevice::BlankCheck(bool* pBlank, unsigned long start, unsigned long length)
+{
+    if (!m_pProtocol || !ManageFunctionMap(fnCheckBlank))
+        return false;
+    CProtocolAttached attached(m_pProtocol, this);
+    return m_pProtocol->BlankCheck(pBlank, start, length);
+}
+
+bool CFLASHDevice::ReadData(unsigned long start, unsigned long length, unsigned char* pBuffer)
+{
+    if (!m_pProtocol || !ManageFunctionMap(fnRead))
+        return false;
+    CProtocolAttached attached(m_pProtocol, this);
+    return m_pProtocol->ReadData(start, length, pBuffer);
+}
+
+bool CFLASHDevice::WriteVerifyFLASH(unsigned long start, unsigned long length, unsigned char* pData, int nUnused)
+{
+    if (!m_pProtocol || !m_pDeviceID || !ManageFunctionMap(fnWrite))
+        return false;
+    if (!pData)
+        return true;
+    const unsigned long line = m_pDeviceID->GetLineSize() ? m_pDeviceID->GetLineSize() : 1;
+    const unsigned long padding = length % line == 0 ? 0 : line - length % line;
+    CProtocolAttached attached(m_pProtocol, this);
+    return m_pProtocol->WriteVerifyFLASHData(start, length, pData, padding, nUnused);
+}
+
+bool CFLASHDevice::DownloadBOOTModeKernel_ProtocolB()
+{
+    return NotAvailable("Main kernel download (Protocol B)");
+}
+
+bool CFLASHDevice::PreprationDownloadingMainKernel_ProtocolB()
+{
+    return NotAvailable("Main kernel preparation (Protocol B)");
+}
+
+bool CFLASHDevice::WriteVerifyFLASH_ProtocolB(unsigned long, unsigned long, unsigned char*, int)
+{
+    return NotAvailable("Write (Protocol B)");
+}
+
+bool CFLASHDevice::ReadData_ProtocolB(unsigned long, unsigned long, unsigned char*)
+{
+    return NotAvailable("Read (Protocol B)");
+}
+
+bool CFLASHDevice::DownloadModule_ProtocolB()
+{
+    return NotAvailable("Module download (Protocol B)");
+}
+
+bool CFLASHDevice::DownloadModule()
+{
+    return NotAvailable("Module download (1K devices)");
+}
+
+bool CFLASHDevice::EraseFLASHBlock_ProtocolB(CBlockItem*)
+{
+    return NotAvailable("Erase (Protocol B)");
+}
+
+bool CFLASHDevice::BlankCheck_ProtocolB(bool*, unsigned long, unsigned long)
+{
+    return NotAvailable("Blank check (Protocol B)");
+}
+
+bool CFLASHDevice::EraseFLASHBlock_End()
+{
+    return NotAvailable("End of erase (Protocol B)");
+}

@@ -1,0 +1,128 @@
+#pragma once
+// The target microcontroller for one connection: downloads and starts the
+// main kernel, reads its identity, places operation modules and the data
+// buffer in the RAM left over, and runs the four FLASH operations through the
+// protocol object it owns.
+#include <atomic>
+#include <vector>
+
+#include "comms/FLASHComms.h"
+#include "device/DeviceID.h"
+#include "device/FunctionMap.h"
+#include "operations/StatusUpdate.h"
+#include "platform/String.h"
+#include "platform/Types.h"
+
+class CBlockItem;
+class CDeviceInfo;
+class CFLASHProtocol;
+
+class CFLASHDevice : public CStatusUpdate
+{
+    friend class CFLASHProtocol;
+    friend class CFLASHUserModeProtocol;
+
+public:
+    // Devices with this much RAM or less keep only the most recent module.
+    static constexpr DWORD kSmallRAM = 0x800;
+
+    CFLASHDevice(const CString& name, CFLASHComms* pComms, bool bAutomaticModules);
+    CFLASHDevice(const CFLASHDevice&) = delete;
+    CFLASHDevice& operator=(const CFLASHDevice&) = delete;
+    ~CFLASHDevice() override;
+
+    void SetAdvancedUser(bool bAdvanced) override;
+
+protected:
+    virtual void OnWriteBlock(unsigned long address, unsigned long length);
+    virtual void PrioritiseFunctions(eFLASHFunction function);
+    virtual bool ManageFunctionMap(eFLASHFunction function);
+
+public:
+    virtual void SetBufferSize(unsigned short size) { m_dwBufferSize = size; }
+    virtual void SetBufferSize();
+    virtual void SetFLASHComms(CFLASHComms* pComms);
+    virtual bool Disconnect(bool bReset);
+    // May come from another thread.
+    virtual void Cancel();
+    virtual bool BlankCheck(bool* pBlank, unsigned long start, unsigned long length);
+    virtual void InvalidateFunctionMap() { m_FunctionMap.Invalidate(); }
+    virtual bool IsReallyConnected();
+    virtual void SetDeviceInfo(CDeviceInfo* pDeviceInfo) { m_pDeviceInfo = pDeviceInfo; }
+    virtual CString GetDeviceName() const { return m_strDeviceName; }
+    virtual bool EraseFLASHBlock(CBlockItem* pBlock);
+    virtual CFLASHFunctionMap* GetFunctionMap() { return &m_FunctionMap; }
+    virtual bool ReadData(unsigned long start, unsigned long length, unsigned char* pBuffer);
+    virtual bool SetFunctionMap(CFLASHFunctionMap* pMap);
+    virtual bool WriteVerifyFLASH(unsigned long start, unsigned long length, unsigned char* pData, int nUnused);
+    virtual bool Initialise();
+    virtual bool InitialiseBOOTModeKernel();
+    virtual bool InitialiseUSERModeKernel();
+    virtual bool DownloadBOOTModeKernel();
+    virtual bool DownloadUSERModeKernel();
+    // Protocol B members: not available in this build yet; each reports so
+    // and returns false.
+    virtual bool DownloadBOOTModeKernel_ProtocolB();
+    virtual bool PreprationDownloadingMainKernel_ProtocolB();
+    virtual bool WriteVerifyFLASH_ProtocolB(unsigned long start, unsigned long length, unsigned char* pData,
+                                            int nUnused);
+    virtual bool ReadData_ProtocolB(unsigned long start, unsigned long length, unsigned char* pBuffer);
+    virtual bool DownloadModule_ProtocolB();
+    virtual bool DownloadModule();
+    virtual bool EraseFLASHBlock_ProtocolB(CBlockItem* pBlock);
+    virtual bool BlankCheck_ProtocolB(bool* pBlank, unsigned long start, unsigned long length);
+    virtual bool EraseFLASHBlock_End();
+
+    void SetProtocol(int nProtocol) { m_nProtocol = nProtocol; }
+    int GetProtocol() const { return m_nProtocol; }
+    CFLASHDeviceID* GetDeviceID() const { return m_pDeviceID; }
+    CFLASHProtocol* GetFLASHProtocol() const { return m_pProtocol; }
+    CDeviceInfo* GetDeviceInfo() const { return m_pDeviceInfo; }
+    CFLASHComms* GetFLASHComms() const { return m_pComms; }
+    DWORD GetBufferSize() const { return m_dwBufferSize; }
+    DWORD GetBufferAddress() const { return m_dwBufferAddress; }
+    DWORD GetFreeRAM() const { return m_dwFreeRAM; }
+    DWORD GetAvailableRAM() const { return m_dwAvailableRAM; }
+    DWORD GetRAMSize() const { return m_dwRAMSize; }
+    DWORD GetFLASHSize() const { return m_dwFLASHSize; }
+    DWORD GetMainKernelSize() const { return m_dwMainKernelSize; }
+    BYTE GetIdentifier() const { return m_byIdentifier; }
+    bool IsWrongKernel() const { return m_bWrongKernel; }
+    bool IsConnected() const { return m_bConnected; }
+    bool IsCancelled() const { return m_bCancelled.load(); }
+    void SetAutomaticModules(bool b) { m_bAutomaticModules = b; }
+    const eFLASHFunction* GetFunctionPriority() const { return m_FunctionPriority; }
+
+    // Gives each started kernel its identifier.
+    static CFLASHUniqueIDCounter m_sCurrentUniqueID;
+
+private:
+    bool DownloadMainKernel(bool bUser);
+    bool InitialiseKernel(bool bUser);
+    // Length of a kernel or module file; false with the report when it cannot be opened.
+    bool MeasureFile(const CString& entry, const char* pszWhat, DWORD* pLength);
+    bool ReadWholeFile(const CString& entry, const char* pszWhat, std::vector<BYTE>* pData);
+    bool HandshakeAccepted() const;
+    bool NotAvailable(const char* pszOperation);
+
+    eFLASHFunction m_FunctionPriority[4] = {fnWrite, fnErase, fnCheckBlank, fnRead};
+    DWORD m_dwMainKernelSize = 0;
+    bool m_bAutomaticModules;
+    std::atomic<bool> m_bCancelled{false};
+    CString m_strDeviceName;
+    CFLASHComms* m_pComms;
+    CFLASHProtocol* m_pProtocol = nullptr;
+    CFLASHDeviceID* m_pDeviceID = nullptr;
+    CFLASHFunctionMap m_FunctionMap;
+    DWORD m_dwBufferSize = 0;
+    DWORD m_dwBufferAddress = 0;
+    DWORD m_dwFreeRAM = 0;
+    DWORD m_dwRAMSize = 0;
+    DWORD m_dwAvailableRAM = 0;
+    DWORD m_dwFLASHSize = 0;
+    CDeviceInfo* m_pDeviceInfo = nullptr;
+    BYTE m_byIdentifier = 0;
+    int m_nProtocol = 0;
+    bool m_bWrongKernel = false;
+    bool m_bConnected = false;
+};

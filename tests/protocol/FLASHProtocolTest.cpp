@@ -1,0 +1,292 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "protocol/ScriptedDevice.h"
+
+using namespace zftest;
+
+namespace {
+
+class ProtocolTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(run.Start()); }
+    CScriptedDevice run;
+    CFakeComms& comms = run.comms;
+};
+
+TEST(ProtocolIdentity, BootKernelIdentifiesAndHandshakes)
+{
+    CScriptedDevice run;
+    const BYTE id = static_cast<BYTE>(CFLASHDevice::m_sCurrentUniqueID.Current() + 1);
+    run.ScriptIdentity({32, 256, 0x0E});
+    ASSERT_TRUE(run.device->InitialiseBOOTModeKernel());
+    // 09, identifier, 0A; then the liveness check 0A.
+    EXPECT_EQ(run.comms.written, Bytes({0x09, id, 0x0A, 0x0A}));
+    const CFLASHDeviceID* pID = run.device->GetDeviceID();
+    EXPECT_EQ(pID->GetLineSize(), 32);
+    EXPECT_EQ(pID->GetKernelWorkArea(), 256);
+    EXPECT_EQ(pID->GetFieldWidth(), 4);
+    EXPECT_EQ(pID->GetEraseRegisterCount(), 2);
+    EXPECT_EQ(run.device->GetAvailableRAM(), 4096u - 256u);
+    EXPECT_EQ(run.device->GetFreeRAM(), 4096u - 256u - 512u);
+    EXPECT_EQ(run.device->GetIdentifier(), id);
+}
+
+TEST(ProtocolIdentity, KernelOfTheOtherModeIsRefusedWithItsWarning)
+{
+    {
+        CScriptedDevice run;
+        run.ScriptIdentity({}, kHandshake, true, 0x0800);
+        EXPECT_FALSE(run.device->InitialiseBOOTModeKernel());
+        EXPECT_TRUE(run.Shown("The target device has a USER mode kernel running."));
+        EXPECT_TRUE(run.Shown("Unable to download DeviceID from target", 15007));
+        EXPECT_TRUE(run.device->IsWrongKernel());
+        EXPECT_FALSE(run.device->IsConnected());
+    }
+    {
+        CScriptedDevice run;
+        run.ScriptIdentity({});
+        EXPECT_FALSE(run.device->InitialiseUSERModeKernel());
+        EXPECT_TRUE(run.Shown("The target device has a BOOT mode kernel running."));
+        EXPECT_TRUE(run.device->IsWrongKernel());
+    }
+}
+
+TEST(ProtocolIdentity, UserKernelReportsRamTop)
+{
+    CScriptedDevice run(2048, 512);
+    run.ScriptIdentity({64, 128, 0x09}, kHandshake, true, 0x0700);
+    ASSERT_TRUE(run.device->InitialiseUSERModeKernel());
+    auto* pUser = dynamic_cast<CFLASHUserModeDeviceID*>(run.device->GetDeviceID());
+    ASSERT_NE(pUser, nullptr);
+    EXPECT_EQ(pUser->GetRAMTop(), 0x0700);
+    EXPECT_EQ(run.device->GetAvailableRAM(), 0x0700u - 128u);
+    EXPECT_EQ(run.device->GetFreeRAM(), 0x0700u - 128u - 512u);
+}
+
+TEST(ProtocolIdentity, ClosedChannelSendsNothing)
+{
+    CScriptedDevice run;
+    run.comms.status = psClosed;
+    EXPECT_FALSE(run.device->InitialiseBOOTModeKernel());
+    EXPECT_TRUE(run.comms.written.empty());
+    EXPECT_TRUE(run.Shown("Unable to download DeviceID from target", 15007));
+}
+
+TEST_F(ProtocolTest, ReadCommandCarriesItsLengthWidth)
+{
+    std::vector<BYTE> buffer(0x100);
+    comms.Reply(std::vector<BYTE>(0x100, 0x5A));
+    ASSERT_TRUE(run.Protocol()->ReadData(0x012345, 0x100, buffer.data()));
+    // 0x44, 2-byte length, 3-byte start, then 8 chunk acknowledges.
+    std::vector<BYTE> want = Bytes({0x44, 0x01, 0x00, 0x01, 0x23, 0x45});
+    want.insert(want.end(), 8, 0x00);
+    EXPECT_EQ(comms.written, want);
+    EXPECT_EQ(buffer, std::vector<BYTE>(0x100, 0x5A));
+
+    comms.written.clear();
+    comms.Reply(std::vector<BYTE>(0xFF, 0x01));
+    ASSERT_TRUE(run.Protocol()->ReadData(0, 0xFF, buffer.data()));
+    EXPECT_EQ(std::vector<BYTE>(comms.written.begin(), comms.written.begin() + 5), Bytes({0x24, 0xFF, 0, 0, 0}));
+    EXPECT_EQ(CFLASHProtocol::LengthWidth(0x10000), 3);
+    EXPECT_EQ(CFLASHProtocol::LengthWidth(0x1000000), 4);
+}
+
+TEST_F(ProtocolTest, ShortChunkIsAskedForAgainAndDropped)
+{
+    std::vector<BYTE> buffer(40);
+    std::vector<BYTE> data(40);
+    for (int i = 0; i < 40; ++i)
+        data[i] = static_cast<BYTE>(i);
+    // Ten bytes, a pause, the rest of the chunk late; the chunk again once asked for.
+    comms.Reply(std::vector<BYTE>(10, 0xEE));
+    comms.Reply({CFakeComms::kGap});
+    comms.Reply(std::vector<BYTE>(22, 0xEE));
+    bool asked = false;
+    comms.onWrite = [&](BYTE b) {
+        if (b == 0x01 && !asked) {
+            asked = true;
+            comms.Reply(data);
+        }
+    };
+    ASSERT_TRUE(run.Protocol()->ReadData(0, 40, buffer.data()));
+    EXPECT_EQ(buffer, data);
+    EXPECT_EQ(comms.flushes, 1);
+    EXPECT_EQ(std::vector<BYTE>(comms.written.begin() + 5, comms.written.end()), Bytes({0x01, 0x00, 0x00}));
+}
+
+TEST_F(ProtocolTest, SilentReadSpendsItsRetryBudgetAndNamesThePort)
+{
+    std::vector<BYTE> buffer(64);
+    EXPECT_FALSE(run.Protocol()->ReadData(0, 64, buffer.data()));
+    EXPECT_EQ(comms.flushes, CFLASHProtocol::kReadRetries);
+    EXPECT_TRUE(run.Shown("'FAKE:' read time out", 15005));
+    EXPECT_EQ(comms.timeouts.back(), ttDefault);
+}
+
+TEST_F(ProtocolTest, CancelledReadSendsAbortAndSucceeds)
+{
+    std::vector<BYTE> buffer(96);
+    comms.Reply(std::vector<BYTE>(96, 0x33));
+    // Cancelled once the first chunk has been acknowledged.
+    comms.onWrite = [this](BYTE b) {
+        if (b == 0x00 && comms.written.size() == 6)
+            run.device->Cancel();
+    };
+    EXPECT_TRUE(run.Protocol()->ReadData(0, 96, buffer.data()));
+    EXPECT_EQ(comms.written.back(), 0xFF);
+    EXPECT_TRUE(run.Protocol()->IsCancelled());
+}
+
+TEST_F(ProtocolTest, EraseSendsFieldsAndPolls)
+{
+    const BYTE ebr[3] = {0x04, 0x99, 0x99};
+    comms.Reply({0x29, 0x29, 0x29, 0x24});
+    EXPECT_TRUE(run.Protocol()->EraseFLASHBlock(0x2000, 0x2FFF, ebr));
+    EXPECT_EQ(comms.written, Bytes({0x03, 0x00, 0x20, 0x00, 0x00, 0x2F, 0xFF, 0x04}));
+    EXPECT_EQ(comms.waits.back(), 15); // half of the 30 s default
+    EXPECT_EQ(comms.Pending(), 0u);
+
+    comms.Reply({0x24});
+    EXPECT_TRUE(run.Protocol()->EraseFLASHBlock(0, 0xFFF, ebr));
+    comms.Reply({0x30});
+    EXPECT_FALSE(run.Protocol()->EraseFLASHBlock(0, 0xFFF, ebr));
+    EXPECT_TRUE(run.Shown("PreWrite Failed"));
+    const size_t shown = run.host.shown.size();
+    comms.Reply({0x29, 0x41});
+    EXPECT_FALSE(run.Protocol()->EraseFLASHBlock(0, 0xFFF, ebr));
+    comms.Reply({0x77});
+    EXPECT_FALSE(run.Protocol()->EraseFLASHBlock(0, 0xFFF, ebr));
+    EXPECT_EQ(run.host.shown.size(), shown); // nonsense ends without a message
+    EXPECT_FALSE(run.Protocol()->EraseFLASHBlock(0, 0xFFF, ebr)); // silence
+}
+
+TEST_F(ProtocolTest, BlankCheckAnswers)
+{
+    bool blank = false;
+    comms.Reply({0x26});
+    EXPECT_TRUE(run.Protocol()->BlankCheck(&blank, 0x100, 0x200));
+    EXPECT_TRUE(blank);
+    EXPECT_EQ(comms.written, Bytes({0x05, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00}));
+    EXPECT_EQ(comms.waits.back(), 10);
+    comms.Reply({0x25});
+    EXPECT_TRUE(run.Protocol()->BlankCheck(&blank, 0, 1));
+    EXPECT_FALSE(blank);
+    EXPECT_FALSE(run.Protocol()->BlankCheck(&blank, 0, 1));
+}
+
+TEST_F(ProtocolTest, WriteGoesInBufferSizedChunksAndMarksBlocks)
+{
+    run.device->SetBufferSize(256);
+    std::vector<BYTE> data(600, 0xA5);
+    comms.Reply({0x00, 0x00, 0x00, 0x00});
+    ASSERT_TRUE(run.Protocol()->WriteVerifyFLASHData(0x0F00, 600, data.data(), 40, 0));
+    // 0x42, announced 640 in 2 bytes, 3-byte start; chunks 256, 256, 88 each followed by 01.
+    EXPECT_EQ(std::vector<BYTE>(comms.written.begin(), comms.written.begin() + 6),
+              Bytes({0x42, 0x02, 0x80, 0x00, 0x0F, 0x00}));
+    EXPECT_EQ(comms.written.size(), 6u + 600u + 3u);
+    EXPECT_EQ(comms.written[6 + 256], 0x01);
+    EXPECT_EQ(comms.written[6 + 512 + 1], 0x01);
+    EXPECT_EQ(comms.waits, std::vector<int>(3, 10));
+    auto* pBlock0 = static_cast<CBlockItem*>(run.info.m_EraseBlocks.GetHead());
+    auto* pBlock2 = static_cast<CBlockItem*>(run.info.m_EraseBlocks.GetAt(run.info.m_EraseBlocks.FindIndex(2)));
+    EXPECT_TRUE(pBlock0->m_bWritten);
+    EXPECT_FALSE(pBlock2->m_bWritten);
+}
+
+// 0x10 takes the chunk as accepted: the write ends after exactly the data given.
+TEST_F(ProtocolTest, AcceptedChunkReplyKeepsWithinTheData)
+{
+    run.device->SetBufferSize(128);
+    std::vector<BYTE> data(300, 0x3C);
+    comms.Reply({0x10, 0x10, 0x00, 0x00});
+    ASSERT_TRUE(run.Protocol()->WriteVerifyFLASHData(0, 300, data.data(), 0, 0));
+    EXPECT_EQ(comms.written.size(), 6u + 300u + 3u);
+    EXPECT_EQ(comms.Pending(), 0u);
+}
+
+TEST_F(ProtocolTest, WriteFailuresReportTheirTexts)
+{
+    std::vector<BYTE> data(64, 0);
+    run.device->SetBufferSize(64);
+    comms.Reply({0x23});
+    EXPECT_FALSE(run.Protocol()->WriteVerifyFLASHData(0, 64, data.data(), 0, 0));
+    EXPECT_TRUE(run.Shown("Write failed", 15028));
+
+    EXPECT_FALSE(run.Protocol()->WriteVerifyFLASHData(0, 64, data.data(), 0, 0));
+    EXPECT_TRUE(run.Shown("Target did not respond within the specified time"));
+
+    const size_t shown = run.host.shown.size();
+    comms.Reply({0x00, 0x23});
+    EXPECT_FALSE(run.Protocol()->WriteVerifyFLASHData(0, 64, data.data(), 0, 0));
+    EXPECT_EQ(run.host.shown.size(), shown);
+
+    comms.Reply({0x00});
+    EXPECT_FALSE(run.Protocol()->WriteVerifyFLASHData(0, 64, data.data(), 0, 0));
+    EXPECT_TRUE(run.Shown("Failed to receive acknowledge byte."));
+
+    comms.failWrites = true;
+    EXPECT_FALSE(run.Protocol()->WriteVerifyFLASHData(0, 64, data.data(), 0, 0));
+    EXPECT_TRUE(run.Shown("Failed to send command parameters"));
+}
+
+TEST_F(ProtocolTest, LargeBufferStretchesTheWriteTimeout)
+{
+    run.settings.Write("[Serial]\nWriteTimeout=3\n");
+    run.device->SetBufferSize(2048);
+    std::vector<BYTE> data(100, 0);
+    comms.Reply({0x00, 0x00});
+    ASSERT_TRUE(run.Protocol()->WriteVerifyFLASHData(0, 100, data.data(), 0, 0));
+    EXPECT_EQ(comms.waits, std::vector<int>{6});
+}
+
+TEST_F(ProtocolTest, CancelledWriteSendsAbort)
+{
+    run.device->SetBufferSize(64);
+    std::vector<BYTE> data(256, 0);
+    comms.Reply({0x00, 0x23});
+    comms.onWrite = [this](BYTE) {
+        if (comms.written.size() == 6 + 64)
+            run.device->Cancel();
+    };
+    EXPECT_TRUE(run.Protocol()->WriteVerifyFLASHData(0, 256, data.data(), 0, 0));
+    EXPECT_EQ(comms.written.size(), 6u + 64u + 1u);
+    EXPECT_EQ(comms.written.back(), 0xFF);
+}
+
+TEST_F(ProtocolTest, DownloadsAndEndOfConnection)
+{
+    std::vector<BYTE> code(0x100, 0x77);
+    run.Protocol()->DownloadFunction(0x0204, 0xFF, code.data());
+    EXPECT_EQ(std::vector<BYTE>(comms.written.begin(), comms.written.begin() + 5), Bytes({0x28, 0x00, 0xFF, 0x02, 0x04}));
+    EXPECT_EQ(comms.written.size(), 5u + 0xFF);
+    comms.written.clear();
+    run.Protocol()->DownloadFunction(0x0300, 0x100, code.data());
+    EXPECT_EQ(run.Protocol()->GetLastCommand(), 0x48);
+    EXPECT_EQ(std::vector<BYTE>(comms.written.begin(), comms.written.begin() + 5), Bytes({0x48, 0x01, 0x00, 0x03, 0x00}));
+
+    comms.written.clear();
+    CFLASHFunctionMap map;
+    map.SetEntry(0, 0x0200);
+    map.SetEntry(1, 0x0260);
+    run.Protocol()->DownloadFunctionMap(&map, 2, 0x02A0, 0x0180);
+    EXPECT_EQ(comms.written, Bytes({0x38, 0x04, 0x02, 0x00, 0x02, 0x60, 0x02, 0xA0, 0x01, 0x80}));
+
+    comms.written.clear();
+    EXPECT_TRUE(run.device->Disconnect(true));
+    EXPECT_TRUE(run.device->Disconnect(false));
+    EXPECT_EQ(comms.written, Bytes({0x0B, 0x55, 0x0B, 0x00}));
+    EXPECT_EQ(run.device->GetBufferSize(), 0u);
+}
+
+TEST_F(ProtocolTest, LaterProtocolSlotsSayTheyAreNotAvailable)
+{
+    EXPECT_FALSE(run.Protocol()->ReadData_ProtocolB(0, 1, nullptr));
+    EXPECT_FALSE(run.device->EraseFLASHBlock_End());
+    EXPECT_TRUE(comms.written.empty());
+    EXPECT_TRUE(run.Shown("Read (Protocol B) is not available in this version of the library"));
+}
+
+} // namespace
