@@ -34,6 +34,7 @@
 
 #include "device/DeviceID.h"
 #include "device/FunctionMap.h"
+#include "device/FLASHDevice.h"
 
 #include "comms/FLASHComms.h"
 #include "comms/PortRegistry.h"
@@ -42,5 +43,7 @@
 
 #include "interface/FLASHGENInterface.h"
 #include "interface/FLASHInterface.h"
+
+#include "protocol/FLASHProtocol.h"
 
 #include "version/Version.h"
