@@ -28,7 +28,9 @@ std::string_view TrimView(std::string_view s)
 
 bool SameName(std::string_view a, const CString& b)
 {
-    return a.size() == static_cast<std::size_t>(b.GetLength()) && strncasecmp(a.data(), b.GetString(), a.size()) == 0;
+    // An empty view may carry a null pointer, which strncasecmp must not see.
+    return a.size() == static_cast<std::size_t>(b.GetLength()) &&
+           (a.empty() || strncasecmp(a.data(), b.GetString(), a.size()) == 0);
 }
 
 bool CFileExists(const CString& path)

@@ -58,6 +58,7 @@ TEST_F(PrivateProfile, ReadsWithThePlatformRules)
     EXPECT_EQ(Get("Device", "orphan"), "<default>");
     EXPECT_EQ(Get("Device", "; Ram Size"), "<default>");
     EXPECT_EQ(Get("Other", "Name"), "other");
+    EXPECT_EQ(Get("", "Name"), "<default>");
     EXPECT_EQ(Get("Missing", "Name"), "<default>");
 }
 
