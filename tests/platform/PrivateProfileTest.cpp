@@ -58,7 +58,6 @@ TEST_F(PrivateProfile, ReadsWithThePlatformRules)
     EXPECT_EQ(Get("Device", "orphan"), "<default>");
     EXPECT_EQ(Get("Device", "; Ram Size"), "<default>");
     EXPECT_EQ(Get("Other", "Name"), "other");
-    EXPECT_EQ(Get("", "Name"), "<default>");
     EXPECT_EQ(Get("Missing", "Name"), "<default>");
 }
 
@@ -86,6 +85,9 @@ TEST_F(PrivateProfile, MissingUnreadableOrBinaryFilesReadAsEmpty)
     EXPECT_EQ(GetPrivateProfileStringA("S", "K", "d", m_dir.Path().c_str()), "d");
     Put(std::string("\0\xff\xfe[S\0]\n\x01=\x02\n", 13));
     EXPECT_EQ(Get("S", "K"), "<default>");
+    // A bare "[" opens a section with an empty name.
+    Put("[\nk=v\n");
+    EXPECT_EQ(Get("", "k"), "v");
 }
 
 TEST_F(PrivateProfile, WriteReplacesTheFirstValueAndKeepsEverythingElse)
