@@ -5,21 +5,5 @@
 eSimNext CSimMicroKernel::Run()
 {
     m_target.SetState(ssMicroKernel);
-    for (;;) {
-        Phase(phBaudChange);
-        if (!WaitForBaudCommand())
-            return snInterrupted;
-        const eStep step = BaudChange(m_def.m_byBootBRR);
-        if (step == stInterrupted)
-            return snInterrupted;
-        if (step == stDone)
-            break;
-    }
-    std::vector<BYTE> code;
-    const eStep step = ReceiveKernel(&code);
-    if (step == stInterrupted)
-        return snInterrupted;
-    if (step == stFailed)
-        return snHalt;
-    return StartKernel(code, m_target.MainKernel(), false);
+    return ChangeBaudAndLoadKernel(m_def.m_byBootBRR, m_target.MainKernel(), false);
 }

@@ -135,3 +135,24 @@ eSimNext CSimProgram::StartKernel(const std::vector<BYTE>& code, const CSimKerne
                    file.GetPath().GetString(), code.size());
     return bUser ? snUserMainKernel : snMainKernel;
 }
+
+eSimNext CSimProgram::ChangeBaudAndLoadKernel(BYTE presentBRR, const CSimKernelFile& file, bool bUser)
+{
+    for (;;) {
+        Phase(phBaudChange);
+        if (!WaitForBaudCommand())
+            return snInterrupted;
+        const eStep step = BaudChange(presentBRR);
+        if (step == stInterrupted)
+            return snInterrupted;
+        if (step == stDone)
+            break;
+    }
+    std::vector<BYTE> code;
+    const eStep step = ReceiveKernel(&code);
+    if (step == stInterrupted)
+        return snInterrupted;
+    if (step == stFailed)
+        return snHalt;
+    return StartKernel(code, file, bUser);
+}

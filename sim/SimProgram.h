@@ -62,6 +62,8 @@ protected:
     eStep ReceiveKernel(std::vector<BYTE>* pCode);
     // Checks the download against the file and starts it.
     eSimNext StartKernel(const std::vector<BYTE>& code, const CSimKernelFile& file, bool bUser);
+    // What both loaders do: baud changes until one holds, then the main kernel.
+    eSimNext ChangeBaudAndLoadKernel(BYTE presentBRR, const CSimKernelFile& file, bool bUser);
 
     CSimTarget& m_target;
     CSimLine& m_line;

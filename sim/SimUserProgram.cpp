@@ -23,21 +23,5 @@ eSimNext CSimUserProgram::Run()
         m_target.Event(ekNote, "the user command arrived; the program enters its loader");
     }
     m_line.SetTargetRate(9600);
-    for (;;) {
-        Phase(phBaudChange);
-        if (!WaitForBaudCommand())
-            return snInterrupted;
-        const eStep step = BaudChange(m_def.m_byUserBRR);
-        if (step == stInterrupted)
-            return snInterrupted;
-        if (step == stDone)
-            break;
-    }
-    std::vector<BYTE> code;
-    const eStep step = ReceiveKernel(&code);
-    if (step == stInterrupted)
-        return snInterrupted;
-    if (step == stFailed)
-        return snHalt;
-    return StartKernel(code, m_target.UserMainKernel(), true);
+    return ChangeBaudAndLoadKernel(m_def.m_byUserBRR, m_target.UserMainKernel(), true);
 }
