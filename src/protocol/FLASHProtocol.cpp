@@ -109,14 +109,7 @@ bool CFLASHProtocol::ReadDeviceID(unsigned char identifier)
         m_pComms->ReadBytes(top, 2, nullptr, true);
         return false;
     }
-    bool bResult = SendByte(kHandshake);
-    BYTE by = 0;
-    if (bResult)
-        bResult = m_pComms->ReadBytes(&by, 1, nullptr, false);
-    if (bResult)
-        m_pDeviceID->SetHandshake(by);
-    if (bResult)
-        bResult = m_pComms->ReadBytes(&by, 1, nullptr, false) && by == identifier;
+    const bool bResult = ExchangeHandshake(identifier);
     Detach();
     return bResult;
 }
@@ -148,17 +141,19 @@ bool CFLASHUserModeProtocol::ReadDeviceID(unsigned char identifier)
     if (bResult) {
         if (auto* pUser = dynamic_cast<CFLASHUserModeDeviceID*>(m_pDeviceID))
             pUser->LoadRAMTop(top);
-        bResult = SendByte(kHandshake);
     }
-    BYTE by = 0;
-    if (bResult)
-        bResult = m_pComms->ReadBytes(&by, 1, nullptr, false);
-    if (bResult)
-        m_pDeviceID->SetHandshake(by);
-    if (bResult)
-        bResult = m_pComms->ReadBytes(&by, 1, nullptr, false) && by == identifier;
+    bResult = bResult && ExchangeHandshake(identifier);
     Detach();
     return bResult;
+}
+
+bool CFLASHProtocol::ExchangeHandshake(BYTE identifier)
+{
+    BYTE by = 0;
+    if (!SendByte(kHandshake) || !m_pComms->ReadBytes(&by, 1, nullptr, false))
+        return false;
+    m_pDeviceID->SetHandshake(by);
+    return m_pComms->ReadBytes(&by, 1, nullptr, false) && by == identifier;
 }
 
 bool CFLASHProtocol::IsReallyConnected(unsigned char identifier)

@@ -91,6 +91,9 @@ protected:
     // value in nWidth bytes, most significant first.
     bool SendField(unsigned long value, int nWidth);
     bool SendByte(BYTE by);
+    // The end of an identity exchange: handshake out, the kernel's handshake
+    // byte in and kept, then the identifier echoed.
+    bool ExchangeHandshake(BYTE identifier);
     bool NotAvailable(const char* pszOperation);
 
     CFLASHComms* m_pComms = nullptr;
