@@ -211,66 +211,28 @@ std::vector<CString> CConfigFile::Split(const CString& section, const CString& k
 
 bool CConfigFile::GetStringList(const CString& section, const CString& key, CString* pValues, int* pCount) const
 {
-    if (!pCount)
-        return false;
-    if (!pValues || !IsValid(section, key)) {
-        *pCount = 0;
-        return false;
-    }
-    const std::vector<CString> items = Split(section, key, *pCount);
-    for (std::size_t i = 0; i < items.size(); ++i)
-        pValues[i] = items[i];
-    *pCount = static_cast<int>(items.size());
-    return true;
+    return ReadList(section, key, pValues, pCount, [](const CString& item) { return item; });
 }
 
 bool CConfigFile::GetIntList(const CString& section, const CString& key, int* pValues, int* pCount) const
 {
-    if (!pCount)
-        return false;
-    if (!pValues || !IsValid(section, key)) {
-        *pCount = 0;
-        return false;
-    }
-    const std::vector<CString> items = Split(section, key, *pCount);
-    for (std::size_t i = 0; i < items.size(); ++i) {
+    return ReadList(section, key, pValues, pCount, [](const CString& item) {
         // Plain decimal numbers: "True"/"False" belong to the single-value reader only.
-        const long long v = std::strtoll(items[i], nullptr, 10);
-        pValues[i] = v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
-    }
-    *pCount = static_cast<int>(items.size());
-    return true;
+        const long long v = std::strtoll(item, nullptr, 10);
+        return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+    });
 }
 
 bool CConfigFile::GetFloatList(const CString& section, const CString& key, float* pValues, int* pCount) const
 {
-    if (!pCount)
-        return false;
-    if (!pValues || !IsValid(section, key)) {
-        *pCount = 0;
-        return false;
-    }
-    const std::vector<CString> items = Split(section, key, *pCount);
-    for (std::size_t i = 0; i < items.size(); ++i)
-        pValues[i] = TextToFloat(items[i]);
-    *pCount = static_cast<int>(items.size());
-    return true;
+    return ReadList(section, key, pValues, pCount, [](const CString& item) { return TextToFloat(item); });
 }
 
 bool CConfigFile::GetUnsignedList(const CString& section, const CString& key, unsigned long* pValues, int* pCount,
                                   bool bHex) const
 {
-    if (!pCount)
-        return false;
-    if (!pValues || !IsValid(section, key)) {
-        *pCount = 0;
-        return false;
-    }
-    const std::vector<CString> items = Split(section, key, *pCount);
-    for (std::size_t i = 0; i < items.size(); ++i)
-        pValues[i] = TextToUnsigned(items[i], bHex);
-    *pCount = static_cast<int>(items.size());
-    return true;
+    return ReadList(section, key, pValues, pCount,
+                    [bHex](const CString& item) { return TextToUnsigned(item, bHex); });
 }
 
 bool CConfigFile::WriteString(const CString& section, const CString& key, const CString& value) const

@@ -63,6 +63,22 @@ private:
     CString Lookup(const CString& section, const CString& key, const CString& strDefault) const;
     // The value split at "|" into at most nCapacity trimmed items.
     std::vector<CString> Split(const CString& section, const CString& key, int nCapacity) const;
+    // The list readers: split at "|" up to the capacity in *pCount, convert each item.
+    template <typename T, typename Convert>
+    bool ReadList(const CString& section, const CString& key, T* pValues, int* pCount, Convert convert) const
+    {
+        if (!pCount)
+            return false;
+        if (!pValues || !IsValid(section, key)) {
+            *pCount = 0;
+            return false;
+        }
+        const std::vector<CString> items = Split(section, key, *pCount);
+        for (std::size_t i = 0; i < items.size(); ++i)
+            pValues[i] = convert(items[i]);
+        *pCount = static_cast<int>(items.size());
+        return true;
+    }
 
     CString m_strFileName;
 };
