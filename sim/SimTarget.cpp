@@ -10,6 +10,8 @@
 #include "sim/SimBootProgram.h"
 #include "sim/SimMainKernel.h"
 #include "sim/SimMicroKernel.h"
+#include "sim/SimOneKKernel.h"
+#include "sim/SimProtocolB.h"
 #include "sim/SimUserProgram.h"
 
 namespace {
@@ -54,6 +56,8 @@ const char* CSimTarget::StateName(eSimState state)
         return "USER main kernel";
     case ssHalted:
         return "halted";
+    case ssProtocolB:
+        return "Protocol B boot program";
     }
     return "?";
 }
@@ -156,6 +160,7 @@ void CSimTarget::SetFaults(const CSimFaults& faults)
     m_dwEraseCount = 0;
     m_dwWriteCount = 0;
     m_dwWriteChunkCount = 0;
+    m_dwStatusCount = 0;
     m_Line.SetFaults(faults);
 }
 
@@ -261,16 +266,20 @@ void CSimTarget::RunFromStart()
             next = CSimBootProgram(*this).Run();
             break;
         case snMicroKernel:
-            next = CSimMicroKernel(*this).Run();
+            if (m_Definition.m_bProtocolB)
+                next = CSimProtocolB(*this).Run();
+            else
+                next = CSimMicroKernel(*this).Run();
             break;
         case snUserProgram:
             next = CSimUserProgram(*this).Run();
             break;
         case snMainKernel:
-            next = CSimMainKernel(*this, false).Run();
-            break;
         case snUserMainKernel:
-            next = CSimMainKernel(*this, true).Run();
+            if (m_Definition.m_bOverlay)
+                next = CSimOneKKernel(*this, next == snUserMainKernel).Run();
+            else
+                next = CSimMainKernel(*this, next == snUserMainKernel).Run();
             break;
         case snHalt: {
             SetState(ssHalted);

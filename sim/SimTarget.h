@@ -31,6 +31,7 @@ enum eSimState
     ssMainKernel,      // a BOOT-mode main kernel
     ssUserMainKernel,  // a USER-mode main kernel
     ssHalted,          // crashed or hung: deaf and silent until reset
+    ssProtocolB,       // the Protocol B boot program's command loop (after the micro-kernel)
 };
 
 class CSimTarget
@@ -110,6 +111,7 @@ public:
     DWORD NextEraseNumber() { return ++m_dwEraseCount; }
     DWORD NextWriteNumber() { return ++m_dwWriteCount; }
     DWORD NextWriteChunkNumber() { return ++m_dwWriteChunkCount; }
+    DWORD NextStatusNumber() { return ++m_dwStatusCount; }
 
 private:
     enum eRequest
@@ -139,6 +141,7 @@ private:
     std::atomic<DWORD> m_dwEraseCount{0};
     std::atomic<DWORD> m_dwWriteCount{0};
     std::atomic<DWORD> m_dwWriteChunkCount{0};
+    std::atomic<DWORD> m_dwStatusCount{0};
 
     std::atomic<eSimState> m_eState{ssStopped};
     std::atomic<int> m_nRequests{0};
