@@ -35,6 +35,7 @@
 #include "device/DeviceID.h"
 #include "device/FunctionMap.h"
 #include "device/FLASHDevice.h"
+#include "device/FLASH1KDevice.h"
 
 #include "comms/FLASHComms.h"
 #include "comms/PortRegistry.h"
@@ -45,5 +46,6 @@
 #include "interface/FLASHInterface.h"
 
 #include "protocol/FLASHProtocol.h"
+#include "protocol/FLASH1KProtocol.h"
 
 #include "version/Version.h"
