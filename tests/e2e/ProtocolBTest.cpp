@@ -126,6 +126,7 @@ TEST_F(ProtocolBRun, ErrorCodesAndInjectedFaultsGiveTheirMessagesAndFalse)
     EXPECT_EQ(target.GetHostBytesTaken(), before + 1);
 
     // A target that goes silent.
+    settings.Write("[Serial]\nCheckBlankTimeout = 1\n");
     faults = CSimFaults();
     faults.m_dwStopAfterHostBytes = 1;
     target.SetFaults(faults);
