@@ -296,7 +296,6 @@ void CScriptedHost::FunctionMap(const std::vector<WORD>& entries, WORD bufferAdd
 std::vector<BYTE> CScriptedHost::Erase(DWORD start, DWORD end, const std::vector<BYTE>& ebr)
 {
     Send(0x03);
-    SendOverlay();
     SendNumber(start, m_nWidth);
     SendNumber(end, m_nWidth);
     for (int i = 0; i < m_nRegisters; ++i)
@@ -316,7 +315,6 @@ std::vector<BYTE> CScriptedHost::Erase(DWORD start, DWORD end, const std::vector
 int CScriptedHost::BlankCheck(DWORD start, DWORD length)
 {
     Send(0x05);
-    SendOverlay();
     SendNumber(start, m_nWidth);
     SendNumber(length, m_nWidth);
     const std::vector<BYTE> r = Receive(1, 5000);
@@ -336,7 +334,6 @@ bool CScriptedHost::Read(DWORD start, DWORD length, std::vector<BYTE>* pData, in
     Send(LengthCommand(0x04, length, &n));
     SendNumber(length, n);
     SendNumber(start, m_nWidth);
-    SendOverlay();
     pData->clear();
     int chunkNumber = 0;
     bool resent = false;
@@ -369,7 +366,6 @@ bool CScriptedHost::Write(DWORD start, const std::vector<BYTE>& data, WORD buffe
     Send(LengthCommand(0x02, length, &n));
     SendNumber(length, n);
     SendNumber(start, m_nWidth);
-    SendOverlay();
     pReplies->clear();
     DWORD offset = 0;
     int chunkNumber = 0;
@@ -394,31 +390,6 @@ bool CScriptedHost::Write(DWORD start, const std::vector<BYTE>& data, WORD buffe
         return false;
     pReplies->push_back(final[0]);
     return true;
-}
-
-void CScriptedHost::SendOverlay()
-{
-    Send(m_Overlay);
-    m_Overlay.clear();
-}
-
-std::vector<BYTE> CScriptedHost::Overlay(const std::vector<BYTE>& module, int bufferAddress, WORD bufferSize)
-{
-    std::vector<BYTE> out = {static_cast<BYTE>(module.size() >> 8), static_cast<BYTE>(module.size())};
-    out.insert(out.end(), module.begin(), module.end());
-    if (bufferAddress >= 0)
-        out.insert(out.end(), {static_cast<BYTE>(bufferAddress >> 8), static_cast<BYTE>(bufferAddress),
-                               static_cast<BYTE>(bufferSize >> 8), static_cast<BYTE>(bufferSize)});
-    return out;
-}
-
-std::vector<BYTE> CScriptedHost::Framed(std::vector<BYTE> bytes)
-{
-    BYTE sum = 0;
-    for (BYTE b : bytes)
-        sum = static_cast<BYTE>(sum + b);
-    bytes.push_back(static_cast<BYTE>(0x100 - sum));
-    return bytes;
 }
 
 void CScriptedHost::End(bool reset)

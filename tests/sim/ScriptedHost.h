@@ -94,22 +94,10 @@ public:
 
     static BYTE LengthCommand(BYTE base, DWORD length, int* pWidth);
 
-    // 1K kernels: the module an operation carries inside its command (its
-    // length, the code and, for a write, the data buffer's address and size).
-    static std::vector<BYTE> Overlay(const std::vector<BYTE>& module, int bufferAddress = -1, WORD bufferSize = 0);
-    // Sent by the next erase or blank check right after the command byte, by
-    // the next read or write after the parameters; then cleared.
-    std::vector<BYTE> m_Overlay;
-
-    // Protocol B: the bytes with the sum check that closes them.
-    static std::vector<BYTE> Framed(std::vector<BYTE> bytes);
-
     int m_nWidth = 4;     // address and size width
     int m_nRegisters = 0; // erase-register bytes
 
 private:
-    void SendOverlay();
-
     const CSimTarget* m_pTarget;
     int m_fd = -1;
     DWORD m_dwRate = 0;
