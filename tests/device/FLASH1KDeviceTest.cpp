@@ -46,9 +46,7 @@ TEST_F(Device1KTest, WritePadsTheLastChunkAndSendsTheKernelAgain)
     EXPECT_EQ(comms.written, Join({Bytes({0x22, 12, 0x00, 0x01, 0x00}), Download(90, 0x21),
                                    Bytes({0x00, 92, 0x03, 0x24}), data, Bytes({0xFF, 0xFF, 0x01}), kernel}));
     EXPECT_EQ(run.device->GetBufferAddress(), 92u);
-    EXPECT_EQ(run.device->GetMainKernelSize(), 512u);
     EXPECT_EQ(run.device->GetBufferSize(), 384u);
-    EXPECT_FALSE(static_cast<CFLASH1KProtocol*>(run.Protocol())->GetBufferMap());
 
     // A refused chunk fails with its message; the kernel still goes back.
     comms.written.clear();
@@ -93,15 +91,6 @@ TEST_F(Device1KTest, WithoutAutomaticModulesOnlyTheKernelIsSent)
     ASSERT_TRUE(run.device->BlankCheck(&blank, 0, 0x100));
     EXPECT_TRUE(blank);
     EXPECT_EQ(comms.written, Join({Bytes({0x05, 0, 0, 0, 0, 0x01, 0x00}), kernel}));
-}
-
-TEST_F(Device1KTest, MissingModuleFailsAndTheKernelStillGoesBack)
-{
-    run.info.m_strCheckBlankModule = "gone.bin";
-    bool blank = false;
-    EXPECT_FALSE(run.device->BlankCheck(&blank, 0, 0x100));
-    EXPECT_TRUE(run.Shown("Unable to locate kernel module 'gone.bin'", 15006));
-    EXPECT_EQ(comms.written, Join({Bytes({0x05}), kernel}));
 }
 
 TEST(Device1KStart, UserKernelAndKernelDownload)
