@@ -38,6 +38,7 @@
 
 #include "comms/FLASHComms.h"
 #include "comms/PortRegistry.h"
+#include "comms/Scanlet.h"
 #include "comms/SerialLine.h"
 #include "comms/SerialPortInfo.h"
 
