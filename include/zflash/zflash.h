@@ -37,6 +37,7 @@
 #include "device/FLASHDevice.h"
 
 #include "comms/FLASHComms.h"
+#include "comms/FLASHJTAGComms.h"
 #include "comms/PortRegistry.h"
 #include "comms/Scanlet.h"
 #include "comms/SerialLine.h"
