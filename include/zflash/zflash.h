@@ -45,6 +45,7 @@
 
 #include "interface/FLASHGENInterface.h"
 #include "interface/FLASHInterface.h"
+#include "interface/FLASHKivuInterface.h"
 
 #include "protocol/FLASHProtocol.h"
 
