@@ -46,4 +46,8 @@
 
 #include "protocol/FLASHProtocol.h"
 
+#include "programmer/FLASHManager.h"
+#include "programmer/FLASHProgrammer.h"
+#include "programmer/OTPConfig.h"
+
 #include "version/Version.h"
