@@ -9,6 +9,7 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "device/FLASH1KDevice.h"
 #include "interface/FLASHGENInterface.h"
 #include "programmer/FLASHManager.h"
 #include "programmer/OTPConfig.h"
@@ -142,4 +143,17 @@ TEST_F(ProgrammerSetUp, AFailedJobIsLoggedAndNeverReportsSuccess)
     EXPECT_FALSE(p->OTPWriteFLASH(&image, &nowhere));
     EXPECT_TRUE(Shown("Unable to open log file"));
     EXPECT_TRUE(Shown("Unable to open comms", 15026));
+}
+
+TEST_F(ProgrammerSetUp, AMainFunctionOverlayGivesTheOneProgramDevice)
+{
+    const char* src = std::getenv("ZFLASH_SOURCE_DIR");
+    const std::string definition = std::string(src ? src : ".") + "/devices/ZT10F016.ini";
+    std::unique_ptr<CFLASHProgrammer> p(FLASHManager.CreateFLASHProgrammer(
+        "ZT10F016", "/dev/null", ctGENBootMode, ptNeverErase, mlNormal, "", 0, 0, 0, 0, 0, definition.c_str()));
+    ASSERT_TRUE(p);
+    EXPECT_NE(dynamic_cast<CFLASH1KDevice*>(p->GetFLASHDevice()), nullptr);
+    std::unique_ptr<CFLASHProgrammer> generic(FLASHManager.CreateFLASHProgrammer(
+        "GENERIC", "/dev/null", ctGENBootMode, ptNeverErase, mlNormal, "", 0, 0, 0, 0, 0, definition.c_str()));
+    EXPECT_EQ(dynamic_cast<CFLASH1KDevice*>(generic->GetFLASHDevice()), nullptr);
 }
