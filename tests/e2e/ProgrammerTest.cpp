@@ -295,3 +295,16 @@ TEST_F(Programmer, BadImagesAndAVanishedKernelGetTheirReports)
     EXPECT_TRUE(Shown("Unable to locate micro-Kernel 'kernels/zt31/zt31_ukernel.bin'", 15018));
     EXPECT_FALSE(programmer->IsConnected());
 }
+
+TEST_F(Programmer, AUserCommandWakesTheTargetsLoaderFirst)
+{
+    // The delay gives the target's program time to start its loader, as on a real board.
+    settings.Write("[Direct Connection]\nPreVelkUserModeCommand=RUN!\nPreVelkUserModeCommandBaud=19200\n"
+                   "PreVelkUserModePostCommandDelay=200\n");
+    ASSERT_TRUE(Start("ZT31F256.ini", "USER", ctGENUserMode, {{"User Command", "RUN!"}, {"User Command Baud", "19200"}}));
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+    EXPECT_TRUE(Shown("Setting up comms : '19200,n,8,1'"));
+    EXPECT_TRUE(Shown("Sending command string : 'RUN!'"));
+    EXPECT_TRUE(Shown("Waiting 200 milliseconds"));
+    EXPECT_EQ(target.GetState(), ssUserMainKernel);
+}
