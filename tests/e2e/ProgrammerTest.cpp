@@ -4,8 +4,8 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "ProgrammerFixture.h"
@@ -18,14 +18,6 @@ CBlockItem* Block(CFLASHProgrammer& p, int n)
 {
     CObList& blocks = p.GetDeviceInfo()->m_EraseBlocks;
     return static_cast<CBlockItem*>(blocks.GetAt(blocks.FindIndex(n)));
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 // Three ranges of the 256 KiB device: one in BLK0, one across BLK2 and BLK3, one in BLK9.
@@ -263,7 +255,8 @@ TEST_F(Programmer, ProductionJobsAppendTheirRecordsToTheLog)
                                "Started : [A-Z][a-z]+day, [A-Z][a-z]+ \\d\\d, \\d{4}  \\d\\d:\\d\\d:\\d\\d\r\n";
     const std::regex log("^" + record + "Result : FLASH Programming OK\\.\r\nElapsed time : \\d+ seconds \r\n\r\n\r\n" +
                          record + "Result : FLASH Programming Failed\\.\r\n\r\n\r\n$");
-    const std::string text = ReadFile(dir.File("job.log"));
+    std::ifstream in(dir.File("job.log"), std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
     EXPECT_TRUE(std::regex_match(text, log)) << text;
 }
 
@@ -286,7 +279,8 @@ TEST_F(Programmer, BadImagesAndAVanishedKernelGetTheirReports)
 
     auto outside = LoadImage({{0x3FF00, Pattern(0x200, 0x44)}}, 0);
     EXPECT_FALSE(programmer->WriteImage(outside.get()));
-    EXPECT_TRUE(ShownContaining("outside the device's FLASH"));
+    EXPECT_TRUE(Shown("The image holds data at H'0003FF00 - H'000400FF, outside the device's FLASH "
+                      "(H'00000000 - H'0003FFFF)"));
 
     ASSERT_TRUE(programmer->Disconnect(0, 0));
     fs::remove(dir.Path() / "kernels/zt31/zt31_ukernel.bin");
