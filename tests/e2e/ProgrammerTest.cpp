@@ -80,7 +80,8 @@ TEST_P(DirectRoad, ConnectsWritesReadsBackErasesAndDisconnects)
 INSTANTIATE_TEST_SUITE_P(EveryDirectType, DirectRoad,
                          ::testing::Values(SDirectCase{ctGENBootMode, "BOOT"}, SDirectCase{ctGENUserMode, "USER"},
                                            SDirectCase{ctGENBootDirect, "BOOT Resident"},
-                                           SDirectCase{ctGENUserDirect, "USER Resident"}));
+                                           SDirectCase{ctGENUserDirect, "USER Resident"}),
+                         [](const auto& info) { return "type" + std::to_string(info.param.type); });
 
 using Programmer = CProgrammerFixture;
 
