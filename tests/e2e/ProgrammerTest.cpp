@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(EveryDirectType, DirectRoad,
                          ::testing::Values(SDirectCase{ctGENBootMode, "BOOT"}, SDirectCase{ctGENUserMode, "USER"},
                                            SDirectCase{ctGENBootDirect, "BOOT Resident"},
                                            SDirectCase{ctGENUserDirect, "USER Resident"}),
-                         [](const auto& info) { return "type" + std::to_string(info.param.type); });
+                         [](const auto& test) { return "type" + std::to_string(test.param.type); });
 
 using Programmer = CProgrammerFixture;
 
