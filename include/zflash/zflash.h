@@ -51,4 +51,8 @@
 #include "protocol/FLASHProtocol.h"
 #include "protocol/FLASH1KProtocol.h"
 
+#include "programmer/FLASHManager.h"
+#include "programmer/FLASHProgrammer.h"
+#include "programmer/OTPConfig.h"
+
 #include "version/Version.h"

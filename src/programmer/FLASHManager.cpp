@@ -1,0 +1,61 @@
+// The factory of programmers.
+#include "programmer/FLASHManager.h"
+
+#include "device/FLASH1KDevice.h"
+#include "devicedb/DeviceDB.h"
+#include "platform/HostUI.h"
+#include "platform/Module.h"
+
+CFLASHManager FLASHManager;
+
+bool CFLASHManager::Initialise(CString)
+{
+    CString folder = GetExecutableFolder();
+    // The module name is limited to 255 characters.
+    if (folder.GetLength() > 255)
+        folder = folder.Left(255);
+    CDeviceInfo::s_KernelRootPath = folder + "Kernels";
+    g_FLASHDeviceDB.LoadDB("");
+    return true;
+}
+
+bool CFLASHManager::IsPeltoInstalled()
+{
+    // No adapter driver in this build.
+    return false;
+}
+
+CFLASHProgrammer* CFLASHManager::CreateFLASHProgrammer(const CString& deviceName, const CString& portName,
+                                                       eConnectionType connectionType,
+                                                       eProtectionType protectionType, eMessageLevel messageLevel,
+                                                       const CString& kernelPath, long nProtocol, float fFrequency,
+                                                       int nCKPDivisor, int nCKMDivisor, int nClockMode,
+                                                       CString configFilePath)
+{
+    if (!g_FLASHDeviceDB.FindDevice(configFilePath))
+        return nullptr;
+    if (portName == CFLASHProgrammer::kJTAGPortName) {
+        GetHostUI().ShowStatus(skError, "The JTAG adapter channel is not available in this version of the library", 0);
+        return nullptr;
+    }
+    auto* pComms = new CFLASHComms(portName);
+    CDeviceInfo* pInfo = g_FLASHDeviceDB.GetDeviceInfo(configFilePath);
+    CFLASHDevice* pDevice = nullptr;
+    if (deviceName == CFLASHDeviceDB::kGenericDevice || !pInfo || pInfo->m_nMainFunctionOverlay == 0)
+        pDevice = new CFLASHDevice(deviceName, pComms, true);
+    else
+        pDevice = new CFLASH1KDevice(deviceName, pComms, true);
+    auto* pProgrammer = new CFLASHProgrammer(pComms, pDevice, nullptr, configFilePath);
+    pProgrammer->SetConnectionType(connectionType);
+    pProgrammer->SetProtectionType(protectionType);
+    pProgrammer->SetMessageLevel(messageLevel);
+    pProgrammer->SetProtocol(nProtocol);
+    pProgrammer->SetFrequency(fFrequency);
+    pProgrammer->SetCKMDivisor(nCKMDivisor);
+    pProgrammer->SetCKPDivisor(nCKPDivisor);
+    pProgrammer->SetClockMode(nClockMode);
+    pProgrammer->SetConfigFilePath(configFilePath);
+    pProgrammer->SetKernelPath(kernelPath);
+    delete pInfo;
+    return pProgrammer;
+}

@@ -1,0 +1,234 @@
+#pragma once
+// The central object of one connection to one device. It owns the channel,
+// the programming interface, the device and its own copy of the device
+// definition, keeps the connection settings and runs every connection-level
+// operation: the eight connection sequences, writing, erasing, blank checking,
+// reading back, disconnecting and production jobs.
+//
+// Every long operation holds the programmer's named mutex for its whole run;
+// Cancel may come from another thread and never blocks on it.
+#include <atomic>
+
+#include "comms/FLASHComms.h"
+#include "device/FLASHDevice.h"
+#include "devicedb/DeviceInfo.h"
+#include "image/FLASHBinaryImage.h"
+#include "interface/FLASHInterface.h"
+#include "operations/StatusUpdate.h"
+#include "platform/List.h"
+#include "platform/String.h"
+#include "platform/Sync.h"
+#include "platform/Types.h"
+
+class CBinaryImage;
+class CBlockItem;
+class COTPConfig;
+
+// The eight connection sequences; the values are the ones hosts store.
+enum eConnectionType {
+    ctKivuBootMode = 0,
+    ctKivuUserMode = 1,
+    ctGENBootMode = 2,
+    ctGENUserMode = 3,
+    ctKivuBootDirect = 4,
+    ctGENBootDirect = 5,
+    ctGENUserDirect = 6,
+    ctKivuUserDirect = 7,
+};
+
+// What WriteImage does with written blocks the image touches.
+enum eProtectionType {
+    ptEraseAutomatically = 0, // erase without asking
+    ptAskBeforeErase = 1,     // offer each block to the user
+    ptNeverErase = 2,         // write over them (the default)
+};
+
+enum eMessageLevel {
+    mlNormal = 0,
+    mlAdvanced = 1,
+};
+
+class CFLASHProgrammer : public CStatusUpdate
+{
+public:
+    // The port name of the JTAG adapter; any other name is a serial port.
+    static constexpr const char* kJTAGPortName = "Quarn Pelto";
+
+    // Takes ownership of the three parts; pInterface may be null.
+    CFLASHProgrammer(CFLASHComms* pComms, CFLASHDevice* pDevice, CFLASHInterface* pInterface, CString configFilePath);
+    CFLASHProgrammer(const CFLASHProgrammer&) = delete;
+    CFLASHProgrammer& operator=(const CFLASHProgrammer&) = delete;
+    ~CFLASHProgrammer() override;
+
+    void SetAdvancedUser(bool bAdvanced) override;
+
+protected:
+    virtual void SetFLASHComms(CFLASHComms* pComms);
+
+public:
+    virtual bool GetCancelFlag() const { return m_bCancel.load(); }
+    virtual bool OpenComms();
+    // Returns at once while the connection is alive; otherwise runs the
+    // sequence of the connection type.
+    virtual bool Connect();
+    virtual bool ConnectKivuBootMode();
+    virtual bool ConnectKivuUserMode();
+    virtual bool ConnectGENBootMode();
+    virtual bool ConnectGENUserMode();
+    virtual bool ConnectGENBootDirect();
+    virtual bool ConnectGENUserDirect();
+    virtual bool ConnectKivuBootDirect();
+    virtual bool ConnectKivuUserDirect();
+
+    // Returns only after the running operation has released the lock.
+    void Cancel();
+
+    // Writing and read-back verification.
+    bool WriteImage(CFLASHBinaryImage* pImage);
+    bool ReadbackVerify(CFLASHBinaryImage* pWritten);
+    // Always false: verification is ReadbackVerify's.
+    bool VerifyImage(CBinaryImage* pImage);
+
+    // Erase, blank check, block list and read-back.
+    bool EraseFLASH();
+    bool EraseFLASHBlocks(CObList* pBlocks);
+    bool BuildBlockEraseList();
+    bool ClearBlockEraseList();
+    bool BlankCheck(bool* pBlank);
+    // A null image makes a new one that the caller owns: FLASH-sized with the
+    // bytes at their address when atAddress is nonzero, else length bytes from 0.
+    CFLASHBinaryImage* ReadImage(int atAddress, CFLASHBinaryImage* pImage, unsigned long start,
+                                 unsigned long length);
+
+    bool Disconnect(int offerReset, int noReset);
+
+    // One production job: write, disconnect, log.
+    bool OTPWriteFLASH(CFLASHBinaryImage* pImage, COTPConfig* pConfig);
+
+    // Setters that rebuild a part.
+    void SetCommsPort(const CString& port);
+    void SetConnectionType(eConnectionType type);
+    void SetMessageLevel(eMessageLevel level);
+    void SetProtocol(long nProtocol);
+    void SetKernelPath(const CString& path);
+
+    // Plain setters.
+    void SetProtectionType(eProtectionType type) { m_ProtectionType = type; }
+    void SetCKPDivisor(int n) { m_nCKPDivisor = n; }
+    void SetCKMDivisor(int n) { m_nCKMDivisor = n; }
+    void SetClockMode(int n) { m_nClockMode = n; }
+    void SetConfigFilePath(const CString& path) { m_strConfigFilePath = path; }
+    void SetBaudRate(long nBaudRate) { m_nBaudRate = nBaudRate; }
+    // Stored as hundredths: 16.0 is kept as 1600.0.
+    void SetFrequency(float fFrequency) { m_fFrequency = fFrequency * 100.0f; }
+    void SetConnectionEstablished(bool bConnected) { m_bConnected = bConnected; }
+
+    CFLASHComms* GetFLASHComms() const { return m_pComms; }
+    CFLASHDevice* GetFLASHDevice() const { return m_pDevice; }
+    CFLASHInterface* GetFLASHInterface() const { return m_pInterface; }
+    CDeviceInfo* GetDeviceInfo() const { return m_pDeviceInfo; }
+    long GetBaudRate() const { return m_nBaudRate; }
+    CString GetCommsPort() const { return m_strCommsPort; }
+    CString GetKernelPath() const { return m_strKernelPath; }
+    float GetFrequency() const { return m_fFrequency; }
+    long GetProtocol() const { return m_nProtocol; }
+    int GetCKPDivisor() const { return m_nCKPDivisor; }
+    int GetCKMDivisor() const { return m_nCKMDivisor; }
+    int GetClockMode() const { return m_nClockMode; }
+    CString GetConfigFilePath() const { return m_strConfigFilePath; }
+    eConnectionType GetConnectionType() const { return m_ConnectionType; }
+    eProtectionType GetProtectionType() const { return m_ProtectionType; }
+    eMessageLevel GetMessageLevel() const { return m_MessageLevel; }
+    CString GetDefaultInterface() const { return m_strDefaultInterface; }
+    bool IsConnected() const { return m_bConnected.load(); }
+    bool IsBusy() const { return m_bBusy.load(); }
+    bool IsAutoErased() const { return m_bAutoErased.load(); }
+    // The name of the programmer's mutex, unique in the process.
+    CString GetMutexName() const;
+
+    long GetDefaultBaud() const;
+    DWORD GetFLASHSize() const;
+    CString GetDeviceName() const;
+    // A FLASH-sized image owned by the caller; null without a definition.
+    CFLASHBinaryImage* CreateImage();
+    void Test();
+    bool IsReallyConnected();
+
+    // "%d Bytes", "%d K" or "%4.2f K" for a byte count.
+    static CString SizeText(DWORD nBytes);
+    // The board search order: the programmer's rate first when nonzero, then
+    // the standard rates from fastest down without repeating it.
+    static int BoardSearchRates(long nBaudRate, long* pRates, int nMax);
+
+    // Numbers the mutex names across all programmers of the process.
+    static int m_nMutexIndex;
+
+protected:
+    // Opening steps shared by the connection sequences (after the lock is taken).
+    bool OpenConnection(const char* pszConfiguration, bool bResetProgress);
+    // Completion steps: progress 100, connected, block list and blank check.
+    bool CompleteConnection();
+    void ReportConnectionComplete();
+    // Board connection types (0, 1, 4, 7).
+    static bool IsBoardType(eConnectionType type);
+    bool IsJTAG() const;
+    bool EraseBlock(CBlockItem* pBlock);
+    // Runs before the erase operations and the block-list build: true when
+    // the connection just made had the device erased (the user was told).
+    bool AutoErasedOnConnect(bool* pConnected);
+
+    // Routes a part's messages to the programmer for a scope, and back to
+    // the part itself afterwards, on every path.
+    class CForward
+    {
+    public:
+        CForward(CStatusUpdate* pPart, CStatusUpdate* pTarget);
+        ~CForward();
+        CForward(const CForward&) = delete;
+        CForward& operator=(const CForward&) = delete;
+        void End();
+
+    private:
+        CStatusUpdate* m_pPart;
+    };
+
+    // Marks a long operation as running, so that Cancel also stops the device.
+    class CBusy
+    {
+    public:
+        explicit CBusy(std::atomic<bool>& flag) : m_flag(flag), m_bPrevious(flag.exchange(true)) {}
+        ~CBusy() { m_flag = m_bPrevious; }
+        CBusy(const CBusy&) = delete;
+        CBusy& operator=(const CBusy&) = delete;
+
+    private:
+        std::atomic<bool>& m_flag;
+        bool m_bPrevious;
+    };
+
+    std::atomic<bool> m_bBusy{false};
+    std::atomic<bool> m_bAutoErased{false};
+    std::atomic<bool> m_bConnected{false};
+    std::atomic<bool> m_bCancel{false};
+    CFLASHInterface* m_pInterface = nullptr;
+    CFLASHDevice* m_pDevice = nullptr;
+    CFLASHComms* m_pComms = nullptr;
+    CDeviceInfo* m_pDeviceInfo = nullptr;
+    long m_nBaudRate = 0;
+    CString m_strCommsPort;
+    CString m_strDefaultInterface;
+    CString m_strKernelPath;
+    eConnectionType m_ConnectionType = ctGENBootMode;
+    eProtectionType m_ProtectionType = ptNeverErase;
+    eMessageLevel m_MessageLevel = mlNormal;
+    CMutex* m_pLock = nullptr;
+    float m_fFrequency = 0.0f;
+    int m_nCKPDivisor = 0;
+    int m_nCKMDivisor = 0;
+    long m_nProtocol = 0;
+    int m_nClockMode = 0;
+    CString m_strConfigFilePath;
+    // Guards the part pointers against a Cancel from another thread while a
+    // setter replaces them.
+    CCriticalSection m_csParts;
+};
