@@ -176,6 +176,7 @@ bool CSimKivuBoard::Start(CString* pError)
     m_PCLine.SetTargetRate(9600);
     m_PCLine.ClearInterrupt();
     ResetBoard();
+    ChipSetRate(9600);
     m_Ports[0x00FE] = static_cast<BYTE>(m_Settings.m_wFirmware >> 8);
     m_Ports[0x00FF] = static_cast<BYTE>(m_Settings.m_wFirmware);
     // The pins start as the chip's start mode wants them.
@@ -411,7 +412,7 @@ void CSimKivuBoard::Handle(BYTE command, const std::vector<BYTE>& data)
     case 0x02: // reset the board
         Answer(command, {}, 0x00);
         ResetBoard();
-        Event(ekNote, "board reset: both links at 9600 baud");
+        Event(ekNote, "board reset");
         break;
     case 0x03:
         onOff(m_b12V, "12 V supply");
@@ -490,8 +491,7 @@ void CSimKivuBoard::Handle(BYTE command, const std::vector<BYTE>& data)
 
 void CSimKivuBoard::ResetBoard()
 {
-    m_PCLine.SetTargetRate(9600);
-    ChipSetRate(9600);
+    // Its links keep their rates: the host that raised them goes on talking.
     m_bTransparent = false;
     m_bModeByte = false;
     m_bModeSent = false;
@@ -632,6 +632,8 @@ void CSimKivuBoard::SetupSCI(const std::vector<BYTE>& block)
         if (!m_Settings.m_bSilent)
             Out(0x88);
         ResetBoard();
+        m_PCLine.SetTargetRate(9600);
+        ChipSetRate(9600);
         return;
     }
     const bool pcLink = block[0] == 0;
