@@ -205,8 +205,15 @@ void CSimKivuBoard::Stop()
     m_PCLine.Close();
 }
 
+CSimBoardSettings CSimKivuBoard::Faults() const
+{
+    std::lock_guard lock(m_faultLock);
+    return m_Settings;
+}
+
 void CSimKivuBoard::SetFaults(const CSimBoardSettings& settings)
 {
+    std::lock_guard lock(m_faultLock);
     m_Settings.m_bSilent = settings.m_bSilent;
     m_Settings.m_dwResetDetected = settings.m_dwResetDetected;
     m_Settings.m_dwWrongAnswer = settings.m_dwWrongAnswer;
@@ -304,10 +311,11 @@ void CSimKivuBoard::Out(BYTE byte)
 
 bool CSimKivuBoard::BeginAnswer(BYTE command)
 {
-    if (m_Settings.m_bSilent)
+    const CSimBoardSettings faults = Faults();
+    if (faults.m_bSilent)
         return false;
     BYTE code = static_cast<BYTE>(0xE0 + command);
-    if (++m_dwAnswers == m_Settings.m_dwWrongAnswer) {
+    if (++m_dwAnswers == faults.m_dwWrongAnswer) {
         code ^= 0x10;
         Event(ekFault, "answer code %02X instead of %02X", code, static_cast<BYTE>(0xE0 + command));
     }
@@ -317,9 +325,10 @@ bool CSimKivuBoard::BeginAnswer(BYTE command)
 
 void CSimKivuBoard::EndAnswer(BYTE status)
 {
-    if (m_Settings.m_bSilent)
+    const CSimBoardSettings faults = Faults();
+    if (faults.m_bSilent)
         return;
-    if (m_dwAnswers.load() == m_Settings.m_dwShortFrame) {
+    if (m_dwAnswers.load() == faults.m_dwShortFrame) {
         Event(ekFault, "the answer frame ends without its status byte");
         return;
     }
@@ -627,9 +636,10 @@ void CSimKivuBoard::DownloadMicroKernel(DWORD count)
 void CSimKivuBoard::SetupSCI(const std::vector<BYTE>& block)
 {
     m_PCLine.SetPhase(phBaudChange);
-    if (++m_dwSCISetups == m_Settings.m_dwResetDetected) {
+    const CSimBoardSettings faults = Faults();
+    if (++m_dwSCISetups == faults.m_dwResetDetected) {
         Event(ekFault, "the board restarted: 88 instead of an answer");
-        if (!m_Settings.m_bSilent)
+        if (!faults.m_bSilent)
             Out(0x88);
         ResetBoard();
         m_PCLine.SetTargetRate(9600);

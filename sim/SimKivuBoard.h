@@ -9,6 +9,7 @@
 // would, so the chip's line sees the board's rate changes as it sees a PC's.
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -103,9 +104,11 @@ private:
     void ChipFlush();
 
     void Event(eSimEventKind kind, const char* pszFormat, ...) __attribute__((format(printf, 3, 4)));
+    CSimBoardSettings Faults() const;
 
     CSimTarget& m_target;
-    CSimBoardSettings m_Settings;
+    CSimBoardSettings m_Settings; // the faults in it change under m_faultLock
+    mutable std::mutex m_faultLock;
     CSimTranscript m_Transcript;
     CSimLine m_PCLine;
     int m_nChip = -1;

@@ -43,10 +43,9 @@ public:
     }
     ~CBoardSession()
     {
-        if (::testing::Test::HasFailure() && m_target.GetBoard()) {
-            std::fprintf(stderr, "%s\n---chip\n%s\n", m_target.GetBoard()->GetTranscript().FormatText("board").GetString(),
+        if (::testing::Test::HasFailure() && m_target.GetBoard()) // both sides of the board, for the reader
+            std::fprintf(stderr, "%s\n%s\n", m_target.GetBoard()->GetTranscript().FormatText("board").GetString(),
                          m_target.GetTranscript().FormatText("chip").GetString());
-        }
         m_comms.Close();
         m_target.Stop();
     }
