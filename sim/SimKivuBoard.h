@@ -9,6 +9,7 @@
 // would, so the chip's line sees the board's rate changes as it sees a PC's.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -66,9 +67,14 @@ public:
     bool IsTransparent() const { return m_bTransparent.load(); }
     DWORD GetPCRate() const { return m_PCLine.GetTargetRate(); }
     DWORD GetChipRate() const { return m_dwChipRate.load(); }
+    std::uint64_t GetIdleMilliseconds() const { return m_PCLine.GetIdleMilliseconds(); }
     BYTE Port(WORD address) const { return m_Ports[address].load(); }
     const CSimTranscript& GetTranscript() const { return m_Transcript; }
     std::vector<CSimEvent> GetEvents(eSimEventKind kind) const { return m_Transcript.GetEvents(kind); }
+    void SetEventListener(std::function<void(const CSimEvent&)> listener)
+    {
+        m_Transcript.SetEventListener(std::move(listener));
+    }
     // Replaces the board's faults; their counts start again.
     void SetFaults(const CSimBoardSettings& settings);
 

@@ -117,6 +117,8 @@ bool CSimTarget::Start(CString* pError)
     m_thread = std::thread(&CSimTarget::ThreadMain, this);
     if (m_BoardSettings.m_bPresent) {
         m_pBoard = std::make_unique<CSimKivuBoard>(*this, m_BoardSettings);
+        if (m_EventListener)
+            m_pBoard->SetEventListener(m_EventListener);
         if (!m_pBoard->Start(pError)) {
             m_pBoard.reset();
             Stop();

@@ -72,8 +72,10 @@ public:
     DWORD GetHostRate() const { return m_Line.GetObservedHostRate(); }
     const CSimTranscript& GetTranscript() const { return m_Transcript; }
     // Called with every note, violation, refusal and fault as it happens.
+    // The board's events too, when it has one.
     void SetEventListener(std::function<void(const CSimEvent&)> listener)
     {
+        m_EventListener = listener;
         m_Transcript.SetEventListener(std::move(listener));
     }
     std::vector<CSimEvent> GetEvents(eSimEventKind kind) const { return m_Transcript.GetEvents(kind); }
@@ -105,7 +107,13 @@ public:
     bool WaitUntilIdle(std::uint64_t hostBytes, DWORD timeoutMs) const;
     std::uint64_t GetHostBytesTaken() const { return m_Line.GetHostBytesTaken(); }
     std::uint64_t GetTargetBytesSent() const { return m_Line.GetTargetBytesSent(); }
-    std::uint64_t GetIdleMilliseconds() const { return m_Line.GetIdleMilliseconds(); }
+    // Quiet time on the host's line and the chip's.
+    std::uint64_t GetIdleMilliseconds() const
+    {
+        const std::uint64_t chip = m_Line.GetIdleMilliseconds();
+        const std::uint64_t board = m_pBoard ? m_pBoard->GetIdleMilliseconds() : chip;
+        return board < chip ? board : chip;
+    }
 
     // For the chip's programs, on its own thread.
     CSimLine& Line() { return m_Line; }
@@ -165,6 +173,7 @@ private:
 
     CSimBoardSettings m_BoardSettings;
     std::unique_ptr<CSimKivuBoard> m_pBoard;
+    std::function<void(const CSimEvent&)> m_EventListener;
     std::atomic<int> m_nPinMode{-1}; // -1: the definition's start mode
     std::atomic<bool> m_bHeldInReset{false};
     std::atomic<DWORD> m_dwStarts{0};
