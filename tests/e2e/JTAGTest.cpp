@@ -65,7 +65,6 @@ TEST(PeltoAdapter, OpensAndCarriesKernelBytesAsWordsBothWays)
     ASSERT_TRUE(s.Start({{"Start Mode", "BOOT Resident"}, {"Handshake", "0x5A"}}));
     ASSERT_TRUE(s.m_target.WaitForState(ssMainKernel, 5000));
     ASSERT_TRUE(s.m_comms.Open());
-    EXPECT_TRUE(s.Shown("Successfully opened JTAG Comms"));
     EXPECT_TRUE(s.m_pPelto->IsPortOpen());
     EXPECT_EQ(s.m_pPelto->GetClockInput(), 0); // no definition: clock input 0, divider 2
     EXPECT_EQ(s.m_pPelto->GetClockDivider(), 2);
@@ -82,10 +81,6 @@ TEST(PeltoAdapter, OpensAndCarriesKernelBytesAsWordsBothWays)
     EXPECT_EQ(answer[1], 0x00); // identifier of a resident kernel
     EXPECT_EQ(s.m_pPelto->GetWordsWritten(), 1u);
     EXPECT_EQ(s.m_pPelto->GetWordsRead(), 1u);
-    // The chip took the word's bytes in buffer order.
-    const std::vector<BYTE> seen = s.m_target.GetTranscript().SeenBytes(sdHostToTarget);
-    ASSERT_GE(seen.size(), 4u);
-    EXPECT_EQ(seen[0], 0x0A);
 
     // Nothing more to read: a read time-out with the channel's report.
     s.m_comms.SetTimeouts(ttSuperQuick);
