@@ -2,7 +2,7 @@
 // The Pelto JTAG adapter, simulated: the adapter back-end that reaches the
 // virtual chip's debug interface. Host words go to the chip's programs as four
 // bytes each, in buffer order; the chip's answers come back packed into words.
-// Install it with SetScanletBackend.
+// Install it with SetScanletBackend; it must not outlive the target.
 #include <atomic>
 #include <memory>
 
