@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "platform/PrivateProfile.h"
+#include "sim/SimKivuBoard.h"
 
 namespace fs = std::filesystem;
 
@@ -218,6 +219,7 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
         bool known = false;
         for (const char* key : SimulatorKeys())
             known = known || o.first.CompareNoCase(key) == 0;
+        known = known || CSimBoardSettings::IsKey(o.first);
         if (!known) {
             pError->Format("unknown simulator setting '%s'", o.first.GetString());
             return false;

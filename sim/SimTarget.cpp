@@ -58,6 +58,8 @@ const char* CSimTarget::StateName(eSimState state)
         return "halted";
     case ssProtocolB:
         return "Protocol B boot program";
+    case ssHeldInReset:
+        return "held in reset";
     }
     return "?";
 }
@@ -80,6 +82,8 @@ bool CSimTarget::Load(const CString& path, CString* pError, const CSimOverrides&
     m_Modules[1].Load(m_Definition.m_strEraseModule, "erase module");
     m_Modules[2].Load(m_Definition.m_strReadModule, "read module");
     m_Modules[3].Load(m_Definition.m_strCheckBlankModule, "check blank module");
+    if (!m_BoardSettings.Load(m_Definition, overrides, pError))
+        return false;
     {
         std::lock_guard lock(m_faultLock);
         m_Faults = m_Definition.m_Faults;
@@ -111,12 +115,29 @@ bool CSimTarget::Start(CString* pError)
             m_Transcript.AddEvent(ekNote, phIdle, file->GetError());
     }
     m_eState = ssPoweredOff;
+    m_nPinMode = -1;
+    m_bHeldInReset = false;
+    m_dwStarts = 0;
     m_thread = std::thread(&CSimTarget::ThreadMain, this);
+    if (m_BoardSettings.m_bPresent) {
+        m_pBoard = std::make_unique<CSimKivuBoard>(*this, m_BoardSettings);
+        if (m_EventListener)
+            m_pBoard->SetEventListener(m_EventListener);
+        if (!m_pBoard->Start(pError)) {
+            m_pBoard.reset();
+            Stop();
+            return false;
+        }
+    }
     return true;
 }
 
 void CSimTarget::Stop()
 {
+    if (m_pBoard) {
+        m_pBoard->Stop();
+        m_pBoard.reset();
+    }
     if (!m_thread.joinable())
         return;
     Request(rqStop);
@@ -127,7 +148,19 @@ void CSimTarget::Stop()
 
 CString CSimTarget::GetPortName() const
 {
-    return m_Line.GetSlavePath();
+    return m_pBoard ? m_pBoard->GetPortName() : m_Line.GetSlavePath();
+}
+
+void CSimTarget::HoldInReset(bool bHold)
+{
+    if (m_bHeldInReset.exchange(bHold) != bHold)
+        Request(rqReset);
+}
+
+eSimStartMode CSimTarget::StartMode() const
+{
+    const int pins = m_nPinMode.load();
+    return pins < 0 ? m_Definition.m_eStartMode : static_cast<eSimStartMode>(pins);
 }
 
 void CSimTarget::Request(int request)
@@ -246,7 +279,7 @@ bool CSimTarget::InstallResidentKernel(bool bUser)
 void CSimTarget::RunFromStart()
 {
     eSimNext next = snBootProgram;
-    switch (m_Definition.m_eStartMode) {
+    switch (StartMode()) {
     case smBoot:
         next = snBootProgram;
         break;
@@ -324,13 +357,20 @@ void CSimTarget::ThreadMain()
             m_Line.DiscardUntilInterrupted();
             continue;
         }
+        if (m_bHeldInReset) {
+            SetState(ssHeldInReset);
+            m_Line.SetPhase(phIdle);
+            m_Line.DiscardUntilInterrupted();
+            continue;
+        }
         if (coldStart) {
             m_Model.ScrambleRAM();
-            Event(ekNote, "power on in %s mode", CSimDefinition::StartModeName(m_Definition.m_eStartMode));
+            Event(ekNote, "power on in %s mode", CSimDefinition::StartModeName(StartMode()));
             coldStart = false;
         } else {
-            Event(ekNote, "reset: the chip restarts in %s mode", CSimDefinition::StartModeName(m_Definition.m_eStartMode));
+            Event(ekNote, "reset: the chip restarts in %s mode", CSimDefinition::StartModeName(StartMode()));
         }
+        ++m_dwStarts;
         m_dwMainKernelSize = 0;
         RunFromStart();
     }
