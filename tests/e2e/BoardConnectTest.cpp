@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "ProgrammerFixture.h"
+#include "sim/SimPelto.h"
 
 using namespace zftest;
 
@@ -244,4 +245,72 @@ TEST_F(KivuConnect, AFailingBoardStepIsReportedWithItsIdentifier)
     EXPECT_EQ(BoardNotes("board reset"), 2) << "the board is reset after the failure";
     EXPECT_EQ(Board().GetPCRate(), 9600u) << Dump();
     EXPECT_FALSE(programmer->IsConnected());
+}
+
+namespace {
+
+// The board on its serial link beside the JTAG adapter, which reaches the chip.
+class KivuOverJTAG : public CBoardFixture
+{
+protected:
+    ~KivuOverJTAG() override
+    {
+        programmer.reset();
+        SetScanletBackend(nullptr);
+    }
+    ::testing::AssertionResult StartJTAG(const char* startMode, eConnectionType type, const std::string& extra = "")
+    {
+        auto started = StartBoard(startMode, type);
+        if (!started)
+            return started;
+        m_pPelto = std::make_shared<CSimPelto>(target);
+        SetScanletBackend(m_pPelto);
+        settings.Write("[FLASHJTAGComms]\nKivuSerial=" + target.GetPortName().str() + "\n" + extra);
+        programmer->SetCommsPort(CFLASHProgrammer::kJTAGPortName);
+        if (CString(programmer->GetFLASHComms()->GetPortName()) != CFLASHProgrammer::kJTAGPortName)
+            return ::testing::AssertionFailure() << "no JTAG channel";
+        return ::testing::AssertionSuccess();
+    }
+    std::shared_ptr<CSimPelto> m_pPelto;
+};
+
+} // namespace
+
+TEST_F(KivuOverJTAG, ResidentKernelsAreLookedForWithoutTheBoard)
+{
+    for (eConnectionType type : {ctKivuBootDirect, ctKivuUserDirect}) {
+        SCOPED_TRACE(type);
+        ASSERT_TRUE(StartJTAG(type == ctKivuBootDirect ? "BOOT Resident" : "USER Resident", type));
+        programmer->Connect();
+        EXPECT_TRUE(Shown("Successfully opened JTAG Comms"));
+        EXPECT_GT(m_pPelto->GetWordsWritten(), 0u) << "the kernel is asked over the adapter";
+        EXPECT_FALSE(Board().IsTransparent()) << "no second attempt through the board";
+        EXPECT_EQ(BoardNotes("transparent"), 0);
+        programmer.reset();
+        SetScanletBackend(nullptr);
+        target.Stop();
+        host.shown.clear();
+    }
+}
+
+TEST_F(KivuOverJTAG, BoardStepsGoToTheBoardsSerialLinkAndTheKernelToTheAdapter)
+{
+    ASSERT_TRUE(StartJTAG("USER", ctKivuBootMode));
+    programmer->Connect();
+    // Switched, booted and given both kernels through the board...
+    EXPECT_TRUE(Board().IsMDxOn() && Board().IsMDyOn());
+    EXPECT_EQ(BoardNotes("boot program matched"), 1);
+    EXPECT_TRUE(Shown("Main kernel download complete...")) << Dump();
+    EXPECT_TRUE(target.WaitForState(ssMainKernel, 5000)) << target.GetTranscript().FormatText("c").str();
+    // ...then spoken to over the adapter.
+    EXPECT_GT(m_pPelto->GetWordsWritten(), 0u);
+}
+
+TEST_F(KivuOverJTAG, UserModeWakesTheTargetOverTheAdapter)
+{
+    ASSERT_TRUE(StartJTAG("USER", ctKivuUserMode, "[Programmer]\nKivuCancelOnModeSwitch=1\n"));
+    host.answer = qtNo;
+    EXPECT_TRUE(programmer->Connect());
+    EXPECT_EQ(CountAsked("Device is now in USER Mode, continue connection?"), 1);
+    EXPECT_TRUE(Board().Is12VOn() && Board().IsVppOn() && Board().IsTransparent());
 }
