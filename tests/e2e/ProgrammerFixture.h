@@ -81,7 +81,7 @@ protected:
         const std::string name = definition.substr(definition.find_last_of('/') + 1);
         return std::unique_ptr<CFLASHProgrammer>(FLASHManager.CreateFLASHProgrammer(
             name.substr(0, name.find('.')).c_str(), t.GetPortName(), type, ptNeverErase, mlNormal, "",
-            nProtocol, 0.0f, 0, 0, 0, path.c_str()));
+            nProtocol, 16.0f, 4, 4, 0, path.c_str()));
     }
 
     // The usual case: one target in the given start mode and a programmer of the type.

@@ -89,7 +89,8 @@ TEST_P(Road, ConnectsWritesReadsBackErasesAndDisconnects)
     EXPECT_EQ(target.GetFLASH()[half + 0x10], 0xFF);
     EXPECT_TRUE(FLASHHolds(target, {ranges[0]}));
 
-    EXPECT_TRUE(programmer->Disconnect(0, 0));
+    // A direct connection cannot reset: nobody is asked, whatever the caller offers.
+    EXPECT_TRUE(programmer->Disconnect(1, 0));
     EXPECT_FALSE(programmer->IsConnected());
     EXPECT_EQ(CountAsked("Would you like to reset the device?"), 0);
 }
@@ -98,7 +99,12 @@ INSTANTIATE_TEST_SUITE_P(EveryDirectTypeAndProtocol, Road,
                          ::testing::Values(SRoadCase{"ZT31F256.ini", ctGENBootMode, "BOOT", 0},
                                            SRoadCase{"ZT31F256.ini", ctGENUserMode, "USER", 0},
                                            SRoadCase{"ZT31F256.ini", ctGENBootDirect, "BOOT Resident", 0},
-                                           SRoadCase{"ZT31F256.ini", ctGENUserDirect, "USER Resident", 0}),
+                                           SRoadCase{"ZT31F256.ini", ctGENUserDirect, "USER Resident", 0},
+                                           SRoadCase{"ZT52F128.ini", ctGENBootMode, "BOOT", 1},
+                                           SRoadCase{"ZT10F016.ini", ctGENBootMode, "BOOT", 0},
+                                           SRoadCase{"ZT10F016.ini", ctGENUserMode, "USER", 0},
+                                           SRoadCase{"ZT10F016.ini", ctGENBootDirect, "BOOT Resident", 0},
+                                           SRoadCase{"ZT10F016.ini", ctGENUserDirect, "USER Resident", 0}),
                          [](const auto& test) {
                              const std::string name = test.param.definition;
                              return name.substr(0, name.find('.')) + "_type" + std::to_string(test.param.type);
@@ -323,4 +329,23 @@ TEST_F(Programmer, AUserCommandWakesTheTargetsLoaderFirst)
     EXPECT_TRUE(Shown("Sending command string : 'RUN!'"));
     EXPECT_TRUE(Shown("Waiting 200 milliseconds"));
     EXPECT_EQ(target.GetState(), ssUserMainKernel);
+}
+
+TEST_F(Programmer, ABoardConnectionIsResetWithoutAQuestionWhenTheSettingsSaySo)
+{
+    settings.Write("[Programmer]\nDisconnectReset=1\n");
+    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT Resident", ctKivuBootDirect, {{"Kivu Board", "1"}, {"Resident Rate", "9600"}}));
+    // The board sequences come later: the board is made transparent and the direct sequence run by hand.
+    programmer->SetBaudRate(9600);
+    ASSERT_TRUE(programmer->OpenComms());
+    ASSERT_TRUE(programmer->GetFLASHInterface()->GoTransparent(false)) << Errors();
+    ASSERT_TRUE(programmer->ConnectGENBootDirect()) << Errors();
+
+    EXPECT_TRUE(programmer->Disconnect(0, 0));
+    EXPECT_TRUE(host.questions.empty());
+    EXPECT_FALSE(Shown("Invalid response received from the Kivu"));
+    EXPECT_FALSE(Shown("Device did not reset!"));
+    EXPECT_FALSE(programmer->IsConnected());
+    // Reset into its own program.
+    EXPECT_TRUE(target.WaitForState(ssUserProgram, 2000)) << CSimTarget::StateName(target.GetState());
 }

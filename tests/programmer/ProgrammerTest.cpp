@@ -9,8 +9,10 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "comms/FLASHJTAGComms.h"
 #include "device/FLASH1KDevice.h"
 #include "interface/FLASHGENInterface.h"
+#include "interface/FLASHKivuInterface.h"
 #include "programmer/FLASHManager.h"
 #include "programmer/OTPConfig.h"
 
@@ -78,10 +80,20 @@ TEST_F(ProgrammerSetUp, SettersRebuildOnlyWhatChanged)
     p->SetConnectionType(ctGENUserDirect);
     EXPECT_EQ(p->GetFLASHInterface(), nullptr);
 
+    p->SetConnectionType(ctKivuBootDirect);
+    EXPECT_NE(dynamic_cast<CFLASHKivuInterface*>(p->GetFLASHInterface()), nullptr);
+
+    // A serial name on a serial channel only renames it; the adapter's name swaps the channel.
     CFLASHComms* comms = p->GetFLASHComms();
     p->SetCommsPort("/dev/zflash-other");
     EXPECT_EQ(p->GetFLASHComms(), comms);
     EXPECT_STREQ(comms->GetPortName(), "/dev/zflash-other");
+    p->SetCommsPort("Quarn Pelto");
+    EXPECT_NE(dynamic_cast<CFLASHJTAGComms*>(p->GetFLASHComms()), nullptr);
+    EXPECT_EQ(p->GetBaudRate(), 38400);
+    p->SetCommsPort("/dev/zflash-back");
+    EXPECT_EQ(dynamic_cast<CFLASHJTAGComms*>(p->GetFLASHComms()), nullptr);
+    EXPECT_STREQ(p->GetFLASHComms()->GetPortName(), "/dev/zflash-back");
 
     p->SetProtocol(1);
     EXPECT_EQ(p->GetFLASHDevice()->GetProtocol(), 1);
