@@ -2,6 +2,7 @@
 #include "programmer/FLASHManager.h"
 
 #include "comms/FLASHJTAGComms.h"
+#include "comms/Scanlet.h"
 #include "device/FLASH1KDevice.h"
 #include "devicedb/DeviceDB.h"
 #include "platform/Module.h"
@@ -33,8 +34,11 @@ CFLASHProgrammer* CFLASHManager::CreateFLASHProgrammer(const CString& deviceName
 {
     if (!g_FLASHDeviceDB.FindDevice(configFilePath))
         return nullptr;
-    CFLASHComms* pComms = portName == CFLASHProgrammer::kJTAGPortName ? new CFLASHJTAGComms()
-                                                                      : new CFLASHComms(portName);
+    CFLASHComms* pComms = nullptr;
+    if (portName == CFLASHProgrammer::kJTAGPortName)
+        pComms = new CFLASHJTAGComms();
+    else
+        pComms = new CFLASHComms(portName);
     CDeviceInfo* pInfo = g_FLASHDeviceDB.GetDeviceInfo(configFilePath);
     CFLASHDevice* pDevice = nullptr;
     if (deviceName == CFLASHDeviceDB::kGenericDevice || !pInfo || pInfo->m_nMainFunctionOverlay == 0)
