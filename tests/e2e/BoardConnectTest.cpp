@@ -128,7 +128,7 @@ TEST_F(KivuConnect, ModeSwitchAnsweredNoLeavesTheTargetInTheNewMode)
     ASSERT_TRUE(StartBoard("USER", ctKivuBootMode));
     EXPECT_TRUE(programmer->Connect());
     EXPECT_FALSE(programmer->IsConnected());
-    EXPECT_EQ(CountAsked("Device is now in BOOT Mode, continue connection?"), 1);
+    EXPECT_EQ(Count(host.questions, "Device is now in BOOT Mode, continue connection?"), 1);
     EXPECT_TRUE(target.WaitForState(ssBootProgram, 5000));
     EXPECT_EQ(Board().GetPCRate(), 9600u); // the link went back to 9600
     EXPECT_EQ(BoardNotes("boot program matched"), 0);
@@ -137,7 +137,7 @@ TEST_F(KivuConnect, ModeSwitchAnsweredNoLeavesTheTargetInTheNewMode)
     programmer->SetConnectionType(ctKivuUserMode);
     EXPECT_TRUE(programmer->Connect());
     EXPECT_FALSE(programmer->IsConnected());
-    EXPECT_EQ(CountAsked("Device is now in USER Mode, continue connection?"), 1);
+    EXPECT_EQ(Count(host.questions, "Device is now in USER Mode, continue connection?"), 1);
     EXPECT_TRUE(Board().Is12VOn() && Board().IsVppOn());
     EXPECT_TRUE(Board().IsTransparent());
     EXPECT_FALSE(Shown("Changing baud rate to 115200 bps"));
@@ -160,7 +160,7 @@ TEST_F(KivuConnect, ResetOnDisconnectionFollowsTheSettingAndTheArguments)
         host.questions.clear();
         host.answer = c.answer;
         ASSERT_TRUE(programmer->Disconnect(c.offer, c.forbid));
-        EXPECT_EQ(CountAsked("Would you like to reset the device?"), c.bAsked ? 1 : 0);
+        EXPECT_EQ(Count(host.questions, "Would you like to reset the device?"), c.bAsked ? 1 : 0);
         EXPECT_FALSE(programmer->IsConnected());
         EXPECT_EQ(target.GetState(), ssMainKernel) << "not reset";
         EXPECT_TRUE(Board().Is12VOn());
@@ -311,6 +311,6 @@ TEST_F(KivuOverJTAG, UserModeWakesTheTargetOverTheAdapter)
     ASSERT_TRUE(StartJTAG("USER", ctKivuUserMode, "[Programmer]\nKivuCancelOnModeSwitch=1\n"));
     host.answer = qtNo;
     EXPECT_TRUE(programmer->Connect());
-    EXPECT_EQ(CountAsked("Device is now in USER Mode, continue connection?"), 1);
+    EXPECT_EQ(Count(host.questions, "Device is now in USER Mode, continue connection?"), 1);
     EXPECT_TRUE(Board().Is12VOn() && Board().IsVppOn() && Board().IsTransparent());
 }
