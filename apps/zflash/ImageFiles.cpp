@@ -79,7 +79,14 @@ bool SaveRaw(const std::string& path, CBinaryImage* pImage, DWORD nFrom, DWORD n
         for (unsigned long long a = first; a <= last;) {
             const DWORD n = static_cast<DWORD>(std::min<unsigned long long>(buffer.size(), last - a + 1));
             std::fill(buffer.begin(), buffer.begin() + n, 0xFF);
-            pImage->GetData(static_cast<DWORD>(a), buffer.data(), n);
+            // Only the data ranges are read: the image refuses reads outside its window.
+            const unsigned long long end = a + n - 1;
+            for (const SImageRange& r : ranges) {
+                const unsigned long long from = std::max<unsigned long long>(a, r.first);
+                const unsigned long long to = std::min<unsigned long long>(end, r.last);
+                if (from <= to)
+                    pImage->GetData(static_cast<DWORD>(from), buffer.data() + (from - a), static_cast<DWORD>(to - from + 1));
+            }
             std::fwrite(buffer.data(), 1, n, f);
             a += n;
         }
