@@ -129,7 +129,9 @@ eQueryType CConsoleHost::MessageBox(const CString& text, eQueryType style, eMess
     const eQueryType answer = SafeAnswer(style);
     m_bUnanswered = true;
     m_console.Question(text, style, answer, "nobody");
-    m_console.Error(std::string("a question needs an answer: \"") + text.GetString() + "\"",
+    std::string flat = text.GetString();
+    std::replace(flat.begin(), flat.end(), '\n', ' ');
+    m_console.Error("a question needs an answer: \"" + flat + "\"",
                     "run zflash on a terminal to answer it, or pass --yes or --no");
     return answer;
 }
