@@ -194,7 +194,7 @@ int CmdPorts(SCommandContext& c)
 
 int CmdImageInfo(SCommandContext& c)
 {
-    CConsoleSink sink(c.console);
+    CConsoleSink sink(c.console, c.console.GetVerbosity() != vbVerbose);
     CFLASHBinaryImage image(0, nullptr);
     if (const int code = LoadInput(c, image, &sink); code != ecSuccess)
         return code;
@@ -219,7 +219,7 @@ int CmdImageInfo(SCommandContext& c)
 
 int CmdImageConvert(SCommandContext& c)
 {
-    CConsoleSink sink(c.console);
+    CConsoleSink sink(c.console, c.console.GetVerbosity() != vbVerbose);
     CFLASHBinaryImage image(0, nullptr);
     if (const int code = LoadInput(c, image, &sink); code != ecSuccess)
         return code;

@@ -152,7 +152,8 @@ void CConsoleSink::Take(eStatusKind kind, const CString& text, WORD nID)
         }
         m_Texts.emplace_back(resolved.GetString());
     }
-    m_console.Message(kind, resolved, nID);
+    if (!m_bProblemsOnly || kind == skWarning || kind == skError)
+        m_console.Message(kind, resolved, nID);
 }
 
 bool CConsoleSink::SawError(WORD nID) const

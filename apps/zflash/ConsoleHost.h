@@ -66,7 +66,11 @@ private:
 class CConsoleSink : public CStatusUpdate
 {
 public:
-    explicit CConsoleSink(CConsole& console) : m_console(console) {}
+    // bProblemsOnly: only warnings and errors are shown (the rest is still recorded).
+    explicit CConsoleSink(CConsole& console, bool bProblemsOnly = false)
+        : m_console(console), m_bProblemsOnly(bProblemsOnly)
+    {
+    }
 
     void DisplayProperties(const CString& text, WORD nID = 0) override { Take(skProperties, text, nID); }
     void DisplayTaskMessage(const CString& text, WORD nID = 0) override { Take(skTask, text, nID); }
@@ -85,6 +89,7 @@ private:
     void Take(eStatusKind kind, const CString& text, WORD nID);
 
     CConsole& m_console;
+    bool m_bProblemsOnly;
     mutable std::mutex m_mutex;
     std::set<WORD> m_ErrorIDs;
     bool m_bAnyError = false;

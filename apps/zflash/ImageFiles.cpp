@@ -188,7 +188,11 @@ bool CImageFiles::Load(const std::string& path, eImageFormat format, DWORD nBase
         }
         source = link.string();
     }
+    // The image reports what it loaded; its messages go where the file's go.
+    CStatusUpdate* previous = pSink ? pImage->SetStatusUpdate(pSink) : nullptr;
     const int ok = file.LoadFile(source.c_str(), pImage, 0);
+    if (previous)
+        pImage->SetStatusUpdate(previous);
     if (!link.empty())
         std::filesystem::remove(link, ec);
     if (file.m_bFellBack) {
