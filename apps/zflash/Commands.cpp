@@ -333,10 +333,11 @@ int CmdProgram(SCommandContext& c)
         verified = s.Sink().SawText("Verification OK");
     }
     c.data["verified"] = verified;
-    c.console.Message(skSuccess,
-                      Format("Programmed %llu bytes of %s into %s%s", CImageFiles::DataBytes(ranges),
-                             c.o.strImage.c_str(), p->GetDeviceName().GetString(), verified ? ", verified" : ""),
-                      0);
+    const std::string summary = Format("Programmed %llu bytes of %s into %s%s", CImageFiles::DataBytes(ranges),
+                                       c.o.strImage.c_str(), p->GetDeviceName().GetString(),
+                                       verified ? ", verified" : "");
+    s.Close(); // the summary comes last, after the library has let the target go (p is gone now)
+    c.console.Message(skSuccess, summary.c_str(), 0);
     return ecSuccess;
 }
 

@@ -180,8 +180,9 @@ std::string CConsole::RenderBar(const SProgressState& state, double elapsed) con
             tail += "  " + FormatBytes(done / elapsed) + "/s";
         }
     }
-    std::string label = state.text.empty() ? std::string("Working") : state.text;
-    const int barWidth = std::clamp(m_nWidth - static_cast<int>(tail.size()) - 34, 10, 40);
+    std::string label = state.text;
+    // Room for the longest tail is kept whatever this one needs, so the bar does not jump.
+    const int barWidth = std::clamp(m_nWidth - 31 - 2 - 40, 10, 40);
     const std::size_t labelWidth = 30;
     if (label.size() > labelWidth)
         label = label.substr(0, labelWidth - 3) + "...";
@@ -194,6 +195,9 @@ std::string CConsole::RenderBar(const SProgressState& state, double elapsed) con
 
 void CConsole::Progress(const SProgressState& state, double elapsed)
 {
+    // A step that has not named itself yet has nothing worth a line or a bar.
+    if (state.text.empty())
+        return;
     std::lock_guard lock(m_mutex);
     const int percent = state.Percent();
     const bool newText = state.text != m_strLastText;
@@ -207,8 +211,7 @@ void CConsole::Progress(const SProgressState& state, double elapsed)
     } else if (m_eMode == omPlain) {
         // A log file gets a line per tenth, not a line per poll.
         if (m_eVerbosity != vbQuiet && (newText || percent / 10 != m_nLastPercent / 10)) {
-            const std::string label = state.text.empty() ? std::string("Working") : state.text;
-            WriteLineLocked(m_pErr, "progress: " + label + " " + std::to_string(percent) + "%");
+            WriteLineLocked(m_pErr, "progress: " + state.text + " " + std::to_string(percent) + "%");
         }
     } else if (m_eVerbosity != vbQuiet) {
         m_strBar = RenderBar(state, elapsed);

@@ -53,5 +53,7 @@ void CProgressMeter::Stop()
     m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();
+    // Where the step ended is always shown, however short it was.
+    Sample();
     m_console.EndProgress();
 }
