@@ -139,6 +139,27 @@ bool CommandNeedsTarget(const std::string& command)
            command == "blank" || command == "blocks" || command == "info";
 }
 
+int CheckCommandLine(SCommandContext& c)
+{
+    DWORD ignored = 0;
+    for (const auto& [name, value] : {std::pair<const char*, const std::string&>{"--base", c.o.strBase},
+                                      {"--start", c.o.strStart}, {"--length", c.o.strLength}}) {
+        if (!ParseNumber(value, &ignored)) {
+            c.console.Error(std::string(name) + " '" + value + "' is not a number",
+                            "write it as 0x8000, H'8000, 8000h, 32768 or 32K");
+            return ecUsage;
+        }
+    }
+    for (const auto& [name, value] : {std::pair<const char*, const std::string&>{"--format", c.o.strFormat},
+                                      {"--in-format", c.o.strInFormat}}) {
+        if (!value.empty() && CImageFiles::FormatFromName(value) == ifAuto) {
+            c.console.Error(std::string(name) + " '" + value + "' is not a format", "use srec, fpr, cde, hex or raw");
+            return ecUsage;
+        }
+    }
+    return ecSuccess;
+}
+
 int CmdVersion(SCommandContext& c)
 {
     const CNorvaneLibVersion* v = GetVersionNorvane();

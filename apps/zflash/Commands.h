@@ -19,6 +19,8 @@ struct SCommandContext
 
 // Whether a command talks to a target (and so needs a session).
 bool CommandNeedsTarget(const std::string& command);
+// The numbers and format names of the command line, checked before anything starts.
+int CheckCommandLine(SCommandContext& c);
 
 int CmdVersion(SCommandContext& c);
 int CmdMessages(SCommandContext& c);

@@ -158,8 +158,8 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o)
     AddImageInput(program, o);
     program->add_option("--erase", o.strErase, "erase blocks that hold data: auto (default), ask, never")
         ->check(CLI::IsMember({"auto", "ask", "never"}));
-    auto* verify = program->add_flag("--verify", o.bVerify, "read back and compare after writing (default)");
-    program->add_flag("--no-verify{false}", o.bVerify, "skip the read-back")->excludes(verify);
+    program->add_flag("--verify,!--no-verify", o.bVerify,
+                      "read back and compare after writing (default), or skip the read-back");
     program->add_option("--job-log", o.strJobLog, "production job: append a record of this job to FILE");
     program->add_option("--job", o.strJob, "production job: job number for the log")->needs("--job-log");
     program->add_option("--operator", o.strOperator, "production job: operator name for the log")->needs("--job-log");

@@ -60,7 +60,7 @@ int main(int argc, char** argv)
         return ecUsage;
     }
     if (CLI::App* program = app.get_subcommand("program"); program && program->parsed())
-        o.bVerifyGiven = program->count("--verify") + program->count("--no-verify") > 0;
+        o.bVerifyGiven = program->count("--verify") > 0;
     if (!o.strSettings.empty())
         ::setenv("ZFLASH_SETTINGS", o.strSettings.c_str(), 1);
 
@@ -92,7 +92,9 @@ int main(int argc, char** argv)
                     std::fputs("\nzflash: stopped at once; the port may need a reset\n", stderr);
                     std::_Exit(ecCancelled);
                 });
-            code = session.Open();
+            code = CheckCommandLine(context);
+            if (code == ecSuccess)
+                code = session.Open();
             if (code == ecSuccess)
                 code = Dispatch(context);
             session.Close();
@@ -104,7 +106,7 @@ int main(int argc, char** argv)
     } else if (o.strCommand == "sim") {
         CSignalWatch watch([] {});
         code = CmdSim(context, [&] { return watch.WasSignalled(); });
-    } else {
+    } else if ((code = CheckCommandLine(context)) == ecSuccess) {
         code = Dispatch(context);
     }
     console.Result(o.strCommand, code, std::move(data));

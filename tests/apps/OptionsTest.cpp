@@ -81,7 +81,7 @@ TEST(Options, ContradictionsAndUnknownsAreRefused)
         {"--yes", "--no", "blank"},
         {"program"},
         {"program", "a.mot", "--erase", "sometimes"},
-        {"program", "a.mot", "--verify", "--no-verify"},
+        {"program", "a.mot", "--verify=maybe"},
         {"-c", "jtag", "blank"},
         {"erase", "--all", "BLK0"},
         {"program", "a.mot", "--job", "7"},
