@@ -87,7 +87,7 @@ void CConsole::ClearBarLocked()
 
 void CConsole::RedrawBarLocked()
 {
-    if (m_eMode == omTerminal && !m_strBar.empty()) {
+    if (m_eMode == omTerminal && !m_strBar.empty() && !m_bPrompting) {
         std::fputs(("\r\x1b[K" + m_strBar).c_str(), m_pErr);
         m_bBarShown = true;
     }
@@ -234,6 +234,7 @@ void CConsole::EndProgress()
 void CConsole::Question(const CString& text, eQueryType style, eQueryType answer, const char* pszBy)
 {
     std::lock_guard lock(m_mutex);
+    m_bPrompting = false;
     if (m_eMode == omJson) {
         nlohmann::json e = {{"event", "question"}, {"text", text.GetString()}, {"style", StyleName(style)},
                             {"answer", AnswerName(answer)}, {"by", pszBy}};
@@ -252,6 +253,7 @@ void CConsole::Prompt(const std::string& text)
 {
     std::lock_guard lock(m_mutex);
     ClearBarLocked();
+    m_bPrompting = true;
     std::fputs((Paint("1;35", "? ") + text).c_str(), m_pErr);
     std::fflush(m_pErr);
 }

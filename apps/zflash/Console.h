@@ -75,6 +75,8 @@ private:
     bool m_bColour;
     int m_nWidth;
     bool m_bBarShown = false;
+    // A person is typing an answer: the bar keeps off their line until the answer is in.
+    bool m_bPrompting = false;
     std::string m_strBar;
     std::string m_strLastText;
     int m_nLastPercent = -1;

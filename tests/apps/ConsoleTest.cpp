@@ -162,3 +162,14 @@ TEST(ConsoleHost, APersonIsAskedAgainUntilTheReplyMeansSomething)
     EXPECT_EQ(CConsoleHost::ParseReply("ignore", qtAbortRetryIgnore), qtIgnore);
     EXPECT_EQ(CConsoleHost::ParseReply("c", qtYesNo), qtOK);
 }
+
+TEST(Console, TheBarKeepsOffALineAPersonIsTypingOn)
+{
+    SCapture c(omTerminal);
+    c.console.Progress({"Writing image to device", 0, 100, 10}, 0);
+    c.console.Prompt("Erase block BLK0? [y/n] ");
+    c.console.Progress({"Writing image to device", 0, 100, 20}, 0);
+    EXPECT_TRUE(SCapture::Read(c.err).ends_with("Erase block BLK0? [y/n] "));
+    c.console.Question("Erase block BLK0?", qtYesNo, qtYes, "terminal");
+    EXPECT_TRUE(SCapture::Read(c.err).ends_with(" 20%"));
+}
