@@ -1,7 +1,9 @@
 #include "Commands.h"
 
 #include <chrono>
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -403,6 +405,12 @@ int CmdRead(SCommandContext& c)
                             std::to_string(size) + " bytes)",
                         "'zflash blocks' shows the device's addresses");
         return ecUsage;
+    }
+    // A read can take minutes; find out first that its result has somewhere to go.
+    const std::filesystem::path folder = std::filesystem::absolute(c.o.strOutput).parent_path();
+    if (::access(folder.c_str(), W_OK) != 0) {
+        c.console.Error("cannot write into '" + folder.string() + "': " + std::strerror(errno));
+        return ecFile;
     }
     if (const int code = s.Connect(); code != ecSuccess)
         return code;
