@@ -133,9 +133,9 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o)
         ->check(CLI::Range(0, 1));
     app.add_option("--frequency", o.dFrequency, "target clock in MHz, for the Protocol B speed change")
         ->check(CLI::PositiveNumber);
-    app.add_option("--ckp", o.nCKP, "peripheral clock divisor, for the Protocol B speed change (default 1)")
+    app.add_option("--ckp", o.nCKP, "peripheral clock ratio, for the Protocol B speed change (default 4)")
         ->check(CLI::Range(1, 64));
-    app.add_option("--ckm", o.nCKM, "main clock divisor, for the Protocol B speed change (default 1)")
+    app.add_option("--ckm", o.nCKM, "main clock ratio, for the Protocol B speed change (default 4)")
         ->check(CLI::Range(1, 64));
     app.add_option("--settings", o.strSettings, "settings file (default: $ZFLASH_SETTINGS or ~/.config/zflash/settings.ini)");
     auto* quiet = app.add_flag("-q,--quiet", o.bQuiet, "only warnings, errors and results");

@@ -18,8 +18,8 @@ struct SCliOptions
     long nBaud = 0;                     // 0: the definition's "Baud Rate 0"
     int nProtocol = -1;                 // -1: the definition's protocol
     double dFrequency = 0.0;            // MHz; 0: the definition's clock
-    int nCKP = 1;
-    int nCKM = 1;
+    int nCKP = 4;
+    int nCKM = 4;
     std::string strSettings;
     bool bQuiet = false;
     bool bVerbose = false;

@@ -171,9 +171,13 @@ int CSession::Connect()
     if (ok && m_pProgrammer->IsConnected())
         return ecSuccess;
     const int code = FailureCode(ecConnection);
-    if (code == ecConnection && m_strPort != "sim")
+    if (code == ecConnection && m_Sink.SawError(15016) && m_pProgrammer->GetProtocol() == 1)
+        m_console.Error("the chip refused the new speed",
+                        "Protocol B needs the chip's input clock (--frequency) and clock ratios (--ckp, --ckm)");
+    else if (code == ecConnection && m_strPort != "sim")
         m_console.Error("no connection to the device on '" + m_strPort + "'",
                         "check the cable and the chip's mode pins, the connection type (-c) and the speed (-b); "
+                        "a kernel left running by an earlier run answers -c boot-resident; "
                         "'zflash ports' lists the serial ports");
     return code;
 }

@@ -17,18 +17,6 @@ std::string ReadAll(const std::string& path)
 }
 } // namespace
 
-TEST(ImageFiles, FormatsByExtensionAndName)
-{
-    EXPECT_EQ(CImageFiles::FormatFromPath("a/b.HEX"), ifIntelHex);
-    EXPECT_EQ(CImageFiles::FormatFromPath("x.ihex"), ifIntelHex);
-    EXPECT_EQ(CImageFiles::FormatFromPath("x.bin"), ifRaw);
-    EXPECT_EQ(CImageFiles::FormatFromPath("x.fpr"), ifFPR);
-    EXPECT_EQ(CImageFiles::FormatFromPath("x.mot"), ifSRecord);
-    EXPECT_EQ(CImageFiles::FormatFromPath("noext"), ifSRecord);
-    EXPECT_EQ(CImageFiles::FormatFromName("SREC"), ifSRecord);
-    EXPECT_EQ(CImageFiles::FormatFromName("elf"), ifAuto);
-}
-
 TEST(ImageFiles, RawBinaryGoesToItsBaseAndComesBackWithGapsFilled)
 {
     zftest::ScopedSettings settings;
