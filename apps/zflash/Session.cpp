@@ -21,9 +21,12 @@ constexpr const char* kDefaultDevice = "ZT31F256.ini";
 const char* SimStartMode(int type)
 {
     switch (type) {
-    case ctGENUserMode: return "USER";
-    case ctGENBootDirect: return "BOOT Resident";
-    case ctGENUserDirect: return "USER Resident";
+    case ctGENUserMode:
+    case ctKivuUserMode: return "USER";
+    case ctGENBootDirect:
+    case ctKivuBootDirect: return "BOOT Resident";
+    case ctGENUserDirect:
+    case ctKivuUserDirect: return "USER Resident";
     default: return nullptr;
     }
 }
@@ -71,6 +74,9 @@ int CSession::StartSim()
     const int type = ConnectionTypeFromName(m_Options.strConnection);
     if (const char* mode = SimStartMode(type))
         overrides.emplace_back("Start Mode", mode);
+    // The board connection types find a virtual Kivu board in front of the chip.
+    if (IsBoardConnection(type))
+        overrides.emplace_back("Kivu Board", "1");
     CString error;
     if (!m_pSim->Load(m_strDefinition.c_str(), &error, overrides)) {
         m_console.Error(std::string("the virtual target cannot play this device: ") + error.GetString(),
@@ -171,7 +177,11 @@ int CSession::Connect()
     if (ok && m_pProgrammer->IsConnected())
         return ecSuccess;
     const int code = FailureCode(ecConnection);
-    if (code == ecConnection && m_Sink.SawError(15016) && m_pProgrammer->GetProtocol() == 1)
+    if (code == ecNotAvailable)
+        m_console.Error("this connection is not available in this build of zflash",
+                        "connect the chip to the serial port directly and use -c boot (or user, boot-resident, "
+                        "user-resident)");
+    else if (code == ecConnection && m_Sink.SawError(15016) && m_pProgrammer->GetProtocol() == 1)
         m_console.Error("the chip refused the new speed",
                         "Protocol B needs the chip's input clock (--frequency) and clock ratios (--ckp, --ckm)");
     else if (code == ecConnection && m_strPort != "sim")
