@@ -530,8 +530,8 @@ int CmdInfo(SCommandContext& c)
     c.console.Print(Format("Baud rate:   %lu, BRR formula %s, clock %.4f MHz", static_cast<unsigned long>(d->m_dwBaudRate0),
                            d->m_strBRRFormula.GetString(), d->m_dEVBClock));
     c.console.Print(std::string("Auto erase:  ") + (d->m_bBOOTModeAutoErase ? "yes (the boot program erases)" : "no"));
-    c.console.Print("Micro-kernel " + kernel(d->m_strMicroKernel));
-    c.console.Print("Main kernel  " + kernel(d->m_strMainKernel));
+    c.console.Print("uKernel:     " + kernel(d->m_strMicroKernel));
+    c.console.Print("Main kernel: " + kernel(d->m_strMainKernel));
     c.console.Print("Port:        " + s.PortName() + "  (" + c.o.strConnection + ")");
     c.data = {{"definition", s.DefinitionPath()}, {"device", d->m_strDeviceCode.GetString()},
               {"flash_size", d->m_dwFLASHROMSize}, {"ram_size", d->m_dwRAMSize}, {"protocol", d->m_nProtocol},
