@@ -233,6 +233,8 @@ TEST(Tool, CtrlCDuringAWriteCancelsAndReleasesThePort)
     tool.Signal(SIGINT);
     EXPECT_EQ(tool.Wait(120000), ecCancelled) << tool.Err();
     EXPECT_EQ(Events(tool.Out()).back()["status"], "cancelled");
+    // The library stopped the write: it never got to the end of the image.
+    EXPECT_EQ(tool.Out().find("Image successfully written"), std::string::npos);
     CFLASHComms comms;
     EXPECT_TRUE(comms.Open(sim.Port().c_str())); // nobody holds the port any more
     comms.Close();
