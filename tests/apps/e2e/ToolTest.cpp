@@ -97,6 +97,11 @@ TEST(Tool, EachProtocolProgramsAndVerifiesAFreshVirtualTarget)
         ASSERT_EQ(r.code, ecSuccess) << definition << r.out;
         EXPECT_EQ(Events(r.out).back()["data"]["verified"], true) << definition;
     }
+    // A production job: the same write, with its record appended to the log.
+    ASSERT_EQ(RunZflash({"-q", "program", kExample, "--job-log", dir.File("job.log"), "--job", "7"}).code, ecSuccess);
+    const std::string log = ReadAll(dir.File("job.log"));
+    EXPECT_NE(log.find("Job Number : 7\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Result : FLASH Programming OK."), std::string::npos) << log;
     // A Protocol B kernel does not say which blocks hold data.
     const SToolResult r = RunZflash({"--json", "-d", SourceFile("devices/ZT52F128.ini"), "blocks"});
     ASSERT_EQ(r.code, ecSuccess);
