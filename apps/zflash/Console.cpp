@@ -180,16 +180,23 @@ std::string CConsole::RenderBar(const SProgressState& state, double elapsed) con
             tail += "  " + FormatBytes(done / elapsed) + "/s";
         }
     }
+    // Room for the longest tail is kept whatever this one needs, so the bar does
+    // not jump, and the whole line stays one column short of the edge (a wrapped
+    // line could not be redrawn in place).
+    constexpr int kTailRoom = 47;
+    const int room = std::max(0, m_nWidth - 1 - kTailRoom - 3);
+    const int labelWidth = std::clamp(room - 10, 12, 30);
+    const int barWidth = std::clamp(room - labelWidth, 10, 40);
+    // A narrow terminal gets the percentage only.
+    if (labelWidth + 3 + barWidth + static_cast<int>(tail.size()) >= m_nWidth)
+        tail = buffer;
     std::string label = state.text;
-    // Room for the longest tail is kept whatever this one needs, so the bar does not jump.
-    const int barWidth = std::clamp(m_nWidth - 31 - 2 - 40, 10, 40);
-    const std::size_t labelWidth = 30;
-    if (label.size() > labelWidth)
-        label = label.substr(0, labelWidth - 3) + "...";
-    label.resize(labelWidth, ' ');
+    if (label.size() > static_cast<size_t>(labelWidth))
+        label = label.substr(0, static_cast<size_t>(labelWidth) - 3) + "...";
+    label.resize(static_cast<size_t>(labelWidth), ' ');
     const int filled = barWidth * percent / 100;
-    std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                      std::string(static_cast<std::size_t>(barWidth - filled), '.') + "]";
+    std::string bar = "[" + std::string(static_cast<size_t>(filled), '#') +
+                      std::string(static_cast<size_t>(barWidth - filled), '.') + "]";
     return label + " " + Paint("36", bar) + tail;
 }
 

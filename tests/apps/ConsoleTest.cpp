@@ -163,6 +163,19 @@ TEST(ConsoleHost, APersonIsAskedAgainUntilTheReplyMeansSomething)
     EXPECT_EQ(CConsoleHost::ParseReply("c", qtYesNo), qtOK);
 }
 
+TEST(Console, TheBarNeverReachesTheLastColumn)
+{
+    for (int width : {40, 80, 200}) {
+        FILE* err = std::tmpfile();
+        CConsole console(stdout, err, omTerminal, vbNormal, false, width);
+        console.Progress({"Writing image to device, a long step name", 0, 0xFFFFFFF0, 0xFFFFFF00}, 0.5);
+        const std::string line = SCapture::Read(err).substr(4); // after "\r\x1b[K"
+        std::fclose(err);
+        EXPECT_LT(line.size(), static_cast<size_t>(width)) << line;
+        EXPECT_NE(line.find("99%"), std::string::npos) << line;
+    }
+}
+
 TEST(Console, TheBarKeepsOffALineAPersonIsTypingOn)
 {
     SCapture c(omTerminal);
