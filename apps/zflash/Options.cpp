@@ -124,7 +124,7 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o)
     app.add_option("-d,--device", o.strDevice, "device definition file (default: the bundled ZT31F256)");
     app.add_option("-p,--port", o.strPort,
                    "serial device (/dev/ttyUSB0, COM1), \"Quarn Pelto\" for JTAG, or sim (default): a virtual "
-                   "target started from the definition");
+                   "target started from the definition (sim:pelto: behind a virtual JTAG adapter)");
     app.add_option("-c,--connection", o.strConnection, "how to reach the chip (default boot)")
         ->check(CLI::IsMember(connectionNames));
     app.add_option("-b,--baud", o.nBaud, "link speed after the boot (default: the definition's)")

@@ -8,6 +8,8 @@
 #include "devicedb/DeviceDB.h"
 #include "platform/Module.h"
 #include "programmer/FLASHManager.h"
+#include "comms/Scanlet.h"
+#include "sim/SimPelto.h"
 #include "sim/SimTarget.h"
 
 #ifndef ZFLASH_SOURCE_DIR
@@ -117,9 +119,16 @@ int CSession::Open()
 
     const int type = ConnectionTypeFromName(m_Options.strConnection);
     m_strPort = m_Options.strPort;
-    if (m_strPort == "sim") {
+    if (m_strPort == "sim" || m_strPort == "sim:pelto") {
+        const bool pelto = m_strPort == "sim:pelto";
         if (const int code = StartSim(); code != ecSuccess)
             return code;
+        if (pelto) {
+            // Every JTAG channel the library opens from now on reaches the virtual chip.
+            m_pPelto = std::make_shared<CSimPelto>(*m_pSim);
+            SetScanletBackend(m_pPelto);
+            m_strPort = CFLASHProgrammer::kJTAGPortName;
+        }
     } else if (!m_Options.strTrace.empty()) {
         m_console.Error("--trace needs the virtual target (-p sim)");
         return ecUsage;
@@ -184,7 +193,10 @@ int CSession::Connect()
     else if (code == ecConnection && m_Sink.SawError(15016) && m_pProgrammer->GetProtocol() == 1)
         m_console.Error("the chip refused the new speed",
                         "Protocol B needs the chip's input clock (--frequency) and clock ratios (--ckp, --ckm)");
-    else if (code == ecConnection && m_strPort != "sim")
+    else if (code == ecConnection && !m_pSim && m_strPort == CFLASHProgrammer::kJTAGPortName)
+        m_console.Error("no connection through the Pelto JTAG adapter",
+                        "check that the adapter's driver is installed and set up, and its cable to the chip");
+    else if (code == ecConnection && !m_pSim)
         m_console.Error("no connection to the device on '" + m_strPort + "'",
                         "check the cable and the chip's mode pins, the connection type (-c) and the speed (-b); "
                         "a kernel left running by an earlier run answers -c boot-resident; "
@@ -225,6 +237,10 @@ void CSession::Close()
         std::lock_guard lock(m_partsMutex);
         delete m_pProgrammer;
         m_pProgrammer = nullptr;
+    }
+    if (m_pPelto) {
+        SetScanletBackend(nullptr);
+        m_pPelto.reset();
     }
     if (m_pSim) {
         m_pSim->Stop();

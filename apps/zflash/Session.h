@@ -14,6 +14,7 @@
 
 class CDeviceInfo;
 class CFLASHProgrammer;
+class CSimPelto;
 class CSimTarget;
 
 class CSession
@@ -64,6 +65,8 @@ private:
     std::string m_strPort;
     std::unique_ptr<CDeviceInfo> m_pInfo;
     std::unique_ptr<CSimTarget> m_pSim;
+    // With -p sim:pelto, the virtual JTAG adapter in front of the virtual chip.
+    std::shared_ptr<CSimPelto> m_pPelto;
     std::mutex m_partsMutex;
     CFLASHProgrammer* m_pProgrammer = nullptr;
     std::atomic<bool> m_bCancelled{false};
