@@ -18,6 +18,8 @@
 
 namespace {
 constexpr const char* kDefaultDevice = "ZT31F256.ini";
+// The Kivu board's own line rate.
+constexpr long kBoardRate = 9600;
 
 // The virtual target starts the way the connection type expects to find the chip.
 const char* SimStartMode(int type)
@@ -77,8 +79,10 @@ int CSession::StartSim()
     if (const char* mode = SimStartMode(type))
         overrides.emplace_back("Start Mode", mode);
     // The board connection types find a virtual Kivu board in front of the chip.
-    if (IsBoardConnection(type))
+    if (IsBoardConnection(type)) {
         overrides.emplace_back("Kivu Board", "1");
+        overrides.emplace_back("Resident Rate", std::to_string(kBoardRate).c_str());
+    }
     CString error;
     if (!m_pSim->Load(m_strDefinition.c_str(), &error, overrides)) {
         m_console.Error(std::string("the virtual target cannot play this device: ") + error.GetString(),
@@ -157,6 +161,10 @@ int CSession::Open()
     programmer->SetStatusUpdate(&m_Sink);
     if (m_Options.nBaud > 0)
         programmer->SetBaudRate(m_Options.nBaud);
+    else if (IsBoardConnection(type))
+        // The board talks at its own rate until told otherwise; a faster first
+        // look for a running kernel would garble its frames.
+        programmer->SetBaudRate(kBoardRate);
     std::lock_guard lock(m_partsMutex);
     m_pProgrammer = programmer;
     return ecSuccess;

@@ -97,6 +97,9 @@ TEST(Tool, EachProtocolProgramsAndVerifiesAFreshVirtualTarget)
         ASSERT_EQ(r.code, ecSuccess) << definition << r.out;
         EXPECT_EQ(Events(r.out).back()["data"]["verified"], true) << definition;
     }
+    // Through the virtual Kivu board, which -p sim puts in front of the chip for board types.
+    const SToolResult board = RunZflash({"-q", "-c", "board-boot", "program", kExample});
+    EXPECT_EQ(board.code, ecSuccess) << board.err;
     // A production job: the same write, with its record appended to the log.
     ASSERT_EQ(RunZflash({"-q", "program", kExample, "--job-log", dir.File("job.log"), "--job", "7"}).code, ecSuccess);
     const std::string log = ReadAll(dir.File("job.log"));
