@@ -34,6 +34,15 @@ bool ContinueAfterModeSwitch(CStatusUpdate& sink, const char* pszQuestion)
     return sink.QueryUser(pszQuestion, qtYesNo) != qtNo;
 }
 
+// Looking for a kernel that may well not be running: its absence is no error,
+// so the device's complaints go on as advanced messages.
+class CProbeSink : public CStatusUpdate
+{
+public:
+    explicit CProbeSink(CStatusUpdate* pTarget) { SetStatusUpdate(pTarget); }
+    void DisplayError(const CString& text, WORD nID) override { DisplayAdvancedMessage(text, nID); }
+};
+
 } // namespace
 
 // A kernel still running from an earlier connection is taken over as it is:
@@ -45,7 +54,8 @@ bool CFLASHProgrammer::FindInitialisedDevice(bool bUserMode)
     if (!m_pDevice)
         return false;
     {
-        CForward forward(m_pDevice, this);
+        CProbeSink probe(this);
+        CForward forward(m_pDevice, &probe);
         if (!m_pDevice->Initialise())
             return false;
         const bool bKernel =
@@ -290,8 +300,10 @@ bool CFLASHProgrammer::ConnectKivuResident(bool bUserMode)
     if (!m_pDevice)
         return false;
 
-    auto kernelAnswers = [&] {
-        CForward forward(m_pDevice, this);
+    // A first look that a second attempt follows keeps its complaints quiet.
+    auto kernelAnswers = [&](bool bQuiet) {
+        CProbeSink probe(this);
+        CForward forward(m_pDevice, bQuiet ? static_cast<CStatusUpdate*>(&probe) : this);
         if (!m_pDevice->Initialise())
             return false;
         const bool bKernel =
@@ -308,7 +320,7 @@ bool CFLASHProgrammer::ConnectKivuResident(bool bUserMode)
     const bool bJTAG = IsJTAG();
     if (!bJTAG)
         m_pComms->Settings(BaudSettings(m_nBaudRate));
-    if (kernelAnswers())
+    if (kernelAnswers(!bJTAG))
         return found();
     if (m_bCancel)
         return true;
@@ -327,7 +339,7 @@ bool CFLASHProgrammer::ConnectKivuResident(bool bUserMode)
             return false;
     }
     m_pComms->Settings(BaudSettings(m_nBaudRate));
-    if (kernelAnswers())
+    if (kernelAnswers(false))
         return found();
     return false;
 }

@@ -52,6 +52,8 @@ TEST_P(BoardRoad, ConnectsThroughTheBoardAndResetsOnDisconnection)
     ASSERT_TRUE(StartBoard(startMode, type));
     const bool bUser = type == ctKivuUserMode || type == ctKivuUserDirect;
     ASSERT_TRUE(programmer->Connect()) << Errors();
+    // No kernel was running yet: the first look for one is not reported as an error.
+    EXPECT_EQ(Errors(), "");
     EXPECT_TRUE(Shown("Connection complete", 15056) && Board().IsTransparent());
     EXPECT_EQ(target.GetState(), bUser ? ssUserMainKernel : ssMainKernel);
     EXPECT_EQ(Shown("Found initialised device"), type == ctKivuBootDirect || type == ctKivuUserDirect);
