@@ -45,7 +45,7 @@ BOOL CSRecordDecodeOperation::DisplayOperationResults()
         Notify(g_szDocumentBusy);
         break;
     default:
-        ShowSuccess("The image was decoded successfully");
+        Report(skSuccess, "The image was decoded successfully");
         break;
     }
     return FALSE;

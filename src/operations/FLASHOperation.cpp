@@ -132,8 +132,7 @@ BOOL CFLASHOperation::Execute()
             m_pNextOperation = pHead;
         }
         DeleteChain();
-        if (m_pStatusUpdate)
-            m_pStatusUpdate->DisplayWarning("The queue refused the operations that follow; they will not run");
+        Report(skWarning, "The queue refused the operations that follow; they will not run");
     }
     OperationComplete(fcSuccess);
     return TRUE;
@@ -207,12 +206,16 @@ void CFLASHOperation::PostToOwner(eFLASHWindowMessage message)
         m_pOwner->PostMessage(message, 0, reinterpret_cast<LPARAM>(m_pProgrammer));
 }
 
-void CFLASHOperation::ShowSuccess(const CString& text)
+void CFLASHOperation::Report(eStatusKind kind, const CString& text)
 {
-    if (m_pStatusUpdate)
+    if (!m_pStatusUpdate)
+        GetHostUI().ShowStatus(kind, text, 0);
+    else if (kind == skSuccess)
         m_pStatusUpdate->DisplaySuccessMessage(text, 0);
+    else if (kind == skWarning)
+        m_pStatusUpdate->DisplayWarning(text, 0);
     else
-        GetHostUI().ShowStatus(skSuccess, text, 0);
+        m_pStatusUpdate->DisplayError(text, 0);
 }
 
 bool CFLASHOperation::BeginDocumentWork(CFLASHDocument* pDocument)
@@ -240,10 +243,7 @@ bool CFLASHOperation::ReportMissing(bool bMissing, const char* pszWhat, DWORD dw
         return false;
     CString text;
     text.Format("%s: no %s was given", m_strName.GetString(), pszWhat);
-    if (m_pStatusUpdate)
-        m_pStatusUpdate->DisplayError(text, 0);
-    else
-        GetHostUI().ShowStatus(skError, text, 0);
+    Report(skError, text);
     OperationComplete(dwCode);
     return true;
 }

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "operations/Operation.h"
+#include "platform/HostUI.h"
 #include "platform/Types.h"
 
 class CFLASHBinaryImage;
@@ -77,8 +78,8 @@ protected:
     static void Notify(const char* pszText);
     // Posts one of the connection messages with the programmer, when there is a window.
     void PostToOwner(eFLASHWindowMessage message);
-    // A success message through the operation's sink (the host's when there is none).
-    void ShowSuccess(const CString& text);
+    // A message through the operation's sink (straight to the host when there is none).
+    void Report(eStatusKind kind, const CString& text);
     // Completes with code 7 and returns false when the document is busy;
     // otherwise locks it (a null document needs no lock) and marks the start.
     bool BeginDocumentWork(CFLASHDocument* pDocument);
