@@ -1,126 +1,262 @@
-// Operations queued by a host against the virtual target: a whole chain on
-// the worker thread, and a download aborted while a second one finds the
-// document busy.
+// Operations as a host queues them, with an owner window that records every
+// message and, like a host, shows each finished operation's results and then
+// queues it again (retry) or deletes it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstdlib>
+#include <fstream>
 #include <future>
 #include <thread>
+#include <tuple>
 
 #include "TestSupport.h"
+#include "devicedb/BlockItem.h"
 #include "image/FLASHDocument.h"
 #include "operations/DocumentOperations.h"
-#include "operations/HostWindow.h"
 #include "operations/ProgrammerOperations.h"
+#include "platform/Window.h"
 #include "programmer/FLASHManager.h"
 #include "sim/SimTarget.h"
 
 namespace {
+struct SeenMessage
+{
+    UINT message;
+    LPARAM lParam;
+    DWORD code; // finished messages: the operation's fail code
+};
+
+class CHostWindow : public CWnd
+{
+public:
+    explicit CHostWindow(COperationManager* pQueue) : m_pQueue(pQueue) {}
+    ~CHostWindow() override { DestroyWindow(); }
+    std::vector<SeenMessage> Seen()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_seen;
+    }
+    std::function<void(CFLASHOperation*)> onFinished; // before a finished operation is handled
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM, LPARAM lParam) override
+    {
+        auto* pOp = static_cast<CFLASHOperation*>(reinterpret_cast<COperation*>(lParam));
+        const bool bFinished = message == wmOperationFinished;
+        if (bFinished && onFinished)
+            onFinished(pOp);
+        {
+            std::lock_guard lock(m_mutex);
+            m_seen.push_back({message, lParam, bFinished ? pOp->GetFailCode() : 0});
+        }
+        if (bFinished && (!pOp->DisplayOperationResults() || !m_pQueue->AddOperation(pOp)))
+            delete pOp;
+        return 0;
+    }
+
+private:
+    COperationManager* m_pQueue;
+    std::mutex m_mutex;
+    std::vector<SeenMessage> m_seen;
+};
+
+std::atomic<int> g_deleted{0};
+
+struct CCountedSink : CStatusUpdate
+{
+    ~CCountedSink() override { ++g_deleted; }
+};
+
+struct CCountedDecode : CSRecordDecodeOperation
+{
+    using CSRecordDecodeOperation::CSRecordDecodeOperation;
+    ~CCountedDecode() override { ++g_deleted; }
+    void SetManager(COperationManager* pQueue) { m_pManager = pQueue; }
+};
+
 struct OperationChain : ::testing::Test
 {
     void SetUp() override
     {
+        g_deleted = 0;
+        std::ofstream(file) << "S1130100000102030405060708090A0B0C0D0E0F73\nS9030000FC\n"; // 00..0F at H'100
         const char* src = std::getenv("ZFLASH_SOURCE_DIR");
         const std::string definition = std::string(src ? src : ".") + "/devices/ZT31F256.ini";
-        CString error;
-        ASSERT_TRUE(target.Load(definition.c_str(), &error)) << error.GetString();
-        ASSERT_TRUE(target.Start(&error)) << error.GetString();
+        ASSERT_TRUE(target.Load(definition.c_str(), nullptr) && target.Start());
         programmer = FLASHManager.CreateFLASHProgrammer("ZT31F256", target.GetPortName(), ctGENBootMode,
                                                         ptNeverErase, mlNormal, "", 0, 7.3728f, 0, 0, 0, definition);
         ASSERT_NE(programmer, nullptr);
         host.answer = qtNo; // no read-back verification
+        for (DWORD i = 0; i < 0x10000; ++i)
+            image.SetDataByte(i, static_cast<BYTE>(i * 7 + (i >> 8)));
     }
-    void TearDown() override
+    void TearDown() override { delete programmer; }
+    void Settle()
     {
-        delete programmer;
-        target.Stop();
+        queue.WaitUntilIdle();
+        window.Flush();
+        queue.WaitUntilIdle();
     }
-    void Fill(DWORD nAddress, DWORD nLength)
+    CDownloadOperation* Download(CStatusUpdate* sink, COperation* parent)
     {
-        std::vector<BYTE> data(nLength);
-        for (DWORD i = 0; i < nLength; ++i)
-            data[i] = static_cast<BYTE>(i * 7 + (i >> 8));
-        image.SetData(nAddress, data.data(), nLength);
+        return new CDownloadOperation(&window, &image, programmer, sink, &document, 0, nullptr, parent);
+    }
+    CSRecordDecodeOperation* Decode(const std::string& name, CStatusUpdate* sink, COperation* parent)
+    {
+        return new CSRecordDecodeOperation(&window, &image, nullptr, sink, name.c_str(), &document, parent);
     }
 
     zftest::ScopedSettings settings;
     zftest::RecordingHost host;
+    zftest::TempDir dir;
+    std::string file = dir.File("image.s19");
     CSimTarget target;
     CFLASHProgrammer* programmer = nullptr;
     CFLASHDocument document;
     CFLASHBinaryImage image{0x40000, &document};
     COperationManager queue;
-    zftest::CHostWindow window{&queue};
+    CHostWindow window{&queue};
 };
 } // namespace
 
 TEST_F(OperationChain, ConnectDownloadDisconnectRunOnTheWorkerAndTellTheWindowInOrder)
 {
-    Fill(0x1000, 0x1800);
     auto* sink = new CStatusUpdate; // shared by the chain, deleted by its last operation
     auto* connect = new CConnectOperation(&window, programmer, sink, nullptr);
-    auto* download = new CDownloadOperation(&window, &image, programmer, sink, &document, 0, nullptr, connect);
-    new CDisconnectOperation(&window, programmer, sink, download);
+    new CDisconnectOperation(&window, programmer, sink, Download(sink, connect));
     for (COperation* op = connect; op; op = op->GetNextOperation())
         op->DeleteUpdateOnDestroy(TRUE);
     ASSERT_TRUE(queue.AddOperation(connect));
-    queue.WaitUntilIdle();
-    window.Flush();
+    Settle();
 
     const auto seen = window.Seen();
-    EXPECT_EQ(window.Messages(), (std::vector<UINT>{wmOperationFinished, wmConnected, wmOperationFinished,
-                                                    wmOperationFinished, wmDisconnected}));
-    ASSERT_EQ(seen.size(), 5u);
-    EXPECT_EQ(seen[0].name, "CConnectOperation");
-    EXPECT_EQ(seen[2].name, "CDownloadOperation");
-    EXPECT_EQ(seen[3].name, "CDisconnectOperation");
+    std::vector<UINT> messages;
     for (const auto& s : seen)
-        EXPECT_EQ(s.code, fcSuccess) << s.name;
-    EXPECT_EQ(seen[1].lParam, reinterpret_cast<LPARAM>(programmer));
+        messages.push_back(s.code == fcSuccess ? s.message : 0);
+    EXPECT_EQ(messages, (std::vector<UINT>{wmOperationFinished, wmConnected, wmOperationFinished,
+                                           wmOperationFinished, wmDisconnected}));
+    EXPECT_EQ(seen.at(1).lParam, reinterpret_cast<LPARAM>(programmer));
     const std::vector<BYTE> flash = target.GetFLASH();
-    std::vector<BYTE> expected(0x1800);
-    image.GetData(0x1000, expected.data(), 0x1800);
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin() + 0x1000));
+    for (DWORD a = 0; a < 0x10000; a += 0x3F1)
+        ASSERT_EQ(flash[a], image.GetDataByte(a)) << a;
     EXPECT_FALSE(programmer->IsConnected());
-    // The programmer no longer reports to the deleted operations.
-    EXPECT_EQ(programmer->GetStatusUpdate(), programmer);
+    EXPECT_EQ(programmer->GetStatusUpdate(), programmer); // detached from the deleted sink
 }
 
 TEST_F(OperationChain, ASecondDownloadFindsTheDocumentBusyAndAnAbortedOneIsPosted)
 {
     ASSERT_TRUE(programmer->Connect());
     target.SetThrottle(true); // the write below takes seconds unless cancelled
-    Fill(0, 0x10000);
     std::atomic<bool> gate{false};
     window.onFinished = [&](CFLASHOperation* op) {
         while (op->IsAborted() && !gate)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
-    auto* first = new CDownloadOperation(&window, &image, programmer, nullptr, &document, 0, nullptr, nullptr);
+    CDownloadOperation* first = Download(nullptr, nullptr);
     queue.AddOperation(first);
-    for (int i = 0; i < 5000 && !(first->IsOperationRunning() && programmer->IsBusy()); ++i)
+    for (int i = 0; i < 5000 && !programmer->IsBusy(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_TRUE(programmer->IsBusy());
+    ASSERT_TRUE(first->IsOperationRunning() && programmer->IsBusy());
 
     COperationManager other;
-    other.AddOperation(new CDownloadOperation(&window, &image, programmer, nullptr, &document, 0, nullptr, nullptr));
+    other.AddOperation(Download(nullptr, nullptr));
     other.WaitUntilIdle();
-    ASSERT_EQ(window.Seen().size(), 1u);
-    EXPECT_EQ(window.Seen()[0].code, fcDocumentBusy);
-    ASSERT_EQ(host.questions.size(), 1u);
-    EXPECT_EQ(host.questions[0].text, g_szDocumentBusy);
+    EXPECT_EQ(window.Seen().at(0).code, fcDocumentBusy);
+    EXPECT_EQ(host.questions.at(0).text, g_szDocumentBusy);
 
     first->AbortOperation(); // returns once the programmer has let go
     EXPECT_TRUE(programmer->GetCancelFlag());
-    // Posted: the worker finishes while the window is still held.
+    // Posted, not sent: the worker finishes while the window is still held.
     auto idle = std::async(std::launch::async, [&] { queue.WaitUntilIdle(); });
     EXPECT_EQ(idle.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     gate = true;
     idle.wait();
     window.Flush();
-    ASSERT_EQ(window.Seen().size(), 2u);
-    EXPECT_EQ(host.questions.size(), 1u); // an aborted download asks nothing
+    EXPECT_EQ(window.Seen().size() + host.questions.size(), 3u); // an aborted download asks nothing
     EXPECT_EQ(target.GetFLASH()[0xFFFF], 0xFF);
     EXPECT_FALSE(document.IsDocumentBusy());
+}
+
+TEST_F(OperationChain, ADecodeChainStopsAtTheFirstFailureAndDeletesItsSinkOnce)
+{
+    auto* sink = new CCountedSink;
+    CSRecordDecodeOperation* first = Decode(file, sink, nullptr);
+    Decode("", sink, Decode(dir.File("none.s19"), sink, first));
+    for (COperation* op = first; op; op = op->GetNextOperation())
+        op->DeleteUpdateOnDestroy(TRUE);
+    ASSERT_TRUE(queue.AddOperation(first));
+    Settle();
+
+    const auto seen = window.Seen();
+    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen.at(1).code, fcDecode);
+    EXPECT_EQ(image.GetDataByte(0x10F), 0x0F);
+    EXPECT_TRUE(host.questions.empty()); // a failed decode shows nothing
+    EXPECT_TRUE(std::any_of(host.shown.begin(), host.shown.end(), [](const auto& s) {
+        return s.kind == skSuccess && s.text == "The image was decoded successfully";
+    }));
+    EXPECT_EQ(g_deleted, 1); // the third never ran; the sink went once
+    EXPECT_FALSE(document.IsDocumentBusy());
+}
+
+TEST_F(OperationChain, AChainTheQueueRefusesIsDeletedNotRun)
+{
+    CCountedDecode head(nullptr, &image, nullptr, nullptr, file.c_str(), &document, nullptr);
+    new CCountedDecode(nullptr, &image, nullptr, nullptr, file.c_str(), &document, &head);
+    new CCountedDecode(nullptr, &image, nullptr, nullptr, file.c_str(), &document, &head);
+    queue.Shutdown();
+    head.SetManager(&queue);
+    EXPECT_TRUE(head.Execute());
+    EXPECT_EQ(head.GetNextOperation(), nullptr);
+    EXPECT_EQ(g_deleted, 2);
+    EXPECT_EQ(host.shown.back().kind, skWarning);
+}
+
+TEST_F(OperationChain, AnAbortRacingCompletionNeitherDeadlocksNorLeaks)
+{
+    for (int round = 0; round < 20; ++round) {
+        CSRecordDecodeOperation* head = Decode(file, nullptr, nullptr);
+        Decode(file, nullptr, head); // dropped when the abort comes first
+        queue.AddOperation(head);
+        std::thread([&] { queue.AbortCurrent(); }).join();
+        Settle();
+    }
+    for (const auto& s : window.Seen())
+        EXPECT_EQ(s.code, fcSuccess);
+}
+
+// Every failure, on a port that does not exist: Yes to the first question, then No.
+TEST_F(OperationChain, EachFailureAsksItsRetryQuestionAndARetryRunsAgain)
+{
+    programmer->SetCommsPort(dir.File("no-tty"));
+    auto* blocks = new CObList;
+    blocks->AddTail(new CBlockItem("BLK0", 0, 0x1000, 1, 0, 0));
+    const std::tuple<CFLASHOperation*, DWORD, const char*> cases[] = {
+        {new CConnectOperation(&window, programmer, nullptr, nullptr), fcConnect, "Failed to connect.\nRetry?"},
+        {Download(nullptr, nullptr), fcDownload, "Failed to download image.\nRetry?"},
+        {new CUploadOperation(&window, nullptr, 0, 0x100, 0, programmer, nullptr, new CFLASHDocument, nullptr),
+         fcUpload, "Failed to upload image.\nRetry?"},
+        {new CEraseBlocksOperation(&window, blocks, programmer, nullptr, nullptr), fcErase,
+         "Erase operation failed.\nRetry?"},
+        {new CBlankCheckOperation(&window, programmer, nullptr, nullptr), fcBlankCheck,
+         "Blank check operation failed.\nRetry?"},
+        {new CBuildBlockEraseListOperation(&window, programmer, nullptr, nullptr), fcBlockList,
+         "Failed to retrieve block information from device.\nRetry?"},
+    };
+    window.onFinished = [&](CFLASHOperation*) { host.answer = host.questions.empty() ? qtYes : qtNo; };
+    for (const auto& [op, code, question] : cases) {
+        host.questions.clear();
+        const size_t n = window.Seen().size();
+        queue.AddOperation(op);
+        Settle();
+        const auto seen = window.Seen();
+        ASSERT_EQ(seen.size(), n + 2 + (code == fcBlockList)); // a given-up block list tells the window
+        EXPECT_EQ(seen[n].code, code);
+        EXPECT_EQ(seen[n + 1].code, code);
+        ASSERT_EQ(host.questions.size(), 2u) << question;
+        EXPECT_EQ(host.questions[1].text, question);
+        EXPECT_EQ(host.questions[1].style, qtYesNo);
+    }
+    EXPECT_EQ(window.Seen().back().message, wmBlockListReady);
 }
