@@ -42,8 +42,8 @@ public:
 protected:
     LRESULT WindowProc(UINT message, WPARAM, LPARAM lParam) override
     {
-        auto* pOp = static_cast<CFLASHOperation*>(reinterpret_cast<COperation*>(lParam));
         const bool bFinished = message == wmOperationFinished;
+        auto* pOp = bFinished ? static_cast<CFLASHOperation*>(reinterpret_cast<COperation*>(lParam)) : nullptr;
         if (bFinished && onFinished)
             onFinished(pOp);
         {
