@@ -138,14 +138,21 @@ BOOL CFLASHOperation::Execute()
     return TRUE;
 }
 
+void CFLASHOperation::MarkStarted()
+{
+    std::lock_guard lock(m_chainMutex);
+    m_bStarted = 1;
+    m_bCompleted = false; // a retry runs again
+}
+
 void CFLASHOperation::AbortOperation()
 {
+    std::lock_guard lock(m_chainMutex);
+    if (m_bCompleted)
+        return;
     COperation::AbortOperation();
-    {
-        std::lock_guard lock(m_chainMutex);
-        if (m_pNextOperation)
-            m_pNextOperation->AbortOperation();
-    }
+    if (m_pNextOperation)
+        m_pNextOperation->AbortOperation();
     if (m_pImage)
         m_pImage->Abort();
     if (m_pProgrammer && m_pProgrammer->IsBusy())
@@ -157,12 +164,17 @@ void CFLASHOperation::OperationComplete(DWORD dwCode)
     m_bStarted = 1;
     m_dwFailCode = dwCode;
     FlushMessages();
+    bool bAborted = false;
+    {
+        std::lock_guard lock(m_chainMutex);
+        m_bCompleted = true;
+        bAborted = IsAborted();
+    }
     // Read everything before the framework announces completion: a waiter may
     // delete the operation from then on.
     CWnd* pOwner = m_pOwner;
     const bool bNotify = m_bNotify && pOwner;
     const bool bDelete = !bNotify && m_bAutoDelete;
-    const bool bAborted = IsAborted();
     const auto lParam = reinterpret_cast<LPARAM>(static_cast<COperation*>(this));
     COperation::OperationComplete(dwCode);
     if (bNotify) {

@@ -58,6 +58,7 @@ public:
 
     // Runs after a subclass's work succeeded: hands on the chain and completes.
     BOOL Execute() override;
+    // Too late once the operation has completed: then nothing changes.
     void AbortOperation() override;
     // May delete the operation (auto-delete without notification): touch
     // nothing of it afterwards.
@@ -71,7 +72,7 @@ public:
     CFLASHBinaryImage* GetImage() const { return m_pImage; }
 
 protected:
-    void MarkStarted() { m_bStarted = 1; }
+    void MarkStarted();
     // Yes/No question on the owner window; true for Yes.
     static bool AskRetry(const char* pszText);
     // A notice to the person; the answer does not matter.
@@ -104,6 +105,9 @@ private:
     // Ends the forwarding of pObject when it still goes to this operation's sink.
     void Detach(CStatusUpdate* pObject);
 
-    // Keeps the chain whole while an abort from another thread walks it.
+    // Keeps the chain whole while an abort from another thread walks it, and
+    // keeps completion (after which the owner may delete the operation) from
+    // overtaking an abort under way.
     std::mutex m_chainMutex;
+    bool m_bCompleted = false;
 };

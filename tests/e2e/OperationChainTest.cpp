@@ -88,8 +88,10 @@ struct OperationChain : ::testing::Test
                                                         ptNeverErase, mlNormal, "", 0, 7.3728f, 0, 0, 0, definition);
         ASSERT_NE(programmer, nullptr);
         host.answer = qtNo; // no read-back verification
-        for (DWORD i = 0; i < 0x10000; ++i)
-            image.SetDataByte(i, static_cast<BYTE>(i * 7 + (i >> 8)));
+        std::vector<BYTE> data(0x10000);
+        for (size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<BYTE>(i * 7 + (i >> 8));
+        image.SetData(0, data.data(), 0x10000);
     }
     void TearDown() override { delete programmer; }
     void Settle()
