@@ -38,6 +38,7 @@
 #include "device/DeviceID.h"
 #include "device/FunctionMap.h"
 #include "device/FLASHDevice.h"
+#include "device/FLASH1KDevice.h"
 
 #include "comms/FLASHComms.h"
 #include "comms/PortRegistry.h"
@@ -48,6 +49,7 @@
 #include "interface/FLASHInterface.h"
 
 #include "protocol/FLASHProtocol.h"
+#include "protocol/FLASH1KProtocol.h"
 
 #include "programmer/FLASHManager.h"
 #include "programmer/FLASHProgrammer.h"

@@ -15,21 +15,12 @@ namespace {
 constexpr DWORD RoundUp4(DWORD n) { return (n + 3u) & ~3u; }
 constexpr DWORD RoundDown4(DWORD n) { return n & ~3u; }
 
-// The protocol's messages reach the device for the length of one call.
-class CProtocolAttached
+CFLASHProtocol* MakeProtocol(CFLASHDevice* pDevice, CFLASHComms* pComms, bool bUser)
 {
-public:
-    CProtocolAttached(CFLASHProtocol* pProtocol, CStatusUpdate* pDevice) : m_pProtocol(pProtocol)
-    {
-        m_pProtocol->SetStatusUpdate(pDevice);
-    }
-    ~CProtocolAttached() { m_pProtocol->SetStatusUpdate(m_pProtocol); }
-    CProtocolAttached(const CProtocolAttached&) = delete;
-    CProtocolAttached& operator=(const CProtocolAttached&) = delete;
-
-private:
-    CFLASHProtocol* m_pProtocol;
-};
+    if (bUser)
+        return new CFLASHUserModeProtocol(pDevice, pComms);
+    return new CFLASHProtocol(pDevice, pComms);
+}
 
 // "Unable to locate main kernel 'x'", "Unable to locate kernel module 'x'".
 CString MissingText(const char* pszWhat, const CString& entry)
@@ -63,12 +54,6 @@ void CFLASHDevice::SetFLASHComms(CFLASHComms* pComms)
     m_pComms = pComms;
     if (m_pProtocol)
         m_pProtocol->SetFLASHComms(pComms);
-}
-
-bool CFLASHDevice::NotAvailable(const char* pszOperation)
-{
-    DisplayError(CString(pszOperation) + " is not available in this version of the library", 0);
-    return false;
 }
 
 bool CFLASHDevice::Initialise()
@@ -128,7 +113,7 @@ bool CFLASHDevice::DownloadMainKernel(bool bUser)
 {
     if (!m_pDeviceInfo || !m_pComms)
         return false;
-    const CString entry = bUser ? m_pDeviceInfo->m_strUserMainKernel : m_pDeviceInfo->m_strMainKernel;
+    const CString entry = KernelEntry(bUser);
     DisplayMessage("Downloading main kernel '" + entry + "'", 0);
     std::vector<BYTE> image;
     if (!ReadWholeFile(entry, "main kernel", &image))
@@ -158,15 +143,22 @@ bool CFLASHDevice::HandshakeAccepted() const
 
 bool CFLASHDevice::InitialiseBOOTModeKernel()
 {
-    return InitialiseKernel(false);
+    return InitialiseKernel(false, MakeProtocol, true);
 }
 
 bool CFLASHDevice::InitialiseUSERModeKernel()
 {
-    return InitialiseKernel(true);
+    return InitialiseKernel(true, MakeProtocol, true);
 }
 
-bool CFLASHDevice::InitialiseKernel(bool bUser)
+CString CFLASHDevice::KernelEntry(bool bUser) const
+{
+    if (!m_pDeviceInfo)
+        return "";
+    return bUser ? m_pDeviceInfo->m_strUserMainKernel : m_pDeviceInfo->m_strMainKernel;
+}
+
+bool CFLASHDevice::InitialiseKernel(bool bUser, ProtocolFactory pFactory, bool bWarnLargeKernel)
 {
     if (!m_pDeviceInfo)
         return false;
@@ -174,10 +166,9 @@ bool CFLASHDevice::InitialiseKernel(bool bUser)
     delete m_pDeviceID;
     m_pDeviceID = bUser ? new CFLASHUserModeDeviceID : new CFLASHDeviceID;
     delete m_pProtocol;
-    m_pProtocol = bUser ? new CFLASHUserModeProtocol(this, m_pComms) : new CFLASHProtocol(this, m_pComms);
+    m_pProtocol = pFactory(this, m_pComms, bUser);
 
-    const CString entry = bUser ? m_pDeviceInfo->m_strUserMainKernel : m_pDeviceInfo->m_strMainKernel;
-    if (!MeasureFile(entry, "main kernel", &m_dwMainKernelSize))
+    if (!MeasureFile(KernelEntry(bUser), "main kernel", &m_dwMainKernelSize))
         return false;
 
     m_pProtocol->SetStatusUpdate(this);
@@ -195,7 +186,7 @@ bool CFLASHDevice::InitialiseKernel(bool bUser)
         const DWORD workArea = m_pDeviceID->GetKernelWorkArea();
         m_dwAvailableRAM = top > workArea ? top - workArea : 0;
         if (m_dwAvailableRAM < m_dwMainKernelSize) {
-            if (bUser)
+            if (bUser && bWarnLargeKernel)
                 DisplayWarning("", 15053);
             m_dwFreeRAM = 0;
         } else {
@@ -235,15 +226,17 @@ bool CFLASHDevice::IsReallyConnected()
 {
     if (!m_pProtocol)
         return false;
+    CProtocolAttached attached(m_pProtocol, this);
     if (m_nProtocol == 0) {
-        CProtocolAttached attached(m_pProtocol, this);
         bool bResult = m_pProtocol->IsReallyConnected(m_byIdentifier);
         if (bResult && !HandshakeAccepted())
             bResult = false;
         return bResult;
     }
-    if (m_nProtocol == 1)
-        return m_pProtocol->RequestBootProgramStatus();
+    if (m_nProtocol == 1) {
+        BYTE status = 0;
+        return m_pProtocol->RequestBootProgramStatus(&status);
+    }
     return false;
 }
 
@@ -455,53 +448,190 @@ bool CFLASHDevice::WriteVerifyFLASH(unsigned long start, unsigned long length, u
         return false;
     if (!pData)
         return true;
-    const unsigned long line = m_pDeviceID->GetLineSize() ? m_pDeviceID->GetLineSize() : 1;
-    const unsigned long padding = length % line == 0 ? 0 : line - length % line;
     CProtocolAttached attached(m_pProtocol, this);
-    return m_pProtocol->WriteVerifyFLASHData(start, length, pData, padding, nUnused);
+    return m_pProtocol->WriteVerifyFLASHData(start, length, pData, PaddingFor(length), nUnused);
 }
 
-bool CFLASHDevice::DownloadBOOTModeKernel_ProtocolB()
+unsigned long CFLASHDevice::PaddingFor(unsigned long length) const
 {
-    return NotAvailable("Main kernel download (Protocol B)");
+    const unsigned long line = m_pDeviceID && m_pDeviceID->GetLineSize() ? m_pDeviceID->GetLineSize() : 1;
+    return length % line == 0 ? 0 : line - length % line;
+}
+
+
+int CFLASHDevice::BlockNumber(const CString& blockName)
+{
+    const std::string name = blockName.str();
+    if (name.size() < 3 || name.size() > 5)
+        return -1;
+    int number = 0;
+    for (std::size_t i = 2; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return -1;
+        number = number * 10 + (name[i] - '0');
+    }
+    return number <= CFLASHProtocol::kLastBlockNumber ? number : -1;
 }
 
 bool CFLASHDevice::PreprationDownloadingMainKernel_ProtocolB()
 {
-    return NotAvailable("Main kernel preparation (Protocol B)");
+    if (!m_pDeviceInfo)
+        return false;
+    m_bWrongKernel = false;
+    delete m_pDeviceID;
+    m_pDeviceID = new CFLASHDeviceID;
+    delete m_pProtocol;
+    m_pProtocol = new CFLASHProtocol(this, m_pComms);
+    // Nothing is sent for a kernel that is not there.
+    if (!MeasureFile(m_pDeviceInfo->m_strMainKernel, "main kernel", &m_dwMainKernelSize))
+        return false;
+    m_pProtocol->SetStatusUpdate(this);
+    unsigned short lineSize = 0;
+    if (!m_pProtocol->RequestLineSize(lineSize))
+        lineSize = 0;
+    m_dwAvailableRAM = m_dwRAMSize;
+    m_dwFreeRAM = m_dwAvailableRAM > m_dwMainKernelSize ? m_dwAvailableRAM - m_dwMainKernelSize : 0;
+    m_pDeviceID->SetLineSize(lineSize);
+    // Boot-program addresses are always 4 bytes wide.
+    m_pDeviceID->GetBitFields().SetFieldWidth(4);
+    SetBufferSize();
+    return true;
 }
 
-bool CFLASHDevice::WriteVerifyFLASH_ProtocolB(unsigned long, unsigned long, unsigned char*, int)
+bool CFLASHDevice::DownloadBOOTModeKernel_ProtocolB()
 {
-    return NotAvailable("Write (Protocol B)");
+    if (!m_pDeviceInfo || !m_pComms)
+        return false;
+    const CString entry = m_pDeviceInfo->m_strMainKernel;
+    DisplayMessage("Downloading main kernel '" + entry + "'", 0);
+    if (!PreprationDownloadingMainKernel_ProtocolB()) {
+        DisplayMessage("Unable to download main kernel", 0);
+        return false;
+    }
+    std::vector<BYTE> image;
+    if (!ReadWholeFile(entry, "main kernel", &image))
+        return false;
+    const BYTE request = CFLASHProtocol::kMainKernelRequest;
+    BYTE answer = 0;
+    if (!m_pComms->WriteBytes(&request, 1, false) || !m_pComms->ReadBytes(&answer, 1, nullptr, false) ||
+        answer != CFLASHProtocol::kAck) {
+        DisplayMessage("Unable to download main kernel", 0);
+        return false;
+    }
+    SetProgressString("Downloading kernel");
+    GetProgress() += 60;
+    const DWORD length = static_cast<DWORD>(image.size());
+    const BYTE header[4] = {static_cast<BYTE>(length >> 24), static_cast<BYTE>(length >> 16),
+                            static_cast<BYTE>(length >> 8), static_cast<BYTE>(length)};
+    if (!m_pComms->WriteBytes(header, 4, false) ||
+        (length > 0 && !m_pComms->WriteBytes(image.data(), length, false))) {
+        DisplayError("", 15043);
+        return false;
+    }
+    const BYTE sum = CFLASHProtocol::SumCheck(
+        CFLASHProtocol::AddToSum(CFLASHProtocol::AddToSum(0, header, 4), image.data(), length));
+    if (!m_pComms->WriteBytes(&sum, 1, false) || !m_pComms->ReadBytes(&answer, 1, nullptr, false) ||
+        answer != CFLASHProtocol::kAck) {
+        DisplayMessage("Unable to get acknowledgement after the download main kernel", 0);
+        return false;
+    }
+    DisplayMessage("Main kernel download complete...", 0);
+    m_dwMainKernelSize = length;
+    SetProgressString("Initialising kernel");
+    GetProgress() += 20;
+    m_pComms->UseAlternateComms(false, true);
+    return true;
 }
 
-bool CFLASHDevice::ReadData_ProtocolB(unsigned long, unsigned long, unsigned char*)
+bool CFLASHDevice::DownloadModule_ProtocolB(eFLASHFunction function)
 {
-    return NotAvailable("Read (Protocol B)");
+    if (function == fnRead || function == fnCheckBlank)
+        return true;
+    if (function == fnVerify) {
+        AfxMessageBox(kNoVerify);
+        return false;
+    }
+    if ((function != fnWrite && function != fnErase) || !m_pProtocol)
+        return false;
+    BYTE status = 0;
+    {
+        CProtocolAttached attached(m_pProtocol, this);
+        if (!m_pProtocol->RequestBootProgramStatus(&status))
+            return false;
+    }
+    const BYTE inPlace = function == fnWrite ? CFLASHProtocol::kStatusWriteModule : CFLASHProtocol::kStatusEraseModule;
+    if (status == inPlace)
+        return true;
+    return DownloadModule(function);
 }
 
-bool CFLASHDevice::DownloadModule_ProtocolB()
+bool CFLASHDevice::DownloadModule(int function)
 {
-    return NotAvailable("Module download (Protocol B)");
+    if (!m_pDeviceInfo || !m_pProtocol || (function != fnWrite && function != fnErase))
+        return false;
+    std::vector<BYTE> code;
+    if (!ReadWholeFile(function == fnWrite ? m_pDeviceInfo->m_strWriteModule : m_pDeviceInfo->m_strEraseModule,
+                       "kernel module", &code))
+        return false;
+    CProtocolAttached attached(m_pProtocol, this);
+    if (!m_pProtocol->DownloadFunction_ProtocolB(function, static_cast<unsigned long>(code.size()), code.data()))
+        return false;
+    m_dwFreeRAM -= std::min<DWORD>(m_dwFreeRAM, static_cast<DWORD>(code.size()));
+    return true;
 }
 
-bool CFLASHDevice::DownloadModule()
+bool CFLASHDevice::EraseFLASHBlock_ProtocolB(CBlockItem* pBlock)
 {
-    return NotAvailable("Module download (1K devices)");
-}
-
-bool CFLASHDevice::EraseFLASHBlock_ProtocolB(CBlockItem*)
-{
-    return NotAvailable("Erase (Protocol B)");
-}
-
-bool CFLASHDevice::BlankCheck_ProtocolB(bool*, unsigned long, unsigned long)
-{
-    return NotAvailable("Blank check (Protocol B)");
+    if (!pBlock || !m_pProtocol)
+        return false;
+    const int number = BlockNumber(pBlock->m_strBlockName);
+    if (number < 0) {
+        CString text;
+        text.Format("Erase block '%s' has no block number: its name must be EB followed by 0 to %d",
+                    static_cast<const char*>(pBlock->m_strBlockName), CFLASHProtocol::kLastBlockNumber);
+        DisplayError(text, 0);
+        return false;
+    }
+    if (!DownloadModule_ProtocolB(fnErase))
+        return false;
+    CProtocolAttached attached(m_pProtocol, this);
+    if (!m_pProtocol->EraseFLASHBlock_ProtocolB(number, 1))
+        return false;
+    pBlock->m_bWritten = 0;
+    pBlock->m_bEraseRequest = 0;
+    return true;
 }
 
 bool CFLASHDevice::EraseFLASHBlock_End()
 {
-    return NotAvailable("End of erase (Protocol B)");
+    if (!m_pProtocol)
+        return false;
+    CProtocolAttached attached(m_pProtocol, this);
+    return m_pProtocol->EraseFLASHBlock_End();
+}
+
+bool CFLASHDevice::BlankCheck_ProtocolB(bool* pBlank, unsigned long start, unsigned long length)
+{
+    if (!m_pProtocol || !DownloadModule_ProtocolB(fnCheckBlank))
+        return false;
+    CProtocolAttached attached(m_pProtocol, this);
+    return m_pProtocol->BlankCheck_ProtocolB(pBlank, start, length);
+}
+
+bool CFLASHDevice::ReadData_ProtocolB(unsigned long start, unsigned long length, unsigned char* pBuffer)
+{
+    if (!m_pProtocol || !DownloadModule_ProtocolB(fnRead))
+        return false;
+    CProtocolAttached attached(m_pProtocol, this);
+    return m_pProtocol->ReadData_ProtocolB(start, length, pBuffer);
+}
+
+bool CFLASHDevice::WriteVerifyFLASH_ProtocolB(unsigned long start, unsigned long length, unsigned char* pData, int)
+{
+    if (!m_pProtocol || !DownloadModule_ProtocolB(fnWrite))
+        return false;
+    if (!pData)
+        return true;
+    CProtocolAttached attached(m_pProtocol, this);
+    return m_pProtocol->WriteVerifyFLASHData_ProtocolB(start, length, pData, PaddingFor(length));
 }

@@ -21,6 +21,7 @@ class CFLASHDevice : public CStatusUpdate
 {
     friend class CFLASHProtocol;
     friend class CFLASHUserModeProtocol;
+    friend class CFLASH1KProtocol;
 
 public:
     // Devices with this much RAM or less keep only the most recent module.
@@ -60,15 +61,16 @@ public:
     virtual bool InitialiseUSERModeKernel();
     virtual bool DownloadBOOTModeKernel();
     virtual bool DownloadUSERModeKernel();
-    // Protocol B members: not available in this build yet; each reports so
-    // and returns false.
+    // Protocol B: the boot program takes the main kernel and the write and
+    // erase modules; blank check and read need no module.
     virtual bool DownloadBOOTModeKernel_ProtocolB();
     virtual bool PreprationDownloadingMainKernel_ProtocolB();
     virtual bool WriteVerifyFLASH_ProtocolB(unsigned long start, unsigned long length, unsigned char* pData,
                                             int nUnused);
     virtual bool ReadData_ProtocolB(unsigned long start, unsigned long length, unsigned char* pBuffer);
-    virtual bool DownloadModule_ProtocolB();
-    virtual bool DownloadModule();
+    // Downloads the module unless the boot program's status shows it in place.
+    virtual bool DownloadModule_ProtocolB(eFLASHFunction function);
+    virtual bool DownloadModule(int function);
     virtual bool EraseFLASHBlock_ProtocolB(CBlockItem* pBlock);
     virtual bool BlankCheck_ProtocolB(bool* pBlank, unsigned long start, unsigned long length);
     virtual bool EraseFLASHBlock_End();
@@ -96,14 +98,42 @@ public:
     // Gives each started kernel its identifier.
     static CFLASHUniqueIDCounter m_sCurrentUniqueID;
 
-private:
+    // The number a Protocol B erase block goes by: its name after the first
+    // two characters ("EB12" is 12); -1 when that is not a decimal number the
+    // boot program accepts.
+    static int BlockNumber(const CString& blockName);
+
+protected:
+    // The protocol's messages reach the device for the length of one call,
+    // and go back to where they went before: a 1K operation places its module
+    // while already attached.
+    class CProtocolAttached
+    {
+    public:
+        CProtocolAttached(CStatusUpdate* pProtocol, CStatusUpdate* pDevice)
+            : m_pProtocol(pProtocol), m_pPrevious(pProtocol->SetStatusUpdate(pDevice))
+        {
+        }
+        ~CProtocolAttached() { m_pProtocol->SetStatusUpdate(m_pPrevious); }
+        CProtocolAttached(const CProtocolAttached&) = delete;
+        CProtocolAttached& operator=(const CProtocolAttached&) = delete;
+
+    private:
+        CStatusUpdate* m_pProtocol;
+        CStatusUpdate* m_pPrevious;
+    };
+
+    // Makes the protocol object for a kernel just started.
+    using ProtocolFactory = CFLASHProtocol* (*)(CFLASHDevice* pDevice, CFLASHComms* pComms, bool bUser);
     bool DownloadMainKernel(bool bUser);
-    bool InitialiseKernel(bool bUser);
+    bool InitialiseKernel(bool bUser, ProtocolFactory pFactory, bool bWarnLargeKernel);
     // Length of a kernel or module file; false with the report when it cannot be opened.
     bool MeasureFile(const CString& entry, const char* pszWhat, DWORD* pLength);
     bool ReadWholeFile(const CString& entry, const char* pszWhat, std::vector<BYTE>* pData);
     bool HandshakeAccepted() const;
-    bool NotAvailable(const char* pszOperation);
+    CString KernelEntry(bool bUser) const;
+    // 0xFF bytes that make a write of this length whole lines.
+    unsigned long PaddingFor(unsigned long length) const;
 
     eFLASHFunction m_FunctionPriority[4] = {fnWrite, fnErase, fnCheckBlank, fnRead};
     DWORD m_dwMainKernelSize = 0;

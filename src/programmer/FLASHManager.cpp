@@ -1,6 +1,7 @@
 // The factory of programmers.
 #include "programmer/FLASHManager.h"
 
+#include "device/FLASH1KDevice.h"
 #include "devicedb/DeviceDB.h"
 #include "platform/HostUI.h"
 #include "platform/Module.h"
@@ -43,7 +44,7 @@ CFLASHProgrammer* CFLASHManager::CreateFLASHProgrammer(const CString& deviceName
     if (deviceName == CFLASHDeviceDB::kGenericDevice || !pInfo || pInfo->m_nMainFunctionOverlay == 0)
         pDevice = new CFLASHDevice(deviceName, pComms, true);
     else
-        pDevice = new CFLASHDevice(deviceName, pComms, true);
+        pDevice = new CFLASH1KDevice(deviceName, pComms, true);
     auto* pProgrammer = new CFLASHProgrammer(pComms, pDevice, nullptr, configFilePath);
     pProgrammer->SetConnectionType(connectionType);
     pProgrammer->SetProtectionType(protectionType);

@@ -63,21 +63,19 @@ namespace {
 class CAttached
 {
 public:
-    CAttached(CFLASHComms* pComms, CStatusUpdate* pProtocol) : m_pComms(pComms) { m_pComms->SetStatusUpdate(pProtocol); }
-    ~CAttached() { m_pComms->SetStatusUpdate(m_pComms); }
+    CAttached(CFLASHComms* pComms, CStatusUpdate* pProtocol)
+        : m_pComms(pComms), m_pPrevious(pComms->SetStatusUpdate(pProtocol))
+    {
+    }
+    ~CAttached() { m_pComms->SetStatusUpdate(m_pPrevious); }
     CAttached(const CAttached&) = delete;
     CAttached& operator=(const CAttached&) = delete;
 
 private:
     CFLASHComms* m_pComms;
+    CStatusUpdate* m_pPrevious;
 };
 } // namespace
-
-bool CFLASHProtocol::NotAvailable(const char* pszOperation)
-{
-    DisplayError(CString(pszOperation) + " is not available in this version of the library", 0);
-    return false;
-}
 
 void CFLASHProtocol::Cancel()
 {
@@ -115,6 +113,11 @@ bool CFLASHProtocol::ReadDeviceID(unsigned char identifier)
 }
 
 bool CFLASHUserModeProtocol::ReadDeviceID(unsigned char identifier)
+{
+    return ReadUserModeDeviceID(identifier);
+}
+
+bool CFLASHProtocol::ReadUserModeDeviceID(unsigned char identifier)
 {
     if (!m_pComms || !m_pDeviceID || m_pComms->GetStatus() != psOpen)
         return false;
@@ -211,16 +214,18 @@ bool CFLASHProtocol::BlankCheck(bool* pBlank, unsigned long start, unsigned long
 {
     if (!m_pComms || !m_pDeviceID || !pBlank)
         return false;
-    const int nWidth = m_pDeviceID->GetFieldWidth();
-    Attach();
+    CAttached attached(m_pComms, this);
     m_byLastCommand = kBlankCheck;
-    if (!SendByte(kBlankCheck) || !SendField(start, nWidth) || !SendField(length, nWidth)) {
-        Detach();
+    return SendByte(kBlankCheck) && BlankCheckRange(pBlank, start, length);
+}
+
+bool CFLASHProtocol::BlankCheckRange(bool* pBlank, unsigned long start, unsigned long length)
+{
+    const int nWidth = m_pDeviceID->GetFieldWidth();
+    if (!SendField(start, nWidth) || !SendField(length, nWidth))
         return false;
-    }
     BYTE by = kBlank;
     const bool bMatched = m_pComms->GetTimedResponse(&by, static_cast<int>(Settings::CheckBlankTimeout.Read()));
-    Detach();
     if (!bMatched && by == kBlank)
         return false; // nothing came
     *pBlank = bMatched;
@@ -228,6 +233,12 @@ bool CFLASHProtocol::BlankCheck(bool* pBlank, unsigned long start, unsigned long
 }
 
 bool CFLASHProtocol::ReadData(unsigned long start, unsigned long length, unsigned char* pBuffer)
+{
+    return ReadTransfer(start, length, pBuffer, false);
+}
+
+bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, unsigned char* pBuffer,
+                                  bool bPlaceModule)
 {
     if (!m_pComms || !m_pDeviceID || (!pBuffer && length > 0))
         return false;
@@ -242,6 +253,8 @@ bool CFLASHProtocol::ReadData(unsigned long start, unsigned long length, unsigne
     m_byLastCommand = static_cast<BYTE>(kReadBase | (nLengthWidth << 5));
     bool bSending = SendByte(m_byLastCommand) && SendField(length, nLengthWidth) &&
                     SendField(start, m_pDeviceID->GetFieldWidth());
+    if (bSending && bPlaceModule && !(m_pDevice && m_pDevice->ManageFunctionMap(fnRead)))
+        return false;
 
     GetProgress() = 0;
     m_pComms->SetTimeouts(ttQuick);
@@ -398,42 +411,346 @@ bool CFLASHProtocol::Disconnect(bool bReset)
     return bResult;
 }
 
-bool CFLASHProtocol::RequestLineSize()
+BYTE CFLASHProtocol::AddToSum(BYTE sum, const BYTE* pBytes, unsigned long nCount)
 {
-    return NotAvailable("Line size request (Protocol B)");
+    for (unsigned long i = 0; i < nCount; ++i)
+        sum = static_cast<BYTE>(sum + pBytes[i]);
+    return sum;
 }
 
-bool CFLASHProtocol::DownloadFunction_ProtocolB(unsigned short, unsigned short, unsigned char*)
+CString CFLASHProtocol::ErrorCodeText(BYTE errorReply, BYTE code)
 {
-    return NotAvailable("Module download (Protocol B)");
+    if (code == 0)
+        return "";
+    switch (code) {
+    case 0x11:
+        return errorReply == kEraseError ? "Sum-check error" : errorReply == kReadError ? "Check sum error"
+                                                                                         : "Sum check error";
+    case 0x28:
+        return errorReply == kWriteError ? "Invalid write address error" : "Unknown error";
+    case 0x2A:
+        return errorReply == kReadError ? "Invalid memory read address error" : "Unknown error";
+    case 0x2B:
+        return errorReply == kReadError ? "Data length error" : "Unknown error";
+    case 0x53:
+        return errorReply == kWriteError ? "Write image error" : "Unknown error";
+    default:
+        return "Unknown error";
+    }
 }
 
-bool CFLASHProtocol::WriteVerifyFLASHData_ProtocolB(unsigned long, unsigned long, unsigned char*, unsigned long, int)
+bool CFLASHProtocol::SendSummed(const BYTE* pBytes, unsigned long nCount, BYTE* pSum)
 {
-    return NotAvailable("Write (Protocol B)");
+    *pSum = AddToSum(*pSum, pBytes, nCount);
+    return m_pComms && m_pComms->WriteBytes(pBytes, nCount, false);
 }
 
-bool CFLASHProtocol::ReadData_ProtocolB(unsigned long, unsigned long, unsigned char*)
+bool CFLASHProtocol::WaitForAnswer(BYTE* pAnswer, int nSeconds)
 {
-    return NotAvailable("Read (Protocol B)");
+    // GetTimedResponse leaves the expected byte alone only when it came or
+    // nothing did; the acknowledge serves as that marker.
+    BYTE by = kAck;
+    const bool bMatched = m_pComms->GetTimedResponse(&by, nSeconds);
+    if (!bMatched && by == kAck)
+        return false;
+    *pAnswer = by;
+    return true;
 }
 
-bool CFLASHProtocol::RequestBootProgramStatus()
+bool CFLASHProtocol::ReadErrorCode(BYTE errorReply, BYTE* pCode)
 {
-    return NotAvailable("Boot program status request (Protocol B)");
+    if (!m_pComms->ReadBytes(pCode, 1, nullptr, false))
+        return false;
+    const CString text = ErrorCodeText(errorReply, *pCode);
+    if (!text.IsEmpty())
+        DisplayMessage(text, 0);
+    return true;
 }
 
-bool CFLASHProtocol::EraseFLASHBlock_ProtocolB(unsigned long, unsigned long, const unsigned char*)
+void CFLASHProtocol::ReportUnexpected(BYTE answer, const char* pszCommand)
 {
-    return NotAvailable("Erase (Protocol B)");
+    CString text;
+    text.Format("Unexpected answer H'%02X from the boot program to the %s command", answer, pszCommand);
+    DisplayError(text, 0);
 }
 
-bool CFLASHProtocol::BlankCheck_ProtocolB(bool*, unsigned long, unsigned long)
+bool CFLASHProtocol::RequestLineSize(unsigned short& lineSize)
 {
-    return NotAvailable("Blank check (Protocol B)");
+    if (!m_pComms)
+        return false;
+    CAttached attached(m_pComms, this);
+    DisplayMessage("Sending inquiry for getting line size", 0);
+    m_byLastCommand = kLineSizeInquiry;
+    BYTE head[2] = {};
+    bool bResult = SendByte(kLineSizeInquiry) && m_pComms->ReadBytes(head, 2, nullptr, false) &&
+                   head[0] == kLineSizeReply && head[1] >= 2;
+    lineSize = 0;
+    if (bResult) {
+        BYTE value[255] = {};
+        BYTE sum = 0;
+        bResult = m_pComms->ReadBytes(value, head[1], nullptr, false);
+        if (bResult)
+            lineSize = static_cast<unsigned short>(value[0] * 256 + value[1]);
+        bResult = bResult && m_pComms->ReadBytes(&sum, 1, nullptr, false);
+    }
+    if (!bResult)
+        DisplayMessage("Unable to get line size", 0);
+    return bResult;
+}
+
+bool CFLASHProtocol::RequestBootProgramStatus(unsigned char* pStatus)
+{
+    if (!m_pComms)
+        return false;
+    CAttached attached(m_pComms, this);
+    m_byLastCommand = kStatusInquiry;
+    // Answer code, length, status, error, sum check.
+    BYTE answer[5] = {};
+    if (!SendByte(kStatusInquiry) || !m_pComms->ReadBytes(answer, sizeof answer, nullptr, false))
+        return false;
+    if (answer[3] != 0) {
+        CString text;
+        text.Format("The boot program reports error H'%02X", answer[3]);
+        DisplayAdvancedMessage(text, 0);
+        return false;
+    }
+    if (pStatus)
+        *pStatus = answer[2];
+    return true;
+}
+
+bool CFLASHProtocol::DownloadFunction_ProtocolB(int function, unsigned long length, unsigned char* pCode)
+{
+    BYTE request = 0;
+    BYTE errorReply = 0;
+    if (function == fnWrite) {
+        request = kWriteModuleRequest;
+        errorReply = kWriteModuleError;
+    } else if (function == fnErase) {
+        request = kEraseModuleRequest;
+        errorReply = kEraseModuleError;
+    } else {
+        return false;
+    }
+    if (!m_pComms || (!pCode && length > 0))
+        return false;
+    CAttached attached(m_pComms, this);
+    m_byLastCommand = request;
+    BYTE answer = 0;
+    bool bResult = SendByte(request) && m_pComms->ReadBytes(&answer, 1, nullptr, false);
+    if (bResult && answer == kAck) {
+        const BYTE header[4] = {static_cast<BYTE>(length >> 24), static_cast<BYTE>(length >> 16),
+                                static_cast<BYTE>(length >> 8), static_cast<BYTE>(length)};
+        BYTE sum = 0;
+        bResult = SendSummed(header, 4, &sum) && (length == 0 || SendSummed(pCode, length, &sum)) &&
+                  SendByte(SumCheck(sum)) && m_pComms->ReadBytes(&answer, 1, nullptr, false);
+        if (bResult && answer != kAck) {
+            BYTE code = 0;
+            bResult = answer == errorReply && m_pComms->ReadBytes(&code, 1, nullptr, false) && code == 0;
+            if (answer == errorReply && code != 0) {
+                CString text;
+                text.Format("The boot program refused the module: error code H'%02X", code);
+                DisplayAdvancedMessage(text, 0);
+            }
+        }
+    }
+    // Any other first answer: the boot program wants no module now.
+    DisplayMessage(bResult ? "Download operation module successfully" : "Unable to download operation module", 0);
+    return bResult;
+}
+
+bool CFLASHProtocol::SendEraseFrame(BYTE count, BYTE block)
+{
+    m_byLastCommand = kEraseBlockB;
+    const BYTE frame[3] = {kEraseBlockB, count, block};
+    BYTE sum = 0;
+    if (!SendSummed(frame, 3, &sum) || !SendByte(SumCheck(sum)))
+        return false;
+    BYTE answer = 0;
+    if (!WaitForAnswer(&answer, static_cast<int>(Settings::EraseTimeout.Read())))
+        return false;
+    if (answer == kAck)
+        return true;
+    BYTE code = 0;
+    if (answer == kEraseError)
+        ReadErrorCode(answer, &code);
+    else
+        ReportUnexpected(answer, "erase");
+    return false;
+}
+
+bool CFLASHProtocol::EraseFLASHBlock_ProtocolB(int block, int count)
+{
+    if (!m_pComms)
+        return false;
+    CAttached attached(m_pComms, this);
+    if (block < 0 || block > kLastBlockNumber || count < 1 || count > 0xFF) {
+        CString text;
+        text.Format("Erase block number %d (count %d) cannot be sent to the boot program", block, count);
+        DisplayError(text, 0);
+        return false;
+    }
+    return SendEraseFrame(static_cast<BYTE>(count), static_cast<BYTE>(block));
 }
 
 bool CFLASHProtocol::EraseFLASHBlock_End()
 {
-    return NotAvailable("End of erase (Protocol B)");
+    if (!m_pComms)
+        return false;
+    CAttached attached(m_pComms, this);
+    return SendEraseFrame(0x01, 0xFF);
+}
+
+bool CFLASHProtocol::BlankCheck_ProtocolB(bool* pBlank, unsigned long, unsigned long)
+{
+    if (!m_pComms || !pBlank)
+        return false;
+    CAttached attached(m_pComms, this);
+    *pBlank = true;
+    m_byLastCommand = kBlankCheckB;
+    BYTE answer = 0;
+    if (!SendByte(kBlankCheckB) || !WaitForAnswer(&answer, static_cast<int>(Settings::CheckBlankTimeout.Read())))
+        return false;
+    if (answer == kAck)
+        return true;
+    if (answer == kNotBlank) {
+        // The code only says where the check stopped: not blank is the answer.
+        BYTE code = 0;
+        *pBlank = false;
+        return m_pComms->ReadBytes(&code, 1, nullptr, false);
+    }
+    ReportUnexpected(answer, "blank check");
+    return false;
+}
+
+bool CFLASHProtocol::ReadData_ProtocolB(unsigned long start, unsigned long length, unsigned char* pBuffer)
+{
+    if (!m_pComms || (!pBuffer && length > 0))
+        return false;
+    CAttached attached(m_pComms, this);
+    m_bCancelled = false;
+    GetProgress() = 0;
+    SetProgressRange(0, length);
+    DisplayMessage("Reading " + SizeText(length) + " from device", 0);
+    SetProgressString("Reading data from device");
+
+    m_byLastCommand = kReadB;
+    const BYTE frame[11] = {kReadB,
+                            0x09,
+                            0x00,
+                            static_cast<BYTE>(start >> 24),
+                            static_cast<BYTE>(start >> 16),
+                            static_cast<BYTE>(start >> 8),
+                            static_cast<BYTE>(start),
+                            static_cast<BYTE>(length >> 24),
+                            static_cast<BYTE>(length >> 16),
+                            static_cast<BYTE>(length >> 8),
+                            static_cast<BYTE>(length)};
+    // Byte by byte: the frame stops at the first failed send.
+    BYTE sum = 0;
+    for (BYTE by : frame) {
+        if (!SendSummed(&by, 1, &sum))
+            return false;
+    }
+    BYTE answer = 0;
+    if (!SendByte(SumCheck(sum)) || !m_pComms->ReadBytes(&answer, 1, nullptr, false))
+        return false;
+    if (answer == kReadError) {
+        BYTE code = 0;
+        ReadErrorCode(answer, &code);
+        return false;
+    }
+    if (answer != kReadB) {
+        ReportUnexpected(answer, "read");
+        return false;
+    }
+    // The length the target announces; the data phase goes by the length asked for.
+    BYTE announced[4] = {};
+    if (!m_pComms->ReadBytes(announced, 4, nullptr, false))
+        return false;
+
+    int nBudget = kReadRetries;
+    unsigned long remaining = length;
+    while (remaining > 0 && nBudget > 0) {
+        const unsigned long chunk = remaining < kReadChunk ? remaining : kReadChunk;
+        unsigned long received = 0;
+        m_pComms->ReadBytes(pBuffer, chunk, &received, false);
+        if (received < chunk) {
+            if (m_bCancelled) {
+                m_pComms->SetTimeouts(ttDefault);
+                return true;
+            }
+            m_pComms->FlushBuffers();
+            --nBudget;
+        }
+        pBuffer += received;
+        remaining -= received;
+        GetProgress() += static_cast<DWORD>(received);
+    }
+    if (remaining > 0) {
+        DisplayError(CString("'") + m_pComms->GetPortName() + ":' read time out", 15005);
+        return false;
+    }
+    BYTE closing = 0;
+    return m_pComms->ReadBytes(&closing, 1, nullptr, false);
+}
+
+bool CFLASHProtocol::WriteVerifyFLASHData_ProtocolB(unsigned long start, unsigned long length, unsigned char* pData,
+                                                    unsigned long)
+{
+    if (!m_pComms || !m_pDeviceID || (!pData && length > 0))
+        return false;
+    const unsigned long line = m_pDeviceID->GetLineSize();
+    if (line == 0 && length > 0) {
+        DisplayError("The boot program's line size is 0: nothing can be written", 0);
+        return false;
+    }
+    CAttached attached(m_pComms, this);
+    m_bCancelled = false;
+    unsigned long address = start;
+    unsigned long remaining = length;
+    while (remaining > 0) {
+        const unsigned long chunk = remaining < line ? remaining : line;
+        m_byLastCommand = kWriteLine;
+        const BYTE head[5] = {kWriteLine, static_cast<BYTE>(address >> 24), static_cast<BYTE>(address >> 16),
+                              static_cast<BYTE>(address >> 8), static_cast<BYTE>(address)};
+        BYTE sum = 0;
+        if (!SendSummed(head, 5, &sum)) {
+            // Without its address the line cannot be sent at all.
+            DisplayMessage("Unable to download file", 0);
+            return false;
+        }
+        if (!SendSummed(pData, chunk, &sum)) {
+            DisplayError("Data transfer failed", 0);
+            return false;
+        }
+        if (m_pDevice)
+            m_pDevice->OnWriteBlock(address, chunk);
+        address += chunk;
+        pData += chunk;
+
+        BYTE answer = 0;
+        if (!SendByte(SumCheck(sum)) || !m_pComms->ReadBytes(&answer, 1, nullptr, false)) {
+            DisplayError("Failed to receive acknowledge byte.", 0);
+            return false;
+        }
+        if (answer == kWriteError) {
+            BYTE code = 0;
+            if (!ReadErrorCode(answer, &code)) {
+                DisplayError("Failed to receive acknowledge byte.", 0);
+                return false;
+            }
+            if (code != 0)
+                return false;
+        } else if (answer != kAck) {
+            CString text;
+            text.Format("Unexpected answer H'%02X to a written line taken as an acknowledge", answer);
+            DisplayWarning(text, 0);
+        }
+        if (m_bCancelled)
+            return false;
+        GetProgress() += static_cast<DWORD>(chunk);
+        remaining -= chunk;
+    }
+    return true;
 }

@@ -41,6 +41,30 @@ public:
     static constexpr BYTE kWriteAccepted = 0x10;
     static constexpr BYTE kWriteFailed = 0x23;
 
+    // Protocol B bytes.
+    static constexpr BYTE kAck = 0x06;
+    static constexpr BYTE kLineSizeInquiry = 0x27;
+    static constexpr BYTE kLineSizeReply = 0x37;
+    static constexpr BYTE kMainKernelRequest = 0x40;
+    static constexpr BYTE kWriteModuleRequest = 0x43;
+    static constexpr BYTE kEraseModuleRequest = 0x48;
+    static constexpr BYTE kBlankCheckB = 0x4D;
+    static constexpr BYTE kStatusInquiry = 0x4F;
+    static constexpr BYTE kWriteLine = 0x50;
+    static constexpr BYTE kReadB = 0x52;
+    static constexpr BYTE kEraseBlockB = 0x58;
+    static constexpr BYTE kWriteModuleError = 0xC3;
+    static constexpr BYTE kEraseModuleError = 0xC8;
+    static constexpr BYTE kNotBlank = 0xCD;
+    static constexpr BYTE kWriteError = 0xD0;
+    static constexpr BYTE kReadError = 0xD2;
+    static constexpr BYTE kEraseError = 0xD8;
+    // Boot-program status values.
+    static constexpr BYTE kStatusEraseModule = 2;
+    static constexpr BYTE kStatusWriteModule = 4;
+    // Block numbers stop short of the end-of-erase marker 0xFF.
+    static constexpr int kLastBlockNumber = 254;
+
     static constexpr unsigned long kReadChunk = 32;
     static constexpr int kReadRetries = 20;
 
@@ -63,15 +87,19 @@ public:
                                      unsigned short bufferSize);
     virtual bool DownloadFunction(unsigned short address, unsigned short length, unsigned char* pCode);
     virtual bool ReadDeviceID(unsigned char identifier);
-    // Protocol B and later generations: not available in this build yet; each
-    // reports so and returns false.
-    virtual bool RequestLineSize();
-    virtual bool DownloadFunction_ProtocolB(unsigned short address, unsigned short length, unsigned char* pCode);
+    // Protocol B: framed commands closed by a sum check, answered by an
+    // acknowledge or an error reply and code.
+    virtual bool RequestLineSize(unsigned short& lineSize);
+    // function is fnWrite or fnErase.
+    virtual bool DownloadFunction_ProtocolB(int function, unsigned long length, unsigned char* pCode);
+    // padding is not sent: the last line of a range is simply shorter.
     virtual bool WriteVerifyFLASHData_ProtocolB(unsigned long start, unsigned long length, unsigned char* pData,
-                                                unsigned long padding, int nUnused);
+                                                unsigned long padding);
     virtual bool ReadData_ProtocolB(unsigned long start, unsigned long length, unsigned char* pBuffer);
-    virtual bool RequestBootProgramStatus();
-    virtual bool EraseFLASHBlock_ProtocolB(unsigned long start, unsigned long end, const unsigned char* pEBR);
+    // pStatus may be null.
+    virtual bool RequestBootProgramStatus(unsigned char* pStatus);
+    virtual bool EraseFLASHBlock_ProtocolB(int block, int count);
+    // The boot program always checks the whole user FLASH: the range is not sent.
     virtual bool BlankCheck_ProtocolB(bool* pBlank, unsigned long start, unsigned long length);
     virtual bool EraseFLASHBlock_End();
 
@@ -83,6 +111,13 @@ public:
     static int LengthWidth(unsigned long length);
     // "%d Bytes", "%d K" or "%4.2f K".
     static CString SizeText(unsigned long length);
+    // Adds bytes to a running frame sum; the sum check closing the frame is
+    // the negated total.
+    static BYTE AddToSum(BYTE sum, const BYTE* pBytes, unsigned long nCount);
+    static BYTE SumCheck(BYTE sum) { return static_cast<BYTE>(0x100 - sum); }
+    // The text shown for an error code after the error reply (0xD0, 0xD2 or
+    // 0xD8); empty for code 0.
+    static CString ErrorCodeText(BYTE errorReply, BYTE code);
 
 protected:
     // Routes the channel's messages through this object, and back again.
@@ -94,7 +129,23 @@ protected:
     // The end of an identity exchange: handshake out, the kernel's handshake
     // byte in and kept, then the identifier echoed.
     bool ExchangeHandshake(BYTE identifier);
-    bool NotAvailable(const char* pszOperation);
+    // The identity request of a kernel started in USER mode.
+    bool ReadUserModeDeviceID(unsigned char identifier);
+    // The classic read: the 1K variant places its read module once the
+    // command is out, before the data phase.
+    bool ReadTransfer(unsigned long start, unsigned long length, unsigned char* pBuffer, bool bPlaceModule);
+    // The classic blank check from the range on: both fields, then the answer.
+    bool BlankCheckRange(bool* pBlank, unsigned long start, unsigned long length);
+    // Sends bytes and adds them to the frame sum.
+    bool SendSummed(const BYTE* pBytes, unsigned long nCount, BYTE* pSum);
+    // One answer byte within nSeconds; false when none came.
+    bool WaitForAnswer(BYTE* pAnswer, int nSeconds);
+    // After an error reply: reads the code and shows its text. False when the
+    // code could not be read.
+    bool ReadErrorCode(BYTE errorReply, BYTE* pCode);
+    // One erase frame and its answer.
+    bool SendEraseFrame(BYTE count, BYTE block);
+    void ReportUnexpected(BYTE answer, const char* pszCommand);
 
     CFLASHComms* m_pComms = nullptr;
     CFLASHDevice* m_pDevice = nullptr;

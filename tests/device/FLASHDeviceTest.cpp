@@ -131,15 +131,6 @@ TEST(DevicePriority, MostRecentFirst)
     EXPECT_EQ(run.device->GetFunctionMap()->GetFunction(fnCheckBlank), CFLASHFunctionMap::kWanted);
 }
 
-TEST(DeviceModules, ProtocolBSlotsAreNotAvailableYet)
-{
-    CScriptedDevice run;
-    ASSERT_TRUE(run.Start());
-    EXPECT_FALSE(run.device->WriteVerifyFLASH_ProtocolB(0, 0, nullptr, 0));
-    EXPECT_TRUE(run.Shown("Write (Protocol B) is not available in this version of the library"));
-    EXPECT_TRUE(run.comms.written.empty());
-}
-
 TEST(DeviceModules, PlacedOnFourByteBoundariesBehindTheKernel)
 {
     CScriptedDevice run(4096, 513);

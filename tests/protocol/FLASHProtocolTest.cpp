@@ -281,12 +281,4 @@ TEST_F(ProtocolTest, DownloadsAndEndOfConnection)
     EXPECT_EQ(run.device->GetBufferSize(), 0u);
 }
 
-TEST_F(ProtocolTest, LaterProtocolSlotsSayTheyAreNotAvailable)
-{
-    EXPECT_FALSE(run.Protocol()->ReadData_ProtocolB(0, 1, nullptr));
-    EXPECT_FALSE(run.device->EraseFLASHBlock_End());
-    EXPECT_TRUE(comms.written.empty());
-    EXPECT_TRUE(run.Shown("Read (Protocol B) is not available in this version of the library"));
-}
-
 } // namespace

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "TestSupport.h"
+#include "device/FLASH1KDevice.h"
 #include "device/FLASHDevice.h"
 #include "devicedb/DeviceInfo.h"
 #include "protocol/FLASHProtocol.h"
@@ -26,7 +27,7 @@ struct SIdentity
 class CScriptedDevice
 {
 public:
-    explicit CScriptedDevice(DWORD ramSize = 4096, DWORD kernelSize = 512)
+    explicit CScriptedDevice(DWORD ramSize = 4096, DWORD kernelSize = 512, bool b1K = false)
     {
         info.m_dwRAMSize = ramSize;
         info.m_dwFLASHROMSize = 0x10000;
@@ -39,7 +40,10 @@ public:
         info.m_strCheckBlankModule = MakeFile("blank.bin", 30, 0x24).c_str();
         for (int i = 0; i < 4; ++i)
             info.m_EraseBlocks.AddTail(new CBlockItem("B", i * 0x1000, 0x1000, static_cast<BYTE>(1 << i), 0, 0));
-        device = std::make_unique<CFLASHDevice>("TEST", &comms, true);
+        if (b1K)
+            device = std::make_unique<CFLASH1KDevice>("TEST", &comms, true);
+        else
+            device = std::make_unique<CFLASHDevice>("TEST", &comms, true);
         device->SetDeviceInfo(&info);
         device->SetProtocol(0);
         device->Initialise();
@@ -94,6 +98,24 @@ public:
 inline std::vector<BYTE> Bytes(std::initializer_list<int> v)
 {
     return std::vector<BYTE>(v.begin(), v.end());
+}
+
+// Bytes [from, from + count) of what was written.
+inline std::vector<BYTE> Slice(const std::vector<BYTE>& v, size_t from, size_t count)
+{
+    if (from >= v.size())
+        return {};
+    return std::vector<BYTE>(v.begin() + static_cast<long>(from),
+                             v.begin() + static_cast<long>(std::min(v.size(), from + count)));
+}
+
+// The bytes a scripted file of this size and seed holds.
+inline std::vector<BYTE> FileBytes(size_t size, BYTE seed)
+{
+    std::vector<BYTE> v(size);
+    for (size_t i = 0; i < size; ++i)
+        v[i] = static_cast<BYTE>(seed + i);
+    return v;
 }
 
 } // namespace zftest

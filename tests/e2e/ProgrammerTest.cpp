@@ -1,0 +1,310 @@
+// The programmer against the virtual target over a real pty: every direct
+// connection type, writing with each protection type, read-back, erasing,
+// disconnecting, production jobs, cancellation and a target that goes away.
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "ProgrammerFixture.h"
+
+using namespace zftest;
+
+namespace {
+
+CBlockItem* Block(CFLASHProgrammer& p, int n)
+{
+    CObList& blocks = p.GetDeviceInfo()->m_EraseBlocks;
+    return static_cast<CBlockItem*>(blocks.GetAt(blocks.FindIndex(n)));
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Three ranges of the 256 KiB device: one in BLK0, one across BLK2 and BLK3, one in BLK9.
+const std::vector<SImageRange> kRanges = {
+    {0x0100, Pattern(300, 0x11)}, {0x2080, Pattern(0x1100, 0x22)}, {0x10010, Pattern(64, 0x33)}};
+
+struct SDirectCase
+{
+    eConnectionType type;
+    const char* startMode;
+};
+
+class DirectRoad : public CProgrammerFixture, public ::testing::WithParamInterface<SDirectCase>
+{
+};
+
+} // namespace
+
+TEST_P(DirectRoad, ConnectsWritesReadsBackErasesAndDisconnects)
+{
+    settings.Write("[Programmer]\nReadbackVerify=1\n");
+    ASSERT_TRUE(Start("ZT31F256.ini", GetParam().startMode, GetParam().type));
+    target.LoadFLASH(0x2000, std::vector<BYTE>(16, 0x00));
+
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+    EXPECT_TRUE(programmer->IsConnected());
+    EXPECT_TRUE(Shown("Device is not blank."));
+    EXPECT_TRUE(Shown("Connection complete", 15056));
+    EXPECT_FALSE(Block(*programmer, 0)->m_bWritten);
+    EXPECT_TRUE(Block(*programmer, 2)->m_bWritten);
+
+    // The written block the image touches is erased first, the blank ones are not.
+    programmer->SetProtectionType(ptEraseAutomatically);
+    auto image = LoadImage(kRanges);
+    ASSERT_TRUE(programmer->WriteImage(image.get())) << Errors();
+    EXPECT_TRUE(FLASHHolds(target, kRanges));
+    EXPECT_EQ(target.GetEraseCounts()[2], 1u);
+    EXPECT_EQ(target.GetEraseCounts()[3], 0u);
+    EXPECT_TRUE(Shown("Erasing block BLK2 (H'00002000 - H'00002FFF)"));
+    // Ranges are whole 128-byte lines.
+    EXPECT_TRUE(Shown(" H'00000100 - H'0000027F      Length : H'00000180"));
+    EXPECT_TRUE(Shown("Verification OK. You have successfully programmed the device"));
+
+    std::unique_ptr<CFLASHBinaryImage> back(programmer->ReadImage(0, nullptr, 0x2080, 0x100));
+    ASSERT_TRUE(back);
+    for (DWORD i = 0; i < 0x100; ++i)
+        ASSERT_EQ(back->GetDataByte(i), kRanges[1].second[i]) << i;
+
+    CObList chosen;
+    chosen.AddTail(Block(*programmer, 9));
+    ASSERT_TRUE(programmer->EraseFLASHBlocks(&chosen));
+    EXPECT_EQ(target.GetFLASH()[0x10010], 0xFF);
+    EXPECT_TRUE(FLASHHolds(target, {kRanges[0]}));
+
+    EXPECT_TRUE(programmer->Disconnect(0, 0));
+    EXPECT_FALSE(programmer->IsConnected());
+    EXPECT_EQ(CountAsked("Would you like to reset the device?"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryDirectType, DirectRoad,
+                         ::testing::Values(SDirectCase{ctGENBootMode, "BOOT"}, SDirectCase{ctGENUserMode, "USER"},
+                                           SDirectCase{ctGENBootDirect, "BOOT Resident"},
+                                           SDirectCase{ctGENUserDirect, "USER Resident"}));
+
+using Programmer = CProgrammerFixture;
+
+TEST_F(Programmer, ProtectionTypesDecideWhetherWrittenBlocksAreErased)
+{
+    settings.Write("[Programmer]\nReadbackVerify=2\n");
+    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT Resident", ctGENBootDirect));
+    target.LoadFLASH(0x2000, std::vector<BYTE>(16, 0x0F));
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+    const std::vector<SImageRange> ranges = {{0x2000, Pattern(256, 0x40)}};
+    auto image = LoadImage(ranges);
+
+    // Asked for each block and answered No: nothing is erased, the write goes ahead.
+    host.answer = qtNo;
+    programmer->SetProtectionType(ptAskBeforeErase);
+    ASSERT_TRUE(programmer->WriteImage(image.get()));
+    EXPECT_EQ(CountAsked("The block BLK2 (H'00002000 - H'00002FFF) should be erased before writing.\n"
+                         "Would you like to erase this block?"),
+              1);
+    EXPECT_EQ(target.GetEraseCounts()[2], 0u);
+    EXPECT_FALSE(Shown("Erase complete."));
+    EXPECT_EQ(target.GetFLASH()[0x2000], ranges[0].second[0] & 0x0F);
+
+    // Never erasing asks nothing.
+    const size_t asked = host.questions.size();
+    programmer->SetProtectionType(ptNeverErase);
+    ASSERT_TRUE(programmer->WriteImage(image.get()));
+    EXPECT_EQ(host.questions.size(), asked);
+    EXPECT_EQ(target.GetEraseCounts()[2], 0u);
+
+    // Answered Yes: erased, then written.
+    host.answer = qtYes;
+    programmer->SetProtectionType(ptAskBeforeErase);
+    ASSERT_TRUE(programmer->WriteImage(image.get()));
+    EXPECT_EQ(target.GetEraseCounts()[2], 1u);
+    EXPECT_TRUE(Shown("Erase complete."));
+    EXPECT_TRUE(FLASHHolds(target, ranges));
+
+    // Cancel in the question ends the write at once, with the cancel flag left set.
+    host.answer = qtCancel;
+    ASSERT_TRUE(programmer->BuildBlockEraseList());
+    EXPECT_TRUE(programmer->WriteImage(image.get()));
+    EXPECT_TRUE(programmer->GetCancelFlag());
+    EXPECT_EQ(target.GetEraseCounts()[2], 1u);
+}
+
+TEST_F(Programmer, LiveConnectionCostsOnlyALivenessCheck)
+{
+    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT Resident", ctGENBootDirect));
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+    ASSERT_TRUE(target.WaitUntilIdle(target.GetHostBytesTaken(), 2000));
+    const auto before = target.GetHostBytesTaken();
+    ASSERT_TRUE(programmer->Connect());
+    ASSERT_TRUE(target.WaitUntilIdle(target.GetHostBytesTaken(), 2000));
+    EXPECT_GT(target.GetHostBytesTaken(), before);
+    EXPECT_LT(target.GetHostBytesTaken(), before + 8);
+    EXPECT_EQ(CountShown("Configuration:"), 1);
+}
+
+TEST_F(Programmer, AutoEraseSkipsTheBlankCheckAndTellsTheUserOnce)
+{
+    ASSERT_TRUE(Start("ZT33F128E.ini", "BOOT", ctGENBootMode));
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+    EXPECT_TRUE(programmer->IsAutoErased());
+    EXPECT_FALSE(Shown("Checking for blank device"));
+    EXPECT_TRUE(Shown("Connection complete", 15056));
+
+    // A reconnection that erased the device again: told once, no erase of its own.
+    ASSERT_TRUE(programmer->Disconnect(0, 0));
+    target.Reset();
+    const DWORD before = target.GetEraseCounts()[0];
+    ASSERT_TRUE(programmer->EraseFLASH());
+    EXPECT_EQ(CountAsked("The device was automatically Erased during connection."), 1);
+    EXPECT_EQ(target.GetEraseCounts()[0], before + 1);
+    // On the live connection the erase is real and nobody is told again.
+    ASSERT_TRUE(programmer->EraseFLASH());
+    EXPECT_EQ(CountAsked("The device was automatically Erased during connection."), 1);
+    EXPECT_EQ(target.GetEraseCounts()[0], before + 2);
+}
+
+TEST_F(Programmer, CancelDuringAWriteStopsItAndLeavesTheProgrammerUsable)
+{
+    settings.Write("[Programmer]\nReadbackVerify=2\n");
+    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT Resident", ctGENBootDirect));
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+    const std::vector<SImageRange> big = {{0x10000, Pattern(0x10000, 0x55)}};
+    auto image = LoadImage(big);
+    target.SetThrottle(true);
+
+    const auto start = target.GetHostBytesTaken();
+    std::thread canceller([&] {
+        while (target.GetHostBytesTaken() < start + 4096)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        programmer->Cancel();
+    });
+    EXPECT_TRUE(programmer->WriteImage(image.get()));
+    canceller.join();
+    target.SetThrottle(false);
+    EXPECT_TRUE(programmer->GetCancelFlag());
+    // Well short of the whole image reached the target.
+    EXPECT_LT(target.GetHostBytesTaken(), start + 0x8000);
+    EXPECT_FALSE(FLASHHolds(target, big));
+
+    const std::vector<SImageRange> small = {{0x0400, Pattern(128, 0x66)}};
+    auto next = LoadImage(small);
+    ASSERT_TRUE(programmer->WriteImage(next.get())) << Errors();
+    EXPECT_TRUE(FLASHHolds(target, small));
+}
+
+TEST_F(Programmer, ALostTargetEndsTheWriteAndIsAskedAboutOnTheNextConnect)
+{
+    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT Resident", ctGENBootDirect));
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+    auto image = LoadImage({{0x10000, Pattern(0x10000, 0x77)}});
+    target.SetThrottle(true);
+    const auto start = target.GetHostBytesTaken();
+    std::thread unplug([&] {
+        while (target.GetHostBytesTaken() < start + 2048)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        target.Stop();
+    });
+    EXPECT_FALSE(programmer->WriteImage(image.get()));
+    unplug.join();
+    EXPECT_FALSE(Errors().empty());
+
+    host.answer = qtNo;
+    EXPECT_FALSE(programmer->Connect());
+    EXPECT_EQ(CountAsked("The connection has been lost, re-connect?"), 1);
+    EXPECT_FALSE(programmer->IsConnected());
+}
+
+TEST_F(Programmer, TwoProgrammersOnTwoTargetsDoNotInterfere)
+{
+    settings.Write("[Programmer]\nReadbackVerify=1\n");
+    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT Resident", ctGENBootDirect));
+    CSimTarget second;
+    ASSERT_TRUE(StartTarget(second, "ZT31F256.ini", {{"Start Mode", "BOOT Resident"}}));
+    auto other = MakeProgrammer(second, "ZT31F256.ini", ctGENBootDirect);
+    ASSERT_TRUE(other);
+    EXPECT_NE(programmer->GetMutexName(), other->GetMutexName());
+
+    const std::vector<SImageRange> one = {{0x1000, Pattern(0x2000, 0x01)}};
+    const std::vector<SImageRange> two = {{0x1000, Pattern(0x2000, 0x02)}, {0x30000, Pattern(0x800, 0x03)}};
+    auto imageOne = LoadImage(one);
+    auto imageTwo = LoadImage(two);
+    std::atomic<bool> bOther{false};
+    std::thread t([&] { bOther = other->WriteImage(imageTwo.get()); });
+    const bool bFirst = programmer->WriteImage(imageOne.get());
+    t.join();
+    EXPECT_TRUE(bFirst) << Errors();
+    EXPECT_TRUE(bOther) << Errors();
+    EXPECT_TRUE(FLASHHolds(target, one));
+    EXPECT_TRUE(FLASHHolds(second, two));
+    other.reset();
+}
+
+TEST_F(Programmer, ProductionJobsAppendTheirRecordsToTheLog)
+{
+    settings.Write("[Programmer]\nReadbackVerify=2\n");
+    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT Resident", ctGENBootDirect, {{"Fail Write", "2"}}));
+    auto image = LoadImage({{0x0200, Pattern(200, 0x12)}});
+    COTPConfig config(dir.File("job.log").c_str(), "42", "Ann", true);
+
+    ASSERT_TRUE(programmer->OTPWriteFLASH(image.get(), &config)) << Errors();
+    EXPECT_FALSE(programmer->IsConnected());
+    EXPECT_TRUE(Shown("OTP operation completed successfully"));
+    // The second job finds the kernel still running; its write fails on the target.
+    EXPECT_FALSE(programmer->OTPWriteFLASH(image.get(), &config));
+
+    const std::string stars = "\\*{80}";
+    const std::string record = stars + "\r\n" + stars + "\r\nJob Number : 42\r\nOperator Name : Ann\r\n" +
+                               "Started : [A-Z][a-z]+day, [A-Z][a-z]+ \\d\\d, \\d{4}  \\d\\d:\\d\\d:\\d\\d\r\n";
+    const std::regex log("^" + record + "Result : FLASH Programming OK\\.\r\nElapsed time : \\d+ seconds \r\n\r\n\r\n" +
+                         record + "Result : FLASH Programming Failed\\.\r\n\r\n\r\n$");
+    const std::string text = ReadFile(dir.File("job.log"));
+    EXPECT_TRUE(std::regex_match(text, log)) << text;
+}
+
+TEST_F(Programmer, BadImagesAndAVanishedKernelGetTheirReports)
+{
+    // A copy of the definition whose micro-kernel can be taken away.
+    namespace fs = std::filesystem;
+    fs::create_directories(dir.Path() / "kernels/zt31");
+    fs::copy(SourcePath("devices/kernels/zt31"), dir.Path() / "kernels/zt31", fs::copy_options::recursive);
+    const std::string definition = dir.File("ZT31F256.ini");
+    fs::copy_file(SourcePath("devices/ZT31F256.ini"), definition);
+    ASSERT_TRUE(Start(definition, "BOOT", ctGENBootMode));
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+
+    host.answer = qtNo;
+    CFLASHBinaryImage empty(static_cast<int>(programmer->GetFLASHSize()), nullptr);
+    EXPECT_TRUE(programmer->WriteImage(&empty));
+    EXPECT_TRUE(Shown("0 Bytes programmed in 0 seconds"));
+    EXPECT_EQ(CountAsked("Would you like to perform read-back verification?"), 1);
+
+    auto outside = LoadImage({{0x3FF00, Pattern(0x200, 0x44)}}, 0);
+    EXPECT_FALSE(programmer->WriteImage(outside.get()));
+    EXPECT_TRUE(ShownContaining("outside the device's FLASH"));
+
+    ASSERT_TRUE(programmer->Disconnect(0, 0));
+    fs::remove(dir.Path() / "kernels/zt31/zt31_ukernel.bin");
+    target.Reset();
+    EXPECT_FALSE(programmer->Connect());
+    EXPECT_TRUE(Shown("Unable to locate micro-Kernel 'kernels/zt31/zt31_ukernel.bin'", 15018));
+    EXPECT_FALSE(programmer->IsConnected());
+}
+
+TEST_F(Programmer, AUserCommandWakesTheTargetsLoaderFirst)
+{
+    // The delay gives the target's program time to start its loader, as on a real board.
+    settings.Write("[Direct Connection]\nPreVelkUserModeCommand=RUN!\nPreVelkUserModeCommandBaud=19200\n"
+                   "PreVelkUserModePostCommandDelay=200\n");
+    ASSERT_TRUE(Start("ZT31F256.ini", "USER", ctGENUserMode, {{"User Command", "RUN!"}, {"User Command Baud", "19200"}}));
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+    EXPECT_TRUE(Shown("Setting up comms : '19200,n,8,1'"));
+    EXPECT_TRUE(Shown("Sending command string : 'RUN!'"));
+    EXPECT_TRUE(Shown("Waiting 200 milliseconds"));
+    EXPECT_EQ(target.GetState(), ssUserMainKernel);
+}
