@@ -123,8 +123,10 @@ BOOL CFLASHOperation::Execute()
     }
     if (pHead) {
         if (m_pManager->AddOperation(pHead)) {
+            // Off the worker thread the queue runs the head itself.
+            const bool bRunHere = m_pManager->IsWorkerThread();
             OperationComplete(fcSuccess);
-            return pHead->Execute();
+            return bRunHere ? pHead->Execute() : TRUE;
         }
         // Put it back so that it is deleted with the same care as any chain left behind.
         {

@@ -124,8 +124,15 @@ void CEraseBlocksOperation::DeleteBlockList()
 
 BOOL CEraseBlocksOperation::Execute()
 {
-    // The programmer reports a missing or empty list itself.
-    return RunProgrammerCall([this] { return m_pProgrammer->EraseFLASHBlocks(m_pBlockList); }, fcErase);
+    return RunProgrammerCall(
+        [this] {
+            if (!m_pBlockList || m_pBlockList->IsEmpty()) {
+                Report(skError, "No blocks were chosen to erase");
+                return false;
+            }
+            return m_pProgrammer->EraseFLASHBlocks(m_pBlockList);
+        },
+        fcErase);
 }
 
 BOOL CEraseBlocksOperation::DisplayOperationResults()
