@@ -131,11 +131,6 @@ protected:
         return std::any_of(host.shown.begin(), host.shown.end(),
                            [&](const ShownStatus& s) { return s.text == text && s.id == id; });
     }
-    bool ShownContaining(const std::string& text) const
-    {
-        return std::any_of(host.shown.begin(), host.shown.end(),
-                           [&](const ShownStatus& s) { return s.text.find(text) != std::string::npos; });
-    }
     int CountShown(const std::string& text) const
     {
         return static_cast<int>(std::count_if(host.shown.begin(), host.shown.end(),

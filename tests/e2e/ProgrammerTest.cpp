@@ -4,8 +4,8 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "ProgrammerFixture.h"
@@ -20,75 +20,89 @@ CBlockItem* Block(CFLASHProgrammer& p, int n)
     return static_cast<CBlockItem*>(blocks.GetAt(blocks.FindIndex(n)));
 }
 
-std::string ReadFile(const std::string& path)
+struct SRoadCase
 {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Three ranges of the 256 KiB device: one in BLK0, one across BLK2 and BLK3, one in BLK9.
-const std::vector<SImageRange> kRanges = {
-    {0x0100, Pattern(300, 0x11)}, {0x2080, Pattern(0x1100, 0x22)}, {0x10010, Pattern(64, 0x33)}};
-
-struct SDirectCase
-{
+    const char* definition;
     eConnectionType type;
     const char* startMode;
+    long nProtocol;
 };
 
-class DirectRoad : public CProgrammerFixture, public ::testing::WithParamInterface<SDirectCase>
+class Road : public CProgrammerFixture, public ::testing::WithParamInterface<SRoadCase>
 {
 };
 
 } // namespace
 
-TEST_P(DirectRoad, ConnectsWritesReadsBackErasesAndDisconnects)
+TEST_P(Road, ConnectsWritesReadsBackErasesAndDisconnects)
 {
+    const SRoadCase& c = GetParam();
+    const bool bClassic = c.nProtocol == 0;
     settings.Write("[Programmer]\nReadbackVerify=1\n");
-    ASSERT_TRUE(Start("ZT31F256.ini", GetParam().startMode, GetParam().type));
-    target.LoadFLASH(0x2000, std::vector<BYTE>(16, 0x00));
+    ASSERT_TRUE(Start(c.definition, c.startMode, c.type, {}, c.nProtocol));
+    CBlockItem* b2 = Block(*programmer, 2);
+    // Data in block 2 before the connection; Protocol B does not look for it.
+    if (bClassic)
+        target.LoadFLASH(static_cast<DWORD>(b2->m_lStart), std::vector<BYTE>(16, 0x00));
 
     ASSERT_TRUE(programmer->Connect()) << Errors();
     EXPECT_TRUE(programmer->IsConnected());
-    EXPECT_TRUE(Shown("Device is not blank."));
+    EXPECT_TRUE(Shown(bClassic ? "Device is not blank." : "Device is blank."));
     EXPECT_TRUE(Shown("Connection complete", 15056));
     EXPECT_FALSE(Block(*programmer, 0)->m_bWritten);
-    EXPECT_TRUE(Block(*programmer, 2)->m_bWritten);
+    EXPECT_EQ(b2->m_bWritten, bClassic);
 
+    // One range in block 0, one across blocks 2 and 3, one half way up.
+    const DWORD half = programmer->GetFLASHSize() / 2;
+    const std::vector<SImageRange> ranges = {{0x0100, Pattern(300, 0x11)},
+                                             {b2->m_lStart + 0x80, Pattern(b2->m_lSize + 0x100, 0x22)},
+                                             {half + 0x10, Pattern(64, 0x33)}};
     // The written block the image touches is erased first, the blank ones are not.
     programmer->SetProtectionType(ptEraseAutomatically);
-    auto image = LoadImage(kRanges);
+    auto image = LoadImage(ranges);
     ASSERT_TRUE(programmer->WriteImage(image.get())) << Errors();
-    EXPECT_TRUE(FLASHHolds(target, kRanges));
-    EXPECT_EQ(target.GetEraseCounts()[2], 1u);
+    EXPECT_TRUE(FLASHHolds(target, ranges));
+    EXPECT_EQ(target.GetEraseCounts()[2], bClassic ? 1u : 0u);
     EXPECT_EQ(target.GetEraseCounts()[3], 0u);
-    EXPECT_TRUE(Shown("Erasing block BLK2 (H'00002000 - H'00002FFF)"));
-    // Ranges are whole 128-byte lines.
-    EXPECT_TRUE(Shown(" H'00000100 - H'0000027F      Length : H'00000180"));
+    CString erasing;
+    erasing.Format("Erasing block %s (H'%08X - H'%08X)", b2->m_strBlockName.GetString(),
+                   static_cast<unsigned>(b2->m_lStart), static_cast<unsigned>(b2->m_lStart + b2->m_lSize - 1));
+    EXPECT_EQ(Shown(erasing.str()), bClassic);
+    // Ranges are whole lines.
+    const unsigned line = programmer->GetFLASHDevice()->GetDeviceID()->GetLineSize();
+    const unsigned last = (0x100 + 300 + line - 1) / line * line - 1;
+    CString position;
+    position.Format(" H'00000100 - H'%08X      Length : H'%08X", last, last - 0xFF);
+    EXPECT_TRUE(Shown(position.str()));
     EXPECT_TRUE(Shown("Verification OK. You have successfully programmed the device"));
 
-    std::unique_ptr<CFLASHBinaryImage> back(programmer->ReadImage(0, nullptr, 0x2080, 0x100));
+    std::unique_ptr<CFLASHBinaryImage> back(programmer->ReadImage(0, nullptr, ranges[1].first, 0x100));
     ASSERT_TRUE(back);
     for (DWORD i = 0; i < 0x100; ++i)
-        ASSERT_EQ(back->GetDataByte(i), kRanges[1].second[i]) << i;
+        ASSERT_EQ(back->GetDataByte(i), ranges[1].second[i]) << i;
 
     CObList chosen;
-    chosen.AddTail(Block(*programmer, 9));
+    for (CObject* p : programmer->GetDeviceInfo()->m_EraseBlocks)
+        if (static_cast<CBlockItem*>(p)->IsBlockAddress(static_cast<long>(half)))
+            chosen.AddTail(p);
     ASSERT_TRUE(programmer->EraseFLASHBlocks(&chosen));
-    EXPECT_EQ(target.GetFLASH()[0x10010], 0xFF);
-    EXPECT_TRUE(FLASHHolds(target, {kRanges[0]}));
+    EXPECT_EQ(target.GetFLASH()[half + 0x10], 0xFF);
+    EXPECT_TRUE(FLASHHolds(target, {ranges[0]}));
 
     EXPECT_TRUE(programmer->Disconnect(0, 0));
     EXPECT_FALSE(programmer->IsConnected());
     EXPECT_EQ(CountAsked("Would you like to reset the device?"), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryDirectType, DirectRoad,
-                         ::testing::Values(SDirectCase{ctGENBootMode, "BOOT"}, SDirectCase{ctGENUserMode, "USER"},
-                                           SDirectCase{ctGENBootDirect, "BOOT Resident"},
-                                           SDirectCase{ctGENUserDirect, "USER Resident"}));
+INSTANTIATE_TEST_SUITE_P(EveryDirectTypeAndProtocol, Road,
+                         ::testing::Values(SRoadCase{"ZT31F256.ini", ctGENBootMode, "BOOT", 0},
+                                           SRoadCase{"ZT31F256.ini", ctGENUserMode, "USER", 0},
+                                           SRoadCase{"ZT31F256.ini", ctGENBootDirect, "BOOT Resident", 0},
+                                           SRoadCase{"ZT31F256.ini", ctGENUserDirect, "USER Resident", 0}),
+                         [](const auto& test) {
+                             const std::string name = test.param.definition;
+                             return name.substr(0, name.find('.')) + "_type" + std::to_string(test.param.type);
+                         });
 
 using Programmer = CProgrammerFixture;
 
@@ -263,7 +277,8 @@ TEST_F(Programmer, ProductionJobsAppendTheirRecordsToTheLog)
                                "Started : [A-Z][a-z]+day, [A-Z][a-z]+ \\d\\d, \\d{4}  \\d\\d:\\d\\d:\\d\\d\r\n";
     const std::regex log("^" + record + "Result : FLASH Programming OK\\.\r\nElapsed time : \\d+ seconds \r\n\r\n\r\n" +
                          record + "Result : FLASH Programming Failed\\.\r\n\r\n\r\n$");
-    const std::string text = ReadFile(dir.File("job.log"));
+    std::ifstream in(dir.File("job.log"), std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
     EXPECT_TRUE(std::regex_match(text, log)) << text;
 }
 
@@ -286,7 +301,8 @@ TEST_F(Programmer, BadImagesAndAVanishedKernelGetTheirReports)
 
     auto outside = LoadImage({{0x3FF00, Pattern(0x200, 0x44)}}, 0);
     EXPECT_FALSE(programmer->WriteImage(outside.get()));
-    EXPECT_TRUE(ShownContaining("outside the device's FLASH"));
+    EXPECT_TRUE(Shown("The image holds data at H'0003FF00 - H'000400FF, outside the device's FLASH "
+                      "(H'00000000 - H'0003FFFF)"));
 
     ASSERT_TRUE(programmer->Disconnect(0, 0));
     fs::remove(dir.Path() / "kernels/zt31/zt31_ukernel.bin");

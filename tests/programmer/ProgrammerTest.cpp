@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "TestSupport.h"
@@ -132,9 +132,7 @@ TEST_F(ProgrammerSetUp, AFailedJobIsLoggedAndNeverReportsSuccess)
     EXPECT_FALSE(p->OTPWriteFLASH(&image, &config));
     const std::string stars(80, '*');
     std::ifstream in(dir.File("job.log"), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), stars + "\r\n" + stars + "\r\nOperator Name : Ann\r\nResult : FLASH Programming Failed.\r\n\r\n\r\n");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), stars + "\r\n" + stars + "\r\nOperator Name : Ann\r\nResult : FLASH Programming Failed.\r\n\r\n\r\n");
     EXPECT_FALSE(Shown("OTP operation completed successfully"));
 
     // A log in a folder that cannot exist: reported, the job still runs.
