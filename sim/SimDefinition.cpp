@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "platform/PrivateProfile.h"
+#include "sim/SimKivuBoard.h"
 
 namespace fs = std::filesystem;
 
@@ -126,7 +127,7 @@ const std::vector<const char*>& CSimDefinition::SimulatorKeys()
         "Auto Erase Time", "FLASH Fill", "Fail Overwrite", "Throttle", "Rate Tolerance", "Byte Timeout",
         "Reply Timeout", "Drop Host Byte", "Corrupt Host Byte", "Drop Target Byte", "Corrupt Target Byte",
         "Stop After Host Bytes", "Boot Answer", "Wrong Handshake", "User Kernel Running", "Fail Erase",
-        "Fail Auto Erase", "Fail Write", "Fail Write Chunk", "Accept Write Chunk",
+        "Fail Auto Erase", "Fail Write", "Fail Write Chunk", "Accept Write Chunk", "Fail Status",
     };
     return kKeys;
 }
@@ -218,6 +219,7 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
         bool known = false;
         for (const char* key : SimulatorKeys())
             known = known || o.first.CompareNoCase(key) == 0;
+        known = known || CSimBoardSettings::IsKey(o.first);
         if (!known) {
             pError->Format("unknown simulator setting '%s'", o.first.GetString());
             return false;
@@ -229,12 +231,16 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
     m_strName = Trimmed(GetPrivateProfileStringA(kDeviceInfo, "Device Code", "", f));
     if (m_strName.IsEmpty())
         m_strName = CString(fs::path(f.str()).stem().string());
-    if (DefinitionInt(f, kDeviceInfo, "Protocol", 0) != 0) {
-        pError->Format("%s: Protocol B devices are not simulated yet (\"Protocol\" is not 0)", m_strName.GetString());
+    const long protocol = DefinitionInt(f, kDeviceInfo, "Protocol", 0);
+    if (protocol != 0 && protocol != 1) {
+        pError->Format("%s: \"Protocol\" %ld is neither 0 (classic) nor 1 (Protocol B)", m_strName.GetString(), protocol);
         return false;
     }
-    if (DefinitionInt(f, kDeviceInfo, "Main Function Overlay", 0) != 0) {
-        pError->Format("%s: devices with a main function overlay are not simulated yet", m_strName.GetString());
+    m_bProtocolB = protocol == 1;
+    m_bOverlay = DefinitionInt(f, kDeviceInfo, "Main Function Overlay", 0) != 0;
+    if (m_bProtocolB && m_bOverlay) {
+        pError->Format("%s: a Protocol B device with a main function overlay is not a chip this target knows",
+                       m_strName.GetString());
         return false;
     }
     m_byKernelHandshake = static_cast<BYTE>(DefinitionInt(f, kDeviceInfo, "Kernel Handshake", 0));
@@ -314,6 +320,11 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
     if (!modeKnown) {
         pError->Format("[Simulator] \"Start Mode\": '%s' is none of BOOT, USER, BOOT Resident, USER Resident",
                        mode.GetString());
+        return false;
+    }
+    if (m_bProtocolB && m_eStartMode != smBoot) {
+        pError->Format("[Simulator] \"Start Mode\": a Protocol B chip starts in its boot program (BOOT), not %s",
+                       StartModeName(m_eStartMode));
         return false;
     }
     const CString clock = Trimmed(Simulator("Clock MHz", ""));
@@ -430,6 +441,7 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
         {"Fail Write", &m_Faults.m_dwFailWrite, 0},
         {"Fail Write Chunk", &m_Faults.m_dwFailWriteChunk, 0},
         {"Accept Write Chunk", &m_Faults.m_dwAcceptWriteChunk, 0},
+        {"Fail Status", &m_Faults.m_dwFailStatus, 0},
         {"Erase Polls", &m_Faults.m_dwErasePolls, 2},
     };
     for (auto& c : counts)

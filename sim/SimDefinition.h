@@ -54,6 +54,8 @@ public:
     DWORD m_dwFLASHSize = 0;
     DWORD m_dwBaudRate0 = 0;
     bool m_bAutoErase = false;
+    bool m_bProtocolB = false; // "Protocol" 1: framed, sum-checked commands to the boot program
+    bool m_bOverlay = false;   // "Main Function Overlay": each module is loaded over the main kernel
     // Kernel and module files, resolved against the definition's folder.
     CString m_strMicroKernel;
     CString m_strUserMicroKernel;

@@ -28,6 +28,7 @@ public:
     DWORD m_dwFailWrite = 0;            // the Nth write command ends with final status 0x23
     DWORD m_dwFailWriteChunk = 0;       // the Nth write chunk is answered with a failure
     DWORD m_dwAcceptWriteChunk = 0;     // the Nth write chunk is answered 0x10: taken, not verified yet
+    DWORD m_dwFailStatus = 0;           // Protocol B: the Nth status inquiry reports an error
     DWORD m_dwErasePolls = 2;           // 0x29 bytes sent while a block erases (many: a slow erase)
 
     // Bits flipped in a corrupted byte.

@@ -177,7 +177,15 @@ eSimLineResult CSimLine::Receive(BYTE* pByte, bool* pIntact, DWORD timeoutMs)
     for (;;) {
         if (m_bInterrupted)
             return lrInterrupted;
+        if (m_nInputPos >= m_Input.size() && TakeDebugByte(pByte)) {
+            *pIntact = true;
+            return lrByte;
+        }
         if (m_nInputPos < m_Input.size()) {
+            if (m_bAnswerDebug) {
+                m_bAnswerDebug = false;
+                m_transcript.AddEvent(ekNote, m_ePhase, "the chip answers on its serial line again");
+            }
             const BYTE sent = m_Input[m_nInputPos++];
             ++m_qwHostBytesTaken;
             Touch();
@@ -237,10 +245,49 @@ eSimLineResult CSimLine::Receive(BYTE* pByte, bool* pIntact, DWORD timeoutMs)
     }
 }
 
+void CSimLine::SetDebugPort(std::shared_ptr<CSimDebugPort> port)
+{
+    std::lock_guard lock(m_debugLock);
+    m_pDebugPort = std::move(port);
+}
+
+bool CSimLine::TakeDebugByte(BYTE* pByte)
+{
+    std::shared_ptr<CSimDebugPort> port;
+    {
+        std::lock_guard lock(m_debugLock);
+        port = m_pDebugPort;
+    }
+    if (!port || !port->Take(pByte))
+        return false;
+    if (!m_bAnswerDebug) {
+        m_bAnswerDebug = true;
+        m_transcript.AddEvent(ekNote, m_ePhase, "the chip answers through its debug interface");
+    }
+    ++m_qwHostBytesTaken;
+    Touch();
+    m_transcript.AddByte(sdHostToTarget, *pByte, *pByte, 0, m_ePhase);
+    return true;
+}
+
 bool CSimLine::Send(BYTE byte)
 {
     if (m_bInterrupted)
         return false;
+    if (m_bAnswerDebug) {
+        std::shared_ptr<CSimDebugPort> port;
+        {
+            std::lock_guard lock(m_debugLock);
+            port = m_pDebugPort;
+        }
+        if (port) {
+            m_transcript.AddByte(sdTargetToHost, byte, byte, 0, m_ePhase);
+            ++m_qwTargetBytesSent;
+            Touch();
+            port->Give(byte);
+            return true;
+        }
+    }
     BYTE flags = 0;
     {
         std::lock_guard lock(m_faultLock);

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -22,6 +23,17 @@
 #include "platform/Types.h"
 #include "sim/SimFaults.h"
 #include "sim/SimTranscript.h"
+
+// The chip's debug interface: a second way to reach its programs (the JTAG
+// adapter's words). While a program takes its bytes from here, its answers go
+// back the same way. Called on the chip's thread.
+class CSimDebugPort
+{
+public:
+    virtual ~CSimDebugPort() = default;
+    virtual bool Take(BYTE* pByte) = 0;
+    virtual void Give(BYTE byte) = 0;
+};
 
 enum eSimLineResult
 {
@@ -75,6 +87,9 @@ public:
     void ClearInterrupt();
     bool IsInterrupted() const { return m_bInterrupted.load(); }
 
+    // Attaches (or, with nullptr, detaches) the debug interface; any thread.
+    void SetDebugPort(std::shared_ptr<CSimDebugPort> port);
+
     // For tests and the idle time-out.
     std::uint64_t GetHostBytesTaken() const { return m_qwHostBytesTaken.load(); }
     std::uint64_t GetTargetBytesSent() const { return m_qwTargetBytesSent.load(); }
@@ -87,6 +102,7 @@ private:
     static constexpr int kRateWatchMs = 2;
 
     bool Pump(int waitMs);
+    bool TakeDebugByte(BYTE* pByte);
     void Observe(DWORD hostRate);
     bool SleepUntil(std::chrono::steady_clock::time_point when);
     void Touch();
@@ -123,6 +139,10 @@ private:
     std::uint64_t m_qwFaultHostCount = 0;
     std::uint64_t m_qwFaultTargetCount = 0;
     bool m_bMute = false;
+
+    std::mutex m_debugLock;
+    std::shared_ptr<CSimDebugPort> m_pDebugPort;
+    bool m_bAnswerDebug = false;
 
     std::chrono::steady_clock::time_point m_nextRx{};
     std::chrono::steady_clock::time_point m_nextTx{};

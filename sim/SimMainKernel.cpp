@@ -54,6 +54,13 @@ eSimNext CSimMainKernel::Run()
 // Runs one command; *pHandled false means the kernel stops and next says what follows.
 eSimNext CSimMainKernel::Command(BYTE command, bool* pHandled)
 {
+    const int lengthBytes = command >> 5;
+    const bool operation = command == 0x03 || command == 0x05 ||
+                           (lengthBytes >= 1 && lengthBytes <= 4 && ((command & 0x1F) == 0x02 || (command & 0x1F) == 0x04));
+    if (!m_bModuleCommands && (command == 0x28 || command == 0x48 || command == 0x38)) {
+        m_target.Event(ekViolation, "H'%02X is not a command of this kernel; ignored", command);
+        return snMainKernel;
+    }
     switch (command) {
     case 0x09:
         Identity();
@@ -102,6 +109,13 @@ eSimNext CSimMainKernel::Command(BYTE command, bool* pHandled)
     default:
         m_target.Event(ekViolation, "unknown command H'%02X ignored", command);
         break;
+    }
+    if (operation && !Interrupted()) {
+        const eSimNext next = AfterOperation();
+        if (next != snMainKernel && next != snUserMainKernel) {
+            *pHandled = false;
+            return next;
+        }
     }
     return snMainKernel;
 }
@@ -185,6 +199,8 @@ void CSimMainKernel::Erase()
     const int registers = m_def.EBRCount();
     DWORD start = 0, end = 0;
     BYTE ebr[3] = {0, 0, 0};
+    if (!ReceiveModule(enErase, false))
+        return;
     if (!RxNumber(width, &start, m_def.m_dwByteTimeout) || !RxNumber(width, &end, m_def.m_dwByteTimeout)) {
         Abandoned("erase");
         return;
@@ -196,7 +212,9 @@ void CSimMainKernel::Erase()
         }
     }
     CString why;
-    if (!ModuleInPlace(enErase, &why)) {
+    if (!ReceiveModule(enErase, true))
+        return;
+    if (!ModuleReady(enErase, &why)) {
         Refuse("erase", why);
         Tx(kRefused);
         return;
@@ -260,12 +278,16 @@ void CSimMainKernel::BlankCheck()
     Phase(phBlankCheck);
     const int width = m_def.AddressWidth();
     DWORD start = 0, length = 0;
+    if (!ReceiveModule(enCheckBlank, false))
+        return;
     if (!RxNumber(width, &start, m_def.m_dwByteTimeout) || !RxNumber(width, &length, m_def.m_dwByteTimeout)) {
         Abandoned("blank check");
         return;
     }
     CString why;
-    if (!ModuleInPlace(enCheckBlank, &why)) {
+    if (!ReceiveModule(enCheckBlank, true))
+        return;
+    if (!ModuleReady(enCheckBlank, &why)) {
         Refuse("blank check", why);
         Tx(kRefused);
         return;
@@ -292,7 +314,9 @@ void CSimMainKernel::Read(BYTE command)
         return;
     }
     CString why;
-    if (!ModuleInPlace(enRead, &why)) {
+    if (!ReceiveModule(enRead, false) || !ReceiveModule(enRead, true))
+        return;
+    if (!ModuleReady(enRead, &why)) {
         Refuse("read", why);
         Tx(kRefused);
         return;
@@ -348,11 +372,13 @@ void CSimMainKernel::Write(BYTE command)
         Abandoned("write");
         return;
     }
+    if (!ReceiveModule(enWrite, false) || !ReceiveModule(enWrite, true))
+        return;
     // A refused write still takes its first chunk, so that the data is not
     // mistaken for commands, and answers it with the refusal.
     const DWORD firstChunk = std::min<DWORD>(length, m_wBufferSize ? m_wBufferSize : length);
     CString why;
-    if (!ModuleInPlace(enWrite, &why)) {
+    if (!ModuleReady(enWrite, &why)) {
         Refuse("write", why);
         Swallow(firstChunk);
         Tx(kRefused);

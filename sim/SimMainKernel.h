@@ -18,7 +18,7 @@ public:
     CSimMainKernel(CSimTarget& target, bool bUser);
     eSimNext Run() override;
 
-private:
+protected:
     enum eEntry
     {
         enWrite = 0,
@@ -26,6 +26,16 @@ private:
         enRead = 2,
         enCheckBlank = 3,
     };
+
+    // Where an operation's module comes from. This kernel finds it in RAM where
+    // the function map says; the 1K kernel receives it inside the command,
+    // before (erase, blank check) or after (read, write) the parameters.
+    // False when the command cannot go on.
+    virtual bool ReceiveModule(int /*entry*/, bool /*bAfterParameters*/) { return true; }
+    virtual bool ModuleReady(int entry, CString* pWhy) const { return ModuleInPlace(entry, pWhy); }
+    // After every erase, blank check, read and write, whatever came of it:
+    // snMainKernel (or snUserMainKernel) carries on, anything else stops the kernel.
+    virtual eSimNext AfterOperation() { return m_bUser ? snUserMainKernel : snMainKernel; }
 
     eSimNext Command(BYTE command, bool* pHandled);
     void Identity();
@@ -49,6 +59,7 @@ private:
     static const char* EntryName(int entry);
 
     bool m_bUser;
+    bool m_bModuleCommands = true; // 0x28, 0x48 and 0x38 are commands of this kernel
     BYTE m_byIdentifier = 0;
     WORD m_Map[6] = {0, 0, 0, 0, 0, 0};
     int m_nMapCount = -1; // no map received yet

@@ -10,6 +10,8 @@
 #include "sim/SimBootProgram.h"
 #include "sim/SimMainKernel.h"
 #include "sim/SimMicroKernel.h"
+#include "sim/SimOneKKernel.h"
+#include "sim/SimProtocolB.h"
 #include "sim/SimUserProgram.h"
 
 namespace {
@@ -54,6 +56,10 @@ const char* CSimTarget::StateName(eSimState state)
         return "USER main kernel";
     case ssHalted:
         return "halted";
+    case ssProtocolB:
+        return "Protocol B boot program";
+    case ssHeldInReset:
+        return "held in reset";
     }
     return "?";
 }
@@ -76,6 +82,8 @@ bool CSimTarget::Load(const CString& path, CString* pError, const CSimOverrides&
     m_Modules[1].Load(m_Definition.m_strEraseModule, "erase module");
     m_Modules[2].Load(m_Definition.m_strReadModule, "read module");
     m_Modules[3].Load(m_Definition.m_strCheckBlankModule, "check blank module");
+    if (!m_BoardSettings.Load(m_Definition, overrides, pError))
+        return false;
     {
         std::lock_guard lock(m_faultLock);
         m_Faults = m_Definition.m_Faults;
@@ -107,12 +115,29 @@ bool CSimTarget::Start(CString* pError)
             m_Transcript.AddEvent(ekNote, phIdle, file->GetError());
     }
     m_eState = ssPoweredOff;
+    m_nPinMode = -1;
+    m_bHeldInReset = false;
+    m_dwStarts = 0;
     m_thread = std::thread(&CSimTarget::ThreadMain, this);
+    if (m_BoardSettings.m_bPresent) {
+        m_pBoard = std::make_unique<CSimKivuBoard>(*this, m_BoardSettings);
+        if (m_EventListener)
+            m_pBoard->SetEventListener(m_EventListener);
+        if (!m_pBoard->Start(pError)) {
+            m_pBoard.reset();
+            Stop();
+            return false;
+        }
+    }
     return true;
 }
 
 void CSimTarget::Stop()
 {
+    if (m_pBoard) {
+        m_pBoard->Stop();
+        m_pBoard.reset();
+    }
     if (!m_thread.joinable())
         return;
     Request(rqStop);
@@ -123,7 +148,19 @@ void CSimTarget::Stop()
 
 CString CSimTarget::GetPortName() const
 {
-    return m_Line.GetSlavePath();
+    return m_pBoard ? m_pBoard->GetPortName() : m_Line.GetSlavePath();
+}
+
+void CSimTarget::HoldInReset(bool bHold)
+{
+    if (m_bHeldInReset.exchange(bHold) != bHold)
+        Request(rqReset);
+}
+
+eSimStartMode CSimTarget::StartMode() const
+{
+    const int pins = m_nPinMode.load();
+    return pins < 0 ? m_Definition.m_eStartMode : static_cast<eSimStartMode>(pins);
 }
 
 void CSimTarget::Request(int request)
@@ -156,6 +193,7 @@ void CSimTarget::SetFaults(const CSimFaults& faults)
     m_dwEraseCount = 0;
     m_dwWriteCount = 0;
     m_dwWriteChunkCount = 0;
+    m_dwStatusCount = 0;
     m_Line.SetFaults(faults);
 }
 
@@ -241,7 +279,7 @@ bool CSimTarget::InstallResidentKernel(bool bUser)
 void CSimTarget::RunFromStart()
 {
     eSimNext next = snBootProgram;
-    switch (m_Definition.m_eStartMode) {
+    switch (StartMode()) {
     case smBoot:
         next = snBootProgram;
         break;
@@ -261,16 +299,20 @@ void CSimTarget::RunFromStart()
             next = CSimBootProgram(*this).Run();
             break;
         case snMicroKernel:
-            next = CSimMicroKernel(*this).Run();
+            if (m_Definition.m_bProtocolB)
+                next = CSimProtocolB(*this).Run();
+            else
+                next = CSimMicroKernel(*this).Run();
             break;
         case snUserProgram:
             next = CSimUserProgram(*this).Run();
             break;
         case snMainKernel:
-            next = CSimMainKernel(*this, false).Run();
-            break;
         case snUserMainKernel:
-            next = CSimMainKernel(*this, true).Run();
+            if (m_Definition.m_bOverlay)
+                next = CSimOneKKernel(*this, next == snUserMainKernel).Run();
+            else
+                next = CSimMainKernel(*this, next == snUserMainKernel).Run();
             break;
         case snHalt: {
             SetState(ssHalted);
@@ -315,13 +357,20 @@ void CSimTarget::ThreadMain()
             m_Line.DiscardUntilInterrupted();
             continue;
         }
+        if (m_bHeldInReset) {
+            SetState(ssHeldInReset);
+            m_Line.SetPhase(phIdle);
+            m_Line.DiscardUntilInterrupted();
+            continue;
+        }
         if (coldStart) {
             m_Model.ScrambleRAM();
-            Event(ekNote, "power on in %s mode", CSimDefinition::StartModeName(m_Definition.m_eStartMode));
+            Event(ekNote, "power on in %s mode", CSimDefinition::StartModeName(StartMode()));
             coldStart = false;
         } else {
-            Event(ekNote, "reset: the chip restarts in %s mode", CSimDefinition::StartModeName(m_Definition.m_eStartMode));
+            Event(ekNote, "reset: the chip restarts in %s mode", CSimDefinition::StartModeName(StartMode()));
         }
+        ++m_dwStarts;
         m_dwMainKernelSize = 0;
         RunFromStart();
     }

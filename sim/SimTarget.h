@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "sim/SimDefinition.h"
 #include "sim/SimFaults.h"
 #include "sim/SimKernelFile.h"
+#include "sim/SimKivuBoard.h"
 #include "sim/SimLine.h"
 #include "sim/SimModel.h"
 #include "sim/SimTranscript.h"
@@ -31,6 +33,8 @@ enum eSimState
     ssMainKernel,      // a BOOT-mode main kernel
     ssUserMainKernel,  // a USER-mode main kernel
     ssHalted,          // crashed or hung: deaf and silent until reset
+    ssProtocolB,       // the Protocol B boot program's command loop (after the micro-kernel)
+    ssHeldInReset,     // the board holds the reset line: deaf and silent
 };
 
 class CSimTarget
@@ -48,8 +52,14 @@ public:
     bool Start(CString* pError = nullptr);
     void Stop();
     bool IsRunning() const { return m_thread.joinable(); }
-    // The slave side of the pty: the host's serial port.
+    // The slave side of the pty: the host's serial port (the board's, when a
+    // board sits in front of the chip).
     CString GetPortName() const;
+    // The chip's own line, which the board talks to when there is one.
+    CString GetChipPortName() const { return m_Line.GetSlavePath(); }
+    // The Kivu board in front of the chip, while running with one; else null.
+    CSimKivuBoard* GetBoard() { return m_pBoard.get(); }
+    const CSimBoardSettings& GetBoardSettings() const { return m_BoardSettings; }
     const CSimDefinition& GetDefinition() const { return m_Definition; }
 
     // The model.
@@ -63,8 +73,10 @@ public:
     DWORD GetHostRate() const { return m_Line.GetObservedHostRate(); }
     const CSimTranscript& GetTranscript() const { return m_Transcript; }
     // Called with every note, violation, refusal and fault as it happens.
+    // The board's events too, when it has one.
     void SetEventListener(std::function<void(const CSimEvent&)> listener)
     {
+        m_EventListener = listener;
         m_Transcript.SetEventListener(std::move(listener));
     }
     std::vector<CSimEvent> GetEvents(eSimEventKind kind) const { return m_Transcript.GetEvents(kind); }
@@ -80,6 +92,13 @@ public:
     void Reset();
     void PowerOff();
     void PowerOn();
+    // The board's pins: the mode the chip starts in from now on (BOOT or USER),
+    // and the reset line (held: the chip stops; released: it starts again).
+    void SetPinMode(eSimStartMode mode) { m_nPinMode = mode; }
+    void HoldInReset(bool bHold);
+    // How often the chip has started (power-on or reset), for the board that
+    // watches it.
+    DWORD GetStartCount() const { return m_dwStarts.load(); }
 
     // Poll-based waits for tests; false when the time-out passes first.
     bool WaitForState(eSimState state, DWORD timeoutMs) const;
@@ -89,7 +108,13 @@ public:
     bool WaitUntilIdle(std::uint64_t hostBytes, DWORD timeoutMs) const;
     std::uint64_t GetHostBytesTaken() const { return m_Line.GetHostBytesTaken(); }
     std::uint64_t GetTargetBytesSent() const { return m_Line.GetTargetBytesSent(); }
-    std::uint64_t GetIdleMilliseconds() const { return m_Line.GetIdleMilliseconds(); }
+    // Quiet time on the host's line and the chip's.
+    std::uint64_t GetIdleMilliseconds() const
+    {
+        const std::uint64_t chip = m_Line.GetIdleMilliseconds();
+        const std::uint64_t board = m_pBoard ? m_pBoard->GetIdleMilliseconds() : chip;
+        return board < chip ? board : chip;
+    }
 
     // For the chip's programs, on its own thread.
     CSimLine& Line() { return m_Line; }
@@ -110,6 +135,7 @@ public:
     DWORD NextEraseNumber() { return ++m_dwEraseCount; }
     DWORD NextWriteNumber() { return ++m_dwWriteCount; }
     DWORD NextWriteChunkNumber() { return ++m_dwWriteChunkCount; }
+    DWORD NextStatusNumber() { return ++m_dwStatusCount; }
 
 private:
     enum eRequest
@@ -123,6 +149,7 @@ private:
     void Request(int request);
     void ThreadMain();
     void RunFromStart();
+    eSimStartMode StartMode() const;
     bool InstallResidentKernel(bool bUser);
 
     CSimDefinition m_Definition;
@@ -139,10 +166,18 @@ private:
     std::atomic<DWORD> m_dwEraseCount{0};
     std::atomic<DWORD> m_dwWriteCount{0};
     std::atomic<DWORD> m_dwWriteChunkCount{0};
+    std::atomic<DWORD> m_dwStatusCount{0};
 
     std::atomic<eSimState> m_eState{ssStopped};
     std::atomic<int> m_nRequests{0};
     DWORD m_dwMainKernelSize = 0;
     bool m_bLoaded = false;
     std::thread m_thread;
+
+    CSimBoardSettings m_BoardSettings;
+    std::unique_ptr<CSimKivuBoard> m_pBoard;
+    std::function<void(const CSimEvent&)> m_EventListener;
+    std::atomic<int> m_nPinMode{-1}; // -1: the definition's start mode
+    std::atomic<bool> m_bHeldInReset{false};
+    std::atomic<DWORD> m_dwStarts{0};
 };

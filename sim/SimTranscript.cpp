@@ -180,6 +180,7 @@ const char* CSimTranscript::PhaseName(eSimPhase phase)
         "function map",
         "end of connection",
         "halted",
+        "inquiry",
     };
     return phase < phPhaseCount ? kNames[phase] : "?";
 }

@@ -50,6 +50,7 @@ enum eSimPhase : BYTE
     phFunctionMap,
     phEndOfConnection,
     phHalted,
+    phInquiry,
     phPhaseCount
 };
 

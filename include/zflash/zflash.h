@@ -41,12 +41,15 @@
 #include "device/FLASH1KDevice.h"
 
 #include "comms/FLASHComms.h"
+#include "comms/FLASHJTAGComms.h"
 #include "comms/PortRegistry.h"
+#include "comms/Scanlet.h"
 #include "comms/SerialLine.h"
 #include "comms/SerialPortInfo.h"
 
 #include "interface/FLASHGENInterface.h"
 #include "interface/FLASHInterface.h"
+#include "interface/FLASHKivuInterface.h"
 
 #include "protocol/FLASHProtocol.h"
 #include "protocol/FLASH1KProtocol.h"

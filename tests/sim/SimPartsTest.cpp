@@ -114,7 +114,9 @@ TEST(SimDefinition, RefusesWhatItCannotPlayWithAReason)
         {"Size (Hex) = 1000\n", {{"Start Mode", "Sideways"}}, "\"Start Mode\": 'Sideways'"},
         {"Size (Hex) = 1000\n", {{"Clock MHz", "19.6608"}, {"Boot Rate", "1200"}}, "cannot run its boot program at 1200"},
         {"Size (Hex) = 2000\n", {}, "lies outside the FLASH"},
-        {"Size (Hex) = 1000\n[Device Info]\nProtocol = 1\n", {}, "Protocol B devices are not simulated yet"},
+        {"Size (Hex) = 1000\n[Device Info]\nProtocol = 2\n", {}, "\"Protocol\" 2 is neither 0"},
+        {"Size (Hex) = 1000\n[Device Info]\nProtocol = 1\n", {{"Start Mode", "BOOT Resident"}},
+         "a Protocol B chip starts in its boot program (BOOT), not BOOT Resident"},
         {"Size (Hex) = 1000\n", {{"Work Area", "1024"}}, "leave no RAM"},
     };
     for (const auto& c : cases) {

@@ -188,7 +188,7 @@ TEST(SimProcess, BadInputGivesAMessageAndAFailingExit)
         const char* message;
     } cases[] = {
         {{"-d", DataPath("none.ini")}, "cannot read the device definition"},
-        {{"-d", DevicePath("ZT52F128.ini")}, "Protocol B devices are not simulated yet"},
+        {{"-d", DevicePath("ZT52F128.ini"), "--set", "Start Mode=USER"}, "a Protocol B chip starts in its boot program"},
         {{"-d", DevicePath("ZT31F256.ini"), "--set", "Boot Rate"}, "--set wants KEY=VALUE"},
         {{"-d", DevicePath("ZT31F256.ini"), "--set", "Line Size=big"}, "\"Line Size\": 'big' is not a number"},
     };
