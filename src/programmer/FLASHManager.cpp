@@ -1,9 +1,10 @@
 // The factory of programmers.
 #include "programmer/FLASHManager.h"
 
+#include "comms/FLASHJTAGComms.h"
+#include "comms/Scanlet.h"
 #include "device/FLASH1KDevice.h"
 #include "devicedb/DeviceDB.h"
-#include "platform/HostUI.h"
 #include "platform/Module.h"
 
 CFLASHManager FLASHManager;
@@ -21,8 +22,7 @@ bool CFLASHManager::Initialise(CString)
 
 bool CFLASHManager::IsPeltoInstalled()
 {
-    // No adapter driver in this build.
-    return false;
+    return Scanlet::VerifyInstallation() != 0;
 }
 
 CFLASHProgrammer* CFLASHManager::CreateFLASHProgrammer(const CString& deviceName, const CString& portName,
@@ -34,11 +34,11 @@ CFLASHProgrammer* CFLASHManager::CreateFLASHProgrammer(const CString& deviceName
 {
     if (!g_FLASHDeviceDB.FindDevice(configFilePath))
         return nullptr;
-    if (portName == CFLASHProgrammer::kJTAGPortName) {
-        GetHostUI().ShowStatus(skError, "The JTAG adapter channel is not available in this version of the library", 0);
-        return nullptr;
-    }
-    auto* pComms = new CFLASHComms(portName);
+    CFLASHComms* pComms = nullptr;
+    if (portName == CFLASHProgrammer::kJTAGPortName)
+        pComms = new CFLASHJTAGComms();
+    else
+        pComms = new CFLASHComms(portName);
     CDeviceInfo* pInfo = g_FLASHDeviceDB.GetDeviceInfo(configFilePath);
     CFLASHDevice* pDevice = nullptr;
     if (deviceName == CFLASHDeviceDB::kGenericDevice || !pInfo || pInfo->m_nMainFunctionOverlay == 0)

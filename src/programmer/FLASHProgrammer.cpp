@@ -3,7 +3,9 @@
 #include "programmer/FLASHProgrammer.h"
 
 #include "devicedb/DeviceDB.h"
+#include "comms/FLASHJTAGComms.h"
 #include "interface/FLASHGENInterface.h"
+#include "interface/FLASHKivuInterface.h"
 #include "platform/Time.h"
 
 int CFLASHProgrammer::m_nMutexIndex = 0;
@@ -112,17 +114,12 @@ void CFLASHProgrammer::SetCommsPort(const CString& port)
         const bool bNowJTAG = IsJTAG();
         const bool bWantJTAG = port == kJTAGPortName;
         if (bNowJTAG != bWantJTAG) {
-            if (bWantJTAG) {
-                // The JTAG channel is not part of this build: keep the serial one.
-                DisplayError("The JTAG adapter channel is not available in this version of the library", 0);
-                return;
-            }
-            CFLASHComms* pSerial = new CFLASHComms(port);
+            CFLASHComms* pNew = bWantJTAG ? new CFLASHJTAGComms() : new CFLASHComms(port);
             CFLASHComms* pOld = m_pComms;
             {
                 CSingleLock parts(&m_csParts, true);
                 pOld->Close();
-                SetFLASHComms(pSerial);
+                SetFLASHComms(pNew);
             }
             delete pOld;
         } else {
@@ -156,7 +153,7 @@ void CFLASHProgrammer::SetConnectionType(eConnectionType type)
     case ctKivuUserMode:
     case ctKivuBootDirect:
     case ctKivuUserDirect:
-        DisplayError("The Quarn Kivu interface is not available in this version of the library", 0);
+        pInterface = new CFLASHKivuInterface(m_pComms);
         break;
     default:
         break;

@@ -5,9 +5,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <numeric>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -38,50 +44,49 @@ using SImageRange = std::pair<DWORD, std::vector<BYTE>>;
 // An S-record file (S2 records, 24-bit addresses) holding the ranges.
 inline void WriteSRecordFile(const std::string& path, const std::vector<SImageRange>& ranges)
 {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        std::abort();
+    std::ofstream out(path, std::ios::binary);
+    char hex[8];
     for (const auto& [address, bytes] : ranges) {
         for (size_t at = 0; at < bytes.size(); at += 32) {
-            const size_t n = std::min<size_t>(32, bytes.size() - at);
             const DWORD a = address + static_cast<DWORD>(at);
-            unsigned sum = static_cast<unsigned>(n + 4) + (a >> 16 & 0xFF) + (a >> 8 & 0xFF) + (a & 0xFF);
-            std::fprintf(f, "S2%02X%06X", static_cast<unsigned>(n + 4), static_cast<unsigned>(a & 0xFFFFFF));
-            for (size_t i = 0; i < n; ++i) {
-                std::fprintf(f, "%02X", bytes[at + i]);
-                sum += bytes[at + i];
-            }
-            std::fprintf(f, "%02X\n", ~sum & 0xFF);
+            std::vector<unsigned> record = {static_cast<unsigned>(std::min<size_t>(32, bytes.size() - at) + 4),
+                                            a >> 16 & 0xFF, a >> 8 & 0xFF, a & 0xFF};
+            record.insert(record.end(), bytes.begin() + at, bytes.begin() + at + record[0] - 4);
+            record.push_back(~std::accumulate(record.begin(), record.end(), 0u) & 0xFF);
+            out << "S2";
+            for (unsigned v : record)
+                out << (std::snprintf(hex, sizeof hex, "%02X", v), hex);
+            out << "\n";
         }
     }
-    std::fputs("S804000000FB\n", f);
-    std::fclose(f);
+    out << "S804000000FB\n";
 }
 
 class CProgrammerFixture : public ::testing::Test
 {
 protected:
-    // definition: a file under devices/ or an absolute path.
+    // A file under devices/, or an absolute path.
+    static std::string Definition(const std::string& name)
+    {
+        return name.front() == '/' ? name : SourcePath("devices/" + name);
+    }
+
     ::testing::AssertionResult StartTarget(CSimTarget& t, const std::string& definition,
                                            const CSimOverrides& overrides = {})
     {
-        const std::string path = definition.front() == '/' ? definition : SourcePath("devices/" + definition);
         CString error;
-        if (!t.Load(path.c_str(), &error, overrides))
-            return ::testing::AssertionFailure() << "load: " << error.GetString();
-        if (!t.Start(&error))
-            return ::testing::AssertionFailure() << "start: " << error.GetString();
+        if (!t.Load(Definition(definition).c_str(), &error, overrides) || !t.Start(&error))
+            return ::testing::AssertionFailure() << error.GetString();
         return ::testing::AssertionSuccess();
     }
 
     std::unique_ptr<CFLASHProgrammer> MakeProgrammer(const CSimTarget& t, const std::string& definition,
                                                      eConnectionType type, long nProtocol = 0)
     {
-        const std::string path = definition.front() == '/' ? definition : SourcePath("devices/" + definition);
         const std::string name = definition.substr(definition.find_last_of('/') + 1);
         return std::unique_ptr<CFLASHProgrammer>(FLASHManager.CreateFLASHProgrammer(
             name.substr(0, name.find('.')).c_str(), t.GetPortName(), type, ptNeverErase, mlNormal, "",
-            nProtocol, 0.0f, 0, 0, 0, path.c_str()));
+            nProtocol, 16.0f, 4, 4, 0, Definition(definition).c_str()));
     }
 
     // The usual case: one target in the given start mode and a programmer of the type.
@@ -90,63 +95,63 @@ protected:
     {
         overrides.insert(overrides.begin(), {"Start Mode", startMode});
         auto started = StartTarget(target, definition, overrides);
-        if (!started)
-            return started;
-        programmer = MakeProgrammer(target, definition, type, nProtocol);
-        if (!programmer)
+        if (started && !(programmer = MakeProgrammer(target, definition, type, nProtocol)))
             return ::testing::AssertionFailure() << "no programmer for " << definition;
-        return ::testing::AssertionSuccess();
+        return started;
     }
 
-    // A FLASH image of the target's size holding the ranges, loaded from an S-record file.
+    // A FLASH image of the target's size (or nSize) holding the ranges, loaded from an S-record file.
     std::unique_ptr<CFLASHBinaryImage> LoadImage(const std::vector<SImageRange>& ranges, int nSize = -1)
     {
         const std::string path = dir.File("image" + std::to_string(++m_nImages) + ".s28");
         WriteSRecordFile(path, ranges);
         auto image = std::make_unique<CFLASHBinaryImage>(
             nSize >= 0 ? nSize : static_cast<int>(programmer->GetFLASHSize()), nullptr);
-        if (!image->LoadFile(path.c_str()))
-            ADD_FAILURE() << "cannot load " << path;
+        EXPECT_TRUE(image->LoadFile(path.c_str())) << path;
         return image;
     }
 
-    // The target's FLASH holds the ranges.
-    ::testing::AssertionResult FLASHHolds(const CSimTarget& t, const std::vector<SImageRange>& ranges)
+    static ::testing::AssertionResult FLASHHolds(const CSimTarget& t, const std::vector<SImageRange>& ranges)
     {
         const std::vector<BYTE> flash = t.GetFLASH();
-        for (const auto& [address, bytes] : ranges) {
-            if (address + bytes.size() > flash.size())
-                return ::testing::AssertionFailure() << "range beyond FLASH";
-            const auto at = flash.begin() + address;
-            const auto diff = std::mismatch(bytes.begin(), bytes.end(), at);
-            if (diff.first != bytes.end())
-                return ::testing::AssertionFailure()
-                       << "FLASH differs at " << std::hex << address + (diff.first - bytes.begin());
-        }
+        for (const auto& [address, bytes] : ranges)
+            if (address + bytes.size() > flash.size() || !std::equal(bytes.begin(), bytes.end(), &flash[address]))
+                return ::testing::AssertionFailure() << "FLASH differs in the range at " << std::hex << address;
         return ::testing::AssertionSuccess();
     }
 
+    // A paced write, during which another thread runs action once the target has taken nBytes more.
+    bool WriteWhile(CFLASHBinaryImage* pImage, std::uint64_t nBytes, const std::function<void()>& action)
+    {
+        target.SetThrottle(true);
+        const auto start = target.GetHostBytesTaken();
+        std::thread other([&] {
+            while (target.GetHostBytesTaken() < start + nBytes)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            action();
+        });
+        const bool bResult = programmer->WriteImage(pImage);
+        other.join();
+        target.SetThrottle(false);
+        return bResult;
+    }
+
+    // How often a text was shown (host.shown) or asked (host.questions).
+    template <class T>
+    static int Count(const std::vector<T>& seen, const std::string& text)
+    {
+        return static_cast<int>(std::count_if(seen.begin(), seen.end(), [&](const T& s) { return s.text == text; }));
+    }
     bool Shown(const std::string& text, WORD id = 0) const
     {
         return std::any_of(host.shown.begin(), host.shown.end(),
                            [&](const ShownStatus& s) { return s.text == text && s.id == id; });
     }
-    int CountShown(const std::string& text) const
-    {
-        return static_cast<int>(std::count_if(host.shown.begin(), host.shown.end(),
-                                              [&](const ShownStatus& s) { return s.text == text; }));
-    }
-    int CountAsked(const std::string& text) const
-    {
-        return static_cast<int>(std::count_if(host.questions.begin(), host.questions.end(),
-                                              [&](const AskedQuestion& q) { return q.text == text; }));
-    }
     std::string Errors() const
     {
         std::string all;
         for (const ShownStatus& s : host.shown)
-            if (s.kind == skError)
-                all += s.text + " (" + std::to_string(s.id) + ")\n";
+            all += s.kind == skError ? s.text + " (" + std::to_string(s.id) + ")\n" : "";
         return all;
     }
 
