@@ -362,6 +362,12 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
     };
     if (m_eStartMode == smBoot && !registerFor(m_dwBootRate, &m_byBootBRR, "its boot program"))
         return false;
+    // A board's mode pins can bring any chip into BOOT mode.
+    if (m_eStartMode != smBoot) {
+        BYTE brr = 0;
+        if (CSimBaud::BRRForRate(m_eFormula, clockHz, m_dwBootRate, &brr))
+            m_byBootBRR = brr;
+    }
     if (!SimNumber("BRR", m_byBootBRR, 255, &v, pError))
         return false;
     m_byBootBRR = static_cast<BYTE>(v);

@@ -253,6 +253,11 @@ void CSimLine::SetDebugPort(std::shared_ptr<CSimDebugPort> port)
 
 bool CSimLine::TakeDebugByte(BYTE* pByte)
 {
+    // Only a running kernel serves the debug interface; until one runs, the
+    // host's words wait in the adapter.
+    const eSimPhase phase = m_ePhase;
+    if (phase < phCommand || phase == phHalted)
+        return false;
     std::shared_ptr<CSimDebugPort> port;
     {
         std::lock_guard lock(m_debugLock);
@@ -411,6 +416,12 @@ void CSimLine::Interrupt()
 void CSimLine::ClearInterrupt()
 {
     m_bInterrupted = false;
+    {
+        std::lock_guard lock(m_debugLock);
+        if (m_pDebugPort)
+            m_pDebugPort->Restart();
+    }
+    m_bAnswerDebug = false;
     if (m_nWake >= 0) {
         std::uint64_t value = 0;
         [[maybe_unused]] const ssize_t n = ::read(m_nWake, &value, sizeof value);

@@ -33,6 +33,8 @@ public:
     virtual ~CSimDebugPort() = default;
     virtual bool Take(BYTE* pByte) = 0;
     virtual void Give(BYTE byte) = 0;
+    // The chip restarts: what the host had sent and no program took is lost.
+    virtual void Restart() {}
 };
 
 enum eSimLineResult
@@ -82,7 +84,7 @@ public:
     void DiscardUntilInterrupted();
 
     // From any thread: wakes the target's waits, which return "interrupted"
-    // until ClearInterrupt.
+    // until ClearInterrupt, which the chip calls as it (re)starts.
     void Interrupt();
     void ClearInterrupt();
     bool IsInterrupted() const { return m_bInterrupted.load(); }

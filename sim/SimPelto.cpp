@@ -30,6 +30,12 @@ public:
         m_cv.notify_all();
     }
 
+    void Restart() override
+    {
+        std::lock_guard lock(m_lock);
+        m_In.clear();
+    }
+
     void Put(const unsigned char word[4])
     {
         std::lock_guard lock(m_lock);

@@ -169,6 +169,11 @@ protected:
     // Completion steps: progress 100, connected, block list and blank check.
     bool CompleteConnection();
     void ReportConnectionComplete();
+    // Board sequences: a kernel still running is taken over (connected on
+    // return when so); the channel brought to the board's link; types 4 and 7.
+    bool FindInitialisedDevice(bool bUserMode);
+    bool PrepareBoard(bool bUserMode, bool* pCancelled);
+    bool ConnectKivuResident(bool bUserMode);
     // Board connection types (0, 1, 4, 7).
     static bool IsBoardType(eConnectionType type);
     bool IsJTAG() const;

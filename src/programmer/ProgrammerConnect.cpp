@@ -265,28 +265,3 @@ bool CFLASHProgrammer::ConnectGENBootMode()
     }
     return CompleteConnection();
 }
-
-// The board sequences come with the board interface.
-bool CFLASHProgrammer::ConnectKivuBootMode()
-{
-    DisplayError("'BOOT Mode' connection using the Quarn Kivu is not yet available", 0);
-    return false;
-}
-
-bool CFLASHProgrammer::ConnectKivuUserMode()
-{
-    DisplayError("'USER Mode' connection using the Quarn Kivu is not yet available", 0);
-    return false;
-}
-
-bool CFLASHProgrammer::ConnectKivuBootDirect()
-{
-    DisplayError("'BOOT Mode' kernel already resident, using Quarn Kivu: not yet available", 0);
-    return false;
-}
-
-bool CFLASHProgrammer::ConnectKivuUserDirect()
-{
-    DisplayError("'USER Mode' kernel already resident, using Quarn Kivu: not yet available", 0);
-    return false;
-}

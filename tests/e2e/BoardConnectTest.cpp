@@ -1,0 +1,142 @@
+// The board connection types against the virtual Kivu board and chip, over
+// a serial port and beside the JTAG adapter.
+#include <chrono>
+#include <thread>
+
+#include "ProgrammerFixture.h"
+#include "sim/SimPelto.h"
+
+using namespace zftest;
+
+namespace {
+
+class KivuConnect : public CProgrammerFixture
+{
+protected:
+    ~KivuConnect() override { programmer.reset(), SetScanletBackend(nullptr); }
+    // By default the programmer's rate is the board's own at the start, so
+    // that a look for a running kernel reaches it as plain noise.
+    ::testing::AssertionResult StartBoard(const char* startMode, eConnectionType type, bool bJTAG = false,
+                                          CSimOverrides overrides = {}, long nRate = 9600)
+    {
+        overrides.insert(overrides.end(), {{"Kivu Board", "1"}, {"Resident Rate", "9600"}});
+        auto started = Start("ZT31F256.ini", startMode, type, overrides);
+        if (started)
+            programmer->SetBaudRate(nRate);
+        if (started && bJTAG) {
+            m_pPelto = std::make_shared<CSimPelto>(target);
+            SetScanletBackend(m_pPelto);
+            settings.Write("[FLASHJTAGComms]\nKivuSerial=" + target.GetPortName().str() + "\n" +
+                           "[Programmer]\nKivuCancelOnModeSwitch=1\n");
+            programmer->SetCommsPort(CFLASHProgrammer::kJTAGPortName);
+        }
+        return started;
+    }
+    CSimKivuBoard& Board() { return *target.GetBoard(); }
+    int BoardNotes(const std::string& text)
+    {
+        const auto n = Board().GetEvents(ekNote);
+        return std::count_if(n.begin(), n.end(), [&](auto& e) { return e.m_strText.str().find(text) != std::string::npos; });
+    }
+    std::shared_ptr<CSimPelto> m_pPelto;
+};
+
+class BoardRoad : public KivuConnect, public ::testing::WithParamInterface<std::pair<eConnectionType, const char*>> {};
+
+} // namespace
+
+TEST_P(BoardRoad, ConnectsThroughTheBoardAndResetsOnDisconnection)
+{
+    const auto [type, startMode] = GetParam();
+    settings.Write("[Programmer]\nDisconnectReset=1\n");
+    ASSERT_TRUE(StartBoard(startMode, type));
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+    EXPECT_TRUE(Shown("Connection complete", 15056) && Board().IsTransparent());
+    EXPECT_EQ(target.GetState(), type == ctKivuUserDirect ? ssUserMainKernel : ssMainKernel);
+    EXPECT_EQ(Shown("Found initialised device"), type != ctKivuBootMode);
+    EXPECT_TRUE(type != ctKivuBootMode || (Board().IsMDxOn() && Board().IsMDyOn()));
+
+    // The kernel left running is taken over as it is.
+    ASSERT_TRUE(programmer->Disconnect(1, 1));
+    const int nBoardResets = BoardNotes("board reset");
+    const DWORD nStarts = target.GetStartCount();
+    host.shown.clear();
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+    EXPECT_TRUE(Shown("Found initialised device") && Errors().empty() && target.GetStartCount() == nStarts);
+
+    // No question; a USER type leaves the mode pins and the board itself alone.
+    ASSERT_TRUE(programmer->Disconnect(0, 0));
+    EXPECT_TRUE(host.questions.empty() && !Board().Is12VOn() && !Board().IsVppOn());
+    EXPECT_GT(target.GetStartCount(), nStarts);
+    EXPECT_FALSE(Shown("Device did not reset!") || Shown("Invalid response received from the Kivu"));
+    EXPECT_EQ(BoardNotes("board reset") - nBoardResets, type == ctKivuUserDirect ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryBoardType, BoardRoad,
+                         ::testing::Values(std::pair{ctKivuBootMode, "USER"}, std::pair{ctKivuBootDirect, "BOOT Resident"},
+                                           std::pair{ctKivuUserDirect, "USER Resident"}),
+                         [](const auto& test) { return "type" + std::to_string(test.param.first); });
+
+TEST_F(KivuConnect, AFailingBoardStepIsReportedWithItsIdentifier)
+{
+    // Answers: version major and minor, SCI set-up, reset, reset on, 12 V.
+    ASSERT_TRUE(StartBoard("BOOT", ctKivuBootMode, false, {{"Kivu Short Frame", "6"}}));
+    EXPECT_FALSE(programmer->Connect());
+    EXPECT_TRUE(Shown("Enable12V() failed", 15011)) << Errors();
+    EXPECT_TRUE(BoardNotes("board reset") == 2 && !Board().IsVppOn()) << "the board is reset after the failure";
+}
+
+TEST_F(KivuConnect, LooksForTheBoardAtOtherRatesAfterAnInvalidAnswer)
+{
+    // Clears the stray answer left on the line once the search is agreed, and
+    // keeps the board quiet until the search reaches its rate.
+    struct CSearchHost : RecordingHost
+    {
+        CFLASHComms* comms = nullptr;
+        CSimKivuBoard* board = nullptr;
+        eQueryType MessageBox(const CString& text, eQueryType style, eMessageIcon icon) override
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200)), comms->FlushBuffers();
+            return RecordingHost::MessageBox(text, style, icon);
+        }
+        void ShowStatus(eStatusKind kind, const CString& text, WORD id) override
+        {
+            if (text.str() == "Attempting 115200")
+                board->SetFaults(CSimBoardSettings());
+            RecordingHost::ShowStatus(kind, text, id);
+        }
+    };
+    settings.Write("[Programmer]\nDisconnectReset=1\n");
+    ASSERT_TRUE(StartBoard("BOOT", ctKivuBootMode, false, {}, 115200));
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+    const BYTE handshake = 0x0A; // its answer stands where the board's exit signal should be
+    ASSERT_TRUE(programmer->GetFLASHComms()->WriteBytes(&handshake, 1, false));
+    programmer->SetBaudRate(57600);
+    CSimBoardSettings silent;
+    silent.m_bSilent = true, Board().SetFaults(silent);
+    CSearchHost search;
+    search.comms = programmer->GetFLASHComms(), search.board = &Board();
+
+    ASSERT_TRUE(programmer->Disconnect(0, 0));
+    for (const char* text : {"Invalid response received from the Kivu", "Attempting 57600", "Attempting 115200"})
+        EXPECT_EQ(Count(search.shown, text), 1) << text;
+    EXPECT_EQ(Count(search.questions, "Would you like Velk to keep looking for the Kivu?"), 1);
+    EXPECT_FALSE(Board().Is12VOn()) << "the target was reset";
+}
+
+TEST_F(KivuConnect, OverJTAGTheBoardIsOnlyUsedForItsSteps)
+{
+    // A resident kernel is asked over the adapter; the board is not made transparent.
+    ASSERT_TRUE(StartBoard("BOOT Resident", ctKivuBootDirect, true));
+    programmer->Connect();
+    EXPECT_TRUE(m_pPelto->GetWordsWritten() > 0 && !Board().IsTransparent());
+    programmer.reset();
+    target.Stop();
+
+    // The board's steps go to its serial link and wake nothing over the adapter.
+    host.answer = qtNo;
+    ASSERT_TRUE(StartBoard("USER", ctKivuUserMode, true));
+    EXPECT_TRUE(programmer->Connect());
+    EXPECT_EQ(Count(host.questions, "Device is now in USER Mode, continue connection?"), 1);
+    EXPECT_TRUE(Board().Is12VOn() && Board().IsVppOn() && Board().IsTransparent());
+}
