@@ -18,9 +18,9 @@ build: setup $(BUILD)/CMakeCache.txt
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L 'unit|e2e'
 
+# The main job: program the bundled example into a virtual target and verify it.
 demo: build
-	$(BUILD)/apps/zflash/zflash version
-	$(BUILD)/apps/zflash/zflash messages
+	$(BUILD)/apps/zflash/zflash -d devices/ZT31F256.ini -p sim program examples/blinky.mot --verify
 
 asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DZFLASH_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"

@@ -22,6 +22,10 @@ constexpr DWORD kHostByteMs = 5000;  // for the host's next byte within an excha
 constexpr DWORD kChipEchoMs = 1000;  // for the chip's echo or answer
 constexpr DWORD kMatchMs = 300;      // for the boot program's answer to 0x00 at one rate
 constexpr DWORD kEraseGraceMs = 500; // before "K" goes out while the chip may still report a failed erase
+constexpr DWORD kOwnFrameGapMs = 100; // a held frame start whose next byte takes longer is the chip's
+
+// The transparent-mode frame the board still answers while it relays.
+constexpr BYTE kOwnFrame[4] = {0xAA, 0x08, 0x00, 0x55};
 
 const DWORD kRates[8] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
@@ -507,6 +511,7 @@ void CSimKivuBoard::ResetBoard()
     m_bEscape = false;
     m_bCheckPending = false;
     m_bBooted = false;
+    m_Held.clear();
 }
 
 void CSimKivuBoard::ApplyPins()
@@ -762,13 +767,50 @@ void CSimKivuBoard::Relay()
     while (ChipReceive(&b, 0))
         Out(b);
     if (m_target.GetStartCount() != m_dwStartsSeen) {
+        m_Held.clear();
         Exit("the chip restarted");
         return;
     }
     bool intact = true;
     const eSimLineResult r = m_PCLine.Receive(&b, &intact, 1);
-    if (r != lrByte)
+    if (r != lrByte) {
+        if (!m_Held.empty() && std::chrono::steady_clock::now() - m_heldSince >= std::chrono::milliseconds(kOwnFrameGapMs))
+            ReleaseHeld();
         return;
+    }
+    // The board keeps listening for its own transparent-mode frame, so that a
+    // host that asks for transparent mode again is answered by the board and
+    // the chip never sees the frame.
+    if (intact && b == kOwnFrame[m_Held.size()]) {
+        if (m_Held.empty())
+            m_heldSince = std::chrono::steady_clock::now();
+        m_Held.push_back(b);
+        if (m_Held.size() == sizeof kOwnFrame) {
+            m_Held.clear();
+            Event(ekNote, "transparent-mode frame while relaying: answered, still transparent");
+            Answer(0x08, {}, 0x00);
+        }
+        return;
+    }
+    ReleaseHeld();
+    if (intact && b == kOwnFrame[0]) {
+        m_heldSince = std::chrono::steady_clock::now();
+        m_Held.push_back(b);
+        return;
+    }
+    Forward(b);
+}
+
+void CSimKivuBoard::ReleaseHeld()
+{
+    std::vector<BYTE> held;
+    held.swap(m_Held);
+    for (BYTE h : held)
+        Forward(h);
+}
+
+void CSimKivuBoard::Forward(BYTE b)
+{
     if (m_bModeByte) {
         if (m_bEscape) {
             m_bEscape = false;

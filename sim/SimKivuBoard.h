@@ -8,6 +8,7 @@
 // link to the chip is the chip's own pty, which the board opens as a host
 // would, so the chip's line sees the board's rate changes as it sees a PC's.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -83,6 +84,9 @@ private:
     bool ReadFrame(BYTE* pCommand, std::vector<BYTE>* pData);
     void Handle(BYTE command, const std::vector<BYTE>& data);
     void Relay();
+    // A host byte in transparent mode goes to the chip, past the watch for the baud change.
+    void Forward(BYTE byte);
+    void ReleaseHeld();
 
     // Answers: the code (E0 + command) and the status byte, where the faults strike.
     bool BeginAnswer(BYTE command);
@@ -137,4 +141,8 @@ private:
     std::atomic<DWORD> m_dwAnswers{0};
     std::atomic<DWORD> m_dwSCISetups{0};
     std::vector<BYTE> m_LoadedCommand;
+    // Host bytes held back in transparent mode while they may be the start of
+    // the board's own transparent-mode frame.
+    std::vector<BYTE> m_Held;
+    std::chrono::steady_clock::time_point m_heldSince;
 };

@@ -49,6 +49,35 @@ bool CSimProgram::WaitForBaudCommand()
     }
 }
 
+bool CSimProgram::WaitForBaudCommandOrKernel(DWORD limit, DWORD* pLength)
+{
+    int nHeld = 0;
+    BYTE first = 0;
+    for (;;) {
+        BYTE b = 0;
+        bool intact = true;
+        if (!Rx(&b, INFINITE, &intact))
+            return false;
+        if (!intact) {
+            nHeld = 0; // a garbled byte starts neither
+            continue;
+        }
+        if (nHeld == 1) {
+            const DWORD length = (DWORD(first) << 8) | b;
+            if (first == 0x44 && b == 0x04) {
+                *pLength = 0;
+                return true;
+            }
+            if (length > 0 && length <= limit) {
+                *pLength = length;
+                return true;
+            }
+        }
+        first = b;
+        nHeld = 1;
+    }
+}
+
 CSimProgram::eStep CSimProgram::BaudChange(BYTE presentBRR)
 {
     Phase(phBaudChange);
@@ -90,11 +119,11 @@ CSimProgram::eStep CSimProgram::BaudChange(BYTE presentBRR)
     return stDone;
 }
 
-CSimProgram::eStep CSimProgram::ReceiveKernel(std::vector<BYTE>* pCode)
+CSimProgram::eStep CSimProgram::ReceiveKernel(std::vector<BYTE>* pCode, DWORD knownLength)
 {
     Phase(phMainKernelDownload);
-    DWORD length = 0;
-    if (!RxNumber(2, &length, INFINITE))
+    DWORD length = knownLength;
+    if (length == 0 && !RxNumber(2, &length, INFINITE))
         return stInterrupted;
     pCode->assign(length, 0);
     for (DWORD i = 0; i < length; ++i) {
@@ -118,10 +147,7 @@ eSimNext CSimProgram::StartKernel(const std::vector<BYTE>& code, const CSimKerne
                        why.GetString());
         return snHalt;
     }
-    DWORD top = m_def.m_dwRAMSize;
-    if (bUser && m_def.m_wUserRAMTop < top)
-        top = m_def.m_wUserRAMTop;
-    const DWORD limit = top > m_def.m_wWorkArea ? top - m_def.m_wWorkArea : 0;
+    const DWORD limit = KernelLimit(bUser);
     if (code.size() > limit) {
         m_target.Event(ekViolation,
                        "the main kernel (%zu bytes) does not fit below the kernel's work area (%lu bytes); the chip "
@@ -136,12 +162,26 @@ eSimNext CSimProgram::StartKernel(const std::vector<BYTE>& code, const CSimKerne
     return bUser ? snUserMainKernel : snMainKernel;
 }
 
+DWORD CSimProgram::KernelLimit(bool bUser) const
+{
+    DWORD top = m_def.m_dwRAMSize;
+    if (bUser && m_def.m_wUserRAMTop < top)
+        top = m_def.m_wUserRAMTop;
+    return top > m_def.m_wWorkArea ? top - m_def.m_wWorkArea : 0;
+}
+
 eSimNext CSimProgram::ChangeBaudAndLoadKernel(BYTE presentBRR, const CSimKernelFile& file, bool bUser)
 {
+    DWORD length = 0;
     for (;;) {
         Phase(phBaudChange);
-        if (!WaitForBaudCommand())
+        if (bUser ? !WaitForBaudCommandOrKernel(KernelLimit(true), &length) : !WaitForBaudCommand())
             return snInterrupted;
+        if (length != 0) {
+            m_target.Event(ekNote, "no baud change: the loader takes a main kernel of %lu bytes at %lu baud",
+                           static_cast<unsigned long>(length), static_cast<unsigned long>(m_line.GetTargetRate()));
+            break;
+        }
         const eStep step = BaudChange(presentBRR);
         if (step == stInterrupted)
             return snInterrupted;
@@ -149,7 +189,7 @@ eSimNext CSimProgram::ChangeBaudAndLoadKernel(BYTE presentBRR, const CSimKernelF
             break;
     }
     std::vector<BYTE> code;
-    const eStep step = ReceiveKernel(&code);
+    const eStep step = ReceiveKernel(&code, length);
     if (step == stInterrupted)
         return snInterrupted;
     if (step == stFailed)

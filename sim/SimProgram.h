@@ -54,16 +54,23 @@ protected:
 
     // Waits for the baud-change command 0x44 0x04, ignoring anything else.
     bool WaitForBaudCommand();
+    // As WaitForBaudCommand, but two bytes that are not 0x44 0x04 and give a
+    // length that fits below the kernel's work area are the length of a main
+    // kernel sent at the present rate: *pLength gets it (0 for the command).
+    bool WaitForBaudCommandOrKernel(DWORD limit, DWORD* pLength);
     // The exchange after 0x44 0x04: the present BRR value out, the new one in,
     // the change of rate and the 01 02 03 04 check at the new rate. On a failed
     // check the old rate comes back.
     eStep BaudChange(BYTE presentBRR);
-    // A main kernel download: 16-bit length, then the bytes.
-    eStep ReceiveKernel(std::vector<BYTE>* pCode);
+    // A main kernel download: 16-bit length (unless already read), then the bytes.
+    eStep ReceiveKernel(std::vector<BYTE>* pCode, DWORD knownLength = 0);
     // Checks the download against the file and starts it.
     eSimNext StartKernel(const std::vector<BYTE>& code, const CSimKernelFile& file, bool bUser);
     // What both loaders do: baud changes until one holds, then the main kernel.
+    // The USER loader also takes the kernel at its present rate without one.
     eSimNext ChangeBaudAndLoadKernel(BYTE presentBRR, const CSimKernelFile& file, bool bUser);
+    // Room for a main kernel below the kernel's work area.
+    DWORD KernelLimit(bool bUser) const;
 
     CSimTarget& m_target;
     CSimLine& m_line;

@@ -1,52 +1,115 @@
-// zflash command-line tool. This first cut knows the library's identity only:
-// `zflash version` and `zflash messages`.
+// zflash: programs the on-chip FLASH of Zentra microcontrollers from the
+// command line. `zflash --help` lists the commands; docs/user-guide.md is the guide.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
-#include <zflash/zflash.h>
+#include "Commands.h"
+#include "ExitCode.h"
+#include "Options.h"
+#include "Session.h"
+#include "SignalWatch.h"
 
 namespace {
-int PrintVersion()
+int Dispatch(SCommandContext& c)
 {
-    const CNorvaneLibVersion* v = GetVersionNorvane();
-    std::printf("%s %u.%u (build %u)\n", v->m_strDescription.GetString(), v->m_nMajor, v->m_nMinor,
-                static_cast<unsigned>(v->m_nBuild));
-    std::printf("Built:    %s\n", v->m_strBuildDate.GetString());
-    std::printf("Notice:   %s\n", v->m_strLegal.GetString());
-    std::printf("Channels:");
-    for (int i = 0; i < v->GetSupportedCommsCount(); ++i)
-        std::printf(" %s", v->GetCommsName(i).GetString());
-    std::printf("\nLocale:   %s\n", IsAJapanInstall() ? "Japan" : "default");
-    std::printf("Settings: %s\n", CRegister::GetStorePath().GetString());
-    return 0;
+    const std::string& cmd = c.o.strCommand;
+    if (cmd == "version") return CmdVersion(c);
+    if (cmd == "messages") return CmdMessages(c);
+    if (cmd == "ports") return CmdPorts(c);
+    if (cmd == "image-info") return CmdImageInfo(c);
+    if (cmd == "image-convert") return CmdImageConvert(c);
+    if (cmd == "program") return CmdProgram(c);
+    if (cmd == "verify") return CmdVerify(c);
+    if (cmd == "read") return CmdRead(c);
+    if (cmd == "erase") return CmdErase(c);
+    if (cmd == "blank") return CmdBlank(c);
+    if (cmd == "blocks") return CmdBlocks(c);
+    if (cmd == "info") return CmdInfo(c);
+    c.console.Error("unknown command '" + cmd + "'", "run zflash --help");
+    return ecUsage;
 }
 
-int PrintMessages()
+int TerminalWidth()
 {
-    for (const SCatalogueEntry& e : GetMessageCatalogue())
-        std::printf("%5u  %s\n", static_cast<unsigned>(e.nID), e.pszText);
-    return 0;
-}
-
-void Usage(FILE* out)
-{
-    std::fprintf(out, "usage: zflash COMMAND\n\n"
-                      "commands:\n"
-                      "  version    show the library's version record\n"
-                      "  messages   list the message catalogue\n");
+    winsize ws{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
+        return ws.ws_col;
+    return 80;
 }
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "version") == 0)
-        return PrintVersion();
-    if (argc == 2 && std::strcmp(argv[1], "messages") == 0)
-        return PrintMessages();
-    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-        Usage(stdout);
-        return 0;
+    // Before any thread exists, so that only the watch thread takes them.
+    CSignalWatch::BlockSignals();
+
+    CLI::App app{"zflash"};
+    app.name("zflash");
+    SCliOptions o;
+    BuildCommandLine(app, o);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0)
+            return app.exit(e);
+        std::fprintf(stderr, "zflash: %s\n", e.what());
+        std::fprintf(stderr, "hint: run 'zflash --help' or 'zflash COMMAND --help'\n");
+        return ecUsage;
     }
-    Usage(stderr);
-    return 2;
+    if (CLI::App* program = app.get_subcommand("program"); program && program->parsed())
+        o.bVerifyGiven = program->count("--verify") > 0;
+    if (!o.strSettings.empty())
+        ::setenv("ZFLASH_SETTINGS", o.strSettings.c_str(), 1);
+
+    const char* term = std::getenv("TERM");
+    const bool terminal = ::isatty(STDERR_FILENO) && !(term && std::strcmp(term, "dumb") == 0);
+    const eOutputMode mode = o.bJson ? omJson : terminal ? omTerminal : omPlain;
+    const eVerbosity verbosity = o.bQuiet ? vbQuiet : o.bVerbose ? vbVerbose : vbNormal;
+    const bool colour = !o.bNoColour && !std::getenv("NO_COLOR");
+    CConsole console(stdout, stderr, mode, verbosity, colour, TerminalWidth());
+    const eAnswerPolicy policy = o.bYes ? apYes : o.bNo ? apNo : apAsk;
+    CConsoleHost host(console, policy, ::isatty(STDIN_FILENO) ? STDIN_FILENO : -1);
+    SetHostUI(&host);
+
+    nlohmann::json data;
+    SCommandContext context{o, console, host, nullptr, data};
+    int code = ecSuccess;
+    if (CommandNeedsTarget(o.strCommand)) {
+        CSession session(o, console, host);
+        context.pSession = &session;
+        {
+            CSignalWatch watch(
+                [&] {
+                    console.Message(skWarning,
+                                    "Cancelling: waiting for the library to release the port (Ctrl-C again quits at once)",
+                                    0);
+                    session.Cancel();
+                },
+                [] {
+                    std::fputs("\nzflash: stopped at once; the port may need a reset\n", stderr);
+                    std::_Exit(ecCancelled);
+                });
+            code = CheckCommandLine(context);
+            if (code == ecSuccess)
+                code = session.Open();
+            if (code == ecSuccess)
+                code = Dispatch(context);
+            session.Close();
+        }
+        if (session.WasCancelled()) {
+            code = ecCancelled;
+            console.Error("cancelled; the port is released");
+        }
+    } else if (o.strCommand == "sim") {
+        CSignalWatch watch([] {});
+        code = CmdSim(context, [&] { return watch.WasSignalled(); });
+    } else if ((code = CheckCommandLine(context)) == ecSuccess) {
+        code = Dispatch(context);
+    }
+    console.Result(o.strCommand, code, std::move(data));
+    SetHostUI(nullptr);
+    return code;
 }

@@ -1,5 +1,7 @@
 #include "protocol/FLASHProtocol.h"
 
+#include <cstring>
+
 #include "device/DeviceID.h"
 #include "device/FLASHDevice.h"
 #include "device/FunctionMap.h"
@@ -260,10 +262,21 @@ bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, uns
     m_pComms->SetTimeouts(ttQuick);
     int nBudget = kReadRetries;
     unsigned long remaining = length;
+    bool bAskedAgain = false;
     while (remaining > 0 && nBudget > 0 && bSending) {
         const unsigned long chunk = remaining < kReadChunk ? remaining : kReadChunk;
         unsigned long received = 0;
-        const bool bFull = m_pComms->ReadBytes(pBuffer, chunk, &received, false) && received == chunk;
+        bool bFull = m_pComms->ReadBytes(pBuffer, chunk, &received, false) && received == chunk;
+        if (bFull && bAskedAgain && !m_bCancelled) {
+            // A chunk that was only late, not lost, arrives whole before the
+            // copy we asked for; taking that copy as the next chunk would
+            // shift everything after it without any error.
+            BYTE copy[kReadChunk];
+            unsigned long copied = 0;
+            m_pComms->ReadBytes(copy, chunk, &copied, false);
+            if (copied > 0 && (copied < chunk || std::memcmp(copy, pBuffer, chunk) != 0))
+                bFull = false;
+        }
         if (m_bCancelled) {
             SendByte(kAbort);
             m_pComms->SetTimeouts(ttDefault);
@@ -272,6 +285,7 @@ bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, uns
         if (bFull) {
             bSending = SendByte(kChunkOK);
             nBudget = kReadRetries;
+            bAskedAgain = false;
             pBuffer += chunk;
             remaining -= chunk;
             GetProgress() += static_cast<DWORD>(chunk);
@@ -288,6 +302,7 @@ bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, uns
             } while (lateCount > 0 && !m_bCancelled);
             m_pComms->FlushBuffers();
             bSending = SendByte(kChunkAgain);
+            bAskedAgain = true;
             --nBudget;
         }
     }

@@ -50,11 +50,26 @@ TEST_P(BoardRoad, ConnectsThroughTheBoardAndResetsOnDisconnection)
     const auto [type, startMode] = GetParam();
     settings.Write("[Programmer]\nDisconnectReset=1\n");
     ASSERT_TRUE(StartBoard(startMode, type));
+    const bool bUser = type == ctKivuUserMode || type == ctKivuUserDirect;
     ASSERT_TRUE(programmer->Connect()) << Errors();
     EXPECT_TRUE(Shown("Connection complete", 15056) && Board().IsTransparent());
-    EXPECT_EQ(target.GetState(), type == ctKivuUserDirect ? ssUserMainKernel : ssMainKernel);
-    EXPECT_EQ(Shown("Found initialised device"), type != ctKivuBootMode);
+    EXPECT_EQ(target.GetState(), bUser ? ssUserMainKernel : ssMainKernel);
+    EXPECT_EQ(Shown("Found initialised device"), type == ctKivuBootDirect || type == ctKivuUserDirect);
     EXPECT_TRUE(type != ctKivuBootMode || (Board().IsMDxOn() && Board().IsMDyOn()));
+    // The board answered its own transparent-mode frame; the chip never saw it.
+    EXPECT_EQ(BoardNotes("transparent-mode frame while relaying"), type == ctKivuUserMode ? 1 : 0);
+    EXPECT_EQ(target.GetEvents(ekViolation).size(), 0u);
+
+    // The kernel reached through the board writes and reads back.
+    settings.Write("[Programmer]\nDisconnectReset=1\nReadbackVerify=2\n");
+    const std::vector<SImageRange> ranges = {{0x0200, Pattern(200, 0x5C)}};
+    auto image = LoadImage(ranges);
+    ASSERT_TRUE(programmer->WriteImage(image.get())) << Errors();
+    EXPECT_TRUE(FLASHHolds(target, ranges));
+    std::unique_ptr<CFLASHBinaryImage> back(programmer->ReadImage(0, nullptr, 0x0200, 200));
+    ASSERT_TRUE(back);
+    for (DWORD i = 0; i < 200; ++i)
+        ASSERT_EQ(back->GetDataByte(i), ranges[0].second[i]) << i;
 
     // The kernel left running is taken over as it is.
     ASSERT_TRUE(programmer->Disconnect(1, 1));
@@ -69,11 +84,12 @@ TEST_P(BoardRoad, ConnectsThroughTheBoardAndResetsOnDisconnection)
     EXPECT_TRUE(host.questions.empty() && !Board().Is12VOn() && !Board().IsVppOn());
     EXPECT_GT(target.GetStartCount(), nStarts);
     EXPECT_FALSE(Shown("Device did not reset!") || Shown("Invalid response received from the Kivu"));
-    EXPECT_EQ(BoardNotes("board reset") - nBoardResets, type == ctKivuUserDirect ? 0 : 1);
+    EXPECT_EQ(BoardNotes("board reset") - nBoardResets, bUser ? 0 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryBoardType, BoardRoad,
-                         ::testing::Values(std::pair{ctKivuBootMode, "USER"}, std::pair{ctKivuBootDirect, "BOOT Resident"},
+                         ::testing::Values(std::pair{ctKivuBootMode, "USER"}, std::pair{ctKivuUserMode, "USER"},
+                                           std::pair{ctKivuBootDirect, "BOOT Resident"},
                                            std::pair{ctKivuUserDirect, "USER Resident"}),
                          [](const auto& test) { return "type" + std::to_string(test.param.first); });
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <regex>
 #include <thread>
 
@@ -27,6 +28,12 @@ struct SRoadCase
     const char* startMode;
     long nProtocol;
 };
+
+// Keeps ctest's listing readable: gtest would print the bytes of the struct.
+void PrintTo(const SRoadCase& c, std::ostream* os)
+{
+    *os << c.definition << " type " << c.type;
+}
 
 class Road : public CProgrammerFixture, public ::testing::WithParamInterface<SRoadCase>
 {

@@ -94,27 +94,40 @@ TEST_F(ProtocolTest, ReadCommandCarriesItsLengthWidth)
     EXPECT_EQ(CFLASHProtocol::LengthWidth(0x1000000), 4);
 }
 
-TEST_F(ProtocolTest, ShortChunkIsAskedForAgainAndDropped)
+TEST_F(ProtocolTest, ResentChunksAreTakenOnceWhetherTheFirstCameShortOrLate)
 {
-    std::vector<BYTE> buffer(40);
     std::vector<BYTE> data(40);
     for (int i = 0; i < 40; ++i)
         data[i] = static_cast<BYTE>(i);
-    // Ten bytes, a pause, the rest of the chunk late; the chunk again once asked for.
-    comms.Reply(std::vector<BYTE>(10, 0xEE));
-    comms.Reply({CFakeComms::kGap});
-    comms.Reply(std::vector<BYTE>(22, 0xEE));
-    bool asked = false;
-    comms.onWrite = [&](BYTE b) {
-        if (b == 0x01 && !asked) {
-            asked = true;
-            comms.Reply(data);
+    const std::vector<BYTE> first(data.begin(), data.begin() + 32), tail(data.begin() + 32, data.end());
+    for (bool bLate : {false, true}) {
+        SCOPED_TRACE(bLate ? "first chunk late" : "first chunk short");
+        comms.written.clear();
+        comms.flushes = 0;
+        if (bLate) {
+            comms.Reply({CFakeComms::kGap});  // nothing in time, then the chunk and its resent copy
+        } else {
+            comms.Reply(std::vector<BYTE>(10, 0xEE));
+            comms.Reply({CFakeComms::kGap});
+            comms.Reply(std::vector<BYTE>(22, 0xEE));
         }
-    };
-    ASSERT_TRUE(run.Protocol()->ReadData(0, 40, buffer.data()));
-    EXPECT_EQ(buffer, data);
-    EXPECT_EQ(comms.flushes, 1);
-    EXPECT_EQ(std::vector<BYTE>(comms.written.begin() + 5, comms.written.end()), Bytes({0x01, 0x00, 0x00}));
+        bool asked = false, acked = false;
+        comms.onWrite = [&](BYTE b) {
+            if (b == 0x01 && !asked) {
+                asked = true;
+                if (bLate)
+                    comms.Reply(first);
+                comms.Reply(first);
+            } else if (b == 0x00 && asked && !acked) {
+                acked = true;
+                comms.Reply(tail);
+            }
+        };
+        std::vector<BYTE> buffer(40);
+        ASSERT_TRUE(run.Protocol()->ReadData(0, 40, buffer.data()));
+        EXPECT_EQ(buffer, data);
+        EXPECT_EQ(std::vector<BYTE>(comms.written.begin() + 5, comms.written.end()), Bytes({0x01, 0x00, 0x00}));
+    }
 }
 
 TEST_F(ProtocolTest, SilentReadSpendsItsRetryBudgetAndNamesThePort)

@@ -54,6 +54,21 @@ TEST(SimUser, ABootKernelSentToTheUserLoaderHaltsTheChip)
     EXPECT_NE(run.Events(ekViolation).find("tt08_user_main.bin"), std::string::npos);
 }
 
+TEST(SimUser, WithoutARateChangeTheLoaderTakesTheKernelAt9600)
+{
+    CSimRun run;
+    ASSERT_TRUE(run.Start(DataPath("TT08.ini"), {{"Start Mode", "USER"}}));
+    ASSERT_TRUE(run.target.WaitForState(ssUserProgram, 5000));
+    // FF FF and FF before the length are too long for a kernel and are passed over.
+    run.host.Send({0xFF});
+    run.host.DownloadKernel(ReadFile(DataPath("kernels/tt08/tt08_user_main.bin")));
+    ASSERT_TRUE(run.target.WaitForState(ssUserMainKernel, 5000)) << run.Events(ekViolation);
+    CScriptedHost::Identity id;
+    ASSERT_TRUE(run.host.Identify(7, &id));
+    EXPECT_EQ(id.bits & 0x40, 0x40);
+    EXPECT_NE(run.Events(ekNote).find("no baud change"), std::string::npos);
+}
+
 TEST(SimUser, AResidentUserKernelAnswersAtItsRate)
 {
     CSimRun run;

@@ -1,0 +1,22 @@
+#pragma once
+// The tool's exit codes. Scripts and production lines branch on these, so a
+// value, once given, never changes meaning.
+
+enum eExitCode : int {
+    ecSuccess = 0,
+    ecNotBlank = 1,        // `blank` found data; nothing went wrong
+    ecUsage = 2,           // the command line is wrong
+    ecFile = 3,            // an image, definition or output file cannot be read or written
+    ecConnection = 4,      // the port cannot be opened or the target does not answer
+    ecErase = 5,
+    ecWrite = 6,
+    ecVerify = 7,          // the read-back differs from the image
+    ecRead = 8,
+    ecAnswerNeeded = 9,    // the library asked a question nobody could answer
+    ecNotAvailable = 10,   // the connection type or adapter is not available in this build
+    ecInternal = 70,
+    ecCancelled = 130,     // Ctrl-C, as shells report a SIGINT
+};
+
+// One line for the user guide, `--help` and JSON results.
+const char* ExitCodeName(int code);

@@ -1,0 +1,278 @@
+#include "ImageFiles.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+#include "IntelHex.h"
+#include "image/BinaryImage.h"
+#include "image/BinaryImageFile.h"
+#include "image/FLASHBinaryImage.h"
+
+namespace {
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+// The library falls back to raw data when an S-record file does not parse; the
+// tool refuses instead, so a typo never reaches a chip.
+class CStrictImageFile : public CBinaryImageFile
+{
+public:
+    int LoadNormalFile(const char*, CBinaryImage*, int) override
+    {
+        m_bFellBack = true;
+        return 0;
+    }
+    bool m_bFellBack = false;
+};
+
+bool LoadRaw(const std::string& path, DWORD nBase, CBinaryImage* pImage, std::string* pError)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *pError = "cannot open '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    std::vector<BYTE> buffer(1 << 16);
+    unsigned long long address = nBase;
+    size_t n;
+    bool ok = true;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), f)) > 0) {
+        if (address + n > 0x100000000ULL) {
+            *pError = "'" + path + "' does not fit below 4 GiB at that --base";
+            ok = false;
+            break;
+        }
+        pImage->SetDataFromFile(static_cast<DWORD>(address), static_cast<DWORD>(n), buffer.data());
+        address += n;
+    }
+    if (ok && std::ferror(f)) {
+        *pError = "cannot read '" + path + "': " + std::strerror(errno);
+        ok = false;
+    }
+    std::fclose(f);
+    if (!ok)
+        pImage->UndoFileLoad();
+    pImage->ResetUndoRedoMemory();
+    return ok;
+}
+
+bool SaveRaw(const std::string& path, CBinaryImage* pImage, DWORD nFrom, DWORD nTo, std::string* pError)
+{
+    const std::vector<SImageRange> ranges = CImageFiles::Ranges(pImage);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        *pError = "cannot create '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    std::vector<BYTE> buffer(1 << 16);
+    if (!ranges.empty()) {
+        const DWORD first = nFrom ? nFrom : ranges.front().first;
+        const DWORD last = nTo != 0xFFFFFFFF ? nTo : ranges.back().last;
+        for (unsigned long long a = first; a <= last;) {
+            const DWORD n = static_cast<DWORD>(std::min<unsigned long long>(buffer.size(), last - a + 1));
+            std::fill(buffer.begin(), buffer.begin() + n, 0xFF);
+            // Only the data ranges are read: the image refuses reads outside its window.
+            const unsigned long long end = a + n - 1;
+            for (const SImageRange& r : ranges) {
+                const unsigned long long from = std::max<unsigned long long>(a, r.first);
+                const unsigned long long to = std::min<unsigned long long>(end, r.last);
+                if (from <= to)
+                    pImage->GetData(static_cast<DWORD>(from), buffer.data() + (from - a), static_cast<DWORD>(to - from + 1));
+            }
+            std::fwrite(buffer.data(), 1, n, f);
+            a += n;
+        }
+    }
+    const bool bad = std::ferror(f) != 0;
+    if (std::fclose(f) != 0 || bad) {
+        *pError = "cannot write '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+eImageFormat CImageFiles::FormatFromName(const std::string& name)
+{
+    const std::string n = Lower(name);
+    if (n == "srec" || n == "s-record" || n == "s19" || n == "mot")
+        return ifSRecord;
+    if (n == "fpr")
+        return ifFPR;
+    if (n == "cde")
+        return ifCDE;
+    if (n == "hex" || n == "ihex" || n == "intel-hex")
+        return ifIntelHex;
+    if (n == "raw" || n == "bin" || n == "binary")
+        return ifRaw;
+    return ifAuto;
+}
+
+const char* CImageFiles::FormatName(eImageFormat format)
+{
+    switch (format) {
+    case ifSRecord: return "srec";
+    case ifFPR: return "fpr";
+    case ifCDE: return "cde";
+    case ifIntelHex: return "hex";
+    case ifRaw: return "raw";
+    default: return "auto";
+    }
+}
+
+eImageFormat CImageFiles::FormatFromPath(const std::string& path)
+{
+    const std::string ext = Lower(std::filesystem::path(path).extension().string());
+    if (ext == ".hex" || ext == ".ihex" || ext == ".ihx")
+        return ifIntelHex;
+    if (ext == ".bin" || ext == ".raw")
+        return ifRaw;
+    if (ext == ".fpr")
+        return ifFPR;
+    if (ext == ".cde")
+        return ifCDE;
+    return ifSRecord;
+}
+
+bool CImageFiles::Load(const std::string& path, eImageFormat format, DWORD nBase, CBinaryImage* pImage,
+                       CStatusUpdate* pSink, std::string* pError)
+{
+    if (format == ifAuto)
+        format = FormatFromPath(path);
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        *pError = "'" + path + "': no such file";
+        return false;
+    }
+    if (std::filesystem::is_directory(path, ec)) {
+        *pError = "'" + path + "' is a folder, not an image file";
+        return false;
+    }
+    switch (format) {
+    case ifIntelHex: {
+        std::string why;
+        if (!CIntelHex::Load(path.c_str(), pImage, &why)) {
+            *pError = "'" + path + "' is not a valid Intel HEX file: " + why;
+            return false;
+        }
+        return true;
+    }
+    case ifRaw:
+        return LoadRaw(path, nBase, pImage, pError);
+    default:
+        break;
+    }
+    // The library picks the form by extension; a file named otherwise is read
+    // through a temporary link with the right one.
+    CStrictImageFile file;
+    file.SetStatusUpdate(pSink);
+    std::string source = path;
+    std::filesystem::path link;
+    const eImageFormat byName = FormatFromPath(path);
+    if (byName != format) {
+        link = std::filesystem::temp_directory_path() /
+               ("zflash-in-" + std::to_string(::getpid()) + (format == ifFPR ? ".fpr" : format == ifCDE ? ".cde" : ".srec"));
+        std::filesystem::remove(link, ec);
+        std::filesystem::create_symlink(std::filesystem::absolute(path), link, ec);
+        if (ec) {
+            *pError = "cannot read '" + path + "' as " + FormatName(format) + ": " + ec.message();
+            return false;
+        }
+        source = link.string();
+    }
+    // The image reports what it loaded; its messages go where the file's go.
+    CStatusUpdate* previous = pSink ? pImage->SetStatusUpdate(pSink) : nullptr;
+    const int ok = file.LoadFile(source.c_str(), pImage, 0);
+    if (previous)
+        pImage->SetStatusUpdate(previous);
+    if (!link.empty())
+        std::filesystem::remove(link, ec);
+    if (file.m_bFellBack) {
+        *pError = "'" + path + "' is not a valid S-record file (a bad checksum, record or line)";
+        return false;
+    }
+    if (!ok) {
+        *pError = "cannot load '" + path + "' (see the message above)";
+        return false;
+    }
+    return true;
+}
+
+bool CImageFiles::Save(const std::string& path, eImageFormat format, CBinaryImage* pImage, DWORD nFrom, DWORD nTo,
+                       CStatusUpdate* pSink, std::string* pError)
+{
+    if (format == ifAuto)
+        format = FormatFromPath(path);
+    switch (format) {
+    case ifIntelHex:
+        return CIntelHex::Save(path.c_str(), pImage, nFrom, nTo, pError);
+    case ifRaw:
+        return SaveRaw(path, pImage, nFrom, nTo, pError);
+    default:
+        break;
+    }
+    CFLASHBinaryImageFile file;
+    file.SetStatusUpdate(pSink);
+    file.ForceFileType(format == ifFPR ? ftFPR : format == ifCDE ? ftCDE : ftSRecord);
+    if (!file.SaveFile(path.c_str(), nFrom, nTo, pImage, 0, 1)) {
+        *pError = "cannot write '" + path + "' (see the message above)";
+        return false;
+    }
+    return true;
+}
+
+std::vector<SImageRange> CImageFiles::Ranges(CBinaryImage* pImage)
+{
+    std::vector<SImageRange> ranges;
+    DWORD first = 0, last = 0, from = 0;
+    int index = -1;
+    while ((index = pImage->GetNextDataRangeByIndex(index, from, &first, &last)) != -1) {
+        ranges.push_back({first, last});
+        if (last == 0xFFFFFFFF)
+            break;
+        from = last + 1;
+    }
+    return ranges;
+}
+
+unsigned long long CImageFiles::DataBytes(const std::vector<SImageRange>& ranges)
+{
+    unsigned long long total = 0;
+    for (const SImageRange& r : ranges)
+        total += static_cast<unsigned long long>(r.last) - r.first + 1;
+    return total;
+}
+
+DWORD CImageFiles::Checksum(CBinaryImage* pImage, const std::vector<SImageRange>& ranges)
+{
+    static const std::array<DWORD, 256> table = [] {
+        std::array<DWORD, 256> t{};
+        for (DWORD i = 0; i < 256; ++i) {
+            DWORD c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    DWORD crc = 0xFFFFFFFFu;
+    std::vector<BYTE> buffer(1 << 16);
+    for (const SImageRange& r : ranges) {
+        for (unsigned long long a = r.first; a <= r.last;) {
+            const DWORD n = static_cast<DWORD>(std::min<unsigned long long>(buffer.size(), r.last - a + 1));
+            pImage->GetData(static_cast<DWORD>(a), buffer.data(), n);
+            for (DWORD i = 0; i < n; ++i)
+                crc = table[(crc ^ buffer[i]) & 0xFF] ^ (crc >> 8);
+            a += n;
+        }
+    }
+    return crc ^ 0xFFFFFFFFu;
+}

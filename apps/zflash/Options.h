@@ -1,0 +1,71 @@
+#pragma once
+// The command line: `zflash [global options] COMMAND [command options]`.
+// Global options may also follow the command.
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "ImageFiles.h"
+#include "platform/Types.h"
+
+struct SCliOptions
+{
+    // Global.
+    std::string strDevice;              // empty: the bundled default device
+    std::string strPort = "sim";
+    std::string strConnection = "boot";
+    long nBaud = 0;                     // 0: the definition's "Baud Rate 0"
+    int nProtocol = -1;                 // -1: the definition's protocol
+    double dFrequency = 0.0;            // MHz; 0: the definition's clock
+    int nCKP = 4;
+    int nCKM = 4;
+    std::string strSettings;
+    bool bQuiet = false;
+    bool bVerbose = false;
+    bool bJson = false;
+    bool bYes = false;
+    bool bNo = false;
+    bool bNoColour = false;
+    std::string strTrace;
+
+    // Which command; "image info" and "image convert" are "image-info" and "image-convert".
+    std::string strCommand;
+
+    // Image input (program, verify, image info/convert).
+    std::string strImage;
+    std::string strInFormat;            // empty: by extension
+    std::string strBase = "0";          // raw binary only
+    // program
+    std::string strErase = "auto";
+    bool bVerify = true;
+    bool bVerifyGiven = false;
+    std::string strJobLog;
+    std::string strJob;
+    std::string strOperator;
+    bool bTimestamps = false;
+    // read
+    std::string strOutput;
+    std::string strStart = "0";
+    std::string strLength = "0";
+    std::string strFormat;              // empty: by extension
+    // erase
+    bool bAll = false;
+    std::vector<std::string> Blocks;
+    // image convert
+    std::string strConvertOut;
+    // sim
+    std::string strLink;
+};
+
+// Builds the parser into app; the chosen command lands in o.strCommand.
+void BuildCommandLine(CLI::App& app, SCliOptions& o);
+
+// "0x1F00", "H'1F00", "1F00h", "8192", "64K", "1M"; false for anything else or above 32 bits.
+bool ParseNumber(const std::string& text, DWORD* pValue);
+
+// The eight connection types by readable name; -1 when unknown.
+int ConnectionTypeFromName(const std::string& name);
+const char* ConnectionTypeName(int type);
+// Whether a connection type goes through the programming board.
+bool IsBoardConnection(int type);

@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "Console.h"
+#include "ConsoleHost.h"
+#include "ExitCode.h"
+
+namespace {
+// A console writing into two memory files.
+struct SCapture
+{
+    explicit SCapture(eOutputMode mode, eVerbosity v = vbNormal, bool colour = false)
+        : out(std::tmpfile()), err(std::tmpfile()), console(out, err, mode, v, colour)
+    {
+    }
+    ~SCapture()
+    {
+        std::fclose(out);
+        std::fclose(err);
+    }
+    static std::string Read(FILE* f)
+    {
+        std::fflush(f);
+        std::rewind(f);
+        std::string s;
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            s.append(buf, n);
+        return s;
+    }
+    std::vector<nlohmann::json> Events()
+    {
+        std::vector<nlohmann::json> events;
+        std::string text = Read(out);
+        size_t pos = 0, eol;
+        while ((eol = text.find('\n', pos)) != std::string::npos) {
+            events.push_back(nlohmann::json::parse(text.substr(pos, eol - pos)));
+            pos = eol + 1;
+        }
+        return events;
+    }
+    FILE* out;
+    FILE* err;
+    CConsole console;
+};
+} // namespace
+
+TEST(Console, JsonModeWritesOneObjectPerEventAndNothingElse)
+{
+    SCapture c(omJson);
+    c.console.Message(skError, "Erase failed", 15025);
+    c.console.Print("a table line");
+    SProgressState p{"Writing image to device", 0, 2048, 1024};
+    c.console.Progress(p, 1.0);
+    c.console.Progress(p, 1.5); // unchanged: no second event
+    c.console.Question("Erase?", qtYesNo, qtNo, "--no");
+    c.console.Result("program", ecErase, {{"bytes", 3}});
+    const auto events = c.Events();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0]["event"], "message");
+    EXPECT_EQ(events[0]["level"], "error");
+    EXPECT_EQ(events[0]["id"], 15025);
+    EXPECT_EQ(events[1]["event"], "progress");
+    EXPECT_EQ(events[1]["percent"], 50);
+    EXPECT_EQ(events[2]["answer"], "no");
+    EXPECT_EQ(events[2]["by"], "--no");
+    EXPECT_EQ(events[3]["exit_code"], 5);
+    EXPECT_EQ(events[3]["status"], "erase-failed");
+    EXPECT_EQ(events[3]["data"]["bytes"], 3);
+    EXPECT_EQ(SCapture::Read(c.err), "");
+}
+
+TEST(Console, VerbosityDecidesWhatReachesTheScreen)
+{
+    SCapture quiet(omPlain, vbQuiet);
+    quiet.console.Message(skMessage, "Opening port", 0);
+    quiet.console.Message(skSuccess, "Connection complete", 0);
+    quiet.console.Message(skWarning, "Device did not reset!", 0);
+    quiet.console.Message(skAdvanced, "detail", 0);
+    EXPECT_EQ(SCapture::Read(quiet.err), "warning: Device did not reset!\n");
+
+    SCapture verbose(omPlain, vbVerbose);
+    verbose.console.Message(skAdvanced, "detail", 0);
+    verbose.console.Error("no such block", "run zflash blocks");
+    EXPECT_EQ(SCapture::Read(verbose.err), "  detail\nerror: no such block\nhint: run zflash blocks\n");
+}
+
+TEST(Console, PlainProgressIsALinePerTenthAndPerNewText)
+{
+    SCapture c(omPlain);
+    for (unsigned pos = 0; pos <= 100; pos += 5)
+        c.console.Progress({"Erasing...", 0, 100, pos}, 0);
+    c.console.Progress({"Comparing images", 0, 100, 100}, 0);
+    const std::string err = SCapture::Read(c.err);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 12);
+    EXPECT_NE(err.find("progress: Erasing... 50%\n"), std::string::npos);
+    EXPECT_NE(err.find("progress: Comparing images 100%\n"), std::string::npos);
+}
+
+TEST(Console, TerminalBarShowsPercentBytesAndRateAndStaysUnderMessages)
+{
+    SCapture c(omTerminal, vbNormal, true);
+    c.console.Progress({"Writing image to device", 0, 4096, 1024}, 2.0);
+    c.console.Message(skMessage, "Erase complete.", 0);
+    c.console.EndProgress();
+    const std::string err = SCapture::Read(c.err);
+    EXPECT_NE(err.find(" 25%  1.0 KiB / 4.0 KiB  512 B/s"), std::string::npos) << err;
+    EXPECT_NE(err.find("#"), std::string::npos);
+    // The message clears the bar's line, is printed, and the bar comes back below it.
+    const size_t msg = err.find("Erase complete.\n");
+    ASSERT_NE(msg, std::string::npos);
+    EXPECT_NE(err.find("\r\x1b[KWriting image", msg), std::string::npos);
+    EXPECT_EQ(err.substr(err.size() - 4), "\r\x1b[K");
+    EXPECT_EQ(CConsole::FormatBytes(3.5 * 1024 * 1024), "3.50 MiB");
+}
+
+TEST(ConsoleHost, ScriptsGetTheirAnswerAndNobodyToAskMeansRefuseAndSay)
+{
+    SCapture c(omJson);
+    CConsoleHost yes(c.console, apYes, -1);
+    EXPECT_EQ(yes.MessageBox("Erase?", qtYesNoCancel), qtYes);
+    EXPECT_EQ(yes.MessageBox("Keep looking?", qtAbortRetryIgnore), qtIgnore);
+    CConsoleHost no(c.console, apNo, -1);
+    EXPECT_EQ(no.MessageBox("Erase?", qtYesNoCancel), qtNo);
+    no.SetFixedAnswer("Would you like to perform read-back", qtYes, "--verify");
+    EXPECT_EQ(no.MessageBox("Would you like to perform read-back verification?", qtYesNo), qtYes);
+    EXPECT_FALSE(no.WasUnanswered());
+
+    CConsoleHost nobody(c.console, apAsk, -1);
+    EXPECT_EQ(nobody.MessageBox("Erase this block?", qtYesNoCancel), qtCancel);
+    EXPECT_EQ(nobody.MessageBox("Reconnect?", qtYesNo), qtNo);
+    EXPECT_EQ(nobody.MessageBox("The device was automatically Erased", qtNotice), qtOK);
+    EXPECT_TRUE(nobody.WasUnanswered());
+    const auto events = c.Events();
+    ASSERT_GE(events.size(), 6u);
+    EXPECT_EQ(events[4]["by"], "nobody");
+    EXPECT_EQ(events[5]["level"], "error");
+    EXPECT_NE(events[5]["hint"].get<std::string>().find("--yes"), std::string::npos);
+}
+
+TEST(ConsoleHost, APersonIsAskedAgainUntilTheReplyMeansSomething)
+{
+    SCapture c(omPlain);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const std::string typed = "maybe\n  Y \n";
+    ASSERT_EQ(::write(fds[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    CConsoleHost host(c.console, apAsk, fds[0]);
+    EXPECT_EQ(host.MessageBox("Erase block BLK0?", qtYesNo), qtYes);
+    ::close(fds[1]); // end of input: the safe answer
+    EXPECT_EQ(host.MessageBox("Erase block BLK1?", qtYesNoCancel), qtCancel);
+    ::close(fds[0]);
+    const std::string err = SCapture::Read(c.err);
+    EXPECT_EQ(err.find("Erase block BLK0? [y/n] "), err.rfind("Erase block BLK0? [y/n] ") - 26) << err;
+    EXPECT_NE(err.find("-> yes (terminal)"), std::string::npos);
+    EXPECT_EQ(CConsoleHost::ParseReply("ignore", qtAbortRetryIgnore), qtIgnore);
+    EXPECT_EQ(CConsoleHost::ParseReply("c", qtYesNo), qtOK);
+}
+
+TEST(Console, TheBarNeverReachesTheLastColumn)
+{
+    for (int width : {40, 80, 200}) {
+        FILE* err = std::tmpfile();
+        CConsole console(stdout, err, omTerminal, vbNormal, false, width);
+        console.Progress({"Writing image to device, a long step name", 0, 0xFFFFFFF0, 0xFFFFFF00}, 0.5);
+        const std::string line = SCapture::Read(err).substr(4); // after "\r\x1b[K"
+        std::fclose(err);
+        EXPECT_LT(line.size(), static_cast<size_t>(width)) << line;
+        EXPECT_NE(line.find("99%"), std::string::npos) << line;
+    }
+}
+
+TEST(Console, TheBarKeepsOffALineAPersonIsTypingOn)
+{
+    SCapture c(omTerminal);
+    c.console.Progress({"Writing image to device", 0, 100, 10}, 0);
+    c.console.Prompt("Erase block BLK0? [y/n] ");
+    c.console.Progress({"Writing image to device", 0, 100, 20}, 0);
+    EXPECT_TRUE(SCapture::Read(c.err).ends_with("Erase block BLK0? [y/n] "));
+    c.console.Question("Erase block BLK0?", qtYesNo, qtYes, "terminal");
+    EXPECT_TRUE(SCapture::Read(c.err).ends_with(" 20%"));
+}

@@ -1,0 +1,266 @@
+// The tool run as a process, as a person or a script runs it: against the
+// in-process virtual target (-p sim) and against zflash-sim on its own pty.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "ExitCode.h"
+#include "ImageFiles.h"
+#include "TestSupport.h"
+#include "ToolProcess.h"
+#include "comms/FLASHComms.h"
+#include "image/FLASHBinaryImage.h"
+
+namespace {
+const std::string kExample = SourceFile("examples/blinky.mot");
+
+std::vector<nlohmann::json> Events(const std::string& out)
+{
+    std::vector<nlohmann::json> events;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        events.push_back(nlohmann::json::parse(line)); // throws (fails the test) on anything but JSON
+    return events;
+}
+
+// zflash-sim serving a definition; the tool reaches it through its pty.
+class CSimProcess
+{
+public:
+    explicit CSimProcess(const std::string& definition, bool throttle = false)
+        : m_proc(throttle ? std::vector<std::string>{ZFLASH_SIM_EXE, "-d", SourceFile(definition), "--throttle"}
+                          : std::vector<std::string>{ZFLASH_SIM_EXE, "-d", SourceFile(definition)})
+    {
+        m_proc.ReadLine(m_port, 20000);
+    }
+    ~CSimProcess()
+    {
+        m_proc.Signal(SIGINT);
+        m_proc.Wait(20000);
+    }
+    const std::string& Port() const { return m_port; }
+
+private:
+    CToolProcess m_proc;
+    std::string m_port;
+};
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+} // namespace
+
+TEST(Tool, ProgramsTheExampleIntoTheVirtualTargetWithJsonEvents)
+{
+    zftest::ScopedSettings settings;
+    zftest::TempDir dir;
+    const SToolResult r = RunZflash({"--json", "program", kExample, "--trace", dir.File("trace.txt")});
+    ASSERT_EQ(r.code, ecSuccess) << r.out << r.err;
+    const auto events = Events(r.out);
+    ASSERT_FALSE(events.empty());
+    bool task = false, progress = false, verifyAsked = false;
+    for (const auto& e : events) {
+        task |= e["event"] == "message" && e["level"] == "task";
+        progress |= e["event"] == "progress" && e["percent"].is_number();
+        verifyAsked |= e["event"] == "question" && e["answer"] == "yes" && e["by"] == "--verify";
+    }
+    EXPECT_TRUE(task && progress && verifyAsked) << r.out;
+    const auto& result = events.back();
+    EXPECT_EQ(result["event"], "result");
+    EXPECT_EQ(result["status"], "success");
+    EXPECT_EQ(result["data"]["bytes"], 1856);
+    EXPECT_EQ(result["data"]["verified"], true);
+    EXPECT_GT(ReadAll(dir.File("trace.txt")).size(), 100u);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Tool, EachProtocolProgramsAndVerifiesAFreshVirtualTarget)
+{
+    zftest::ScopedSettings settings;
+    zftest::TempDir dir;
+    std::ofstream(dir.File("small.bin"), std::ios::binary) << std::string(300, '\x3C');
+    const std::pair<const char*, std::string> runs[] = {
+        {"devices/ZT31F256.ini", kExample},          // classic
+        {"devices/ZT52F128.ini", kExample},          // Protocol B
+        {"devices/ZT10F016.ini", dir.File("small.bin")}, // 1K kernels
+    };
+    for (const auto& [definition, image] : runs) {
+        const SToolResult r = RunZflash({"--json", "-d", SourceFile(definition), "program", image});
+        ASSERT_EQ(r.code, ecSuccess) << definition << r.out;
+        EXPECT_EQ(Events(r.out).back()["data"]["verified"], true) << definition;
+    }
+    // Through the virtual Kivu board, which -p sim puts in front of the chip for board types.
+    const SToolResult board = RunZflash({"-q", "-c", "board-boot", "program", kExample});
+    EXPECT_EQ(board.code, ecSuccess) << board.err;
+    // A production job: the same write, with its record appended to the log.
+    ASSERT_EQ(RunZflash({"-q", "program", kExample, "--job-log", dir.File("job.log"), "--job", "7"}).code, ecSuccess);
+    const std::string log = ReadAll(dir.File("job.log"));
+    EXPECT_NE(log.find("Job Number : 7\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Result : FLASH Programming OK."), std::string::npos) << log;
+    // A Protocol B kernel does not say which blocks hold data.
+    const SToolResult r = RunZflash({"--json", "-d", SourceFile("devices/ZT52F128.ini"), "blocks"});
+    ASSERT_EQ(r.code, ecSuccess);
+    EXPECT_EQ(Events(r.out).back()["data"][0]["state"], "unknown");
+}
+
+class ToolOnPty : public testing::TestWithParam<const char*>
+{
+};
+
+TEST_P(ToolOnPty, EveryTargetCommandAgainstZflashSim)
+{
+    zftest::ScopedSettings settings;
+    zftest::TempDir dir;
+    CSimProcess sim(GetParam());
+    ASSERT_FALSE(sim.Port().empty());
+    const std::vector<std::string> on{"-q", "-d", SourceFile(GetParam()), "-p", sim.Port()};
+    auto run = [&](std::vector<std::string> args, bool resident = true) {
+        std::vector<std::string> all = on;
+        if (resident) // after the first run the kernel stays on the chip
+            all.insert(all.end(), {"-c", "boot-resident"});
+        all.insert(all.end(), args.begin(), args.end());
+        return RunZflash(all);
+    };
+    SToolResult r = run({"blank"}, false);
+    ASSERT_EQ(r.code, ecSuccess) << r.err;
+    r = run({"program", kExample});
+    ASSERT_EQ(r.code, ecSuccess) << r.err;
+    EXPECT_EQ(run({"blank"}).code, ecNotBlank);
+    EXPECT_EQ(run({"verify", kExample}).code, ecSuccess);
+
+    r = run({"--json", "blocks"});
+    ASSERT_EQ(r.code, ecSuccess) << r.err;
+    const auto blocks = Events(r.out).back()["data"];
+    ASSERT_GE(blocks.size(), 2u);
+    EXPECT_EQ(blocks[0]["start"], 0);
+    EXPECT_EQ(blocks[0]["state"], "written");
+    EXPECT_EQ(blocks[1]["state"], "blank");
+
+    r = run({"read", dir.File("code.bin"), "--start", "0x400", "--length", "1536"});
+    ASSERT_EQ(r.code, ecSuccess) << r.err;
+    CFLASHBinaryImage example(0, nullptr);
+    std::string error;
+    ASSERT_TRUE(CImageFiles::Load(kExample, ifAuto, 0, &example, nullptr, &error)) << error;
+    std::string expected(1536, '\0');
+    example.GetData(0x400, reinterpret_cast<BYTE*>(expected.data()), 1536);
+    EXPECT_EQ(ReadAll(dir.File("code.bin")), expected);
+
+    // A different image does not verify; a block erased loses the data.
+    std::ofstream(dir.File("other.bin"), std::ios::binary) << std::string(64, '\x5A');
+    EXPECT_EQ(run({"verify", dir.File("other.bin")}).code, ecVerify);
+    EXPECT_EQ(run({"erase", "BLK0"}).code, ecSuccess);
+    EXPECT_EQ(run({"verify", kExample}).code, ecVerify);
+    EXPECT_EQ(run({"erase", "--all"}).code, ecSuccess);
+    EXPECT_EQ(run({"blank"}).code, ecSuccess);
+}
+
+INSTANTIATE_TEST_SUITE_P(ClassicDevices, ToolOnPty,
+                         testing::Values("devices/ZT31F256.ini", "devices/ZT21F064.ini", "devices/ZT33F128E.ini"));
+
+TEST(Tool, QuestionsAreAnsweredByYesOrNoOrStopTheRunWithoutATerminal)
+{
+    zftest::ScopedSettings settings;
+    zftest::TempDir dir;
+    CSimProcess sim("devices/ZT31F256.ini");
+    ASSERT_EQ(RunZflash({"-p", sim.Port(), "-q", "program", kExample}).code, ecSuccess);
+    // Over written data: without an erase the FLASH can only lose bits, so the read-back differs.
+    std::ofstream(dir.File("other.bin"), std::ios::binary) << std::string(64, '\x5A');
+    const std::vector<std::string> again{"-p", sim.Port(), "-c", "boot-resident", "--json", "program",
+                                         dir.File("other.bin"), "--erase", "ask"};
+    auto with = [&](const char* answer) {
+        std::vector<std::string> args = again;
+        if (answer)
+            args.push_back(answer);
+        return RunZflash(args);
+    };
+    SToolResult r = with("--no");
+    EXPECT_EQ(r.code, ecVerify) << r.out;
+    bool refused = false;
+    for (const auto& e : Events(r.out)) {
+        refused |= e["event"] == "question" && e["answer"] == "no" && e["by"] == "--no";
+        EXPECT_FALSE(e["event"] == "message" && e["text"].get<std::string>().starts_with("Erasing block")) << e;
+    }
+    EXPECT_TRUE(refused) << r.out;
+
+    r = with(nullptr);
+    EXPECT_EQ(r.code, ecAnswerNeeded) << r.out;
+    EXPECT_NE(r.out.find("pass --yes or --no"), std::string::npos);
+    EXPECT_EQ(Events(r.out).back()["status"], "answer-needed");
+
+    r = with("--yes");
+    EXPECT_EQ(r.code, ecSuccess) << r.out;
+}
+
+TEST(Tool, ExitCodesSayWhatWentWrong)
+{
+    zftest::ScopedSettings settings;
+    zftest::TempDir dir;
+    std::ofstream(dir.File("bad.mot")) << "S1130000000004000000041000000420000004307D\n";
+    const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
+        {{"flash"}, ecUsage, "flash"},
+        {{"read", "x.srec", "--start", "0x40000"}, ecUsage, "outside the FLASH"},
+        {{"erase", "BLK99"}, ecUsage, "its blocks are BLK0, BLK1"},
+        {{"program", dir.File("missing.hex")}, ecFile, "no such file"},
+        {{"program", dir.File("bad.mot")}, ecFile, "not a valid S-record file"},
+        {{"-d", dir.File("none.ini"), "blank"}, ecFile, "not found"},
+        {{"-p", dir.File("no-such-port"), "blank"}, ecConnection, "Unable to open comms"},
+        {{"image", "info", kExample}, ecSuccess, ""},
+    };
+    for (const auto& [args, code, text] : cases) {
+        const SToolResult r = RunZflash(args);
+        EXPECT_EQ(r.code, code) << args[0] << ": " << r.err;
+        EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+    }
+}
+
+TEST(Tool, CtrlCDuringAWriteCancelsAndReleasesThePort)
+{
+    zftest::ScopedSettings settings;
+    zftest::TempDir dir;
+    std::string data;
+    for (int i = 0; i < 0x10000; ++i)
+        data += static_cast<char>(i * 7);
+    std::ofstream(dir.File("big.bin"), std::ios::binary) << data;
+    CSimProcess sim("devices/ZT31F256.ini", true); // paced to the line: the write takes seconds
+    CToolProcess tool({ZFLASH_CLI_EXE, "--json", "-p", sim.Port(), "program", dir.File("big.bin"), "--base",
+                       "0x10000"});
+    bool writing = false;
+    for (std::string line; !writing && tool.ReadLine(line, 120000);) {
+        const auto e = nlohmann::json::parse(line);
+        writing = e["event"] == "progress" && e["text"] == "Writing image to device" && e["position"] > e["low"];
+    }
+    ASSERT_TRUE(writing) << tool.Out() << tool.Err();
+    tool.Signal(SIGINT);
+    EXPECT_EQ(tool.Wait(120000), ecCancelled) << tool.Err();
+    EXPECT_EQ(Events(tool.Out()).back()["status"], "cancelled");
+    // The library stopped the write: it never got to the end of the image.
+    EXPECT_EQ(tool.Out().find("Image successfully written"), std::string::npos);
+    CFLASHComms comms;
+    EXPECT_TRUE(comms.Open(sim.Port().c_str())); // nobody holds the port any more
+    comms.Close();
+}
+
+TEST(Tool, ProgressBarOnARealTerminal)
+{
+    if (std::system("command -v script >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "script is not installed";
+    zftest::ScopedSettings settings;
+    zftest::TempDir dir;
+    const std::string cmd = std::string("TERM=xterm script -qfec '") + ZFLASH_CLI_EXE + " program " + kExample +
+                            "' /dev/null > " + dir.File("screen.txt") + " 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string screen = ReadAll(dir.File("screen.txt"));
+    EXPECT_NE(screen.find("\r\x1b[K"), std::string::npos);        // the bar redraws its own line
+    EXPECT_NE(screen.find("%"), std::string::npos);
+    EXPECT_NE(screen.find("\x1b[36m["), std::string::npos);       // the bar itself, in colour
+    EXPECT_NE(screen.find("\x1b[32mok: Programmed 1856 bytes"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("progress: "), std::string::npos);       // no plain progress lines
+}
