@@ -18,6 +18,9 @@
 #include "operations/Register.h"
 #include "operations/SettingsKeys.h"
 #include "operations/StatusUpdate.h"
+#include "operations/FLASHOperation.h"
+#include "operations/DocumentOperations.h"
+#include "operations/ProgrammerOperations.h"
 
 #include "image/BinaryImage.h"
 #include "image/BinaryImageFile.h"

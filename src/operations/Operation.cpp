@@ -66,6 +66,8 @@ void COperation::AbortOperation()
 
 void COperation::OperationComplete(DWORD dwCode)
 {
+    if (m_pManager)
+        m_pManager->OperationFinished(this);
     std::lock_guard lock(m_completionMutex);
     m_dwCompletionCode = dwCode;
     m_bComplete = true;
@@ -184,6 +186,13 @@ void COperationManager::AbortCurrent()
     std::lock_guard lock(m_mutex);
     if (m_pCurrent)
         m_pCurrent->AbortOperation();
+}
+
+void COperationManager::OperationFinished(COperation* pOperation)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_pCurrent == pOperation)
+        m_pCurrent = nullptr;
 }
 
 int COperationManager::GetQueuedCount() const

@@ -89,6 +89,9 @@ public:
     void Shutdown(bool bRunQueued = false);
     // Aborts the running operation, if any.
     void AbortCurrent();
+    // A finished operation may be deleted by its owner at once: from here on
+    // AbortCurrent no longer reaches it. Waits for an abort under way.
+    void OperationFinished(COperation* pOperation);
     bool IsWorkerThread() const;
     int GetQueuedCount() const;
 
