@@ -168,6 +168,10 @@ protected:
     bool OpenConnection(const char* pszConfiguration, bool bResetProgress);
     // Completion steps: progress 100, connected, block list and blank check.
     bool CompleteConnection();
+    // Sends the definition's micro-kernel through the interface. False when the
+    // file is missing or the download failed (both reported); a download cut
+    // short by a cancel is no failure.
+    bool DownloadMicroKernel();
     void ReportConnectionComplete();
     // Board sequences: a kernel still running is taken over (connected on
     // return when so); the channel brought to the board's link; types 4 and 7.

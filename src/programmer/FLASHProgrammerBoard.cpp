@@ -2,10 +2,7 @@
 // target's supplies, mode pins and reset, boots it and relays the link once
 // transparent. Over the JTAG adapter the board is reached on its serial link
 // beside the adapter, and the kernel itself over JTAG.
-#include <vector>
-
 #include "operations/SettingsKeys.h"
-#include "platform/File.h"
 #include "platform/Time.h"
 #include "programmer/FLASHProgrammer.h"
 
@@ -145,30 +142,12 @@ bool CFLASHProgrammer::ConnectKivuBootMode()
     if (m_pDeviceInfo && m_pDeviceInfo->m_bBOOTModeAutoErase)
         m_bAutoErased = true;
 
-    const CString entry = m_pDeviceInfo ? m_pDeviceInfo->m_strMicroKernel : CString();
-    const CString path = m_pDeviceInfo ? m_pDeviceInfo->ResolvePath(entry) : entry;
-    {
-        CFile file;
-        if (path.IsEmpty() || !file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) {
-            CString missing;
-            missing.Format("Unable to locate micro-Kernel '%s'", static_cast<const char*>(entry));
-            DisplayError(missing, 15018);
-            m_pInterface->SetupSCIMin();
-            return false;
-        }
-        DisplayMessage("Using micro-Kernel : '" + entry + "'", 0);
-        const long long nLength = file.GetLength();
-        std::vector<unsigned char> buffer(nLength > 0 ? static_cast<size_t>(nLength) : 0);
-        const UINT nRead = buffer.empty() ? 0 : file.Read(buffer.data(), static_cast<UINT>(buffer.size()));
-        file.Close();
-        if (nRead != buffer.size() || !m_pInterface->Download(buffer.data(), static_cast<unsigned long>(nRead))) {
-            if (m_bCancel)
-                return true;
-            DisplayError("", 15019);
-            m_pInterface->SetupSCIMin();
-            return false;
-        }
+    if (!DownloadMicroKernel()) {
+        m_pInterface->SetupSCIMin();
+        return false;
     }
+    if (m_bCancel)
+        return true;
     SetProgressString("Negotiating connection");
     GetProgress() += 30;
     if (m_bCancel)

@@ -188,30 +188,13 @@ bool CFLASHProgrammer::ConnectGENBootMode()
     if (m_pDeviceInfo && m_pDeviceInfo->m_bBOOTModeAutoErase)
         m_bAutoErased = true;
 
-    const CString entry = m_pDeviceInfo ? m_pDeviceInfo->m_strMicroKernel : CString();
-    const CString path = m_pDeviceInfo ? m_pDeviceInfo->ResolvePath(entry) : entry;
     {
-        CFile file;
-        if (path.IsEmpty() || !file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) {
-            CString missing;
-            missing.Format("Unable to locate micro-Kernel '%s'", static_cast<const char*>(entry));
-            DisplayError(missing, 15018);
-            return false;
-        }
-        DisplayMessage("Using micro-Kernel : '" + entry + "'", 0);
-        const long long nLength = file.GetLength();
-        std::vector<unsigned char> buffer(nLength > 0 ? static_cast<size_t>(nLength) : 0);
-        const UINT nRead = buffer.empty() ? 0 : file.Read(buffer.data(), static_cast<UINT>(buffer.size()));
-        file.Close();
         CForward forward(m_pInterface, this);
-        if (nRead != buffer.size() || !m_pInterface->Download(buffer.data(), static_cast<unsigned long>(nRead))) {
-            forward.End();
-            if (m_bCancel)
-                return true;
-            DisplayError("", 15019);
+        if (!DownloadMicroKernel())
             return false;
-        }
     }
+    if (m_bCancel)
+        return true;
     SetProgressString("Negotiating connection");
     GetProgress() += 30;
     if (m_bCancel)
@@ -264,4 +247,28 @@ bool CFLASHProgrammer::ConnectGENBootMode()
         return true;
     }
     return CompleteConnection();
+}
+
+bool CFLASHProgrammer::DownloadMicroKernel()
+{
+    const CString entry = m_pDeviceInfo ? m_pDeviceInfo->m_strMicroKernel : CString();
+    const CString path = m_pDeviceInfo ? m_pDeviceInfo->ResolvePath(entry) : entry;
+    CFile file;
+    if (path.IsEmpty() || !file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) {
+        CString missing;
+        missing.Format("Unable to locate micro-Kernel '%s'", static_cast<const char*>(entry));
+        DisplayError(missing, 15018);
+        return false;
+    }
+    DisplayMessage("Using micro-Kernel : '" + entry + "'", 0);
+    const long long nLength = file.GetLength();
+    std::vector<unsigned char> buffer(nLength > 0 ? static_cast<size_t>(nLength) : 0);
+    const UINT nRead = buffer.empty() ? 0 : file.Read(buffer.data(), static_cast<UINT>(buffer.size()));
+    file.Close();
+    if (nRead == buffer.size() && m_pInterface->Download(buffer.data(), static_cast<unsigned long>(nRead)))
+        return true;
+    if (m_bCancel)
+        return true;
+    DisplayError("", 15019);
+    return false;
 }
