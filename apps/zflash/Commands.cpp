@@ -73,7 +73,10 @@ int LoadInput(SCommandContext& c, CBinaryImage& image, CStatusUpdate* pSink)
     c.host.SetFixedAnswer(kNotSRecordNotice, qtOK, "");
     std::string error;
     if (!CImageFiles::Load(c.o.strImage, format, base, &image, pSink, &error)) {
-        c.console.Error(error, CImageFiles::FormatFromPath(c.o.strImage) == ifSRecord
+        // The format hint only helps a file that exists but did not read as S-records.
+        std::error_code ec;
+        const bool bExists = std::filesystem::is_regular_file(c.o.strImage, ec);
+        c.console.Error(error, bExists && CImageFiles::FormatFromPath(c.o.strImage) == ifSRecord
                                    ? "raw binary needs --in-format raw (and --base ADDR); Intel HEX is read from .hex files"
                                    : "");
         return ecFile;
