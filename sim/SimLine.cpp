@@ -251,18 +251,35 @@ void CSimLine::SetDebugPort(std::shared_ptr<CSimDebugPort> port)
     m_pDebugPort = std::move(port);
 }
 
+std::shared_ptr<CSimDebugPort> CSimLine::DebugPort()
+{
+    std::lock_guard lock(m_debugLock);
+    return m_pDebugPort;
+}
+
+void CSimLine::EndHostField()
+{
+    if (!m_bAnswerDebug)
+        return;
+    if (const std::shared_ptr<CSimDebugPort> port = DebugPort())
+        port->EndHostField();
+}
+
+void CSimLine::EndAnswer()
+{
+    if (!m_bAnswerDebug)
+        return;
+    if (const std::shared_ptr<CSimDebugPort> port = DebugPort())
+        port->EndAnswer();
+}
+
 bool CSimLine::TakeDebugByte(BYTE* pByte)
 {
-    // Only a running kernel serves the debug interface; until one runs, the
-    // host's words wait in the adapter.
-    const eSimPhase phase = m_ePhase;
-    if (phase < phCommand || phase == phHalted)
+    // Until a program that serves the debug interface runs, the host's words
+    // wait in the adapter.
+    if (!m_bDebugServed || m_ePhase == phHalted)
         return false;
-    std::shared_ptr<CSimDebugPort> port;
-    {
-        std::lock_guard lock(m_debugLock);
-        port = m_pDebugPort;
-    }
+    const std::shared_ptr<CSimDebugPort> port = DebugPort();
     if (!port || !port->Take(pByte))
         return false;
     if (!m_bAnswerDebug) {
@@ -280,12 +297,7 @@ bool CSimLine::Send(BYTE byte)
     if (m_bInterrupted)
         return false;
     if (m_bAnswerDebug) {
-        std::shared_ptr<CSimDebugPort> port;
-        {
-            std::lock_guard lock(m_debugLock);
-            port = m_pDebugPort;
-        }
-        if (port) {
+        if (const std::shared_ptr<CSimDebugPort> port = DebugPort()) {
             m_transcript.AddByte(sdTargetToHost, byte, byte, 0, m_ePhase);
             ++m_qwTargetBytesSent;
             Touch();

@@ -33,6 +33,11 @@ public:
     virtual ~CSimDebugPort() = default;
     virtual bool Take(BYTE* pByte) = 0;
     virtual void Give(BYTE byte) = 0;
+    // Words carry the host's fields and the chip's answers whole: a field that
+    // ends inside a word leaves padding to drop, an answer that ends inside one
+    // goes out padded.
+    virtual void EndHostField() {}
+    virtual void EndAnswer() {}
     // The chip restarts: what the host had sent and no program took is lost.
     virtual void Restart() {}
 };
@@ -91,6 +96,14 @@ public:
 
     // Attaches (or, with nullptr, detaches) the debug interface; any thread.
     void SetDebugPort(std::shared_ptr<CSimDebugPort> port);
+    // Chip's thread: whether the last byte from the host came through the
+    // debug interface, and the field and answer ends that matter only there.
+    bool IsOnDebugPort() const { return m_bAnswerDebug; }
+    // Whether the program the chip runs looks at its debug interface at all
+    // (its kernels and its own program's loader do; its boot programs do not).
+    void SetDebugServed(bool bServed) { m_bDebugServed.store(bServed); }
+    void EndHostField();
+    void EndAnswer();
 
     // For tests and the idle time-out.
     std::uint64_t GetHostBytesTaken() const { return m_qwHostBytesTaken.load(); }
@@ -105,6 +118,7 @@ private:
 
     bool Pump(int waitMs);
     bool TakeDebugByte(BYTE* pByte);
+    std::shared_ptr<CSimDebugPort> DebugPort();
     void Observe(DWORD hostRate);
     bool SleepUntil(std::chrono::steady_clock::time_point when);
     void Touch();
@@ -145,6 +159,7 @@ private:
     std::mutex m_debugLock;
     std::shared_ptr<CSimDebugPort> m_pDebugPort;
     bool m_bAnswerDebug = false;
+    std::atomic<bool> m_bDebugServed{false};
 
     std::chrono::steady_clock::time_point m_nextRx{};
     std::chrono::steady_clock::time_point m_nextTx{};

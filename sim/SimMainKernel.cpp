@@ -131,9 +131,8 @@ void CSimMainKernel::Identity()
         static_cast<BYTE>(m_def.m_wWorkArea),        static_cast<BYTE>(m_def.m_wWorkArea >> 8),
         bits,
     };
-    for (BYTE b : reply)
-        if (!Tx(b))
-            return;
+    if (!TxField(reply, sizeof reply))
+        return;
     BYTE id = 0;
     if (!Rx(&id, m_def.m_dwByteTimeout)) {
         Abandoned("identity request");
@@ -141,7 +140,8 @@ void CSimMainKernel::Identity()
     }
     m_byIdentifier = id;
     if (user) {
-        if (!Tx(static_cast<BYTE>(m_def.m_wUserRAMTop >> 8)) || !Tx(static_cast<BYTE>(m_def.m_wUserRAMTop)))
+        const BYTE top[2] = {static_cast<BYTE>(m_def.m_wUserRAMTop >> 8), static_cast<BYTE>(m_def.m_wUserRAMTop)};
+        if (!TxField(top, 2))
             return;
     }
     m_target.Event(ekNote, "identity sent (%s kernel); the host's identifier is %u", user ? "USER" : "BOOT", id);
@@ -205,11 +205,9 @@ void CSimMainKernel::Erase()
         Abandoned("erase");
         return;
     }
-    for (int i = 0; i < registers; ++i) {
-        if (!Rx(&ebr[i], m_def.m_dwByteTimeout)) {
-            Abandoned("erase");
-            return;
-        }
+    if (RxField(ebr, static_cast<DWORD>(registers), m_def.m_dwByteTimeout) != static_cast<DWORD>(registers)) {
+        Abandoned("erase");
+        return;
     }
     CString why;
     if (!ReceiveModule(enErase, true))
@@ -331,9 +329,8 @@ void CSimMainKernel::Read(BYTE command)
     DWORD resent = 0;
     while (offset < length) {
         const DWORD chunk = std::min<DWORD>(32, length - offset);
-        for (DWORD i = 0; i < chunk; ++i)
-            if (!Tx(data[offset + i]))
-                return;
+        if (!TxField(data.data() + offset, chunk))
+            return;
         BYTE reply = 0;
         if (!Rx(&reply, m_def.m_dwReplyTimeout)) {
             Abandoned("read");
@@ -354,13 +351,15 @@ void CSimMainKernel::Read(BYTE command)
     m_target.Event(ekNote, "read H'%08lX + H'%08lX (%lu chunks sent again)", UL(start), UL(length), UL(resent));
 }
 
+DWORD CSimMainKernel::ReceiveChunk(BYTE* pData, DWORD count)
+{
+    return RxField(pData, count, m_def.m_dwByteTimeout);
+}
+
 void CSimMainKernel::Swallow(DWORD count)
 {
-    for (DWORD i = 0; i < count; ++i) {
-        BYTE b = 0;
-        if (!Rx(&b, m_def.m_dwByteTimeout))
-            return;
-    }
+    std::vector<BYTE> ignored(count);
+    ReceiveChunk(ignored.data(), count);
 }
 
 void CSimMainKernel::Write(BYTE command)
@@ -408,10 +407,7 @@ void CSimMainKernel::Write(BYTE command)
     while (offset < length) {
         const DWORD chunk = std::min<DWORD>(m_wBufferSize, length - offset);
         chunkData.assign(chunk, 0xFF);
-        DWORD got = 0;
-        for (; got < chunk; ++got)
-            if (!Rx(&chunkData[got], m_def.m_dwByteTimeout))
-                break;
+        const DWORD got = ReceiveChunk(chunkData.data(), chunk);
         if (got < chunk) {
             if (Interrupted())
                 return;
@@ -485,11 +481,9 @@ eSimNext CSimMainKernel::ModuleDownload(BYTE command)
     if ((command == 0x28) != (length < 0x100))
         m_target.Event(ekViolation, "a module of %lu bytes announced with H'%02X", UL(length), command);
     std::vector<BYTE> code(length);
-    for (DWORD i = 0; i < length; ++i) {
-        if (!Rx(&code[i], m_def.m_dwByteTimeout)) {
-            Abandoned("module download");
-            return snMainKernel;
-        }
+    if (RxField(code.data(), length, m_def.m_dwByteTimeout) != length) {
+        Abandoned("module download");
+        return snMainKernel;
     }
     const DWORD kernelEnd = m_target.GetMainKernelSize();
     if (length && address < kernelEnd) {

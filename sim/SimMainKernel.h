@@ -50,6 +50,9 @@ protected:
 
     bool ModuleInPlace(int entry, CString* pWhy) const;
     void Refuse(const char* pszOperation, const CString& why);
+    // The bytes of one write chunk, as the host's protocol sends them: how
+    // many of count came.
+    virtual DWORD ReceiveChunk(BYTE* pData, DWORD count);
     // Takes the bytes of one write chunk that the kernel will not use.
     void Swallow(DWORD count);
     // First RAM address that belongs to the kernel's work area.

@@ -30,13 +30,11 @@ bool CSimOneKKernel::ReceiveModule(int entry, bool bAfterParameters)
         return false;
     }
     std::vector<BYTE> code(length);
-    for (DWORD i = 0; i < length; ++i) {
-        if (!Rx(&code[i], m_def.m_dwByteTimeout)) {
-            // The kernel loads the module over itself as the bytes come.
-            m_bBroken = i > 0;
-            Abandoned("module download");
-            return false;
-        }
+    if (const DWORD got = RxField(code.data(), length, m_def.m_dwByteTimeout); got != length) {
+        // The kernel loads the module over itself as the bytes come.
+        m_bBroken = got > 0;
+        Abandoned("module download");
+        return false;
     }
     const DWORD limit = WorkAreaStart();
     if (length > limit)
@@ -120,4 +118,12 @@ eSimNext CSimOneKKernel::AfterOperation()
     m_bOverlaid = false;
     m_nReceived = -1;
     return StartKernel(code, m_bUser ? m_target.UserMainKernel() : m_target.MainKernel(), m_bUser);
+}
+
+DWORD CSimOneKKernel::ReceiveChunk(BYTE* pData, DWORD count)
+{
+    DWORD got = 0;
+    while (got < count && Rx(&pData[got], m_def.m_dwByteTimeout))
+        ++got;
+    return got;
 }

@@ -18,6 +18,8 @@ protected:
     bool ReceiveModule(int entry, bool bAfterParameters) override;
     bool ModuleReady(int entry, CString* pWhy) const override;
     eSimNext AfterOperation() override;
+    // The host sends the data of this protocol a byte at a time.
+    DWORD ReceiveChunk(BYTE* pData, DWORD count) override;
 
 private:
     bool m_bOverlaid = false; // a module has replaced the kernel in RAM

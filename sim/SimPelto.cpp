@@ -1,16 +1,23 @@
 #include "sim/SimPelto.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 
 #include "sim/SimTarget.h"
 
-// The chip's side of the adapter: byte queues both ways.
+// The chip's side of the adapter. The host's words are taken a byte at a time,
+// with the padding after a field dropped; the chip's answer bytes are packed
+// into words, each answer closing its last one.
 class CSimPeltoPort : public CSimDebugPort
 {
 public:
+    using Word = std::array<unsigned char, 4>;
+
     bool Take(BYTE* pByte) override
     {
         std::lock_guard lock(m_lock);
@@ -18,14 +25,38 @@ public:
             return false;
         *pByte = m_In.front();
         m_In.pop_front();
+        ++m_nTaken;
         return true;
+    }
+
+    void EndHostField() override
+    {
+        std::lock_guard lock(m_lock);
+        while (m_nTaken % 4 != 0 && !m_In.empty()) {
+            m_In.pop_front();
+            ++m_nTaken;
+        }
     }
 
     void Give(BYTE byte) override
     {
         {
             std::lock_guard lock(m_lock);
-            m_Out.push_back(byte);
+            m_Pending[m_nPending++] = byte;
+            if (m_nPending < m_Pending.size())
+                return;
+            CloseWord();
+        }
+        m_cv.notify_all();
+    }
+
+    void EndAnswer() override
+    {
+        {
+            std::lock_guard lock(m_lock);
+            if (m_nPending == 0)
+                return;
+            CloseWord();
         }
         m_cv.notify_all();
     }
@@ -34,6 +65,8 @@ public:
     {
         std::lock_guard lock(m_lock);
         m_In.clear();
+        m_nTaken = 0;
+        m_nPending = 0;
     }
 
     void Put(const unsigned char word[4])
@@ -42,36 +75,38 @@ public:
         m_In.insert(m_In.end(), word, word + 4);
     }
 
-    // Up to four of the chip's bytes: waits for the first, then a little for
-    // the rest of the word.
-    int Collect(unsigned char word[4], unsigned long timeoutMs, unsigned long gapMs)
+    // The next whole word of the chip's answers, waiting at most timeoutMs.
+    bool Collect(unsigned char word[4], unsigned long timeoutMs)
     {
         std::unique_lock lock(m_lock);
         if (!m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !m_Out.empty(); }))
-            return 0;
-        m_cv.wait_for(lock, std::chrono::milliseconds(gapMs), [&] { return m_Out.size() >= 4; });
-        int n = 0;
-        for (; n < 4 && !m_Out.empty(); ++n) {
-            word[n] = m_Out.front();
-            m_Out.pop_front();
-        }
-        for (int i = n; i < 4; ++i)
-            word[i] = 0;
-        return n;
+            return false;
+        std::copy(m_Out.front().begin(), m_Out.front().end(), word);
+        m_Out.pop_front();
+        return true;
     }
 
-    void Clear()
+    void ClearAnswers()
     {
         std::lock_guard lock(m_lock);
-        m_In.clear();
         m_Out.clear();
     }
 
 private:
+    void CloseWord()
+    {
+        std::fill(m_Pending.begin() + static_cast<std::ptrdiff_t>(m_nPending), m_Pending.end(), 0);
+        m_Out.push_back(m_Pending);
+        m_nPending = 0;
+    }
+
     std::mutex m_lock;
     std::condition_variable m_cv;
     std::deque<BYTE> m_In;
-    std::deque<BYTE> m_Out;
+    std::uint64_t m_nTaken = 0;
+    std::deque<Word> m_Out;
+    Word m_Pending{};
+    std::size_t m_nPending = 0;
 };
 
 CSimPelto::CSimPelto(CSimTarget& target) : m_target(target), m_pPort(std::make_shared<CSimPeltoPort>())
@@ -83,6 +118,7 @@ CSimPelto::CSimPelto(CSimTarget& target) : m_target(target), m_pPort(std::make_s
 CSimPelto::~CSimPelto()
 {
     ClosePort();
+    m_target.Line().SetDebugPort(nullptr);
 }
 
 bool CSimPelto::OpenPort(CString& error)
@@ -91,7 +127,9 @@ bool CSimPelto::OpenPort(CString& error)
         error = "the adapter's port is in use by another program";
         return false;
     }
-    m_pPort->Clear();
+    // Words the host wrote before it last closed the port are in the chip's
+    // hands already; only what the adapter had read and nobody took is lost.
+    m_pPort->ClearAnswers();
     m_target.Line().SetDebugPort(m_pPort);
     m_bOpen = true;
     return true;
@@ -99,8 +137,7 @@ bool CSimPelto::OpenPort(CString& error)
 
 void CSimPelto::ClosePort()
 {
-    if (m_bOpen.exchange(false))
-        m_target.Line().SetDebugPort(nullptr);
+    m_bOpen = false;
 }
 
 void CSimPelto::SetClockInput(unsigned char clkin, int /*mode*/)
@@ -134,7 +171,7 @@ int CSimPelto::ReadWord(unsigned char word[4], unsigned long timeoutMs)
 {
     if (!m_bOpen)
         return SCANLET_NOT_OPEN;
-    if (m_pPort->Collect(word, timeoutMs, kWordGapMs) == 0)
+    if (!m_pPort->Collect(word, timeoutMs))
         return SCANLET_TIMEOUT;
     ++m_nWordsRead;
     return SCANLET_OK;

@@ -1,7 +1,8 @@
 #pragma once
 // The Pelto JTAG adapter, simulated: the adapter back-end that reaches the
-// virtual chip's debug interface. Host words go to the chip's programs as four
-// bytes each, in buffer order; the chip's answers come back packed into words.
+// virtual chip's debug interface. Each field the host sends starts a new word
+// and each answer of the chip's programs ends one, as a kernel serving the
+// debug interface works; the bytes of a word are in buffer order.
 // Install it with SetScanletBackend; it must not outlive the target.
 #include <atomic>
 #include <memory>
@@ -14,10 +15,6 @@ class CSimPeltoPort;
 class CSimPelto : public CScanletBackend
 {
 public:
-    // How long a word being read waits for more of the chip's bytes once the
-    // first has come.
-    static constexpr unsigned long kWordGapMs = 50;
-
     // Takes the adapter's faults from the target's [Simulator] settings.
     explicit CSimPelto(CSimTarget& target);
     ~CSimPelto() override;

@@ -1,5 +1,7 @@
 #include "sim/SimProgram.h"
 
+#include <utility>
+
 #include "sim/SimBaud.h"
 #include "sim/SimKernelFile.h"
 #include "sim/SimTarget.h"
@@ -15,23 +17,47 @@ bool CSimProgram::Rx(BYTE* pByte, DWORD timeoutMs, bool* pIntact)
     const bool ok = m_line.Receive(pByte, &intact, timeoutMs) == lrByte;
     if (pIntact)
         *pIntact = intact;
+    if (ok)
+        m_line.EndHostField();
     return ok;
 }
 
 bool CSimProgram::Tx(BYTE byte)
 {
-    return m_line.Send(byte);
+    return TxField(&byte, 1);
+}
+
+DWORD CSimProgram::RxField(BYTE* pBytes, DWORD count, DWORD timeoutMs)
+{
+    DWORD got = 0;
+    bool intact = true;
+    while (got < count && m_line.Receive(pBytes + got, &intact, timeoutMs) == lrByte)
+        ++got;
+    if (got > 0 && m_line.IsOnDebugPort()) {
+        if (got == count && count % 4 == 2)
+            std::swap(pBytes[count - 2], pBytes[count - 1]);
+        m_line.EndHostField();
+    }
+    return got;
+}
+
+bool CSimProgram::TxField(const BYTE* pBytes, DWORD count)
+{
+    for (DWORD i = 0; i < count; ++i)
+        if (!m_line.Send(pBytes[i]))
+            return false;
+    m_line.EndAnswer();
+    return true;
 }
 
 bool CSimProgram::RxNumber(int width, DWORD* pValue, DWORD timeoutMs)
 {
+    BYTE bytes[4] = {};
+    if (width < 0 || width > 4 || RxField(bytes, static_cast<DWORD>(width), timeoutMs) != static_cast<DWORD>(width))
+        return false;
     DWORD v = 0;
-    for (int i = 0; i < width; ++i) {
-        BYTE b = 0;
-        if (!Rx(&b, timeoutMs))
-            return false;
-        v = (v << 8) | b;
-    }
+    for (int i = 0; i < width; ++i)
+        v = (v << 8) | bytes[i];
     *pValue = v;
     return true;
 }
@@ -60,6 +86,20 @@ bool CSimProgram::WaitForBaudCommandOrKernel(DWORD limit, DWORD* pLength)
             return false;
         if (!intact) {
             nHeld = 0; // a garbled byte starts neither
+            continue;
+        }
+        if (m_line.IsOnDebugPort()) {
+            // No rate to change over the debug interface: after the host's
+            // wake-up byte the kernel's length comes as a field of its own.
+            DWORD length = 0;
+            if (b != 0x00 || !RxNumber(2, &length, m_def.m_dwByteTimeout))
+                continue;
+            if (length > 0 && length <= limit) {
+                *pLength = length;
+                return true;
+            }
+            m_target.Event(ekViolation, "a main kernel of %lu bytes over the debug interface does not fit",
+                           static_cast<unsigned long>(length));
             continue;
         }
         if (nHeld == 1) {
@@ -126,17 +166,15 @@ CSimProgram::eStep CSimProgram::ReceiveKernel(std::vector<BYTE>* pCode, DWORD kn
     if (length == 0 && !RxNumber(2, &length, INFINITE))
         return stInterrupted;
     pCode->assign(length, 0);
-    for (DWORD i = 0; i < length; ++i) {
-        if (!Rx(&(*pCode)[i], m_def.m_dwByteTimeout)) {
-            if (Interrupted())
-                return stInterrupted;
-            m_target.Event(ekViolation, "the main kernel download stopped after %lu of %lu bytes",
-                           static_cast<unsigned long>(i), static_cast<unsigned long>(length));
-            pCode->resize(i);
-            return stFailed;
-        }
-    }
-    return stDone;
+    const DWORD got = RxField(pCode->data(), length, m_def.m_dwByteTimeout);
+    if (got == length)
+        return stDone;
+    if (Interrupted())
+        return stInterrupted;
+    m_target.Event(ekViolation, "the main kernel download stopped after %lu of %lu bytes",
+                   static_cast<unsigned long>(got), static_cast<unsigned long>(length));
+    pCode->resize(got);
+    return stFailed;
 }
 
 eSimNext CSimProgram::StartKernel(const std::vector<BYTE>& code, const CSimKernelFile& file, bool bUser)

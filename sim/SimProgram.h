@@ -42,12 +42,20 @@ protected:
         stInterrupted,
     };
 
-    // One byte from the host; false on time-out or interruption (Interrupted()
-    // tells which). *pIntact is false when it was garbled on the line.
+    // One byte from the host, a field of its own; false on time-out or
+    // interruption (Interrupted() tells which). *pIntact is false when it was
+    // garbled on the line.
     bool Rx(BYTE* pByte, DWORD timeoutMs = INFINITE, bool* pIntact = nullptr);
-    // false when interrupted.
+    // One byte to the host, an answer of its own; false when interrupted.
     bool Tx(BYTE byte);
-    // A value of width bytes, most significant first.
+    // A field the host sends in one go (data, code, several registers): how
+    // many of its count bytes came. Over the debug interface the field takes
+    // whole words and a two-byte tail arrives swapped, as the adapter's
+    // channel sends it.
+    DWORD RxField(BYTE* pBytes, DWORD count, DWORD timeoutMs);
+    // An answer the host reads in one go; false when interrupted.
+    bool TxField(const BYTE* pBytes, DWORD count);
+    // A value of width bytes, most significant first, as one field.
     bool RxNumber(int width, DWORD* pValue, DWORD timeoutMs);
     bool Interrupted() const { return m_line.IsInterrupted(); }
     void Phase(eSimPhase phase) { m_line.SetPhase(phase); }

@@ -294,6 +294,7 @@ void CSimTarget::RunFromStart()
         break;
     }
     for (;;) {
+        m_Line.SetDebugServed(next == snUserProgram || next == snMainKernel || next == snUserMainKernel);
         switch (next) {
         case snBootProgram:
             next = CSimBootProgram(*this).Run();

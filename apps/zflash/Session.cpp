@@ -6,6 +6,7 @@
 #include "ExitCode.h"
 #include "ProgressMeter.h"
 #include "devicedb/DeviceDB.h"
+#include "operations/Register.h"
 #include "platform/Module.h"
 #include "programmer/FLASHManager.h"
 #include "comms/Scanlet.h"
@@ -125,10 +126,19 @@ int CSession::Open()
     m_strPort = m_Options.strPort;
     if (m_strPort == "sim" || m_strPort == "sim:pelto") {
         const bool pelto = m_strPort == "sim:pelto";
+        const long protocol = m_Options.nProtocol >= 0 ? m_Options.nProtocol : m_pInfo->m_nProtocol;
+        if (pelto && protocol == 1) {
+            m_console.Error("the virtual target does not play a Protocol B chip behind the JTAG adapter",
+                            "use -p sim for this device");
+            return ecNotAvailable;
+        }
         if (const int code = StartSim(); code != ecSuccess)
             return code;
         if (pelto) {
             // Every JTAG channel the library opens from now on reaches the virtual chip.
+            // The board's steps and the boot go to the virtual serial line
+            // beside the adapter, for this run only.
+            CRegister::SetSessionValue("FLASHJTAGComms", "KivuSerial", m_strPort.c_str());
             m_pPelto = std::make_shared<CSimPelto>(*m_pSim);
             SetScanletBackend(m_pPelto);
             m_strPort = CFLASHProgrammer::kJTAGPortName;
@@ -249,6 +259,7 @@ void CSession::Close()
     if (m_pPelto) {
         SetScanletBackend(nullptr);
         m_pPelto.reset();
+        CRegister::ClearSessionValues();
     }
     if (m_pSim) {
         m_pSim->Stop();

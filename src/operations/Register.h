@@ -28,10 +28,18 @@ public:
     bool WriteProfileInt(const CString& section, const CString& key, unsigned nValue) const;
     bool WriteProfileStringA(const CString& section, const CString& key, const CString& value) const;
 
+    // A value for this process only, read before the file's and never written
+    // to it: a port that exists only while the program runs must not outlive
+    // it in the user's settings.
+    static void SetSessionValue(const CString& section, const CString& key, const CString& value);
+    static void ClearSessionValues();
+
     static CString GetStorePath();
     // The section name a root gives to a section.
     CString SectionFor(const CString& section) const;
 
 private:
+    bool SessionValue(const CString& section, const CString& key, CString* pValue) const;
+
     CStatusUpdate* m_pWarnings;
 };

@@ -26,11 +26,17 @@ protected:
         if (started && bJTAG) {
             m_pPelto = std::make_shared<CSimPelto>(target);
             SetScanletBackend(m_pPelto);
-            settings.Write("[FLASHJTAGComms]\nKivuSerial=" + target.GetPortName().str() + "\n" +
-                           "[Programmer]\nKivuCancelOnModeSwitch=1\n");
+            m_strJTAG = "[FLASHJTAGComms]\nKivuSerial=" + target.GetPortName().str() + "\n";
+            Configure(m_strProgrammer);
             programmer->SetCommsPort(CFLASHProgrammer::kJTAGPortName);
         }
         return started;
+    }
+    // The programmer's settings, beside the adapter's link to the board.
+    void Configure(const std::string& keys)
+    {
+        m_strProgrammer = keys;
+        settings.Write(m_strJTAG + "[Programmer]\n" + keys);
     }
     CSimKivuBoard& Board() { return *target.GetBoard(); }
     int BoardNotes(const std::string& text)
@@ -39,31 +45,47 @@ protected:
         return std::count_if(n.begin(), n.end(), [&](auto& e) { return e.m_strText.str().find(text) != std::string::npos; });
     }
     std::shared_ptr<CSimPelto> m_pPelto;
+    std::string m_strJTAG;
+    std::string m_strProgrammer;
 };
 
-class BoardRoad : public KivuConnect, public ::testing::WithParamInterface<std::pair<eConnectionType, const char*>> {};
+struct SBoardRoad
+{
+    eConnectionType type;
+    const char* startMode;
+    bool bJTAG;
+};
+
+class BoardRoad : public KivuConnect, public ::testing::WithParamInterface<SBoardRoad> {};
 
 } // namespace
 
 TEST_P(BoardRoad, ConnectsThroughTheBoardAndResetsOnDisconnection)
 {
-    const auto [type, startMode] = GetParam();
-    settings.Write("[Programmer]\nDisconnectReset=1\n");
-    ASSERT_TRUE(StartBoard(startMode, type));
+    const auto [type, startMode, bJTAG] = GetParam();
+    Configure("DisconnectReset=1\n");
+    ASSERT_TRUE(StartBoard(startMode, type, bJTAG));
     const bool bUser = type == ctKivuUserMode || type == ctKivuUserDirect;
     ASSERT_TRUE(programmer->Connect()) << Errors();
     // No kernel was running yet: the first look for one is not reported as an error.
     EXPECT_EQ(Errors(), "");
-    EXPECT_TRUE(Shown("Connection complete", 15056) && Board().IsTransparent());
+    // Beside the adapter, the board relays only what comes before the main
+    // kernel, which answers in words; a resident kernel needs no board at all.
+    const bool bResident = type == ctKivuBootDirect || type == ctKivuUserDirect;
+    EXPECT_TRUE(Shown("Connection complete", 15056));
+    EXPECT_EQ(Board().IsTransparent(), !bJTAG || !bResident);
+    if (bJTAG) {
+        EXPECT_TRUE(m_pPelto->GetWordsWritten() > 0 && m_pPelto->GetWordsRead() > 0);
+    }
     EXPECT_EQ(target.GetState(), bUser ? ssUserMainKernel : ssMainKernel);
     EXPECT_EQ(Shown("Found initialised device"), type == ctKivuBootDirect || type == ctKivuUserDirect);
     EXPECT_TRUE(type != ctKivuBootMode || (Board().IsMDxOn() && Board().IsMDyOn()));
     // The board answered its own transparent-mode frame; the chip never saw it.
-    EXPECT_EQ(BoardNotes("transparent-mode frame while relaying"), type == ctKivuUserMode ? 1 : 0);
+    EXPECT_EQ(BoardNotes("transparent-mode frame while relaying"), type == ctKivuUserMode && !bJTAG ? 1 : 0);
     EXPECT_EQ(target.GetEvents(ekViolation).size(), 0u);
 
     // The kernel reached through the board writes and reads back.
-    settings.Write("[Programmer]\nDisconnectReset=1\nReadbackVerify=2\n");
+    Configure(m_strProgrammer + "ReadbackVerify=2\n");
     const std::vector<SImageRange> ranges = {{0x0200, Pattern(200, 0x5C)}};
     auto image = LoadImage(ranges);
     ASSERT_TRUE(programmer->WriteImage(image.get())) << Errors();
@@ -81,19 +103,30 @@ TEST_P(BoardRoad, ConnectsThroughTheBoardAndResetsOnDisconnection)
     ASSERT_TRUE(programmer->Connect()) << Errors();
     EXPECT_TRUE(Shown("Found initialised device") && Errors().empty() && target.GetStartCount() == nStarts);
 
-    // No question; a USER type leaves the mode pins and the board itself alone.
+    // A USER type leaves the mode pins and the board itself alone. A board that
+    // was never made transparent sends no exit signal: it is looked for first.
     ASSERT_TRUE(programmer->Disconnect(0, 0));
-    EXPECT_TRUE(host.questions.empty() && !Board().Is12VOn() && !Board().IsVppOn());
+    const bool bSearched = bJTAG && bResident;
+    EXPECT_EQ(Count(host.questions, "Would you like Velk to keep looking for the Kivu?"), bSearched ? 1 : 0);
+    EXPECT_EQ(Shown("Invalid response received from the Kivu"), bSearched);
+    EXPECT_TRUE(!Board().Is12VOn() && !Board().IsVppOn());
     EXPECT_GT(target.GetStartCount(), nStarts);
-    EXPECT_FALSE(Shown("Device did not reset!") || Shown("Invalid response received from the Kivu"));
+    EXPECT_FALSE(Shown("Device did not reset!"));
     EXPECT_EQ(BoardNotes("board reset") - nBoardResets, bUser ? 0 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryBoardType, BoardRoad,
-                         ::testing::Values(std::pair{ctKivuBootMode, "USER"}, std::pair{ctKivuUserMode, "USER"},
-                                           std::pair{ctKivuBootDirect, "BOOT Resident"},
-                                           std::pair{ctKivuUserDirect, "USER Resident"}),
-                         [](const auto& test) { return "type" + std::to_string(test.param.first); });
+                         ::testing::Values(SBoardRoad{ctKivuBootMode, "USER", false},
+                                           SBoardRoad{ctKivuUserMode, "USER", false},
+                                           SBoardRoad{ctKivuBootDirect, "BOOT Resident", false},
+                                           SBoardRoad{ctKivuUserDirect, "USER Resident", false},
+                                           SBoardRoad{ctKivuBootMode, "USER", true},
+                                           SBoardRoad{ctKivuUserMode, "USER", true},
+                                           SBoardRoad{ctKivuBootDirect, "BOOT Resident", true},
+                                           SBoardRoad{ctKivuUserDirect, "USER Resident", true}),
+                         [](const auto& test) {
+                             return "type" + std::to_string(test.param.type) + (test.param.bJTAG ? "JTAG" : "Serial");
+                         });
 
 TEST_F(KivuConnect, AFailingBoardStepIsReportedWithItsIdentifier)
 {
@@ -124,7 +157,7 @@ TEST_F(KivuConnect, LooksForTheBoardAtOtherRatesAfterAnInvalidAnswer)
             RecordingHost::ShowStatus(kind, text, id);
         }
     };
-    settings.Write("[Programmer]\nDisconnectReset=1\n");
+    Configure("DisconnectReset=1\n");
     ASSERT_TRUE(StartBoard("BOOT", ctKivuBootMode, false, {}, 115200));
     ASSERT_TRUE(programmer->Connect()) << Errors();
     const BYTE handshake = 0x0A; // its answer stands where the board's exit signal should be
@@ -142,19 +175,15 @@ TEST_F(KivuConnect, LooksForTheBoardAtOtherRatesAfterAnInvalidAnswer)
     EXPECT_FALSE(Board().Is12VOn()) << "the target was reset";
 }
 
-TEST_F(KivuConnect, OverJTAGTheBoardIsOnlyUsedForItsSteps)
+TEST_F(KivuConnect, OverJTAGAUserModeSwitchAnsweredNoLeavesTheProgramRunning)
 {
-    // A resident kernel is asked over the adapter; the board is not made transparent.
-    ASSERT_TRUE(StartBoard("BOOT Resident", ctKivuBootDirect, true));
-    programmer->Connect();
-    EXPECT_TRUE(m_pPelto->GetWordsWritten() > 0 && !Board().IsTransparent());
-    programmer.reset();
-    target.Stop();
-
-    // The board's steps go to its serial link and wake nothing over the adapter.
+    // The board's steps go to its serial link; the chip's own program is not woken.
     host.answer = qtNo;
     ASSERT_TRUE(StartBoard("USER", ctKivuUserMode, true));
+    Configure("KivuCancelOnModeSwitch=1\n");
     EXPECT_TRUE(programmer->Connect());
     EXPECT_EQ(Count(host.questions, "Device is now in USER Mode, continue connection?"), 1);
     EXPECT_TRUE(Board().Is12VOn() && Board().IsVppOn() && Board().IsTransparent());
+    EXPECT_FALSE(programmer->IsConnected());
+    EXPECT_EQ(target.GetState(), ssUserProgram);
 }

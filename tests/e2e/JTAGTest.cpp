@@ -72,15 +72,30 @@ TEST(PeltoAdapter, OpensAndCarriesKernelBytesAsWordsBothWays)
     EXPECT_EQ(s.m_pPelto->GetTestLogicResets(), 1);
     EXPECT_EQ(s.m_pPelto->GetScans(), 1);
 
-    // The handshake command in one word; the kernel's two answer bytes in one word back.
+    // The handshake command in one word; the kernel's two answers in a word each,
+    // as the host reads them.
     const unsigned char command = 0x0A;
     ASSERT_TRUE(s.m_comms.WriteBytes(&command, 1, true));
     unsigned char answer[2] = {};
-    ASSERT_TRUE(s.m_comms.ReadBytes(answer, 2, nullptr, true));
+    ASSERT_TRUE(s.m_comms.ReadBytes(answer, 1, nullptr, true));
+    ASSERT_TRUE(s.m_comms.ReadBytes(answer + 1, 1, nullptr, true));
     EXPECT_EQ(answer[0], 0x5A);
     EXPECT_EQ(answer[1], 0x00); // identifier of a resident kernel
     EXPECT_EQ(s.m_pPelto->GetWordsWritten(), 1u);
-    EXPECT_EQ(s.m_pPelto->GetWordsRead(), 1u);
+    EXPECT_EQ(s.m_pPelto->GetWordsRead(), 2u);
+
+    // A field of six bytes takes two words, its two-byte tail swapped by the
+    // channel and back by the kernel; each field's padding is dropped.
+    const unsigned char module[] = {0x28, 0x00, 0x06, 0x0A, 0x00};
+    const unsigned char code[] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
+    ASSERT_TRUE(s.m_comms.WriteBytes(module, 1, false) && s.m_comms.WriteBytes(module + 1, 2, false) &&
+                s.m_comms.WriteBytes(module + 3, 2, false) && s.m_comms.WriteBytes(code, 6, false));
+    EXPECT_EQ(s.m_pPelto->GetWordsWritten(), 6u);
+    ASSERT_TRUE(s.m_comms.WriteBytes(&command, 1, false));
+    ASSERT_TRUE(s.m_comms.ReadBytes(answer, 1, nullptr, false)); // the module is in place once the kernel answers
+    DWORD diff = 0;
+    EXPECT_TRUE(s.m_target.Model().RAMHolds(0x0A00, {std::begin(code), std::end(code)}, &diff)) << diff;
+    ASSERT_TRUE(s.m_comms.ReadBytes(answer, 1, nullptr, false));
 
     // Nothing more to read: a read time-out with the channel's report.
     s.m_comms.SetTimeouts(ttSuperQuick);

@@ -50,6 +50,21 @@ TEST(CRegister, WrittenValuesReadBack)
     EXPECT_EQ(Settings::KivuSerial.Read(), "/dev/ttyUSB1");
 }
 
+TEST(CRegister, SessionValuesWinForThisProcessOnlyAndNeverReachTheFile)
+{
+    zftest::ScopedSettings settings;
+    settings.Write("[FLASHJTAGComms]\nKivuSerial=/dev/ttyUSB1\nLong=2500\n");
+    CRegister::SetSessionValue("flashjtagcomms", "KIVUSERIAL", "/dev/pts/9");
+    CRegister::SetSessionValue("FLASHJTAGComms", "Long", "900");
+    EXPECT_EQ(Settings::KivuSerial.Read(), "/dev/pts/9");
+    EXPECT_EQ(Settings::JTAGLong.Read(), 900u);
+    EXPECT_TRUE(Settings::JTAGQuick.Write(150)); // other keys still go to the file
+    CRegister::ClearSessionValues();
+    EXPECT_EQ(Settings::KivuSerial.Read(), "/dev/ttyUSB1");
+    EXPECT_EQ(Settings::JTAGLong.Read(), 2500u);
+    EXPECT_EQ(Settings::JTAGQuick.Read(), 150u);
+}
+
 TEST(CRegister, MalformedStoreGivesDefaults)
 {
     zftest::ScopedSettings settings;

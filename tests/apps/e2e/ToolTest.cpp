@@ -111,6 +111,23 @@ TEST(Tool, EachProtocolProgramsAndVerifiesAFreshVirtualTarget)
     EXPECT_EQ(Events(r.out).back()["data"][0]["state"], "unknown");
 }
 
+TEST(Tool, ProgramsBehindTheVirtualJTAGAdapter)
+{
+    zftest::ScopedSettings settings;
+    // The boot and the board's steps go over the serial line beside the adapter,
+    // the kernel's traffic over the adapter.
+    for (const char* type : {"boot", "board-user", "board-boot-resident"}) {
+        const SToolResult r = RunZflash({"--json", "-p", "sim:pelto", "-c", type, "program", kExample, "--verify"});
+        ASSERT_EQ(r.code, ecSuccess) << type << r.out << r.err;
+        EXPECT_EQ(Events(r.out).back()["data"]["verified"], true) << type;
+    }
+    // The virtual line's name is not left behind in the user's settings; the
+    // adapter's own keys are.
+    const std::string stored = ReadAll(settings.Path());
+    EXPECT_EQ(stored.find("KivuSerial"), std::string::npos) << stored;
+    EXPECT_NE(stored.find("SuperQuick"), std::string::npos) << stored;
+}
+
 class ToolOnPty : public testing::TestWithParam<const char*>
 {
 };
@@ -212,6 +229,7 @@ TEST(Tool, ExitCodesSayWhatWentWrong)
         {{"program", dir.File("bad.mot")}, ecFile, "not a valid S-record file"},
         {{"-d", dir.File("none.ini"), "blank"}, ecFile, "not found"},
         {{"-p", dir.File("no-such-port"), "blank"}, ecConnection, "Unable to open comms"},
+        {{"-d", SourceFile("devices/ZT52F128.ini"), "-p", "sim:pelto", "blank"}, ecNotAvailable, "Protocol B"},
         {{"image", "info", kExample}, ecSuccess, ""},
     };
     for (const auto& [args, code, text] : cases) {
