@@ -172,6 +172,16 @@ protected:
     // file is missing or the download failed (both reported); a download cut
     // short by a cancel is no failure.
     bool DownloadMicroKernel();
+    // How a sequence gets its main kernel running.
+    enum eKernelStart
+    {
+        ksBootResident, // a BOOT-mode kernel already runs
+        ksUserResident, // a USER-mode kernel already runs
+        ksUserDownload, // the chip's own program loads one
+    };
+    // The device's Initialise, the kernel start and the check that the kernel
+    // answers, the device's messages going to pSink meanwhile.
+    bool StartDeviceKernel(eKernelStart start, CStatusUpdate* pSink);
     void ReportConnectionComplete();
     // Board sequences: a kernel still running is taken over (connected on
     // return when so); the channel brought to the board's link; types 4 and 7.

@@ -48,18 +48,9 @@ bool CFLASHProgrammer::FindInitialisedDevice(bool bUserMode)
 {
     m_pComms->Settings(BaudSettings(m_nBaudRate));
     m_pComms->SetTimeouts(ttQuick);
-    if (!m_pDevice)
+    CProbeSink probe(this);
+    if (!StartDeviceKernel(bUserMode ? ksUserResident : ksBootResident, &probe))
         return false;
-    {
-        CProbeSink probe(this);
-        CForward forward(m_pDevice, &probe);
-        if (!m_pDevice->Initialise())
-            return false;
-        const bool bKernel =
-            bUserMode ? m_pDevice->InitialiseUSERModeKernel() : m_pDevice->InitialiseBOOTModeKernel();
-        if (!bKernel || !m_pDevice->IsReallyConnected())
-            return false;
-    }
     GetProgress() = 100;
     DisplayMessage("Found initialised device", 0);
     m_bConnected = true;
@@ -253,13 +244,8 @@ bool CFLASHProgrammer::ConnectKivuUserMode()
     }
     if (m_bCancel)
         return true;
-    if (!m_pDevice)
+    if (!StartDeviceKernel(ksUserDownload, this))
         return false;
-    {
-        CForward forward(m_pDevice, this);
-        if (!m_pDevice->Initialise() || !m_pDevice->DownloadUSERModeKernel() || !m_pDevice->IsReallyConnected())
-            return false;
-    }
     return CompleteConnection();
 }
 
@@ -282,12 +268,8 @@ bool CFLASHProgrammer::ConnectKivuResident(bool bUserMode)
     // A first look that a second attempt follows keeps its complaints quiet.
     auto kernelAnswers = [&](bool bQuiet) {
         CProbeSink probe(this);
-        CForward forward(m_pDevice, bQuiet ? static_cast<CStatusUpdate*>(&probe) : this);
-        if (!m_pDevice->Initialise())
-            return false;
-        const bool bKernel =
-            bUserMode ? m_pDevice->InitialiseUSERModeKernel() : m_pDevice->InitialiseBOOTModeKernel();
-        return bKernel && m_pDevice->IsReallyConnected();
+        return StartDeviceKernel(bUserMode ? ksUserResident : ksBootResident,
+                                 bQuiet ? static_cast<CStatusUpdate*>(&probe) : this);
     };
     auto found = [&] {
         GetProgress() = 100;

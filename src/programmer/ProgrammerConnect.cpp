@@ -52,11 +52,8 @@ bool CFLASHProgrammer::ConnectGENBootDirect()
     if (!OpenConnection("'BOOT Mode' kernel already resident, connection direct to device", true))
         return false;
     m_pComms->Settings(BaudSettings(m_nBaudRate));
-    if (m_pDevice) {
-        CForward forward(m_pDevice, this);
-        if (!m_pDevice->Initialise() || !m_pDevice->InitialiseBOOTModeKernel() || !m_pDevice->IsReallyConnected())
-            return false;
-    }
+    if (m_pDevice && !StartDeviceKernel(ksBootResident, this))
+        return false;
     if (m_bCancel)
         return true;
     return CompleteConnection();
@@ -69,11 +66,8 @@ bool CFLASHProgrammer::ConnectGENUserDirect()
     if (!OpenConnection("'USER Mode' kernel already resident, connection direct to device", true))
         return false;
     m_pComms->Settings(BaudSettings(m_nBaudRate));
-    if (m_pDevice) {
-        CForward forward(m_pDevice, this);
-        if (!m_pDevice->Initialise() || !m_pDevice->InitialiseUSERModeKernel() || !m_pDevice->IsReallyConnected())
-            return false;
-    }
+    if (m_pDevice && !StartDeviceKernel(ksUserResident, this))
+        return false;
     if (m_bCancel)
         return true;
     GetProgress() = 100;
@@ -134,13 +128,8 @@ bool CFLASHProgrammer::ConnectGENUserMode()
     }
     if (m_bCancel)
         return true;
-    if (!m_pDevice)
+    if (!StartDeviceKernel(ksUserDownload, this))
         return false;
-    {
-        CForward forward(m_pDevice, this);
-        if (!m_pDevice->Initialise() || !m_pDevice->DownloadUSERModeKernel() || !m_pDevice->IsReallyConnected())
-            return false;
-    }
     if (m_bCancel)
         return true;
     return CompleteConnection();
@@ -247,6 +236,22 @@ bool CFLASHProgrammer::ConnectGENBootMode()
         return true;
     }
     return CompleteConnection();
+}
+
+bool CFLASHProgrammer::StartDeviceKernel(eKernelStart start, CStatusUpdate* pSink)
+{
+    if (!m_pDevice)
+        return false;
+    CForward forward(m_pDevice, pSink);
+    if (!m_pDevice->Initialise())
+        return false;
+    bool bKernel = false;
+    switch (start) {
+    case ksBootResident: bKernel = m_pDevice->InitialiseBOOTModeKernel(); break;
+    case ksUserResident: bKernel = m_pDevice->InitialiseUSERModeKernel(); break;
+    case ksUserDownload: bKernel = m_pDevice->DownloadUSERModeKernel(); break;
+    }
+    return bKernel && m_pDevice->IsReallyConnected();
 }
 
 bool CFLASHProgrammer::DownloadMicroKernel()
