@@ -162,6 +162,14 @@ int CheckCommandLine(SCommandContext& c)
             return ecUsage;
         }
     }
+    // A missing image stops the run before any port is opened or target started.
+    if (c.o.strCommand == "program" || c.o.strCommand == "verify") {
+        std::string error;
+        if (!CImageFiles::CanRead(c.o.strImage, &error)) {
+            c.console.Error(error);
+            return ecFile;
+        }
+    }
     return ecSuccess;
 }
 

@@ -142,11 +142,8 @@ eImageFormat CImageFiles::FormatFromPath(const std::string& path)
     return ifSRecord;
 }
 
-bool CImageFiles::Load(const std::string& path, eImageFormat format, DWORD nBase, CBinaryImage* pImage,
-                       CStatusUpdate* pSink, std::string* pError)
+bool CImageFiles::CanRead(const std::string& path, std::string* pError)
 {
-    if (format == ifAuto)
-        format = FormatFromPath(path);
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
         *pError = "'" + path + "': no such file";
@@ -156,6 +153,23 @@ bool CImageFiles::Load(const std::string& path, eImageFormat format, DWORD nBase
         *pError = "'" + path + "' is a folder, not an image file";
         return false;
     }
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *pError = "cannot open '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
+
+bool CImageFiles::Load(const std::string& path, eImageFormat format, DWORD nBase, CBinaryImage* pImage,
+                       CStatusUpdate* pSink, std::string* pError)
+{
+    if (format == ifAuto)
+        format = FormatFromPath(path);
+    if (!CanRead(path, pError))
+        return false;
+    std::error_code ec;
     switch (format) {
     case ifIntelHex: {
         std::string why;

@@ -29,6 +29,8 @@ public:
     static eImageFormat FormatFromPath(const std::string& path);
 
     // nBase: where byte 0 of a raw file goes. pSink gets the library's messages.
+    // Whether the file is there to be read; false with the reason.
+    static bool CanRead(const std::string& path, std::string* pError);
     static bool Load(const std::string& path, eImageFormat format, DWORD nBase, CBinaryImage* pImage,
                      CStatusUpdate* pSink, std::string* pError);
     // Writes [nFrom, nTo] of the image. Raw writes the bytes from nFrom (or the
