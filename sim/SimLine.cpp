@@ -1,5 +1,6 @@
 #include "sim/SimLine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <thread>
@@ -364,13 +365,15 @@ bool CSimLine::Send(BYTE byte)
 std::chrono::steady_clock::time_point CSimLine::NextByteSlot(std::chrono::steady_clock::time_point last,
                                                              std::chrono::steady_clock::time_point now) const
 {
-    // Sleeps overshoot a byte time at fast rates; a schedule that restarts from
-    // "now" after each one would run far below the line's speed. Less than a
-    // byte time late is such an overshoot, and the stream keeps its schedule;
-    // anything later was a pause (or the other direction's byte), and the next
-    // byte starts from now.
+    // Sleeps overshoot a byte time at fast rates, by more on a busy machine; a
+    // schedule that restarts from "now" after each one would run far below the
+    // line's speed. Less than a byte time (and never less than a millisecond)
+    // late is such an overshoot, and the stream keeps its schedule, catching
+    // up; anything later was a pause (or, at slow rates, the other direction's
+    // byte), and the next byte starts from now.
     const auto byteTime = ByteTime();
-    return (now - last < byteTime ? last : now) + byteTime;
+    const auto slack = std::max<std::chrono::steady_clock::duration>(byteTime, std::chrono::milliseconds(1));
+    return (now - last < slack ? last : now) + byteTime;
 }
 
 bool CSimLine::SleepUntil(Clock::time_point when)
