@@ -142,22 +142,23 @@ void CSimPeltoServer::Serve(int fd)
             return;
         if (fds[0].revents & POLLIN)
             return;
+        // The host first: one that has just left is not a reason to turn the next away.
+        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+            SScanletFrame frame;
+            if (CScanletWire::Receive(fd, frame, CScanletWire::After(kFrameWaitMs), m_wake[0]) != sioDone)
+                return;
+            if (!Answer(frame)) {
+                m_target.Event(ekViolation, "JTAG adapter: request 0x%02X not understood; the host is dropped",
+                               frame.m_nKind);
+                return;
+            }
+            if (CScanletWire::Send(fd, frame, CScanletWire::After(kFrameWaitMs), m_wake[0]) != sioDone)
+                return;
+        }
         if (fds[2].revents & POLLIN) {
             if (const int other = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK); other >= 0)
                 TurnAway(other);
         }
-        if (!(fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
-            continue;
-        SScanletFrame frame;
-        if (CScanletWire::Receive(fd, frame, CScanletWire::After(kFrameWaitMs), m_wake[0]) != sioDone)
-            return;
-        if (!Answer(frame)) {
-            m_target.Event(ekViolation, "JTAG adapter: request 0x%02X not understood; the host is dropped",
-                           frame.m_nKind);
-            return;
-        }
-        if (CScanletWire::Send(fd, frame, CScanletWire::After(kFrameWaitMs), m_wake[0]) != sioDone)
-            return;
     }
 }
 
