@@ -2,8 +2,10 @@
 //
 //   zflash-sim -d DEFINITION [--link PATH] [--transcript FILE] [--dump FILE]
 //              [--idle SECONDS] [--set KEY=VALUE]... [--throttle] [--verbose]
+//              [--pelto SOCKET]
 //
-// Prints the host's port (the pty's slave path) as its first line and serves
+// Prints the host's port (the pty's slave path) as its first line, then the
+// Pelto adapter's socket when asked to serve one, and serves
 // until SIGINT or SIGTERM, or until the line has been idle for --idle seconds;
 // then writes the FLASH dump and the transcript.
 #include <CLI/CLI.hpp>
@@ -16,6 +18,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "sim/SimPeltoServer.h"
 #include "sim/SimTarget.h"
 
 namespace {
@@ -29,7 +32,7 @@ int Fail(const CString& message)
 int main(int argc, char** argv)
 {
     CLI::App app{"Virtual Zentra target: plays the chip of a device definition on a pseudo-terminal."};
-    std::string definition, link, transcript, dump;
+    std::string definition, link, transcript, dump, pelto;
     std::vector<std::string> settings;
     double idle = 0.0;
     bool throttle = false, verbose = false;
@@ -39,6 +42,7 @@ int main(int argc, char** argv)
     app.add_option("--dump", dump, "write the FLASH contents here at the end (raw binary)");
     app.add_option("--idle", idle, "stop after the line has been quiet this many seconds")->check(CLI::NonNegativeNumber);
     app.add_option("--set", settings, "a [Simulator] setting, KEY=VALUE (wins over the file)");
+    app.add_option("--pelto", pelto, "also serve the Pelto JTAG adapter on this Unix socket");
     app.add_flag("--throttle", throttle, "pace bytes to the line's real speed");
     app.add_flag("-v,--verbose", verbose, "show the target's notes and violations on stderr as they happen");
     CLI11_PARSE(app, argc, argv);
@@ -80,7 +84,16 @@ int main(int argc, char** argv)
             return Fail(why);
         }
     }
+    CSimPeltoServer server(target);
+    if (!pelto.empty() && !server.Start(CString(pelto), &error)) {
+        if (!link.empty())
+            ::unlink(link.c_str());
+        target.Stop();
+        return Fail(error);
+    }
     std::printf("%s\n", target.GetPortName().GetString());
+    if (!pelto.empty())
+        std::printf("%s\n", server.GetPath().GetString());
     std::fflush(stdout);
 
     const std::uint64_t idleMs = static_cast<std::uint64_t>(idle * 1000.0);
@@ -94,6 +107,7 @@ int main(int argc, char** argv)
             break;
         }
     }
+    server.Stop();
     target.Stop();
     if (!link.empty())
         ::unlink(link.c_str());

@@ -1,7 +1,10 @@
 #include "comms/Scanlet.h"
 
+#include <cstdlib>
 #include <mutex>
 #include <utility>
+
+#include "comms/ScanletSocket.h"
 
 namespace {
 // Stands in when no adapter support is present: nothing is installed and the
@@ -44,7 +47,12 @@ void SetScanletBackend(std::shared_ptr<CScanletBackend> backend)
 std::shared_ptr<CScanletBackend> GetScanletBackend()
 {
     std::lock_guard guard(s_backendMutex);
-    return s_pBackend ? s_pBackend : DefaultBackend();
+    if (s_pBackend)
+        return s_pBackend;
+    // A virtual adapter in another process; each caller gets its own link.
+    if (const char* pszSocket = std::getenv(SCANLET_SOCKET_VARIABLE); pszSocket && *pszSocket)
+        return std::make_shared<CScanletSocketBackend>(pszSocket);
+    return DefaultBackend();
 }
 
 Scanlet::Scanlet(int /*nPort*/, int /*nFlags*/) : m_pBackend(GetScanletBackend())

@@ -37,7 +37,8 @@ public:
     virtual int ReadWord(unsigned char word[4], unsigned long timeoutMs) = 0;                        // 1000 = arrived
 };
 // Process-wide back-end for every Scanlet created after the call; nullptr restores the
-// default back-end, which reports the adapter software as not installed.
+// default back-end: the socket named by ZFLASH_PELTO_SOCKET when that is set
+// (see ScanletSocket.h), else one that reports the adapter software as not installed.
 void SetScanletBackend(std::shared_ptr<CScanletBackend> backend);
 std::shared_ptr<CScanletBackend> GetScanletBackend();
 

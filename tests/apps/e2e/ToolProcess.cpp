@@ -114,6 +114,35 @@ int CToolProcess::Wait(int timeoutMs)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+namespace {
+std::vector<std::string> SimArguments(const std::string& definition, const std::vector<std::string>& options)
+{
+    std::vector<std::string> argv{ZFLASH_SIM_EXE, "-d", SourceFile(definition)};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return argv;
+}
+} // namespace
+
+CSimProcess::CSimProcess(const std::string& definition, const std::vector<std::string>& options)
+    : m_proc(SimArguments(definition, options))
+{
+    m_proc.ReadLine(m_port, 20000);
+}
+
+CSimProcess::~CSimProcess()
+{
+    Stop();
+}
+
+int CSimProcess::Stop(int sig)
+{
+    if (m_bStopped)
+        return -1;
+    m_bStopped = true;
+    m_proc.Signal(sig);
+    return m_proc.Wait(20000);
+}
+
 SToolResult RunZflash(const std::vector<std::string>& args)
 {
     std::vector<std::string> argv{ZFLASH_CLI_EXE};

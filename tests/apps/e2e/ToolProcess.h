@@ -1,6 +1,7 @@
 #pragma once
 // Runs a program as a child process with its output on pipes, for tests that
 // treat the tool as a user or a script would.
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,27 @@ private:
     std::string m_out;
     std::string m_err;
     size_t m_consumed = 0;
+};
+
+// zflash-sim serving a definition (a path under the source tree) with these
+// extra options; the tool reaches it through its pty.
+class CSimProcess
+{
+public:
+    explicit CSimProcess(const std::string& definition, const std::vector<std::string>& options = {});
+    // Stops it with SIGINT.
+    ~CSimProcess();
+    const std::string& Port() const { return m_port; }
+    // Further lines it prints after the port.
+    bool ReadLine(std::string& line, int timeoutMs = 20000) { return m_proc.ReadLine(line, timeoutMs); }
+    // Stops it with sig and gives its exit status.
+    int Stop(int sig = SIGINT);
+    const std::string& Err() const { return m_proc.Err(); }
+
+private:
+    CToolProcess m_proc;
+    std::string m_port;
+    bool m_bStopped = false;
 };
 
 struct SToolResult

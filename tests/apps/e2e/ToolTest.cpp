@@ -27,28 +27,6 @@ std::vector<nlohmann::json> Events(const std::string& out)
     return events;
 }
 
-// zflash-sim serving a definition; the tool reaches it through its pty.
-class CSimProcess
-{
-public:
-    explicit CSimProcess(const std::string& definition, bool throttle = false)
-        : m_proc(throttle ? std::vector<std::string>{ZFLASH_SIM_EXE, "-d", SourceFile(definition), "--throttle"}
-                          : std::vector<std::string>{ZFLASH_SIM_EXE, "-d", SourceFile(definition)})
-    {
-        m_proc.ReadLine(m_port, 20000);
-    }
-    ~CSimProcess()
-    {
-        m_proc.Signal(SIGINT);
-        m_proc.Wait(20000);
-    }
-    const std::string& Port() const { return m_port; }
-
-private:
-    CToolProcess m_proc;
-    std::string m_port;
-};
-
 std::string ReadAll(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -251,7 +229,7 @@ TEST(Tool, CtrlCDuringAWriteCancelsAndReleasesThePort)
     for (int i = 0; i < 0x10000; ++i)
         data += static_cast<char>(i * 7);
     std::ofstream(dir.File("big.bin"), std::ios::binary) << data;
-    CSimProcess sim("devices/ZT31F256.ini", true); // paced to the line: the write takes seconds
+    CSimProcess sim("devices/ZT31F256.ini", {"--throttle"}); // paced to the line: the write takes seconds
     CToolProcess tool({ZFLASH_CLI_EXE, "--json", "-p", sim.Port(), "program", dir.File("big.bin"), "--base",
                        "0x10000"});
     bool writing = false;
