@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -211,9 +212,14 @@ int CSession::Connect()
     else if (code == ecConnection && m_Sink.SawError(15016) && m_pProgrammer->GetProtocol() == 1)
         m_console.Error("the chip refused the new speed",
                         "Protocol B needs the chip's input clock (--frequency) and clock ratios (--ckp, --ckm)");
-    else if (code == ecConnection && !m_pSim && m_strPort == CFLASHProgrammer::kJTAGPortName)
+    else if (code == ecConnection && !m_pSim && m_strPort == CFLASHProgrammer::kJTAGPortName) {
+        const char* socket = std::getenv("ZFLASH_PELTO_SOCKET");
         m_console.Error("no connection through the Pelto JTAG adapter",
-                        "check that the adapter's driver is installed and set up, and its cable to the chip");
+                        socket && *socket ? "check that 'zflash-sim --pelto " + std::string(socket) +
+                                                "' is running (ZFLASH_PELTO_SOCKET names its socket)"
+                                          : "check that the adapter's driver is installed and set up, and its cable "
+                                            "to the chip");
+    }
     else if (code == ecConnection && !m_pSim)
         m_console.Error("no connection to the device on '" + m_strPort + "'",
                         "check the cable and the chip's mode pins, the connection type (-c) and the speed (-b); "

@@ -148,6 +148,7 @@ TEST(PeltoSocket, ToolProgramsThroughTheSocketAndNamesAMissingOne)
         EXPECT_NE(r.err.find("cannot reach the adapter at '" + dir.File("nobody.sock") + "': No such file"),
                   std::string::npos)
             << r.err;
+        EXPECT_NE(r.err.find("zflash-sim --pelto " + dir.File("nobody.sock")), std::string::npos) << r.err;
     }
     SAdapterSim sim(dir);
     ScopedAdapterSocket adapter(sim.m_strSocket);
