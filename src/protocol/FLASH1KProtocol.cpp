@@ -31,12 +31,7 @@ bool CFLASH1KProtocol::EraseFLASHBlock(unsigned long start, unsigned long end, c
     m_byLastCommand = kErase;
     if (!SendByte(kErase) || !m_pDevice->ManageFunctionMap(fnErase))
         return false;
-    const int nWidth = m_pDeviceID->GetFieldWidth();
-    SendField(start, nWidth);
-    SendField(end, nWidth);
-    const int nEBR = m_pDeviceID->GetEraseRegisterCount();
-    if (nEBR > 0 && pEBR)
-        m_pComms->WriteBytes(pEBR, static_cast<unsigned long>(nEBR), false);
+    SendEraseRange(start, end, pEBR);
     BYTE last = kEraseRunning;
     while (last == kEraseRunning) {
         if (!m_pComms->ReadBytes(&last, 1, nullptr, false))

@@ -185,15 +185,10 @@ bool CFLASHProtocol::EraseFLASHBlock(unsigned long start, unsigned long end, con
 {
     if (!m_pComms || !m_pDeviceID)
         return false;
-    const int nWidth = m_pDeviceID->GetFieldWidth();
     CAttached attached(m_pComms, this);
     m_byLastCommand = kErase;
     SendByte(kErase);
-    SendField(start, nWidth);
-    SendField(end, nWidth);
-    const int nEBR = m_pDeviceID->GetEraseRegisterCount();
-    if (nEBR > 0 && pEBR)
-        m_pComms->WriteBytes(pEBR, static_cast<unsigned long>(nEBR), false);
+    SendEraseRange(start, end, pEBR);
 
     BYTE last = kEraseRunning;
     const int nWait = static_cast<int>(Settings::EraseTimeout.Read() / 2);
@@ -213,6 +208,16 @@ bool CFLASHProtocol::EraseFLASHBlock(unsigned long start, unsigned long end, con
     if (last == kEraseFailed)
         DisplayError("PreWrite Failed", 0);
     return false;
+}
+
+void CFLASHProtocol::SendEraseRange(unsigned long start, unsigned long end, const unsigned char* pEBR)
+{
+    const int nWidth = m_pDeviceID->GetFieldWidth();
+    SendField(start, nWidth);
+    SendField(end, nWidth);
+    const int nEBR = m_pDeviceID->GetEraseRegisterCount();
+    if (nEBR > 0 && pEBR)
+        m_pComms->WriteBytes(pEBR, static_cast<unsigned long>(nEBR), false);
 }
 
 bool CFLASHProtocol::BlankCheck(bool* pBlank, unsigned long start, unsigned long length)

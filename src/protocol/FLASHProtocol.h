@@ -154,6 +154,8 @@ protected:
     bool RequestIdentity(unsigned char identifier);
     // A kernel of the other mode: warns, detaches and marks the device.
     void RefuseKernel(const char* pszWarning);
+    // The erase command's range and, where the device has them, its erase block registers.
+    void SendEraseRange(unsigned long start, unsigned long end, const unsigned char* pEBR);
     // The classic blank check from the range on: both fields, then the answer.
     bool BlankCheckRange(bool* pBlank, unsigned long start, unsigned long length);
     // Sends bytes and adds them to the frame sum.
