@@ -199,10 +199,9 @@ bool CSimProtocolB::RxCode(DWORD* pLength, std::vector<BYTE>* pCode, BYTE errorR
 void CSimProtocolB::NewBitRate()
 {
     Phase(phBaudChange);
-    const char* what = "new bit rate";
     BYTE size = 0;
     BYTE f[255] = {};
-    if (!RxCounted(&size, f, 0x3F, 0xBF, what))
+    if (!RxCounted(&size, f, 0x3F, 0xBF, "new bit rate"))
         return;
     if (size != 7 || f[4] != 2) {
         Reject(ekViolation, 0xBF, kLengthError, "new bit rate: %u bytes with %u ratios instead of 7 with 2", size,
@@ -286,12 +285,11 @@ void CSimProtocolB::Status()
 bool CSimProtocolB::MainKernel()
 {
     Phase(phMainKernelDownload);
-    const char* what = "main kernel download";
     if (!Tx(kAck))
         return true;
     DWORD length = 0;
     std::vector<BYTE> code;
-    if (!RxCode(&length, &code, 0xC0, what))
+    if (!RxCode(&length, &code, 0xC0, "main kernel download"))
         return true;
     if (length > WorkAreaStart()) {
         Reject(ekViolation, 0xC0, kLengthError, "a main kernel of %lu bytes does not fit below the work area (H'%04lX)",
@@ -358,10 +356,9 @@ void CSimProtocolB::Module(BYTE command)
 void CSimProtocolB::Erase()
 {
     Phase(phErase);
-    const char* what = "erase";
     BYTE count = 0;
     BYTE numbers[255] = {};
-    if (!RxCounted(&count, numbers, 0x58, 0xD8, what))
+    if (!RxCounted(&count, numbers, 0x58, 0xD8, "erase"))
         return;
     if (m_byStatus != kStatusErase) {
         Reject(ekRefusal, 0xD8, kNoProgram, "erase refused: the erase module is not in place (status H'%02X)",
@@ -483,10 +480,9 @@ void CSimProtocolB::Write()
 void CSimProtocolB::Read()
 {
     Phase(phRead);
-    const char* what = "read";
     BYTE size = 0;
     BYTE f[255] = {};
-    if (!RxCounted(&size, f, 0x52, 0xD2, what))
+    if (!RxCounted(&size, f, 0x52, 0xD2, "read"))
         return;
     if (size != 9) {
         Reject(ekViolation, 0xD2, kLengthError, "read: %u bytes before the sum instead of 9", size);
