@@ -139,9 +139,8 @@ bool CSimProtocolB::CheckSum(BYTE sum, BYTE errorReply, const char* pszWhat)
         return false;
     if (sum == 0)
         return true;
-    m_target.Event(ekViolation, "%s: the sum check H'%02X does not close the frame (H'%02X was due)", pszWhat, check,
-                   static_cast<BYTE>(check - sum));
-    Error(errorReply, kSumError);
+    Reject(ekViolation, errorReply, kSumError, "%s: the sum check H'%02X does not close the frame (H'%02X was due)",
+           pszWhat, check, static_cast<BYTE>(check - sum));
     return false;
 }
 
@@ -157,31 +156,56 @@ void CSimProtocolB::Error(BYTE errorReply, BYTE code)
     Reply({errorReply, code});
 }
 
-void CSimProtocolB::Refuse(BYTE errorReply, const char* pszFormat, ...)
+void CSimProtocolB::Reject(eSimEventKind kind, BYTE errorReply, BYTE code, const char* pszFormat, ...)
 {
     CString text;
     va_list args;
     va_start(args, pszFormat);
     text.FormatV(pszFormat, args);
     va_end(args);
-    m_target.Event(ekRefusal, "%s", text.GetString());
-    Error(errorReply, kNoProgram);
+    m_target.Event(kind, "%s", text.GetString());
+    Error(errorReply, code);
+}
+
+void CSimProtocolB::ReplySummed(std::vector<BYTE> bytes)
+{
+    bytes.push_back(static_cast<BYTE>(0x100 - SumOf(bytes)));
+    Reply(bytes);
+}
+
+bool CSimProtocolB::RxCounted(BYTE* pSize, BYTE* pBytes, BYTE sum, BYTE errorReply, const char* pszWhat)
+{
+    return RxFrame(pSize, 1, &sum, pszWhat) && RxFrame(pBytes, *pSize, &sum, pszWhat) &&
+           CheckSum(sum, errorReply, pszWhat);
+}
+
+bool CSimProtocolB::RxCode(DWORD* pLength, std::vector<BYTE>* pCode, BYTE errorReply, const char* pszWhat)
+{
+    BYTE sum = 0;
+    if (!RxFrameNumber(pLength, &sum, pszWhat))
+        return false;
+    // Bytes beyond RAM are summed and dropped.
+    pCode->assign(std::min<DWORD>(*pLength, m_def.m_dwRAMSize), 0);
+    for (DWORD i = 0; i < *pLength; ++i) {
+        BYTE b = 0;
+        if (!RxFrame(&b, 1, &sum, pszWhat))
+            return false;
+        if (i < pCode->size())
+            (*pCode)[i] = b;
+    }
+    return CheckSum(sum, errorReply, pszWhat);
 }
 
 void CSimProtocolB::NewBitRate()
 {
     Phase(phBaudChange);
-    const char* what = "new bit rate";
-    BYTE sum = 0x3F;
     BYTE size = 0;
-    if (!RxFrame(&size, 1, &sum, what))
-        return;
     BYTE f[255] = {};
-    if (!RxFrame(f, size, &sum, what) || !CheckSum(sum, 0xBF, what))
+    if (!RxCounted(&size, f, 0x3F, 0xBF, "new bit rate"))
         return;
     if (size != 7 || f[4] != 2) {
-        m_target.Event(ekViolation, "new bit rate: %u bytes with %u ratios instead of 7 with 2", size, f[4]);
-        Error(0xBF, kLengthError);
+        Reject(ekViolation, 0xBF, kLengthError, "new bit rate: %u bytes with %u ratios instead of 7 with 2", size,
+               f[4]);
         return;
     }
     const DWORD rate = ((DWORD(f[0]) << 8) | f[1]) * 100;
@@ -189,23 +213,21 @@ void CSimProtocolB::NewBitRate()
     const BYTE ckm = f[5], ckp = f[6];
     const DWORD chip = static_cast<DWORD>(std::lround(m_def.m_dClockMHz * 100.0));
     if (!CSimBaud::RatesMatch(input, chip, m_def.m_dwRateTolerance)) {
-        m_target.Event(ekViolation, "new bit rate: an input clock of %.2f MHz, but the chip runs at %.4f MHz",
-                       input / 100.0, m_def.m_dClockMHz);
-        Error(0xBF, kClockError);
+        Reject(ekViolation, 0xBF, kClockError,
+               "new bit rate: an input clock of %.2f MHz, but the chip runs at %.4f MHz", input / 100.0,
+               m_def.m_dClockMHz);
         return;
     }
     auto ratio = [](BYTE r) { return r == 1 || r == 2 || r == 4 || r == 8; };
     if (!ratio(ckm) || !ratio(ckp)) {
-        m_target.Event(ekViolation, "new bit rate: multiplication ratios %u (system) and %u (peripheral); each must be "
-                       "1, 2, 4 or 8",
-                       ckm, ckp);
-        Error(0xBF, kRatioError);
+        Reject(ekViolation, 0xBF, kRatioError,
+               "new bit rate: multiplication ratios %u (system) and %u (peripheral); each must be 1, 2, 4 or 8", ckm,
+               ckp);
         return;
     }
     if (ckp > ckm) {
-        m_target.Event(ekViolation, "new bit rate: the peripheral clock (x%u) may not run above the system clock (x%u)",
-                       ckp, ckm);
-        Error(0xBF, kFrequencyError);
+        Reject(ekViolation, 0xBF, kFrequencyError,
+               "new bit rate: the peripheral clock (x%u) may not run above the system clock (x%u)", ckp, ckm);
         return;
     }
     const double peripheralHz = m_def.m_dClockMHz * 1e6 * ckp;
@@ -213,9 +235,8 @@ void CSimProtocolB::NewBitRate()
     const bool fits = rate != 0 && CSimBaud::BRRForRate(m_def.m_eFormula, peripheralHz, rate, &brr);
     const DWORD actual = fits ? CSimBaud::RateForBRR(m_def.m_eFormula, peripheralHz, brr) : 0;
     if (!fits || !CSimBaud::RatesMatch(actual, rate, m_def.m_dwRateTolerance)) {
-        m_target.Event(ekViolation, "new bit rate: a %.4f MHz peripheral clock cannot make %lu baud",
-                       peripheralHz / 1e6, UL(rate));
-        Error(0xBF, kRateError);
+        Reject(ekViolation, 0xBF, kRateError, "new bit rate: a %.4f MHz peripheral clock cannot make %lu baud",
+               peripheralHz / 1e6, UL(rate));
         return;
     }
     const DWORD oldRate = m_line.GetTargetRate();
@@ -245,10 +266,7 @@ void CSimProtocolB::NewBitRate()
 void CSimProtocolB::LineSize()
 {
     Phase(phInquiry);
-    std::vector<BYTE> reply = {0x37, 0x02, static_cast<BYTE>(m_def.m_wLineSize >> 8),
-                               static_cast<BYTE>(m_def.m_wLineSize)};
-    reply.push_back(static_cast<BYTE>(0x100 - SumOf(reply)));
-    Reply(reply);
+    ReplySummed({0x37, 0x02, static_cast<BYTE>(m_def.m_wLineSize >> 8), static_cast<BYTE>(m_def.m_wLineSize)});
 }
 
 void CSimProtocolB::Status()
@@ -260,37 +278,22 @@ void CSimProtocolB::Status()
         m_target.Event(ekFault, "status inquiry %lu reports error H'%02X", UL(number), kStatusFault);
         error = kStatusFault;
     }
-    std::vector<BYTE> reply = {0x5F, 0x02, m_byStatus, error};
-    reply.push_back(static_cast<BYTE>(0x100 - SumOf(reply)));
-    Reply(reply);
+    ReplySummed({0x5F, 0x02, m_byStatus, error});
 }
 
 // False when the chip jumped into a download that is not the main kernel.
 bool CSimProtocolB::MainKernel()
 {
     Phase(phMainKernelDownload);
-    const char* what = "main kernel download";
     if (!Tx(kAck))
         return true;
-    BYTE sum = 0;
     DWORD length = 0;
-    if (!RxFrameNumber(&length, &sum, what))
-        return true;
-    // Bytes beyond RAM are summed and dropped.
-    std::vector<BYTE> code(std::min<DWORD>(length, m_def.m_dwRAMSize));
-    for (DWORD i = 0; i < length; ++i) {
-        BYTE b = 0;
-        if (!RxFrame(&b, 1, &sum, what))
-            return true;
-        if (i < code.size())
-            code[i] = b;
-    }
-    if (!CheckSum(sum, 0xC0, what))
+    std::vector<BYTE> code;
+    if (!RxCode(&length, &code, 0xC0, "main kernel download"))
         return true;
     if (length > WorkAreaStart()) {
-        m_target.Event(ekViolation, "a main kernel of %lu bytes does not fit below the work area (H'%04lX)", UL(length),
-                       UL(WorkAreaStart()));
-        Error(0xC0, kLengthError);
+        Reject(ekViolation, 0xC0, kLengthError, "a main kernel of %lu bytes does not fit below the work area (H'%04lX)",
+               UL(length), UL(WorkAreaStart()));
         return true;
     }
     CString why;
@@ -318,30 +321,20 @@ void CSimProtocolB::Module(BYTE command)
     const char* name = write ? "write module" : "erase module";
     const BYTE errorReply = static_cast<BYTE>(command | 0x80);
     if (!m_bKernel) {
-        Refuse(errorReply, "%s download refused: no main kernel is running", name);
+        Reject(ekRefusal, errorReply, kNoProgram, "%s download refused: no main kernel is running", name);
         return;
     }
     if (!Tx(kAck))
         return;
-    BYTE sum = 0;
     DWORD length = 0;
-    if (!RxFrameNumber(&length, &sum, name))
+    std::vector<BYTE> code;
+    if (!RxCode(&length, &code, errorReply, name))
         return;
     const DWORD at = ModuleAddress();
-    std::vector<BYTE> code(std::min<DWORD>(length, m_def.m_dwRAMSize));
-    for (DWORD i = 0; i < length; ++i) {
-        BYTE b = 0;
-        if (!RxFrame(&b, 1, &sum, name))
-            return;
-        if (i < code.size())
-            code[i] = b;
-    }
-    if (!CheckSum(sum, errorReply, name))
-        return;
     if (at + length > WorkAreaStart()) {
-        m_target.Event(ekViolation, "a %s of %lu bytes at H'%04lX reaches into the work area (H'%04lX)", name,
-                       UL(length), UL(at), UL(WorkAreaStart()));
-        Error(errorReply, kLengthError);
+        Reject(ekViolation, errorReply, kLengthError,
+               "a %s of %lu bytes at H'%04lX reaches into the work area (H'%04lX)", name, UL(length), UL(at),
+               UL(WorkAreaStart()));
         return;
     }
     m_target.Model().WriteRAM(at, code.data(), length);
@@ -363,19 +356,17 @@ void CSimProtocolB::Module(BYTE command)
 void CSimProtocolB::Erase()
 {
     Phase(phErase);
-    const char* what = "erase";
-    BYTE sum = 0x58;
     BYTE count = 0;
     BYTE numbers[255] = {};
-    if (!RxFrame(&count, 1, &sum, what) || !RxFrame(numbers, count, &sum, what) || !CheckSum(sum, 0xD8, what))
+    if (!RxCounted(&count, numbers, 0x58, 0xD8, "erase"))
         return;
     if (m_byStatus != kStatusErase) {
-        Refuse(0xD8, "erase refused: the erase module is not in place (status H'%02X)", m_byStatus);
+        Reject(ekRefusal, 0xD8, kNoProgram, "erase refused: the erase module is not in place (status H'%02X)",
+               m_byStatus);
         return;
     }
     if (count == 0) {
-        m_target.Event(ekViolation, "erase frame without a block number");
-        Error(0xD8, kLengthError);
+        Reject(ekViolation, 0xD8, kLengthError, "erase frame without a block number");
         return;
     }
     std::vector<std::size_t> picked;
@@ -384,8 +375,7 @@ void CSimProtocolB::Erase()
             continue; // the end of an erase sequence
         const auto it = m_BlockNumbers.find(numbers[i]);
         if (it == m_BlockNumbers.end()) {
-            m_target.Event(ekViolation, "erase: there is no block number %u", numbers[i]);
-            Error(0xD8, kBlockNumberError);
+            Reject(ekViolation, 0xD8, kBlockNumberError, "erase: there is no block number %u", numbers[i]);
             return;
         }
         picked.push_back(it->second);
@@ -399,8 +389,7 @@ void CSimProtocolB::Erase()
     if (!m_line.Delay(m_def.m_dwEraseTime * static_cast<DWORD>(picked.size())))
         return;
     if (m_target.Faults().m_dwFailErase == number) {
-        m_target.Event(ekFault, "erase %lu fails (H'%02X)", UL(number), kEraseError);
-        Error(0xD8, kEraseError);
+        Reject(ekFault, 0xD8, kEraseError, "erase %lu fails (H'%02X)", UL(number), kEraseError);
         return;
     }
     CString names;
@@ -424,7 +413,7 @@ void CSimProtocolB::Write()
         if (!CheckSum(sum, 0xD0, what))
             return;
         if (!m_bKernel) {
-            Refuse(0xD0, "end of writing refused: no main kernel is running");
+            Reject(ekRefusal, 0xD0, kNoProgram, "end of writing refused: no main kernel is running");
             return;
         }
         m_target.Event(ekNote, "writing ended");
@@ -455,25 +444,23 @@ void CSimProtocolB::Write()
         frame.back() = 0xFF; // the sum came early
         frame.resize(line + 1, 0xFF);
     } else if (total != 0) {
-        m_target.Event(ekViolation, "write to H'%08lX: the sum check H'%02X does not close the frame", UL(address),
-                       frame.back());
-        Error(0xD0, kSumError);
+        Reject(ekViolation, 0xD0, kSumError, "write to H'%08lX: the sum check H'%02X does not close the frame",
+               UL(address), frame.back());
         return;
     }
     frame.pop_back();
     if (m_byStatus != kStatusWrite) {
-        Refuse(0xD0, "write refused: the write module is not in place (status H'%02X)", m_byStatus);
+        Reject(ekRefusal, 0xD0, kNoProgram, "write refused: the write module is not in place (status H'%02X)",
+               m_byStatus);
         return;
     }
     if (address % line != 0 || !m_target.Model().InFLASH(address, line)) {
-        m_target.Event(ekViolation, "write to H'%08lX: not a line of the FLASH", UL(address));
-        Error(0xD0, kWriteAddressError);
+        Reject(ekViolation, 0xD0, kWriteAddressError, "write to H'%08lX: not a line of the FLASH", UL(address));
         return;
     }
     const DWORD number = m_target.NextWriteNumber();
     if (m_target.Faults().m_dwFailWrite == number) {
-        m_target.Event(ekFault, "write %lu at H'%08lX fails (H'%02X)", UL(number), UL(address), kWriteError);
-        Error(0xD0, kWriteError);
+        Reject(ekFault, 0xD0, kWriteError, "write %lu at H'%08lX fails (H'%02X)", UL(number), UL(address), kWriteError);
         return;
     }
     DWORD firstIllegal = 0;
@@ -493,35 +480,31 @@ void CSimProtocolB::Write()
 void CSimProtocolB::Read()
 {
     Phase(phRead);
-    const char* what = "read";
-    BYTE sum = 0x52;
     BYTE size = 0;
     BYTE f[255] = {};
-    if (!RxFrame(&size, 1, &sum, what) || !RxFrame(f, size, &sum, what) || !CheckSum(sum, 0xD2, what))
+    if (!RxCounted(&size, f, 0x52, 0xD2, "read"))
         return;
     if (size != 9) {
-        m_target.Event(ekViolation, "read: %u bytes before the sum instead of 9", size);
-        Error(0xD2, kLengthError);
+        Reject(ekViolation, 0xD2, kLengthError, "read: %u bytes before the sum instead of 9", size);
         return;
     }
     const DWORD start = (DWORD(f[1]) << 24) | (DWORD(f[2]) << 16) | (DWORD(f[3]) << 8) | f[4];
     const DWORD length = (DWORD(f[5]) << 24) | (DWORD(f[6]) << 16) | (DWORD(f[7]) << 8) | f[8];
     if (f[0] != 0x00 || !m_target.Model().InFLASH(start, 1)) {
-        m_target.Event(ekViolation, "read: area %u, address H'%08lX is not in the user FLASH", f[0], UL(start));
-        Error(0xD2, kReadAddressError);
+        Reject(ekViolation, 0xD2, kReadAddressError, "read: area %u, address H'%08lX is not in the user FLASH", f[0],
+               UL(start));
         return;
     }
     std::vector<BYTE> data;
     if (length == 0 || !m_target.Model().ReadFLASH(start, length, &data)) {
-        m_target.Event(ekViolation, "read: H'%08lX + H'%08lX does not fit the FLASH", UL(start), UL(length));
-        Error(0xD2, kLengthError);
+        Reject(ekViolation, 0xD2, kLengthError, "read: H'%08lX + H'%08lX does not fit the FLASH", UL(start),
+               UL(length));
         return;
     }
     std::vector<BYTE> reply = {0x52, static_cast<BYTE>(length >> 24), static_cast<BYTE>(length >> 16),
                                static_cast<BYTE>(length >> 8), static_cast<BYTE>(length)};
     reply.insert(reply.end(), data.begin(), data.end());
-    reply.push_back(static_cast<BYTE>(0x100 - SumOf(reply)));
-    Reply(reply);
+    ReplySummed(std::move(reply));
     m_target.Event(ekNote, "read H'%08lX + H'%08lX", UL(start), UL(length));
 }
 

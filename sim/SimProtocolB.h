@@ -63,7 +63,16 @@ private:
     bool CheckSum(BYTE sum, BYTE errorReply, const char* pszWhat);
     void Reply(const std::vector<BYTE>& bytes);
     void Error(BYTE errorReply, BYTE code);
-    void Refuse(BYTE errorReply, const char* pszFormat, ...) __attribute__((format(printf, 3, 4)));
+    // Notes the event, then answers the error reply and code.
+    void Reject(eSimEventKind kind, BYTE errorReply, BYTE code, const char* pszFormat, ...)
+        __attribute__((format(printf, 5, 6)));
+    // The bytes and the sum check that closes them.
+    void ReplySummed(std::vector<BYTE> bytes);
+    // A count byte, that many bytes and the sum check, the sum started with
+    // the command byte.
+    bool RxCounted(BYTE* pSize, BYTE* pBytes, BYTE sum, BYTE errorReply, const char* pszWhat);
+    // A downloaded program: its length, its bytes (as many as RAM holds) and the sum check.
+    bool RxCode(DWORD* pLength, std::vector<BYTE>* pCode, BYTE errorReply, const char* pszWhat);
     DWORD WorkAreaStart() const;
     DWORD ModuleAddress() const;
 

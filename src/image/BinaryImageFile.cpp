@@ -48,6 +48,31 @@ inline char* PutHex(char* p, unsigned nByte, const char* digits)
     return p + 2;
 }
 
+// One data record with nWidth + 1 address bytes and its line end; returns the
+// end. The count and address are always written in one case, the data and
+// sum in the case pDigits gives.
+char* PutSRecord(char* p, int nWidth, DWORD nAddress, const BYTE* pBytes, DWORD nLength, const char* pDigits)
+{
+    *p++ = 'S';
+    *p++ = static_cast<char>('0' + nWidth);
+    const unsigned nAddressBytes = static_cast<unsigned>(nWidth) + 1;
+    const unsigned nCount = nLength + nAddressBytes + 1;
+    p = PutHex(p, nCount, kLower);
+    unsigned nSum = nCount;
+    for (unsigned i = nAddressBytes; i-- > 0;) {
+        const unsigned b = (nAddress >> (8 * i)) & 0xFF;
+        nSum += b;
+        p = PutHex(p, b, kUpper);
+    }
+    for (DWORD i = 0; i < nLength; ++i) {
+        nSum += pBytes[i];
+        p = PutHex(p, pBytes[i], pDigits);
+    }
+    p = PutHex(p, ~nSum & 0xFF, pDigits);
+    *p++ = '\n';
+    return p;
+}
+
 // Address bytes of a record type character; 0 for types that carry none we know.
 int AddressBytes(char type)
 {
@@ -194,10 +219,65 @@ void CBinaryImageFile::ReportProgress(int bShowStatus)
         if (nPos >= 0)
             GetProgress() = static_cast<DWORD>(std::min<long long>(100, nPos * 100LL / m_nFileLength));
     }
+    ShowPercent(bShowStatus);
+}
+
+void CBinaryImageFile::ShowPercent(int bShowStatus)
+{
     if (bShowStatus) {
         CString text;
         text.Format("%d%%", static_cast<int>(GetProgress().load()));
         SetPane(1, text);
+    }
+}
+
+void CBinaryImageFile::ShowFileName(const char* pszVerb, int bShowStatus)
+{
+    if (bShowStatus) {
+        CString text;
+        text.Format("%s File %s", pszVerb, m_strFileName.c_str());
+        SetPane(0, text);
+    }
+}
+
+void CBinaryImageFile::EndStatus()
+{
+    GetProgress() = 100;
+    SetPane(0, "");
+    SetPane(1, "");
+}
+
+void CBinaryImageFile::Announce(const char* pszWhat, const char* pszBeforePath, const char* pszPath)
+{
+    SetProgressString(pszWhat);
+    DisplayMessage(CString(pszWhat) + pszBeforePath + pszPath + "'", 0);
+}
+
+bool CBinaryImageFile::StartReading(const char* pszPath, bool bRaw)
+{
+    if (bRaw) {
+        Announce("Processing file", " :'", pszPath);
+        m_strModuleName = m_strFileName;
+        m_nRecordAddress = 0;
+        return true;
+    }
+    switch (m_nFileType) {
+    case ftSRecord:
+        Announce("Processing S-Record file", " :'", pszPath);
+        StartLoadRecord();
+        return true;
+    case ftFPR:
+        Announce("Loading image file", " : '", pszPath);
+        m_strModuleName = m_strFileName;
+        OnFPRRead();
+        return true;
+    case ftCDE:
+        Announce("Loading image file", " : '", pszPath);
+        m_strModuleName = m_strFileName;
+        m_nRecordAddress = 0;
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -235,9 +315,22 @@ void CBinaryImageFile::GatherAndStore(CBinaryImage* pImage, int bShowStatus)
 
 int CBinaryImageFile::LoadFile(const char* pszPath, CBinaryImage* pImage, int bShowStatus)
 {
-    m_bAbort = false;
     m_bError = false;
-    OpenFile(pszPath, 1);
+    return Load(pszPath, pImage, bShowStatus, false);
+}
+
+int CBinaryImageFile::LoadNormalFile(const char* pszPath, CBinaryImage* pImage, int bShowStatus)
+{
+    return Load(pszPath, pImage, bShowStatus, true);
+}
+
+int CBinaryImageFile::Load(const char* pszPath, CBinaryImage* pImage, int bShowStatus, bool bRaw)
+{
+    m_bAbort = false;
+    if (bRaw)
+        OpenAs(pszPath, 1, ftRawData);
+    else
+        OpenFile(pszPath, 1);
     if (!m_pFile || !pImage) {
         CloseFile();
         return 0;
@@ -246,46 +339,21 @@ int CBinaryImageFile::LoadFile(const char* pszPath, CBinaryImage* pImage, int bS
     pImage->ResetUndoRedoMemory();
     GetProgress() = 0;
     CWaitCursor wait;
-    if (bShowStatus) {
-        CString text;
-        text.Format("Loading File %s", m_strFileName.c_str());
-        SetPane(0, text);
-    }
+    ShowFileName("Loading", bShowStatus);
     std::fseek(m_pFile, 0, SEEK_END);
     m_nFileLength = std::ftell(m_pFile);
     std::rewind(m_pFile);
-
-    const CString path(pszPath);
-    switch (m_nFileType) {
-    case ftSRecord:
-        SetProgressString("Processing S-Record file");
-        DisplayMessage("Processing S-Record file :'" + path + "'", 0);
-        StartLoadRecord();
-        break;
-    case ftFPR:
-        SetProgressString("Loading image file");
-        DisplayMessage("Loading image file : '" + path + "'", 0);
-        m_strModuleName = m_strFileName;
-        OnFPRRead();
-        break;
-    case ftCDE:
-        SetProgressString("Loading image file");
-        DisplayMessage("Loading image file : '" + path + "'", 0);
-        m_strModuleName = m_strFileName;
-        m_nRecordAddress = 0;
-        break;
-    default:
+    if (!StartReading(pszPath, bRaw)) {
         CloseFile();
         return 0;
     }
 
     GatherAndStore(pImage, bShowStatus);
 
-    GetProgress() = 100;
-    SetPane(0, "");
-    SetPane(1, "");
+    EndStatus();
     CloseFile();
-    if (!m_bError) {
+    // Raw data has no records to be malformed.
+    if (bRaw || !m_bError) {
         pImage->ResetUndoRedoMemory();
         pImage->PopupLoadEndMessage();
         return 1;
@@ -312,30 +380,22 @@ int CBinaryImageFile::SaveFile(const char* pszPath, DWORD nFrom, DWORD nTo, CBin
     const DWORD nTotal = pImage->GetDataMemoryUsed(nFrom, nTo);
     GetProgress() = 0;
     CWaitCursor wait;
-    if (bShowStatus) {
-        CString text;
-        text.Format("Saving File %s", m_strFileName.c_str());
-        SetPane(0, text);
-    }
+    ShowFileName("Saving", bShowStatus);
 
-    const CString path(pszPath);
     DWORD nChunk = 0;
     switch (m_nFileType) {
     case ftSRecord:
         nChunk = kSRecordChunk;
         StartSaveRecord(std::min(nTo, static_cast<DWORD>(pImage->GetLastAddressInCache())));
-        SetProgressString("Processing S-Record file");
-        DisplayMessage("Processing S-Record file :'" + path + "'", 0);
+        Announce("Processing S-Record file", " :'", pszPath);
         break;
     case ftFPR:
-        SetProgressString("Saving image file");
-        DisplayMessage("Saving image file : '" + path + "'", 0);
+        Announce("Saving image file", " : '", pszPath);
         nChunk = kFPRChunk;
         OnFPRWrite();
         break;
     case ftCDE:
-        SetProgressString("Saving image file");
-        DisplayMessage("Saving image file : '" + path + "'", 0);
+        Announce("Saving image file", " : '", pszPath);
         nChunk = kCDEChunk;
         m_nRecordAddress = 0;
         break;
@@ -366,11 +426,7 @@ int CBinaryImageFile::SaveFile(const char* pszPath, DWORD nFrom, DWORD nTo, CBin
                 nSaved += nLength;
                 if (nTotal)
                     GetProgress() = static_cast<DWORD>(std::min<std::uint64_t>(100, std::uint64_t(nSaved) * 100 / nTotal));
-                if (bShowStatus) {
-                    CString text;
-                    text.Format("%d%%", static_cast<int>(GetProgress().load()));
-                    SetPane(1, text);
-                }
+                ShowPercent(bShowStatus);
             }
             nPos += nPiece;
         }
@@ -386,9 +442,7 @@ int CBinaryImageFile::SaveFile(const char* pszPath, DWORD nFrom, DWORD nTo, CBin
         else if (m_nFileType == ftCDE)
             EndCDESave(nLastSaved, pImage);
     }
-    GetProgress() = 100;
-    SetPane(0, "");
-    SetPane(1, "");
+    EndStatus();
     const bool bWritten = FinishWriting(pszPath);
     pImage->PopupSaveEndMessage();
     // A write the system refused is not a saved file, whatever the form says.
@@ -461,28 +515,27 @@ void CBinaryImageFile::Type0Decode(char* pFrom, char* pTo)
 
 void CBinaryImageFile::Type1Decode(char* pFrom, char* pTo)
 {
-    m_nRecordAddress = (HexByte(pFrom) << 8) | HexByte(pFrom + 2);
-    DWORD n = 0;
-    for (const char* p = pFrom + 4; p + 1 < pTo; p += 2)
-        m_RecordBuffer[n++] = static_cast<BYTE>(HexByte(p));
-    m_nRecordLength = n;
+    DecodeData(pFrom, pTo, 2);
 }
 
 void CBinaryImageFile::Type2Decode(char* pFrom, char* pTo)
 {
-    m_nRecordAddress = (HexByte(pFrom) << 16) | (HexByte(pFrom + 2) << 8) | HexByte(pFrom + 4);
-    DWORD n = 0;
-    for (const char* p = pFrom + 6; p + 1 < pTo; p += 2)
-        m_RecordBuffer[n++] = static_cast<BYTE>(HexByte(p));
-    m_nRecordLength = n;
+    DecodeData(pFrom, pTo, 3);
 }
 
 void CBinaryImageFile::Type3Decode(char* pFrom, char* pTo)
 {
-    m_nRecordAddress = (DWORD(HexByte(pFrom)) << 24) | (HexByte(pFrom + 2) << 16) | (HexByte(pFrom + 4) << 8) |
-                       HexByte(pFrom + 6);
+    DecodeData(pFrom, pTo, 4);
+}
+
+void CBinaryImageFile::DecodeData(const char* pFrom, const char* pTo, int nAddressBytes)
+{
+    DWORD nAddress = 0;
+    for (int i = 0; i < nAddressBytes; ++i)
+        nAddress = (nAddress << 8) | HexByte(pFrom + 2 * i);
+    m_nRecordAddress = nAddress;
     DWORD n = 0;
-    for (const char* p = pFrom + 8; p + 1 < pTo; p += 2)
+    for (const char* p = pFrom + 2 * nAddressBytes; p + 1 < pTo; p += 2)
         m_RecordBuffer[n++] = static_cast<BYTE>(HexByte(p));
     m_nRecordLength = n;
 }
@@ -614,26 +667,8 @@ void CBinaryImageFile::SaveSRECData(DWORD nAddress, DWORD nLength, BYTE* pBytes)
 {
     if (!m_pFile)
         return;
-    nLength = std::min<DWORD>(nLength, 250);
     char line[2 * 256 + 16];
-    char* p = line;
-    *p++ = 'S';
-    *p++ = static_cast<char>('0' + m_nAddressWidth);
-    const unsigned nAddressBytes = static_cast<unsigned>(m_nAddressWidth) + 1;
-    const unsigned nCount = nLength + nAddressBytes + 1;
-    p = PutHex(p, nCount, kLower);
-    unsigned nSum = nCount;
-    for (unsigned i = nAddressBytes; i-- > 0;) {
-        const unsigned b = (nAddress >> (8 * i)) & 0xFF;
-        nSum += b;
-        p = PutHex(p, b, kUpper);
-    }
-    for (DWORD i = 0; i < nLength; ++i) {
-        nSum += pBytes[i];
-        p = PutHex(p, pBytes[i], kLower);
-    }
-    p = PutHex(p, ~nSum & 0xFF, kLower);
-    *p++ = '\n';
+    const char* p = PutSRecord(line, m_nAddressWidth, nAddress, pBytes, std::min<DWORD>(nLength, 250), kLower);
     std::fwrite(line, 1, static_cast<size_t>(p - line), m_pFile);
 }
 
@@ -649,26 +684,8 @@ void CBinaryImageFile::BinToSRecord(DWORD nAddress, BYTE* pBytes, char* pLine, i
 {
     if (!pLine)
         return;
-    nLength = std::clamp(nLength, 0, 250);
-    char* p = pLine;
-    *p++ = 'S';
-    *p++ = static_cast<char>('0' + m_nAddressWidth);
-    const unsigned nAddressBytes = static_cast<unsigned>(m_nAddressWidth) + 1;
-    const unsigned nCount = static_cast<unsigned>(nLength) + nAddressBytes + 1;
-    p = PutHex(p, nCount, kLower);
-    unsigned nSum = nCount;
-    for (unsigned i = nAddressBytes; i-- > 0;) {
-        const unsigned b = (nAddress >> (8 * i)) & 0xFF;
-        nSum += b;
-        p = PutHex(p, b, kUpper);
-    }
-    for (int i = 0; i < nLength; ++i) {
-        nSum += pBytes[i];
-        p = PutHex(p, pBytes[i], kUpper);
-    }
-    p = PutHex(p, ~nSum & 0xFF, kUpper);
-    *p++ = '\n';
-    *p = 0;
+    const DWORD nCount = static_cast<DWORD>(std::clamp(nLength, 0, 250));
+    *PutSRecord(pLine, m_nAddressWidth, nAddress, pBytes, nCount, kUpper) = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -732,13 +749,8 @@ void CBinaryImageFile::SaveCDEData(DWORD nAddress, DWORD nLength, BYTE* pBytes)
 {
     if (!m_pFile)
         return;
-    static const std::vector<BYTE> blank(kCDEChunk, 0xFF);
-    while (m_nRecordAddress < nAddress) {
-        const DWORD n = std::min(kCDEChunk, nAddress - m_nRecordAddress);
-        if (std::fwrite(blank.data(), 1, n, m_pFile) != n)
-            return;
-        m_nRecordAddress += n;
-    }
+    if (m_nRecordAddress < nAddress && !WriteBlank(nAddress - m_nRecordAddress))
+        return;
     for (DWORD nDone = 0; nDone < nLength;) {
         const DWORD n = std::min(kCDEChunk, nLength - nDone);
         if (std::fwrite(pBytes + nDone, 1, n, m_pFile) != n)
@@ -758,14 +770,20 @@ void CBinaryImageFile::EndCDESave(DWORD nLastAddress, CBinaryImage* pImage)
         return;
     if (AfxMessageBox("Would you like to pad the image to " + SizeText(nSize), qtYesNo, miQuestion) != qtYes)
         return;
+    WriteBlank(bEmpty ? nSize : nSize - nLastAddress - 1);
+}
+
+bool CBinaryImageFile::WriteBlank(DWORD nCount)
+{
     static const std::vector<BYTE> blank(kCDEChunk, 0xFF);
-    DWORD nLeft = bEmpty ? nSize : nSize - nLastAddress - 1;
-    while (nLeft) {
-        const DWORD n = std::min(kCDEChunk, nLeft);
+    while (nCount) {
+        const DWORD n = std::min(kCDEChunk, nCount);
         if (std::fwrite(blank.data(), 1, n, m_pFile) != n)
-            return;
-        nLeft -= n;
+            return false;
+        m_nRecordAddress += n;
+        nCount -= n;
     }
+    return true;
 }
 
 void CBinaryImageFile::LoadCDEData(DWORD* pAddress, DWORD* pLength, BYTE* pBytes)
@@ -779,42 +797,6 @@ void CBinaryImageFile::LoadCDEData(DWORD* pAddress, DWORD* pLength, BYTE* pBytes
     *pAddress = m_nRecordAddress;
     *pLength = static_cast<DWORD>(nRead);
     m_nRecordAddress += static_cast<DWORD>(nRead);
-}
-
-int CBinaryImageFile::LoadNormalFile(const char* pszPath, CBinaryImage* pImage, int bShowStatus)
-{
-    m_bAbort = false;
-    OpenAs(pszPath, 1, ftRawData);
-    if (!m_pFile || !pImage) {
-        CloseFile();
-        return 0;
-    }
-    m_pImage = pImage;
-    pImage->ResetUndoRedoMemory();
-    GetProgress() = 0;
-    CWaitCursor wait;
-    if (bShowStatus) {
-        CString text;
-        text.Format("Loading File %s", m_strFileName.c_str());
-        SetPane(0, text);
-    }
-    SetProgressString("Processing file");
-    DisplayMessage("Processing file :'" + CString(pszPath) + "'", 0);
-    m_strModuleName = m_strFileName;
-    m_nRecordAddress = 0;
-    std::fseek(m_pFile, 0, SEEK_END);
-    m_nFileLength = std::ftell(m_pFile);
-    std::rewind(m_pFile);
-
-    GatherAndStore(pImage, bShowStatus);
-
-    GetProgress() = 100;
-    SetPane(0, "");
-    SetPane(1, "");
-    CloseFile();
-    pImage->ResetUndoRedoMemory();
-    pImage->PopupLoadEndMessage();
-    return 1;
 }
 
 // ---------------------------------------------------------------------------

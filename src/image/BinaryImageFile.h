@@ -80,6 +80,22 @@ protected:
     // Stores gathered runs of records until the end, an error or an abort.
     void GatherAndStore(CBinaryImage* pImage, int bShowStatus);
     void ReportProgress(int bShowStatus);
+    void ShowPercent(int bShowStatus);
+    // "Loading File name" or "Saving File name" in the first status pane.
+    void ShowFileName(const char* pszVerb, int bShowStatus);
+    void EndStatus();
+    // The progress text, and a message naming the path after it.
+    void Announce(const char* pszWhat, const char* pszBeforePath, const char* pszPath);
+    // Opens, reads and stores a file; raw data is taken whatever the form.
+    int Load(const char* pszPath, CBinaryImage* pImage, int bShowStatus, bool bRaw);
+    // Announces the load and reads what comes before the records; false for
+    // a form that cannot be read.
+    bool StartReading(const char* pszPath, bool bRaw);
+    // A data record's address (nAddressBytes of them) and bytes.
+    void DecodeData(const char* pFrom, const char* pTo, int nAddressBytes);
+    // Blank bytes up to the next CDE range or the padded end; false at a
+    // refused write.
+    bool WriteBlank(DWORD nCount);
     // False (after a message) when the stream saw a write error.
     bool FinishWriting(const char* pszPath);
 

@@ -65,11 +65,16 @@ namespace {
 class CAttached
 {
 public:
-    CAttached(CFLASHComms* pComms, CStatusUpdate* pProtocol)
-        : m_pComms(pComms), m_pPrevious(pComms->SetStatusUpdate(pProtocol))
+    // Leaves the channel alone when bAttach is false.
+    CAttached(CFLASHComms* pComms, CStatusUpdate* pProtocol, bool bAttach = true)
+        : m_pComms(bAttach ? pComms : nullptr), m_pPrevious(bAttach ? pComms->SetStatusUpdate(pProtocol) : nullptr)
     {
     }
-    ~CAttached() { m_pComms->SetStatusUpdate(m_pPrevious); }
+    ~CAttached()
+    {
+        if (m_pComms)
+            m_pComms->SetStatusUpdate(m_pPrevious);
+    }
     CAttached(const CAttached&) = delete;
     CAttached& operator=(const CAttached&) = delete;
 
@@ -84,7 +89,7 @@ void CFLASHProtocol::Cancel()
     m_bCancelled = true;
 }
 
-bool CFLASHProtocol::ReadDeviceID(unsigned char identifier)
+bool CFLASHProtocol::RequestIdentity(unsigned char identifier)
 {
     if (!m_pComms || !m_pDeviceID || m_pComms->GetStatus() != psOpen)
         return false;
@@ -99,11 +104,23 @@ bool CFLASHProtocol::ReadDeviceID(unsigned char identifier)
     m_pDeviceID->LoadReply(reply);
     if (bSent)
         SendByte(identifier);
+    return true;
+}
+
+void CFLASHProtocol::RefuseKernel(const char* pszWarning)
+{
+    DisplayWarning(pszWarning, 0);
+    Detach();
+    if (m_pDevice)
+        m_pDevice->m_bWrongKernel = true;
+}
+
+bool CFLASHProtocol::ReadDeviceID(unsigned char identifier)
+{
+    if (!RequestIdentity(identifier))
+        return false;
     if (m_pDeviceID->GetBitFields().IsUserModeKernel()) {
-        DisplayWarning("The target device has a USER mode kernel running.", 0);
-        Detach();
-        if (m_pDevice)
-            m_pDevice->m_bWrongKernel = true;
+        RefuseKernel("The target device has a USER mode kernel running.");
         // The RAM top that follows is read only to keep the line in step.
         BYTE top[2];
         m_pComms->ReadBytes(top, 2, nullptr, true);
@@ -121,24 +138,10 @@ bool CFLASHUserModeProtocol::ReadDeviceID(unsigned char identifier)
 
 bool CFLASHProtocol::ReadUserModeDeviceID(unsigned char identifier)
 {
-    if (!m_pComms || !m_pDeviceID || m_pComms->GetStatus() != psOpen)
+    if (!RequestIdentity(identifier))
         return false;
-    Attach();
-    m_byLastCommand = kIdentity;
-    const bool bSent = SendByte(kIdentity);
-    BYTE reply[CFLASHDeviceID::kReplySize] = {};
-    if (!m_pComms->ReadBytes(reply, sizeof reply, nullptr, false)) {
-        Detach();
-        return false;
-    }
-    m_pDeviceID->LoadReply(reply);
-    if (bSent)
-        SendByte(identifier);
     if (!m_pDeviceID->GetBitFields().IsUserModeKernel()) {
-        DisplayWarning("The target device has a BOOT mode kernel running.", 0);
-        Detach();
-        if (m_pDevice)
-            m_pDevice->m_bWrongKernel = true;
+        RefuseKernel("The target device has a BOOT mode kernel running.");
         return false;
     }
     BYTE top[2] = {};
@@ -182,15 +185,10 @@ bool CFLASHProtocol::EraseFLASHBlock(unsigned long start, unsigned long end, con
 {
     if (!m_pComms || !m_pDeviceID)
         return false;
-    const int nWidth = m_pDeviceID->GetFieldWidth();
     CAttached attached(m_pComms, this);
     m_byLastCommand = kErase;
     SendByte(kErase);
-    SendField(start, nWidth);
-    SendField(end, nWidth);
-    const int nEBR = m_pDeviceID->GetEraseRegisterCount();
-    if (nEBR > 0 && pEBR)
-        m_pComms->WriteBytes(pEBR, static_cast<unsigned long>(nEBR), false);
+    SendEraseRange(start, end, pEBR);
 
     BYTE last = kEraseRunning;
     const int nWait = static_cast<int>(Settings::EraseTimeout.Read() / 2);
@@ -210,6 +208,16 @@ bool CFLASHProtocol::EraseFLASHBlock(unsigned long start, unsigned long end, con
     if (last == kEraseFailed)
         DisplayError("PreWrite Failed", 0);
     return false;
+}
+
+void CFLASHProtocol::SendEraseRange(unsigned long start, unsigned long end, const unsigned char* pEBR)
+{
+    const int nWidth = m_pDeviceID->GetFieldWidth();
+    SendField(start, nWidth);
+    SendField(end, nWidth);
+    const int nEBR = m_pDeviceID->GetEraseRegisterCount();
+    if (nEBR > 0 && pEBR)
+        m_pComms->WriteBytes(pEBR, static_cast<unsigned long>(nEBR), false);
 }
 
 bool CFLASHProtocol::BlankCheck(bool* pBlank, unsigned long start, unsigned long length)
@@ -245,16 +253,8 @@ bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, uns
     if (!m_pComms || !m_pDeviceID || (!pBuffer && length > 0))
         return false;
     CAttached attached(m_pComms, this);
-    m_bCancelled = false;
-    GetProgress() = 0;
-    SetProgressRange(0, length);
-    DisplayMessage("Reading " + SizeText(length) + " from device", 0);
-    SetProgressString("Reading data from device");
-
-    const int nLengthWidth = LengthWidth(length);
-    m_byLastCommand = static_cast<BYTE>(kReadBase | (nLengthWidth << 5));
-    bool bSending = SendByte(m_byLastCommand) && SendField(length, nLengthWidth) &&
-                    SendField(start, m_pDeviceID->GetFieldWidth());
+    BeginRead(length);
+    bool bSending = SendTransferCommand(kReadBase, length, start);
     if (bSending && bPlaceModule && !(m_pDevice && m_pDevice->ManageFunctionMap(fnRead)))
         return false;
 
@@ -308,41 +308,82 @@ bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, uns
     }
     m_pComms->SetTimeouts(ttDefault);
     if (nBudget == 0 && bSending) {
-        DisplayError(CString("'") + m_pComms->GetPortName() + ":' read time out", 15005);
+        ReportReadTimeOut();
         return false;
     }
     GetProgress() = 100;
     return bSending;
 }
 
-bool CFLASHProtocol::WriteVerifyFLASHData(unsigned long start, unsigned long length, unsigned char* pData,
-                                          unsigned long padding, int)
+void CFLASHProtocol::BeginRead(unsigned long length)
 {
-    if (!m_pComms || !m_pDeviceID || !m_pDevice || (!pData && length > 0))
-        return false;
-    const unsigned long bufferSize = m_pDevice->GetBufferSize();
-    if (bufferSize == 0 && length > 0) {
+    m_bCancelled = false;
+    GetProgress() = 0;
+    SetProgressRange(0, length);
+    DisplayMessage("Reading " + SizeText(length) + " from device", 0);
+    SetProgressString("Reading data from device");
+}
+
+void CFLASHProtocol::ReportReadTimeOut()
+{
+    DisplayError(CString("'") + m_pComms->GetPortName() + ":' read time out", 15005);
+}
+
+bool CFLASHProtocol::SendTransferCommand(BYTE base, unsigned long length, unsigned long start)
+{
+    const int nLengthWidth = LengthWidth(length);
+    m_byLastCommand = static_cast<BYTE>(base | (nLengthWidth << 5));
+    return SendByte(m_byLastCommand) && SendField(length, nLengthWidth) &&
+           SendField(start, m_pDeviceID->GetFieldWidth());
+}
+
+bool CFLASHProtocol::HasWriteBuffer(unsigned long length)
+{
+    if (m_pDevice->GetBufferSize() == 0 && length > 0) {
         DisplayError("The target has no data buffer: its size is 0", 0);
         return false;
     }
-    CAttached attached(m_pComms, this);
+    return true;
+}
+
+bool CFLASHProtocol::WriteVerifyFLASHData(unsigned long start, unsigned long length, unsigned char* pData,
+                                          unsigned long padding, int)
+{
+    return WriteTransfer(start, length, pData, padding, false);
+}
+
+bool CFLASHProtocol::WriteTransfer(unsigned long start, unsigned long length, unsigned char* pData,
+                                   unsigned long padding, bool bPlaceModule)
+{
+    if (!m_pComms || !m_pDeviceID || !m_pDevice || (!pData && length > 0))
+        return false;
+    // The 1K write module sizes the buffer only once it is placed.
+    if (!bPlaceModule && !HasWriteBuffer(length))
+        return false;
+    // The 1K write leaves the channel's messages where they were.
+    CAttached attached(m_pComms, this, !bPlaceModule);
     m_bCancelled = false;
-    const unsigned long announced = length + padding;
-    const int nLengthWidth = LengthWidth(announced);
-    m_byLastCommand = static_cast<BYTE>(kWriteBase | (nLengthWidth << 5));
-    if (!SendByte(m_byLastCommand) || !SendField(announced, nLengthWidth) ||
-        !SendField(start, m_pDeviceID->GetFieldWidth())) {
+    if (!SendTransferCommand(kWriteBase, length + padding, start)) {
         DisplayError("Failed to send command parameters", 0);
         return false;
     }
-    const int nMultiplier = bufferSize > 1024 ? static_cast<int>(bufferSize / 1024) : 1;
-    const int nWait = static_cast<int>(Settings::WriteTimeout.Read()) * nMultiplier;
+    // Placing the 1K write module sends the buffer's address and size.
+    if (bPlaceModule && (!m_pDevice->ManageFunctionMap(fnWrite) || !HasWriteBuffer(length)))
+        return false;
+    const unsigned long bufferSize = m_pDevice->GetBufferSize();
+    int nWait = 0;
+    if (!bPlaceModule) {
+        const int nMultiplier = bufferSize > 1024 ? static_cast<int>(bufferSize / 1024) : 1;
+        nWait = static_cast<int>(Settings::WriteTimeout.Read()) * nMultiplier;
+    }
 
     unsigned long address = start;
     unsigned long remaining = length;
     while (remaining > 0) {
         const unsigned long chunk = remaining < bufferSize ? remaining : bufferSize;
-        if (!m_pComms->WriteBytes(pData, chunk, false)) {
+        // The 1K kernel takes the padding the length announced after the last chunk.
+        const unsigned long tail = bPlaceModule && chunk == remaining ? padding : 0;
+        if (!SendChunk(pData, chunk, tail, bPlaceModule)) {
             DisplayError("Data transfer failed", 0);
             return false;
         }
@@ -351,22 +392,8 @@ bool CFLASHProtocol::WriteVerifyFLASHData(unsigned long start, unsigned long len
         pData += chunk;
         GetProgress() += static_cast<DWORD>(chunk);
 
-        BYTE reply = kWriteVerified;
-        if (!m_pComms->GetTimedResponse(&reply, nWait)) {
-            if (reply == kWriteVerified) {
-                DisplayError("Target did not respond within the specified time", 0);
-                return false;
-            }
-            // 0x10 says the kernel took the chunk without verifying it yet.
-            // Address and data have already moved past the chunk, so it is
-            // counted like a verified one: the remaining length keeps step
-            // with the data pointer and can never run past the caller's data.
-            // The kernel's verdict on the chunk still arrives in the final status.
-            if (reply != kWriteAccepted) {
-                DisplayError("", 15028);
-                return false;
-            }
-        }
+        if (!ChunkTaken(nWait, bPlaceModule))
+            return false;
         if (m_bCancelled) {
             if (!SendByte(kAbort))
                 return false;
@@ -387,6 +414,41 @@ bool CFLASHProtocol::WriteVerifyFLASHData(unsigned long start, unsigned long len
         return false;
     }
     return status != kWriteFailed;
+}
+
+bool CFLASHProtocol::SendChunk(const BYTE* pData, unsigned long nCount, unsigned long padding, bool bByteWise)
+{
+    if (!bByteWise)
+        return m_pComms->WriteBytes(pData, nCount, false);
+    for (unsigned long i = 0; i < nCount; ++i)
+        if (!SendByte(pData[i]))
+            return false;
+    for (unsigned long i = 0; i < padding; ++i)
+        if (!SendByte(0xFF))
+            return false;
+    return true;
+}
+
+bool CFLASHProtocol::ChunkTaken(int nWait, bool bPlainRead)
+{
+    BYTE reply = kWriteVerified;
+    if (bPlainRead) {
+        if (!m_pComms->ReadBytes(&reply, 1, nullptr, true))
+            return false;
+    } else if (!m_pComms->GetTimedResponse(&reply, nWait) && reply == kWriteVerified) {
+        DisplayError("Target did not respond within the specified time", 0);
+        return false;
+    }
+    // 0x10 says the kernel took the chunk without verifying it yet.
+    // Address and data have already moved past the chunk, so it is
+    // counted like a verified one: the remaining length keeps step
+    // with the data pointer and can never run past the caller's data.
+    // The kernel's verdict on the chunk still arrives in the final status.
+    if (reply != kWriteVerified && reply != kWriteAccepted) {
+        DisplayError("", 15028);
+        return false;
+    }
+    return true;
 }
 
 bool CFLASHProtocol::DownloadFunction(unsigned short address, unsigned short length, unsigned char* pCode)
@@ -643,12 +705,7 @@ bool CFLASHProtocol::ReadData_ProtocolB(unsigned long start, unsigned long lengt
     if (!m_pComms || (!pBuffer && length > 0))
         return false;
     CAttached attached(m_pComms, this);
-    m_bCancelled = false;
-    GetProgress() = 0;
-    SetProgressRange(0, length);
-    DisplayMessage("Reading " + SizeText(length) + " from device", 0);
-    SetProgressString("Reading data from device");
-
+    BeginRead(length);
     m_byLastCommand = kReadB;
     const BYTE frame[11] = {kReadB,
                             0x09,
@@ -703,7 +760,7 @@ bool CFLASHProtocol::ReadData_ProtocolB(unsigned long start, unsigned long lengt
         GetProgress() += static_cast<DWORD>(received);
     }
     if (remaining > 0) {
-        DisplayError(CString("'") + m_pComms->GetPortName() + ":' read time out", 15005);
+        ReportReadTimeOut();
         return false;
     }
     BYTE closing = 0;

@@ -134,6 +134,28 @@ protected:
     // The classic read: the 1K variant places its read module once the
     // command is out, before the data phase.
     bool ReadTransfer(unsigned long start, unsigned long length, unsigned char* pBuffer, bool bPlaceModule);
+    // The classic write: the 1K variant places its write module once the
+    // command is out and sends the data a byte at a time, the padding after
+    // the last chunk.
+    bool WriteTransfer(unsigned long start, unsigned long length, unsigned char* pData, unsigned long padding,
+                       bool bPlaceModule);
+    // The command byte with the length's width, the length and the start.
+    bool SendTransferCommand(BYTE base, unsigned long length, unsigned long start);
+    void BeginRead(unsigned long length);
+    void ReportReadTimeOut();
+    // False (after a message) when the device has no buffer for the data.
+    bool HasWriteBuffer(unsigned long length);
+    bool SendChunk(const BYTE* pData, unsigned long nCount, unsigned long padding, bool bByteWise);
+    // The kernel's reply to a written chunk; false (after a message where
+    // there is one) unless it took the chunk.
+    bool ChunkTaken(int nWait, bool bPlainRead);
+    // The identity request and reply, with the identifier echoed; detached
+    // again when no reply came.
+    bool RequestIdentity(unsigned char identifier);
+    // A kernel of the other mode: warns, detaches and marks the device.
+    void RefuseKernel(const char* pszWarning);
+    // The erase command's range and, where the device has them, its erase block registers.
+    void SendEraseRange(unsigned long start, unsigned long end, const unsigned char* pEBR);
     // The classic blank check from the range on: both fields, then the answer.
     bool BlankCheckRange(bool* pBlank, unsigned long start, unsigned long length);
     // Sends bytes and adds them to the frame sum.

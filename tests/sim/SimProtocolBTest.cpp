@@ -63,3 +63,44 @@ TEST(SimProtocolB, ChecksEveryFrameItIsSent)
     EXPECT_EQ(Ask(run, {0x43}, 2), (Bytes{0xC3, 0x54})); // no main kernel to take it
     EXPECT_NE(run.Events(ekViolation).find("does not close the frame (H'E6 was due)"), std::string::npos);
 }
+
+// Before any kernel: each refused or malformed frame gets its error reply and
+// code, and the boot program notes why; the answers it gives close with a sum.
+TEST(SimProtocolB, RefusedFramesAnswerTheirCodeAndSayWhy)
+{
+    CSimRun run;
+    ASSERT_TRUE(run.Start(DevicePath("ZT52F128.ini")));
+    ASSERT_EQ(run.host.Boot({9600}), 9600u);
+    ASSERT_EQ(run.host.Acknowledge(), 0xAA);
+    ASSERT_TRUE(run.host.DownloadEchoed(ReadFile(DevicePath("kernels/zt52/zt52_ukernel.bin"))));
+    ASSERT_TRUE(run.target.WaitForState(ssProtocolB, 5000));
+
+    const auto closes = [](const Bytes& reply) {
+        BYTE sum = 0;
+        for (BYTE b : reply)
+            sum = static_cast<BYTE>(sum + b);
+        return sum == 0;
+    };
+    const Bytes lineSize = Ask(run, {0x27}, 5);
+    EXPECT_EQ(Bytes(lineSize.begin(), lineSize.begin() + 2), (Bytes{0x37, 0x02}));
+    EXPECT_TRUE(closes(lineSize));
+    const Bytes read = Ask(run, Framed({0x52, 0x09, 0x00, 0, 0, 0, 0, 0, 0, 0, 2}), 8);
+    EXPECT_EQ(Bytes(read.begin(), read.begin() + 7), (Bytes{0x52, 0, 0, 0, 2, 0xFF, 0xFF}));
+    EXPECT_TRUE(closes(read));
+
+    EXPECT_EQ(Ask(run, Framed({0x52, 0x08, 0, 0, 0, 0, 0, 0, 0, 2}), 2), (Bytes{0xD2, 0x2B}));
+    EXPECT_EQ(Ask(run, Framed({0x52, 0x09, 0x01, 0, 0, 0, 0, 0, 0, 0, 2}), 2), (Bytes{0xD2, 0x2A}));
+    Bytes bent = Framed({0x58, 0x01, 0x00});
+    bent.back() ^= 0x80;
+    EXPECT_EQ(Ask(run, bent, 2), (Bytes{0xD8, 0x11}));
+    EXPECT_EQ(Ask(run, Framed({0x58, 0x01, 0x00}), 2), (Bytes{0xD8, 0x54}));
+    EXPECT_EQ(Ask(run, Framed({0x50, 0xFF, 0xFF, 0xFF, 0xFF}), 2), (Bytes{0xD0, 0x54}));
+
+    const std::string violations = run.Events(ekViolation);
+    EXPECT_NE(violations.find("read: 8 bytes before the sum instead of 9"), std::string::npos) << violations;
+    EXPECT_NE(violations.find("read: area 1, address H'00000000 is not in the user FLASH"), std::string::npos);
+    EXPECT_NE(violations.find("erase: the sum check H'"), std::string::npos);
+    const std::string refusals = run.Events(ekRefusal);
+    EXPECT_EQ(refusals, "erase refused: the erase module is not in place (status H'00)\n"
+                        "end of writing refused: no main kernel is running\n");
+}
