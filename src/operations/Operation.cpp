@@ -147,9 +147,11 @@ void COperationManager::Run()
         COperation* op = m_queue.front();
         m_queue.pop_front();
         m_pCurrent = op;
+        m_bExecuting = true;
         lock.unlock();
         op->Execute();
         lock.lock();
+        m_bExecuting = false;
         m_pCurrent = nullptr;
         m_cv.notify_all();
     }
@@ -164,7 +166,7 @@ void COperationManager::WaitUntilIdle()
     std::unique_lock lock(m_mutex);
     if (IsWorkerThread())
         return;
-    m_cv.wait(lock, [this] { return (m_queue.empty() && !m_pCurrent) || m_bFinished; });
+    m_cv.wait(lock, [this] { return (m_queue.empty() && !m_pCurrent && !m_bExecuting) || m_bFinished; });
 }
 
 void COperationManager::Shutdown(bool bRunQueued)

@@ -83,7 +83,8 @@ public:
     // Nonzero when accepted. Called from within a running operation (the worker
     // thread), the operation is adopted and run by that caller, not queued again.
     BOOL AddOperation(COperation* pOperation);
-    // Waits until the queue is empty and nothing runs.
+    // Waits until the queue is empty and nothing runs, including an
+    // operation's completion message to its owner.
     void WaitUntilIdle();
     // Refuses further operations; with bRunQueued the queued ones still run.
     void Shutdown(bool bRunQueued = false);
@@ -102,6 +103,9 @@ private:
     std::condition_variable m_cv;
     std::deque<COperation*> m_queue;
     COperation* m_pCurrent = nullptr;
+    // An operation is in Execute: m_pCurrent is cleared when it completes, but
+    // its owner hears of it only afterwards.
+    bool m_bExecuting = false;
     bool m_bStopping = false;
     bool m_bRunQueued = false;
     bool m_bFinished = false;
