@@ -139,7 +139,7 @@ public:
 
 } // namespace
 
-TEST(InterfaceBoot, BootsAtEachBootRateAndDownloadsTheMicroKernel)
+TEST(InterfaceBoot, BootsAtEachBootRateDownloadsTheMicroKernelAndChangesRate)
 {
     const std::pair<DWORD, unsigned char> rates[] = {{9600, 0xB3}, {4800, 0xB2}, {2400, 0xB1}, {1200, 0xB0}};
     for (auto [rate, expected] : rates) {
@@ -156,6 +156,9 @@ TEST(InterfaceBoot, BootsAtEachBootRateAndDownloadsTheMicroKernel)
         const std::vector<BYTE> ram = s.m_target.GetRAM();
         const std::vector<unsigned char> micro = s.MicroKernel();
         EXPECT_TRUE(std::equal(micro.begin(), micro.end(), ram.end() - static_cast<long>(micro.size())));
+        // The new BRR follows from the value the micro-kernel reports for its boot rate.
+        EXPECT_TRUE(s.ChangeBaud(115200, code));
+        EXPECT_EQ(s.m_target.GetTargetRate(), 115200u);
         EXPECT_TRUE(s.ErrorIds().empty());
         EXPECT_EQ(s.Violations(), "");
     }
