@@ -3,53 +3,27 @@
 // real data in and out of the target's FLASH, injected faults and cancel.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <string>
-#include <thread>
+#include <functional>
 
-#include "TestSupport.h"
-#include "comms/FLASHComms.h"
+#include "TargetSession.h"
 #include "device/FLASHDevice.h"
-#include "devicedb/DeviceInfo.h"
 #include "protocol/FLASHProtocol.h"
-#include "sim/SimTarget.h"
 
 using namespace zftest;
 
 namespace {
 
-std::string SourcePath(const std::string& rel)
-{
-    const char* src = std::getenv("ZFLASH_SOURCE_DIR");
-    return std::string(src ? src : ".") + "/" + rel;
-}
-
-std::vector<BYTE> Pattern(size_t n, BYTE seed)
-{
-    std::vector<BYTE> v(n);
-    for (size_t i = 0; i < n; ++i)
-        v[i] = static_cast<BYTE>(seed + i * 7 + (i >> 8));
-    return v;
-}
-
 // ZT21F064: 2 KiB RAM, 64 KiB FLASH, 64-byte lines, 3-byte fields, one EBR byte.
-class KernelRun : public ::testing::Test
+class KernelRun : public ::testing::Test, public CTargetBoot
 {
 protected:
-    ::testing::AssertionResult Start(CSimOverrides overrides, const char* rate = "38400,n,8,1")
+    ::testing::AssertionResult Start(const CSimOverrides& overrides, const char* rate = "38400,n,8,1")
     {
-        const std::string definition = SourcePath("devices/ZT21F064.ini");
-        CString error;
-        if (!target.Load(definition.c_str(), &error, overrides))
-            return ::testing::AssertionFailure() << "load: " << error.GetString();
-        if (!target.Start(&error))
-            return ::testing::AssertionFailure() << "start: " << error.GetString();
-        info.LoadDeviceInfo(definition.c_str());
-        if (!comms.Open(target.GetPortName().GetString()) || !comms.Settings(rate))
-            return ::testing::AssertionFailure() << "cannot open " << target.GetPortName().GetString();
+        auto started = CTargetBoot::Start("ZT21F064.ini", overrides);
+        if (!started)
+            return started;
+        if (!comms.Settings(rate))
+            return ::testing::AssertionFailure() << "cannot set " << rate;
         device.SetDeviceInfo(&info);
         device.SetProtocol(0);
         comms.SetStatusUpdate(&comms);
@@ -61,46 +35,33 @@ protected:
     {
         overrides.insert(overrides.begin(), {"Start Mode", "BOOT Resident"});
         auto started = Start(overrides);
-        if (!started)
-            return started;
-        if (!target.WaitForState(ssMainKernel, 5000))
+        if (started && !target.WaitForState(ssMainKernel, 5000))
             return ::testing::AssertionFailure() << "no resident kernel";
-        return ::testing::AssertionSuccess();
+        return started;
     }
 
-    CBlockItem* Block(int n) { return static_cast<CBlockItem*>(info.m_EraseBlocks.GetAt(info.m_EraseBlocks.FindIndex(n))); }
-
-    bool Shown(const std::string& text, WORD id = 0)
+    // The USER loader in its own program, through the rate exchange kept at 9600
+    // (the interface's work in real use).
+    void ReachUserLoader(const CSimOverrides& overrides = {})
     {
-        return std::any_of(host.shown.begin(), host.shown.end(),
-                           [&](const ShownStatus& s) { return s.text == text && s.id == id; });
-    }
-    std::string Events(eSimEventKind kind)
-    {
-        target.WaitUntilIdle(target.GetHostBytesTaken(), 2000);
-        std::string all;
-        for (const CSimEvent& e : target.GetEvents(kind))
-            all += e.m_strText.str() + "\n";
-        return all;
+        CSimOverrides o = overrides;
+        o.insert(o.begin(), {"Start Mode", "USER"});
+        ASSERT_TRUE(Start(o, "9600,n,8,1"));
+        ASSERT_TRUE(target.WaitForState(ssUserProgram, 5000));
+        const BYTE ask[2] = {0x44, 0x04};
+        ASSERT_TRUE(comms.WriteBytes(ask, 2, false));
+        BYTE brr = 0;
+        ASSERT_TRUE(comms.ReadBytes(&brr, 1, nullptr, false));
+        ASSERT_TRUE(comms.WriteBytes(&brr, 1, false));
+        const BYTE check[4] = {1, 2, 3, 4};
+        BYTE echo[4] = {};
+        ASSERT_TRUE(comms.WriteBytes(check, 4, false));
+        ASSERT_TRUE(comms.ReadBytes(echo, 4, nullptr, false));
     }
 
     // Waits for the target to note something; its notes follow the host's last byte.
-    bool WaitForEvent(eSimEventKind kind, const std::string& text)
-    {
-        for (int i = 0; i < 200; ++i) {
-            for (const CSimEvent& e : target.GetEvents(kind))
-                if (e.m_strText.str().find(text) != std::string::npos)
-                    return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
+    bool WaitForEvent(eSimEventKind kind, const std::string& text) const { return Count(kind, text, 1) > 0; }
 
-    RecordingHost host;
-    ScopedSettings settings;
-    CSimTarget target;
-    CDeviceInfo info;
-    CFLASHComms comms;
     CFLASHDevice device{"ZT21F064", &comms, true};
 };
 
@@ -151,18 +112,7 @@ TEST_F(KernelRun, ResidentKernelErasesWritesReadsAndSwapsModules)
 
 TEST_F(KernelRun, UserModeKernelDownloadAndIdentity)
 {
-    ASSERT_TRUE(Start({{"Start Mode", "USER"}, {"USER RAM Top", "0x0780"}}, "9600,n,8,1"));
-    ASSERT_TRUE(target.WaitForState(ssUserProgram, 5000));
-    // The loader's rate exchange, kept at 9600 (the interface's work in real use).
-    const BYTE ask[2] = {0x44, 0x04};
-    ASSERT_TRUE(comms.WriteBytes(ask, 2, false));
-    BYTE brr = 0;
-    ASSERT_TRUE(comms.ReadBytes(&brr, 1, nullptr, false));
-    ASSERT_TRUE(comms.WriteBytes(&brr, 1, false));
-    const BYTE check[4] = {1, 2, 3, 4};
-    BYTE echo[4] = {};
-    ASSERT_TRUE(comms.WriteBytes(check, 4, false));
-    ASSERT_TRUE(comms.ReadBytes(echo, 4, nullptr, false));
+    ASSERT_NO_FATAL_FAILURE(ReachUserLoader({{"USER RAM Top", "0x0780"}}));
 
     ASSERT_TRUE(device.DownloadUSERModeKernel());
     EXPECT_TRUE(target.WaitForState(ssUserMainKernel, 1000));
@@ -170,7 +120,7 @@ TEST_F(KernelRun, UserModeKernelDownloadAndIdentity)
     ASSERT_NE(pUser, nullptr);
     EXPECT_EQ(pUser->GetRAMTop(), 0x0780);
     EXPECT_EQ(device.GetAvailableRAM(), 0x0780u - device.GetDeviceID()->GetKernelWorkArea());
-    EXPECT_TRUE(Shown("Kernel initialised"));
+    EXPECT_TRUE(Shown("Kernel initialised", 0));
 
     std::vector<BYTE> back(64);
     ASSERT_TRUE(device.ReadData(0, 64, back.data()));
@@ -190,7 +140,7 @@ TEST_F(KernelRun, UserKernelAnsweringBootInitialisation)
 {
     ASSERT_TRUE(StartResident({{"User Kernel Running", "1"}}));
     EXPECT_FALSE(device.InitialiseBOOTModeKernel());
-    EXPECT_TRUE(Shown("The target device has a USER mode kernel running."));
+    EXPECT_TRUE(Shown("The target device has a USER mode kernel running.", 0));
     EXPECT_TRUE(Shown("Unable to download DeviceID from target", 15007));
     EXPECT_TRUE(device.IsWrongKernel());
 }
@@ -200,7 +150,7 @@ TEST_F(KernelRun, EraseAndWriteFaultsFailWithTheirReports)
     ASSERT_TRUE(StartResident({{"Fail Erase", "1"}, {"Fail Write Chunk", "2"}}));
     ASSERT_TRUE(device.InitialiseBOOTModeKernel());
     EXPECT_FALSE(device.EraseFLASHBlock(Block(0)));
-    EXPECT_TRUE(Shown("PreWrite Failed"));
+    EXPECT_TRUE(Shown("PreWrite Failed", 0));
     ASSERT_TRUE(device.EraseFLASHBlock(Block(0)));
 
     std::vector<BYTE> data = Pattern(2048, 3);
@@ -273,7 +223,7 @@ TEST_F(KernelRun, SilentTargetTimesOutThroughTheDeviceSink)
     // Silent mid-chunk: nothing answers the chunk within the write time-out.
     std::vector<BYTE> data(256, 0);
     EXPECT_FALSE(device.WriteVerifyFLASH(0, 256, data.data(), 0));
-    EXPECT_TRUE(Shown("Target did not respond within the specified time"));
+    EXPECT_TRUE(Shown("Target did not respond within the specified time", 0));
 }
 
 TEST_F(KernelRun, CancelFromAnotherThreadStopsReadAndWrite)
@@ -288,29 +238,23 @@ TEST_F(KernelRun, CancelFromAnotherThreadStopsReadAndWrite)
     // Paced to the line from here, so that the transfers take long enough to cancel.
     target.SetThrottle(true);
 
-    // 32 KiB at 38400 would take seconds; the cancel comes once data flows.
-    std::thread canceller([this] {
-        while (device.GetProgress() < 512)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        device.Cancel();
-    });
-    auto began = std::chrono::steady_clock::now();
-    EXPECT_TRUE(device.ReadData(0, 0x8000, buffer.data()));
-    canceller.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
+    // 32 KiB at 38400 would take seconds; each cancel comes once data flows.
+    const auto cancelled = [this](DWORD progress, const std::function<bool()>& transfer) {
+        device.GetProgress() = 0;
+        std::thread canceller([&] {
+            while (device.GetProgress() < progress)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            device.Cancel();
+        });
+        const auto began = std::chrono::steady_clock::now();
+        const bool result = transfer();
+        canceller.join();
+        return result && std::chrono::steady_clock::now() - began < std::chrono::seconds(5);
+    };
+    EXPECT_TRUE(cancelled(512, [&] { return device.ReadData(0, 0x8000, buffer.data()); }));
     EXPECT_TRUE(WaitForEvent(ekNote, "read cancelled by the host"));
-
     std::vector<BYTE> data = Pattern(0x4000, 1);
-    device.GetProgress() = 0;
-    std::thread writeCanceller([this] {
-        while (device.GetProgress() < 256)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        device.Cancel();
-    });
-    began = std::chrono::steady_clock::now();
-    EXPECT_TRUE(device.WriteVerifyFLASH(0x4000, 0x4000, data.data(), 0));
-    writeCanceller.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
+    EXPECT_TRUE(cancelled(256, [&] { return device.WriteVerifyFLASH(0x4000, 0x4000, data.data(), 0); }));
     EXPECT_TRUE(WaitForEvent(ekNote, "write cancelled by the host"));
     EXPECT_TRUE(device.IsReallyConnected());
 }
@@ -328,7 +272,7 @@ TEST_F(KernelRun, LineSizeZeroIsTakenAsOne)
 {
     ASSERT_TRUE(StartResident({{"Line Size", "0"}}));
     ASSERT_TRUE(device.InitialiseBOOTModeKernel());
-    EXPECT_TRUE(Shown("Invalid data found in DeviceID assuming lineSize of 1!"));
+    EXPECT_TRUE(Shown("Invalid data found in DeviceID assuming lineSize of 1!", 0));
     ASSERT_TRUE(device.EraseFLASHBlock(Block(0)));
     std::vector<BYTE> data = Pattern(101, 4);
     ASSERT_TRUE(device.WriteVerifyFLASH(0x10, 101, data.data(), 0));
@@ -339,27 +283,11 @@ TEST_F(KernelRun, LineSizeZeroIsTakenAsOne)
 TEST_F(KernelRun, KernelLargerThanRamIsNotTaken)
 {
     settings.Write("[Serial]\nGeneralMultiplier=1\n");
-    ASSERT_TRUE(Start({{"Start Mode", "USER"}}, "9600,n,8,1"));
-    ASSERT_TRUE(target.WaitForState(ssUserProgram, 5000));
-    const BYTE ask[2] = {0x44, 0x04};
-    ASSERT_TRUE(comms.WriteBytes(ask, 2, false));
-    BYTE brr = 0;
-    ASSERT_TRUE(comms.ReadBytes(&brr, 1, nullptr, false));
-    ASSERT_TRUE(comms.WriteBytes(&brr, 1, false));
-    const BYTE check[4] = {1, 2, 3, 4};
-    BYTE echo[4] = {};
-    ASSERT_TRUE(comms.WriteBytes(check, 4, false));
-    ASSERT_TRUE(comms.ReadBytes(echo, 4, nullptr, false));
+    ASSERT_NO_FATAL_FAILURE(ReachUserLoader());
 
     TempDir dir;
     const std::string big = dir.File("big.bin");
-    {
-        FILE* f = std::fopen(big.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::vector<BYTE> bytes(4096, 0x5A);
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
+    std::ofstream(big, std::ios::binary) << std::string(4096, '\x5A');
     info.m_strUserMainKernel = big.c_str();
     const auto began = std::chrono::steady_clock::now();
     EXPECT_FALSE(device.DownloadUSERModeKernel());

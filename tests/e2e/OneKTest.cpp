@@ -3,8 +3,10 @@
 // behind. (The working operations run in the programmer's road test.)
 #include <gtest/gtest.h>
 
-#include "TargetBoot.h"
+#include "TargetSession.h"
 #include "device/FLASH1KDevice.h"
+
+using namespace zftest;
 
 namespace {
 class OneKRun : public ::testing::Test, public CTargetBoot

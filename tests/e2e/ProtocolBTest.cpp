@@ -3,8 +3,10 @@
 // back run in the programmer's road test.)
 #include <gtest/gtest.h>
 
-#include "TargetBoot.h"
+#include "TargetSession.h"
 #include "device/FLASHDevice.h"
+
+using namespace zftest;
 
 namespace {
 class ProtocolBRun : public ::testing::Test, public CTargetBoot
