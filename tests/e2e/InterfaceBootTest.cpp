@@ -3,7 +3,6 @@
 // and the faults the target can commit on this path.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <regex>
 
 #include "TargetSession.h"
@@ -160,59 +159,6 @@ TEST(InterfaceBoot, AutoEraseDeviceConfirmsAfterTheDownload)
         EXPECT_FALSE(s.Download(s.info.m_strMicroKernel));
         EXPECT_TRUE(s.Shown(skError, "Device failed to erase"));
     }
-}
-
-TEST(InterfaceBoot, AcknowledgeFaults)
-{
-    const struct
-    {
-        const char* device;
-        const char* bootAnswer;
-        const char* question; // asked, answered No
-        const char* warning;
-    } cases[] = {
-        {"ZT31F256.ini", "None", "Device did not send Zentra acknowledge byte, ignore?", nullptr},
-        {"ZT31F256.ini", "FF", nullptr, "Device failed to erase"},
-        // An automatic-erase device that stays silent: the erase wait asks.
-        {"ZT33F128E.ini", "None", "The device has not confirmed its erasure, would you like to keep waiting?", nullptr},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.device) + " " + c.bootAnswer);
-        CSession s;
-        ASSERT_TRUE(s.Start(c.device, {{"Boot Answer", c.bootAnswer}}));
-        s.host.answer = qtNo;
-        ASSERT_TRUE(s.comms.Settings("9600, n, 8, 1"));
-        EXPECT_FALSE(s.iface.ZeroTransmission());
-        EXPECT_EQ(s.host.questions.size(), c.question ? 1u : 0u);
-        if (c.question && !s.host.questions.empty()) {
-            EXPECT_EQ(s.host.questions[0].text, c.question);
-        }
-        EXPECT_EQ(s.Shown(skWarning, c.warning ? c.warning : ""), c.warning != nullptr);
-    }
-    // A chip with no power: every rate tried, then false.
-    CSession s;
-    ASSERT_TRUE(s.Start("ZT31F256.ini"));
-    s.target.PowerOff();
-    s.iface.m_dwHighestBootRate = 2400;
-    unsigned char code = 0x77;
-    EXPECT_FALSE(s.iface.BootSCI(&code));
-    EXPECT_EQ(code, 0x77);
-
-    // Cancelled from another thread while matching at 9600: true with code 0.
-    // (A cancel seen between rates would end it with false instead.)
-    s.iface.m_dwHighestBootRate = 9600;
-    std::atomic<bool> done{false};
-    std::thread canceller([&] {
-        while (!done) {
-            s.iface.Cancel();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    });
-    const bool booted = s.iface.BootSCI(&code);
-    done = true;
-    canceller.join();
-    EXPECT_TRUE(booted);
-    EXPECT_EQ(code, 0);
 }
 
 TEST(InterfaceBoot, DownloadAndBaudChangeFaults)

@@ -14,9 +14,9 @@ using namespace zftest;
 namespace {
 
 // ZT21F064: 2 KiB RAM, 64 KiB FLASH, 64-byte lines, 3-byte fields, one EBR byte.
-class KernelRun : public ::testing::Test, public CTargetBoot
+class CKernelSession : public CTargetBoot
 {
-protected:
+public:
     ::testing::AssertionResult Start(const CSimOverrides& overrides, const char* rate = "38400,n,8,1")
     {
         auto started = CTargetBoot::Start("ZT21F064.ini", overrides);
@@ -63,6 +63,10 @@ protected:
     bool WaitForEvent(eSimEventKind kind, const std::string& text) const { return Count(kind, text, 1) > 0; }
 
     CFLASHDevice device{"ZT21F064", &comms, true};
+};
+
+class KernelRun : public ::testing::Test, public CKernelSession
+{
 };
 
 TEST_F(KernelRun, ResidentKernelErasesWritesReadsAndSwapsModules)
@@ -128,21 +132,31 @@ TEST_F(KernelRun, UserModeKernelDownloadAndIdentity)
     EXPECT_EQ(Events(ekViolation), "");
 }
 
-TEST_F(KernelRun, IdentityFaultsAreReported)
+TEST(KernelIdentity, FaultsAreReportedAndNothingIsConnected)
 {
-    ASSERT_TRUE(StartResident({{"Wrong Handshake", "1"}}));
-    EXPECT_FALSE(device.InitialiseBOOTModeKernel());
-    EXPECT_TRUE(Shown("Incorrect handshake received from target.", 15055));
-    EXPECT_TRUE(device.IsWrongKernel());
-}
-
-TEST_F(KernelRun, UserKernelAnsweringBootInitialisation)
-{
-    ASSERT_TRUE(StartResident({{"User Kernel Running", "1"}}));
-    EXPECT_FALSE(device.InitialiseBOOTModeKernel());
-    EXPECT_TRUE(Shown("The target device has a USER mode kernel running.", 0));
-    EXPECT_TRUE(Shown("Unable to download DeviceID from target", 15007));
-    EXPECT_TRUE(device.IsWrongKernel());
+    const struct
+    {
+        CSimOverrides fault;
+        std::vector<std::pair<std::string, WORD>> shown;
+        bool wrongKernel;
+    } cases[] = {
+        {{{"Wrong Handshake", "1"}}, {{"Incorrect handshake received from target.", 15055}}, true},
+        {{{"User Kernel Running", "1"}},
+         {{"The target device has a USER mode kernel running.", 0}, {"Unable to download DeviceID from target", 15007}},
+         true},
+        // The identifier echoed in the handshake arrives corrupted.
+        {{{"Corrupt Target Byte", "9"}}, {{"Unable to download DeviceID from target", 15007}}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shown.front().first);
+        CKernelSession run;
+        ASSERT_TRUE(run.StartResident(c.fault));
+        EXPECT_FALSE(run.device.InitialiseBOOTModeKernel());
+        for (const auto& [text, id] : c.shown)
+            EXPECT_TRUE(run.Shown(text, id)) << text;
+        EXPECT_EQ(run.device.IsWrongKernel(), c.wrongKernel);
+        EXPECT_FALSE(run.device.IsConnected());
+    }
 }
 
 TEST_F(KernelRun, EraseAndWriteFaultsFailWithTheirReports)
@@ -257,15 +271,6 @@ TEST_F(KernelRun, CancelFromAnotherThreadStopsReadAndWrite)
     EXPECT_TRUE(cancelled(256, [&] { return device.WriteVerifyFLASH(0x4000, 0x4000, data.data(), 0); }));
     EXPECT_TRUE(WaitForEvent(ekNote, "write cancelled by the host"));
     EXPECT_TRUE(device.IsReallyConnected());
-}
-
-TEST_F(KernelRun, NonsenseIdentityIsRefused)
-{
-    // The identifier echoed in the handshake arrives corrupted.
-    ASSERT_TRUE(StartResident({{"Corrupt Target Byte", "9"}}));
-    EXPECT_FALSE(device.InitialiseBOOTModeKernel());
-    EXPECT_TRUE(Shown("Unable to download DeviceID from target", 15007));
-    EXPECT_FALSE(device.IsConnected());
 }
 
 TEST_F(KernelRun, LineSizeZeroIsTakenAsOne)

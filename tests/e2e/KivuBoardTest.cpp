@@ -1,7 +1,7 @@
 // The board interface against the virtual Kivu board and chip over a real
 // pty: identification, the reset sequence, the BOOT road through the board
-// (boot, micro-kernel, baud change in transparent mode, main kernel) and the
-// board's faults.
+// with each firmware (boot, micro-kernel, baud change in transparent mode) and
+// the board's faults.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -144,15 +144,6 @@ TEST_P(KivuBoardRoad, BootsDownloadsAndChangesBaudThroughTheBoard)
     EXPECT_EQ(s.Board().GetChipRate(), rate);
     EXPECT_NE(s.BoardNotes().find("link check with the micro-kernel at " + std::to_string(rate) + " baud passed"),
               std::string::npos);
-
-    // The main kernel goes through the relay to the micro-kernel.
-    ASSERT_TRUE(s.iface.GoTransparent(false));
-    std::vector<unsigned char> kernel = s.ReadKernel(s.info.m_strMainKernel);
-    ASSERT_FALSE(kernel.empty());
-    ASSERT_TRUE(s.comms.WriteByte(static_cast<unsigned char>(kernel.size() >> 8)));
-    ASSERT_TRUE(s.comms.WriteByte(static_cast<unsigned char>(kernel.size())));
-    ASSERT_TRUE(s.comms.WriteBytes(kernel.data(), static_cast<unsigned long>(kernel.size()), true));
-    EXPECT_TRUE(s.target.WaitForState(ssMainKernel, 5000));
     EXPECT_TRUE(s.ErrorIds().empty());
 }
 

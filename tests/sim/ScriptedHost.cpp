@@ -42,28 +42,13 @@ std::vector<BYTE> ReadFile(const std::string& path)
 namespace {
 speed_t SpeedCode(DWORD rate)
 {
-    switch (rate) {
-    case 300:
-        return B300;
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    default:
-        return B0;
-    }
+    static const std::pair<DWORD, speed_t> kCodes[] = {{300, B300},     {1200, B1200},   {2400, B2400},
+                                                       {4800, B4800},   {9600, B9600},   {19200, B19200},
+                                                       {38400, B38400}, {57600, B57600}, {115200, B115200}};
+    for (const auto& [r, code] : kCodes)
+        if (r == rate)
+            return code;
+    return B0;
 }
 } // namespace
 
