@@ -48,22 +48,6 @@ TEST(SimBoot, ExtraZerosAfterMatchingGetNoSecondAnswer)
     EXPECT_EQ(run.host.Acknowledge(), 0xAA);
 }
 
-TEST(SimBoot, ACorruptedMicroKernelIsCaughtAndTheChipStops)
-{
-    CSimRun run;
-    ASSERT_TRUE(run.Start(DataPath("TT08.ini")));
-    ASSERT_EQ(run.host.Boot(), 9600u);
-    ASSERT_EQ(run.host.Acknowledge(), 0xAA);
-    std::vector<BYTE> code = ReadFile(DataPath(kUKernel));
-    code[40] ^= 0x10;
-    // Every byte is echoed as it arrived, so the host sees nothing wrong.
-    EXPECT_TRUE(run.host.DownloadEchoed(code));
-    ASSERT_TRUE(run.target.WaitForState(ssHalted, 5000));
-    EXPECT_NE(run.Events(ekViolation).find("at offset 40"), std::string::npos) << run.Events(ekViolation);
-    run.host.Send({0x44, 0x04});
-    EXPECT_TRUE(run.host.Silent());
-}
-
 TEST(SimBoot, AWrongBRRFailsTheLinkCheckAndTheOldRateComesBack)
 {
     CSimRun run;
@@ -90,24 +74,40 @@ TEST(SimBoot, AWrongBRRFailsTheLinkCheckAndTheOldRateComesBack)
     EXPECT_TRUE(run.target.WaitForState(ssMainKernel, 5000));
 }
 
-TEST(SimBoot, AMainKernelThatIsNotTheFileForTheModeHaltsTheChip)
+TEST(SimBoot, ADownloadThatIsNotTheFileHaltsTheChip)
 {
-    // Each loader wants its own mode's main kernel, and gets the other one.
-    for (const bool user : {false, true}) {
-        SCOPED_TRACE(user);
+    // A micro-kernel with a bit flipped (each byte is echoed as it arrived, so
+    // the host sees nothing wrong), or the other mode's main kernel.
+    const struct
+    {
+        const char* mode;
+        int flip;
+        const char* kernel;
+        const char* why;
+    } cases[] = {
+        {"BOOT", 40, nullptr, "at offset 40"},
+        {"BOOT", -1, "kernels/tt08/tt08_user_main.bin", "tt08_main.bin"},
+        {"USER", -1, "kernels/tt08/tt08_main.bin", "tt08_user_main.bin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
         CSimRun run;
-        ASSERT_TRUE(run.Start(DataPath("TT08.ini"), {{"Start Mode", user ? "USER" : "BOOT"}}));
-        if (!user) {
+        ASSERT_TRUE(run.Start(DataPath("TT08.ini"), {{"Start Mode", c.mode}}));
+        if (c.mode[0] == 'B') {
             ASSERT_EQ(run.host.Boot(), 9600u);
             ASSERT_EQ(run.host.Acknowledge(), 0xAA);
-            ASSERT_TRUE(run.host.DownloadEchoed(ReadFile(DataPath(kUKernel))));
+            std::vector<BYTE> code = ReadFile(DataPath(kUKernel));
+            if (c.flip >= 0)
+                code[c.flip] ^= 0x10;
+            EXPECT_TRUE(run.host.DownloadEchoed(code));
         }
-        ASSERT_TRUE(run.host.ChangeBaud(115200, 9600));
-        run.host.DownloadKernel(ReadFile(DataPath(user ? "kernels/tt08/tt08_main.bin" : "kernels/tt08/tt08_user_main.bin")));
+        if (c.kernel) {
+            ASSERT_TRUE(run.host.ChangeBaud(115200, 9600));
+            run.host.DownloadKernel(ReadFile(DataPath(c.kernel)));
+        }
         ASSERT_TRUE(run.target.WaitForState(ssHalted, 5000));
-        const std::string wanted = user ? "tt08_user_main.bin" : "tt08_main.bin";
-        EXPECT_NE(run.Events(ekViolation).find(wanted), std::string::npos) << run.Events(ekViolation);
-        run.host.Send(0x09);
+        EXPECT_NE(run.Events(ekViolation).find(c.why), std::string::npos) << run.Events(ekViolation);
+        run.host.Send({0x44, 0x04, 0x09});
         EXPECT_TRUE(run.host.Silent());
     }
 }
