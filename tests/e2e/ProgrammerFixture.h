@@ -3,25 +3,16 @@
 // the manager and pointed at it. Tests derive from CProgrammerFixture.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <numeric>
-#include <chrono>
 #include <cstdint>
-#include <cstdlib>
+#include <cstdio>
 #include <functional>
 #include <memory>
-#include <string>
+#include <numeric>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "TargetSession.h"
-#include "TestSupport.h"
 #include "programmer/FLASHManager.h"
 #include "programmer/OTPConfig.h"
-#include "sim/SimTarget.h"
 
 namespace zftest {
 

@@ -275,7 +275,7 @@ int CScriptedHost::BlankCheck(DWORD start, DWORD length)
     return r.empty() ? -1 : r[0];
 }
 
-bool CScriptedHost::Write(DWORD start, const std::vector<BYTE>& data, WORD bufferSize, std::vector<BYTE>* pReplies)
+bool CScriptedHost::Write(DWORD start, const std::vector<BYTE>& data, std::vector<BYTE>* pReplies)
 {
     // Bits 5-7 of the command byte give the width of the length that follows.
     const DWORD length = static_cast<DWORD>(data.size());
@@ -283,24 +283,14 @@ bool CScriptedHost::Write(DWORD start, const std::vector<BYTE>& data, WORD buffe
     Send(static_cast<BYTE>(0x02 | (n << 5)));
     SendNumber(length, n);
     SendNumber(start, m_nWidth);
-    pReplies->clear();
-    for (DWORD offset = 0; offset < length;) {
-        const DWORD chunk = std::min<DWORD>(bufferSize, length - offset);
-        Send(std::vector<BYTE>(data.begin() + offset, data.begin() + offset + chunk));
-        const std::vector<BYTE> reply = Receive(1, 5000);
-        if (reply.empty())
-            return false;
-        pReplies->push_back(reply[0]);
-        if (reply[0] != 0x00)
-            return false;
-        Send(0x01);
-        offset += chunk;
-    }
-    const std::vector<BYTE> final = Receive(1, 5000);
-    if (final.empty())
+    Send(data);
+    *pReplies = Receive(1, 5000);
+    if (pReplies->empty() || pReplies->front() != 0x00)
         return false;
-    pReplies->push_back(final[0]);
-    return true;
+    Send(0x01);
+    const std::vector<BYTE> final = Receive(1, 5000);
+    pReplies->insert(pReplies->end(), final.begin(), final.end());
+    return !final.empty();
 }
 
 void CScriptedHost::End(bool reset)

@@ -75,9 +75,9 @@ public:
     std::vector<BYTE> Erase(DWORD start, DWORD end, const std::vector<BYTE>& ebr);
     // The blank-check answer, or -1.
     int BlankCheck(DWORD start, DWORD length);
-    // Writes in buffer-size chunks; pReplies gets each chunk's answer and the
-    // final status last. False when an answer is missing or not 0x00.
-    bool Write(DWORD start, const std::vector<BYTE>& data, WORD bufferSize, std::vector<BYTE>* pReplies);
+    // Writes the data as one chunk; pReplies gets the chunk's answer and the
+    // final status. False when an answer is missing or not 0x00.
+    bool Write(DWORD start, const std::vector<BYTE>& data, std::vector<BYTE>* pReplies);
     void End(bool reset);
 
 private:

@@ -26,7 +26,7 @@ TEST(SimKernel, RefusesOperationsWhoseModuleIsNotInPlaceAndSaysWhy)
     run.host.FunctionMap({kWriteAt, kEraseAt}, kBufferAt, 256);
     std::vector<BYTE> replies;
     // The refused write still takes its chunk, so the data is not read as commands.
-    EXPECT_FALSE(run.host.Write(0x400, std::vector<BYTE>(32, 0x03), 256, &replies));
+    EXPECT_FALSE(run.host.Write(0x400, std::vector<BYTE>(32, 0x03), &replies));
     EXPECT_EQ(replies, std::vector<BYTE>{0x3F});
     EXPECT_EQ(run.host.Erase(0x0000, 0x03FF, {0x01, 0x00}), std::vector<BYTE>{0x3F});
     EXPECT_EQ(run.host.BlankCheck(0, 16), 0x3F);
@@ -77,7 +77,7 @@ TEST(SimKernel, WritesOverUnerasedBitsAreViolationsAndCanFail)
         ASSERT_TRUE(run.target.LoadFLASH(0x20, {0x0F}));
         run.LoadModules();
         std::vector<BYTE> replies;
-        const bool ok = run.host.Write(0, std::vector<BYTE>(64, 0xF0), 256, &replies);
+        const bool ok = run.host.Write(0, std::vector<BYTE>(64, 0xF0), &replies);
         EXPECT_EQ(ok, !strict);
         EXPECT_EQ(replies, (strict ? std::vector<BYTE>{0x23} : std::vector<BYTE>{0x00, 0x00}));
         EXPECT_EQ(run.target.GetFLASH()[0x20], 0x00); // the cell keeps old AND new

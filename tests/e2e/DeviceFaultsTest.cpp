@@ -1,9 +1,11 @@
-// A Protocol B device against the virtual target over a real pty: the error
-// codes and injected faults of each command. (Erasing, writing and reading
-// back run in the programmer's road test.)
+// A Protocol B and a 1K device against the virtual target over a real pty:
+// error codes, injected faults and refusals, and for the 1K device a fresh
+// main kernel after each of them. (Erasing, writing and reading back run in
+// the programmer's road test.)
 #include <gtest/gtest.h>
 
 #include "TargetSession.h"
+#include "device/FLASH1KDevice.h"
 #include "device/FLASHDevice.h"
 
 using namespace zftest;
@@ -25,6 +27,26 @@ protected:
     }
 
     CFLASHDevice device{"ZT52F128", &comms, true};
+};
+
+class OneKRun : public ::testing::Test, public CTargetBoot
+{
+protected:
+    // ZT10F016 at 19200 with its main kernel running.
+    void Connect(const CSimOverrides& overrides = {})
+    {
+        unsigned char code = 0, work[4] = {};
+        ASSERT_NO_FATAL_FAILURE(Boot("ZT10F016.ini", overrides, &code));
+        ASSERT_TRUE(iface.ChangeBaud(19200, code, work, info.m_eBRRFormula));
+        device.SetDeviceInfo(&info);
+        device.SetProtocol(0);
+        device.Initialise();
+        ASSERT_TRUE(device.DownloadBOOTModeKernel());
+    }
+
+    std::size_t KernelStarts(std::size_t expected) const { return Count(ekNote, "BOOT main kernel '", expected); }
+
+    CFLASH1KDevice device{"ZT10F016", &comms, true};
 };
 } // namespace
 
@@ -64,4 +86,19 @@ TEST_F(ProtocolBRun, ErrorCodesAndInjectedFaultsGiveTheirMessagesAndFalse)
     bool blank = true;
     EXPECT_FALSE(device.BlankCheck_ProtocolB(&blank, 0, 0x20000));
     EXPECT_FALSE(device.ReadData_ProtocolB(0, 64, data.data()));
+}
+
+TEST_F(OneKRun, FailuresAndRefusalsStillBringTheMainKernelBack)
+{
+    ASSERT_NO_FATAL_FAILURE(Connect({{"Fail Erase", "1"}, {"Fail Write Chunk", "1"}}));
+    EXPECT_FALSE(device.EraseFLASHBlock(Block(2)));
+    std::vector<BYTE> data = Pattern(64, 0x01);
+    EXPECT_FALSE(device.WriteVerifyFLASH(0x800, 64, data.data(), 0));
+    EXPECT_TRUE(Shown("Write failed"));
+    // The read module named as erase module: the kernel refuses the erase.
+    info.m_strEraseModule = info.m_strReadModule;
+    EXPECT_FALSE(device.EraseFLASHBlock(Block(2)));
+    EXPECT_EQ(Count(ekRefusal, "holds the read module, not the erase module", 1), 1u);
+    EXPECT_EQ(KernelStarts(4), 4u);
+    EXPECT_TRUE(device.IsReallyConnected());
 }
