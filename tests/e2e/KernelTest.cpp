@@ -1,6 +1,6 @@
 // The classic protocol and the device against the virtual target over a real
-// pty: resident and USER-mode kernels, module placement on a 2 KiB device,
-// real data in and out of the target's FLASH, injected faults and cancel.
+// pty: a resident kernel with module placement on a 2 KiB device, identity
+// faults, a USER kernel too large, injected faults, time-outs and cancel.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -42,11 +42,9 @@ public:
 
     // The USER loader in its own program, through the rate exchange kept at 9600
     // (the interface's work in real use).
-    void ReachUserLoader(const CSimOverrides& overrides = {})
+    void ReachUserLoader()
     {
-        CSimOverrides o = overrides;
-        o.insert(o.begin(), {"Start Mode", "USER"});
-        ASSERT_TRUE(Start(o, "9600,n,8,1"));
+        ASSERT_TRUE(Start({{"Start Mode", "USER"}}, "9600,n,8,1"));
         ASSERT_TRUE(target.WaitForState(ssUserProgram, 5000));
         const BYTE ask[2] = {0x44, 0x04};
         ASSERT_TRUE(comms.WriteBytes(ask, 2, false));
@@ -112,24 +110,6 @@ TEST_F(KernelRun, ResidentKernelErasesWritesReadsAndSwapsModules)
 
     ASSERT_TRUE(device.Disconnect(false));
     EXPECT_TRUE(target.WaitForState(ssMainKernel, 1000));
-}
-
-TEST_F(KernelRun, UserModeKernelDownloadAndIdentity)
-{
-    ASSERT_NO_FATAL_FAILURE(ReachUserLoader({{"USER RAM Top", "0x0780"}}));
-
-    ASSERT_TRUE(device.DownloadUSERModeKernel());
-    EXPECT_TRUE(target.WaitForState(ssUserMainKernel, 1000));
-    auto* pUser = dynamic_cast<CFLASHUserModeDeviceID*>(device.GetDeviceID());
-    ASSERT_NE(pUser, nullptr);
-    EXPECT_EQ(pUser->GetRAMTop(), 0x0780);
-    EXPECT_EQ(device.GetAvailableRAM(), 0x0780u - device.GetDeviceID()->GetKernelWorkArea());
-    EXPECT_TRUE(Shown("Kernel initialised", 0));
-
-    std::vector<BYTE> back(64);
-    ASSERT_TRUE(device.ReadData(0, 64, back.data()));
-    EXPECT_EQ(back, std::vector<BYTE>(64, 0xFF));
-    EXPECT_EQ(Events(ekViolation), "");
 }
 
 TEST(KernelIdentity, FaultsAreReportedAndNothingIsConnected)
