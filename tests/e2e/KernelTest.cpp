@@ -1,6 +1,6 @@
 // The classic protocol and the device against the virtual target over a real
 // pty: a resident kernel with module placement on a 2 KiB device, identity
-// faults, a USER kernel too large, injected faults, time-outs and cancel.
+// faults, a USER kernel too large, injected faults and cancel.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -199,27 +199,6 @@ TEST_F(KernelRun, CorruptedReadChunkIsFetchedAgain)
     EXPECT_FALSE(WaitForEvent(ekNote, "read H'00002000 + H'00000100 (0 chunks"));
 }
 
-TEST_F(KernelRun, SilentTargetTimesOutThroughTheDeviceSink)
-{
-    settings.Write("[Serial]\nWriteTimeout=1\n");
-    ASSERT_TRUE(StartResident());
-    ASSERT_TRUE(device.InitialiseBOOTModeKernel());
-    std::vector<BYTE> back(256);
-    ASSERT_TRUE(device.ReadData(0, 1, back.data()));
-    CSimFaults faults;
-    faults.m_dwStopAfterHostBytes = 1;
-    target.SetFaults(faults);
-    EXPECT_FALSE(device.ReadData(0, 256, back.data()));
-    const std::string port = comms.GetPortName();
-    EXPECT_TRUE(Shown("'" + port + ":' read time out", 15005));
-    EXPECT_FALSE(device.IsReallyConnected());
-
-    // Silent mid-chunk: nothing answers the chunk within the write time-out.
-    std::vector<BYTE> data(256, 0);
-    EXPECT_FALSE(device.WriteVerifyFLASH(0, 256, data.data(), 0));
-    EXPECT_TRUE(Shown("Target did not respond within the specified time", 0));
-}
-
 TEST_F(KernelRun, CancelFromAnotherThreadStopsReadAndWrite)
 {
     ASSERT_TRUE(StartResident());
@@ -279,15 +258,6 @@ TEST_F(KernelRun, KernelLargerThanRamIsNotTaken)
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
     EXPECT_TRUE(Shown("Unable to download DeviceID from target", 15007));
     EXPECT_FALSE(device.IsConnected());
-}
-
-TEST_F(KernelRun, BadFilesAndBadKernels)
-{
-    ASSERT_TRUE(StartResident());
-    info.m_strMainKernel = "kernels/zt21/none.bin";
-    EXPECT_FALSE(device.DownloadBOOTModeKernel());
-    EXPECT_TRUE(Shown("Unable to locate main kernel 'kernels/zt21/none.bin'", 15006));
-    EXPECT_EQ(target.GetHostBytesTaken(), 0u);
 }
 
 } // namespace

@@ -149,23 +149,6 @@ TEST_P(KivuBoardRoad, BootsDownloadsAndChangesBaudThroughTheBoard)
 
 INSTANTIATE_TEST_SUITE_P(Firmware, KivuBoardRoad, ::testing::Values(0x0105, 0x0200, 0x0300));
 
-TEST(KivuBoard, TransparentModeEndsWithTheExitSignalWhenTheChipResets)
-{
-    CBoardSession s;
-    ASSERT_TRUE(s.Start({{"Start Mode", "BOOT Resident"}, {"Resident Rate", "9600"}}));
-    ASSERT_TRUE(s.target.WaitForState(ssMainKernel, 5000));
-    ASSERT_TRUE(s.iface.GoTransparent(false));
-    // The kernel's end of connection with a reset, relayed to the chip.
-    ASSERT_TRUE(s.comms.WriteByte(0x0B));
-    ASSERT_TRUE(s.comms.WriteByte(0x55));
-    unsigned char signal = 0;
-    ASSERT_TRUE(s.comms.ReadBytes(&signal, 1, nullptr, true));
-    EXPECT_EQ(signal, 0x66);
-    EXPECT_FALSE(s.Board().IsTransparent());
-    unsigned short version = 0;
-    EXPECT_TRUE(s.iface.GetVersion(&version)); // the board answers frames again
-}
-
 TEST(KivuBoard, BoardFaultsGiveTheirReports)
 {
     {
