@@ -108,13 +108,9 @@ TEST(InterfaceBoot, SimpleDividerReachesOnlyMultiplesOfTheBootRate)
 {
     // 4.9152 MHz, BRR 16 at 9600: 19200 and 38400 divide exactly; 115200
     // gives 153600, which the link check catches; slower rates give no
-    // divider at all and nothing is sent.
-    //
-    // 57600 gives BRR 3, 51200 baud. The check bytes 01 02 03 04 reach the
-    // chip as 81 82 83 84, and its echo of those, sampled at 57600, comes back
-    // as 01 02 03 04: the PC believes the link while the micro-kernel has gone
-    // back to 9600. The check cannot see this; the main kernel download is
-    // where such a link fails.
+    // divider and nothing is sent. 57600 gives BRR 3, 51200 baud: the chip
+    // reads the check as 81 82 83 84 and goes back to 9600, but its echo,
+    // sampled at 57600, comes back as 01 02 03 04, so the PC believes the link.
     const std::pair<unsigned long, bool> rates[] = {{9600, true},   {19200, true}, {38400, true},
                                                     {115200, false}, {4800, false}, {57600, true}};
     for (auto [rate, reachable] : rates) {

@@ -63,9 +63,7 @@ public:
     CFLASHDevice device{"ZT21F064", &comms, true};
 };
 
-class KernelRun : public ::testing::Test, public CKernelSession
-{
-};
+class KernelRun : public ::testing::Test, public CKernelSession {};
 
 TEST_F(KernelRun, ResidentKernelErasesWritesReadsAndSwapsModules)
 {

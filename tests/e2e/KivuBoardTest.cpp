@@ -111,9 +111,7 @@ TEST(KivuBoard, ResetSequenceFullAndPartial)
     EXPECT_TRUE(s.ErrorIds().empty());
 }
 
-class KivuBoardRoad : public ::testing::TestWithParam<WORD>
-{
-};
+class KivuBoardRoad : public ::testing::TestWithParam<WORD> {};
 
 TEST_P(KivuBoardRoad, BootsDownloadsAndChangesBaudThroughTheBoard)
 {
