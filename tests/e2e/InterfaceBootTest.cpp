@@ -3,161 +3,79 @@
 // and the faults the target can commit on this path.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
-#include <string>
-#include <thread>
 
-#include "TestSupport.h"
-#include "comms/FLASHComms.h"
-#include "devicedb/DeviceInfo.h"
-#include "interface/FLASHGENInterface.h"
-#include "sim/SimTarget.h"
+#include "TargetSession.h"
 
 using namespace zftest;
 
 namespace {
 
-std::string SourceDir()
-{
-    const char* dir = std::getenv("ZFLASH_SOURCE_DIR");
-    return std::filesystem::absolute(dir ? dir : ".").string();
-}
-
-std::string Device(const std::string& file) { return SourceDir() + "/devices/" + file; }
-
-std::vector<unsigned char> ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // A copy of a sample definition with another BRR formula, its kernel paths
 // pointing back at the sample kernels.
 std::string WithFormula(const TempDir& dir, const std::string& file, const std::string& formula)
 {
-    std::ifstream in(Device(file));
+    std::ifstream in(SourcePath("devices/" + file));
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     text = std::regex_replace(text, std::regex("BRR Formula = \\w+"), "BRR Formula = " + formula);
-    text = std::regex_replace(text, std::regex("= kernels/"), "= " + SourceDir() + "/devices/kernels/");
+    text = std::regex_replace(text, std::regex("= kernels/"), "= " + SourcePath("devices/kernels/"));
     const std::string path = dir.File(formula + "_" + file);
     std::ofstream(path) << text;
     return path;
 }
 
-class CSession
+class CSession : public CTargetBoot
 {
 public:
-    CSession() : m_comms(nullptr), m_iface(&m_comms)
+    CSession()
     {
         // Short waits for the erase confirmation so that the silent cases stay quick.
-        m_settings.Write("[Serial]\nEraseTimeout=1\n");
-        m_iface.SetAdvancedUser(true);
-    }
-    ~CSession()
-    {
-        m_comms.Close();
-        m_target.Stop();
+        settings.Write("[Serial]\nEraseTimeout=1\n");
+        iface.SetAdvancedUser(true);
     }
 
-    ::testing::AssertionResult Start(const std::string& definition, const CSimOverrides& overrides = {})
-    {
-        CString error;
-        if (!m_target.Load(CString(definition.c_str()), &error, overrides))
-            return ::testing::AssertionFailure() << "load: " << error.GetString();
-        if (!m_target.Start(&error))
-            return ::testing::AssertionFailure() << "start: " << error.GetString();
-        m_info.LoadDeviceInfo(CString(definition.c_str()));
-        m_iface.SetDeviceInfo(&m_info);
-        if (!m_comms.Open(m_target.GetPortName()))
-            return ::testing::AssertionFailure() << "open " << m_target.GetPortName().GetString();
-        return ::testing::AssertionSuccess();
-    }
-
-    std::vector<unsigned char> MicroKernel() const
-    {
-        return ReadAll(m_info.ResolvePath(m_info.m_strMicroKernel).str());
-    }
-    bool Boot(unsigned char* pCode) { return m_iface.BootSCI(pCode); }
-    bool Download()
-    {
-        std::vector<unsigned char> code = MicroKernel();
-        return !code.empty() && m_iface.Download(code.data(), static_cast<unsigned long>(code.size()));
-    }
     // Boot and micro-kernel, ready for the baud change.
     ::testing::AssertionResult ReachMicroKernel(unsigned char* pCode)
     {
-        if (!Boot(pCode))
+        if (!iface.BootSCI(pCode))
             return ::testing::AssertionFailure() << "boot";
-        if (!Download())
+        if (!Download(info.m_strMicroKernel))
             return ::testing::AssertionFailure() << "download";
-        if (!m_target.WaitForState(ssMicroKernel, 5000))
-            return ::testing::AssertionFailure() << "state " << CSimTarget::StateName(m_target.GetState());
+        if (!target.WaitForState(ssMicroKernel, 5000))
+            return ::testing::AssertionFailure() << "state " << CSimTarget::StateName(target.GetState());
         return ::testing::AssertionSuccess();
     }
     bool ChangeBaud(unsigned long rate, unsigned char code)
     {
         unsigned char work[4] = {};
-        return m_iface.ChangeBaud(rate, code, work, m_info.m_eBRRFormula);
+        return iface.ChangeBaud(rate, code, work, info.m_eBRRFormula);
     }
-
-    std::vector<WORD> ErrorIds() const
-    {
-        std::vector<WORD> ids;
-        for (const ShownStatus& s : m_host.shown)
-            if (s.kind == skError)
-                ids.push_back(s.id);
-        return ids;
-    }
-    bool Shown(eStatusKind kind, const std::string& text) const
-    {
-        for (const ShownStatus& s : m_host.shown)
-            if (s.kind == kind && s.text == text)
-                return true;
-        return false;
-    }
-    std::string Violations() const
-    {
-        std::string all;
-        for (const CSimEvent& e : m_target.GetEvents(ekViolation))
-            all += e.m_strText.str() + "\n";
-        return all;
-    }
-
-    ScopedSettings m_settings;
-    RecordingHost m_host;
-    CSimTarget m_target;
-    CDeviceInfo m_info;
-    CFLASHComms m_comms;
-    CFLASHGENInterface m_iface;
 };
 
 } // namespace
 
-TEST(InterfaceBoot, BootsAtEachBootRateAndDownloadsTheMicroKernel)
+TEST(InterfaceBoot, BootsAtEachBootRateDownloadsTheMicroKernelAndChangesRate)
 {
     const std::pair<DWORD, unsigned char> rates[] = {{9600, 0xB3}, {4800, 0xB2}, {2400, 0xB1}, {1200, 0xB0}};
     for (auto [rate, expected] : rates) {
         SCOPED_TRACE(rate);
         CSession s;
-        ASSERT_TRUE(s.Start(Device("ZT31F256.ini"), {{"Boot Rate", std::to_string(rate)}}));
+        ASSERT_TRUE(s.Start("ZT31F256.ini", {{"Boot Rate", std::to_string(rate)}}));
         // As the programmer does for slow boot rates; 4800 also walks down from 9600.
-        s.m_iface.m_dwHighestBootRate = rate == 4800 ? 0 : rate;
+        s.iface.m_dwHighestBootRate = rate == 4800 ? 0 : rate;
         unsigned char code = 0;
         ASSERT_TRUE(s.ReachMicroKernel(&code));
         EXPECT_EQ(code, expected);
         EXPECT_TRUE(s.Shown(skMessage, "micro-Kernel download successful"));
         // The micro-kernel sits byte for byte at the top of RAM.
-        const std::vector<BYTE> ram = s.m_target.GetRAM();
-        const std::vector<unsigned char> micro = s.MicroKernel();
+        const std::vector<BYTE> ram = s.target.GetRAM();
+        const std::vector<unsigned char> micro = s.ReadKernel(s.info.m_strMicroKernel);
         EXPECT_TRUE(std::equal(micro.begin(), micro.end(), ram.end() - static_cast<long>(micro.size())));
+        // The new BRR follows from the value the micro-kernel reports for its boot rate.
+        EXPECT_TRUE(s.ChangeBaud(115200, code));
+        EXPECT_EQ(s.target.GetTargetRate(), 115200u);
         EXPECT_TRUE(s.ErrorIds().empty());
-        EXPECT_EQ(s.Violations(), "");
+        EXPECT_EQ(s.Events(ekViolation), "");
     }
 }
 
@@ -165,7 +83,7 @@ TEST(InterfaceBoot, ChangesToEachStandardRateWithEachFormula)
 {
     TempDir dir;
     const std::string definitions[] = {
-        Device("ZT31F256.ini"),
+        "ZT31F256.ini",
         WithFormula(dir, "ZT31F256.ini", "ctLomFormula"),
         WithFormula(dir, "ZT31F256.ini", "ctRivFormula"),
     };
@@ -178,10 +96,10 @@ TEST(InterfaceBoot, ChangesToEachStandardRateWithEachFormula)
             unsigned char code = 0;
             ASSERT_TRUE(s.ReachMicroKernel(&code));
             EXPECT_TRUE(s.ChangeBaud(rate, code));
-            EXPECT_EQ(s.m_target.GetTargetRate(), rate);
-            EXPECT_EQ(s.m_comms.GetBaudRate(), rate);
+            EXPECT_EQ(s.target.GetTargetRate(), rate);
+            EXPECT_EQ(s.comms.GetBaudRate(), rate);
             EXPECT_TRUE(s.ErrorIds().empty());
-            EXPECT_EQ(s.Violations(), "");
+            EXPECT_EQ(s.Events(ekViolation), "");
         }
     }
 }
@@ -190,110 +108,43 @@ TEST(InterfaceBoot, SimpleDividerReachesOnlyMultiplesOfTheBootRate)
 {
     // 4.9152 MHz, BRR 16 at 9600: 19200 and 38400 divide exactly; 115200
     // gives 153600, which the link check catches; slower rates give no
-    // divider at all and nothing is sent.
-    //
-    // 57600 gives BRR 3, 51200 baud. The check bytes 01 02 03 04 reach the
-    // chip as 81 82 83 84, and its echo of those, sampled at 57600, comes back
-    // as 01 02 03 04: the PC believes the link while the micro-kernel has gone
-    // back to 9600. The check cannot see this; the main kernel download is
-    // where such a link fails.
+    // divider and nothing is sent. 57600 gives BRR 3, 51200 baud: the chip
+    // reads the check as 81 82 83 84 and goes back to 9600, but its echo,
+    // sampled at 57600, comes back as 01 02 03 04, so the PC believes the link.
     const std::pair<unsigned long, bool> rates[] = {{9600, true},   {19200, true}, {38400, true},
                                                     {115200, false}, {4800, false}, {57600, true}};
     for (auto [rate, reachable] : rates) {
         SCOPED_TRACE(rate);
         CSession s;
-        ASSERT_TRUE(s.Start(Device("ZT21F064.ini")));
+        ASSERT_TRUE(s.Start("ZT21F064.ini"));
         unsigned char code = 0;
         ASSERT_TRUE(s.ReachMicroKernel(&code));
         EXPECT_EQ(s.ChangeBaud(rate, code), reachable);
         if (rate == 57600) {
-            EXPECT_EQ(s.m_comms.GetBaudRate(), 57600u);
-            EXPECT_TRUE(s.m_target.WaitUntilIdle(s.m_target.GetHostBytesTaken(), 2000));
-            EXPECT_EQ(s.m_target.GetTargetRate(), 9600u);
+            EXPECT_EQ(s.comms.GetBaudRate(), 57600u);
+            EXPECT_TRUE(s.target.WaitUntilIdle(s.target.GetHostBytesTaken(), 2000));
+            EXPECT_EQ(s.target.GetTargetRate(), 9600u);
         } else if (reachable) {
-            EXPECT_EQ(s.m_target.GetTargetRate(), rate);
+            EXPECT_EQ(s.target.GetTargetRate(), rate);
             EXPECT_TRUE(s.ErrorIds().empty());
         } else if (rate > 9600) {
             EXPECT_EQ(s.ErrorIds(), std::vector<WORD>{15010});
         } else {
             ASSERT_EQ(s.ErrorIds(), std::vector<WORD>{0});
-            EXPECT_EQ(s.m_target.GetTargetRate(), 9600u);
+            EXPECT_EQ(s.target.GetTargetRate(), 9600u);
         }
     }
 }
 
 TEST(InterfaceBoot, AutoEraseDeviceConfirmsAfterTheDownload)
 {
-    {
-        CSession s;
-        ASSERT_TRUE(s.Start(Device("ZT33F128E.ini"), {{"Auto Erase Time", "50"}}));
-        ASSERT_TRUE(s.m_target.LoadFLASH(0x100, std::vector<BYTE>(16, 0x00)));
-        unsigned char code = 0;
-        ASSERT_TRUE(s.ReachMicroKernel(&code));
-        EXPECT_EQ(s.m_target.GetFLASH()[0x100], 0xFF);
-        EXPECT_TRUE(s.ChangeBaud(57600, code));
-    }
-    {
-        CSession s;
-        ASSERT_TRUE(s.Start(Device("ZT33F128E.ini"), {{"Fail Auto Erase", "1"}}));
-        unsigned char code = 0;
-        ASSERT_TRUE(s.Boot(&code));
-        EXPECT_FALSE(s.Download());
-        EXPECT_TRUE(s.Shown(skError, "Device failed to erase"));
-    }
-}
-
-TEST(InterfaceBoot, AcknowledgeFaults)
-{
-    const struct
-    {
-        const char* device;
-        const char* bootAnswer;
-        const char* question; // asked, answered No
-        const char* warning;
-    } cases[] = {
-        {"ZT31F256.ini", "None", "Device did not send Zentra acknowledge byte, ignore?", nullptr},
-        {"ZT31F256.ini", "FF", nullptr, "Device failed to erase"},
-        // An automatic-erase device that stays silent: the erase wait asks.
-        {"ZT33F128E.ini", "None", "The device has not confirmed its erasure, would you like to keep waiting?", nullptr},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.device) + " " + c.bootAnswer);
-        CSession s;
-        ASSERT_TRUE(s.Start(Device(c.device), {{"Boot Answer", c.bootAnswer}}));
-        s.m_host.answer = qtNo;
-        ASSERT_TRUE(s.m_comms.Settings("9600, n, 8, 1"));
-        EXPECT_FALSE(s.m_iface.ZeroTransmission());
-        EXPECT_EQ(s.m_host.questions.size(), c.question ? 1u : 0u);
-        if (c.question && !s.m_host.questions.empty()) {
-            EXPECT_EQ(s.m_host.questions[0].text, c.question);
-        }
-        EXPECT_EQ(s.Shown(skWarning, c.warning ? c.warning : ""), c.warning != nullptr);
-    }
-    // A chip with no power: every rate tried, then false.
     CSession s;
-    ASSERT_TRUE(s.Start(Device("ZT31F256.ini")));
-    s.m_target.PowerOff();
-    s.m_iface.m_dwHighestBootRate = 2400;
-    unsigned char code = 0x77;
-    EXPECT_FALSE(s.Boot(&code));
-    EXPECT_EQ(code, 0x77);
-
-    // Cancelled from another thread while matching at 9600: true with code 0.
-    // (A cancel seen between rates would end it with false instead.)
-    s.m_iface.m_dwHighestBootRate = 9600;
-    std::atomic<bool> done{false};
-    std::thread canceller([&] {
-        while (!done) {
-            s.m_iface.Cancel();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    });
-    const bool booted = s.Boot(&code);
-    done = true;
-    canceller.join();
-    EXPECT_TRUE(booted);
-    EXPECT_EQ(code, 0);
+    ASSERT_TRUE(s.Start("ZT33F128E.ini", {{"Auto Erase Time", "50"}}));
+    ASSERT_TRUE(s.target.LoadFLASH(0x100, std::vector<BYTE>(16, 0x00)));
+    unsigned char code = 0;
+    ASSERT_TRUE(s.ReachMicroKernel(&code));
+    EXPECT_EQ(s.target.GetFLASH()[0x100], 0xFF);
+    EXPECT_TRUE(s.ChangeBaud(57600, code));
 }
 
 TEST(InterfaceBoot, DownloadAndBaudChangeFaults)
@@ -319,20 +170,20 @@ TEST(InterfaceBoot, DownloadAndBaudChangeFaults)
         CSimOverrides overrides;
         if (c.overrideKey)
             overrides.push_back({c.overrideKey, "0"});
-        ASSERT_TRUE(s.Start(Device("ZT31F256.ini"), overrides));
+        ASSERT_TRUE(s.Start("ZT31F256.ini", overrides));
         unsigned char code = 0;
         if (c.baudChange) {
             ASSERT_TRUE(s.ReachMicroKernel(&code));
-            s.m_target.SetFaults(c.faults);
+            s.target.SetFaults(c.faults);
             EXPECT_FALSE(s.ChangeBaud(115200, code));
         } else {
-            ASSERT_TRUE(s.Boot(&code));
-            const std::uint64_t before = s.m_target.GetHostBytesTaken();
-            s.m_target.SetFaults(c.faults);
-            EXPECT_FALSE(s.Download());
+            ASSERT_TRUE(s.iface.BootSCI(&code));
+            const std::uint64_t before = s.target.GetHostBytesTaken();
+            s.target.SetFaults(c.faults);
+            EXPECT_FALSE(s.Download(s.info.m_strMicroKernel));
             // Nothing more is sent once an echo is wrong or missing.
-            EXPECT_TRUE(s.m_target.WaitUntilIdle(before + kBad, 2000));
-            EXPECT_LE(s.m_target.GetHostBytesTaken(), before + kBad);
+            EXPECT_TRUE(s.target.WaitUntilIdle(before + kBad, 2000));
+            EXPECT_LE(s.target.GetHostBytesTaken(), before + kBad);
         }
         EXPECT_EQ(s.ErrorIds(), c.errors);
         if (c.overrideKey) {

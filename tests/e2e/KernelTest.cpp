@@ -1,55 +1,29 @@
 // The classic protocol and the device against the virtual target over a real
-// pty: resident and USER-mode kernels, module placement on a 2 KiB device,
-// real data in and out of the target's FLASH, injected faults and cancel.
+// pty: a resident kernel with module placement on a 2 KiB device, identity
+// faults, a USER kernel too large, injected faults and cancel.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <string>
-#include <thread>
+#include <functional>
 
-#include "TestSupport.h"
-#include "comms/FLASHComms.h"
+#include "TargetSession.h"
 #include "device/FLASHDevice.h"
-#include "devicedb/DeviceInfo.h"
 #include "protocol/FLASHProtocol.h"
-#include "sim/SimTarget.h"
 
 using namespace zftest;
 
 namespace {
 
-std::string SourcePath(const std::string& rel)
-{
-    const char* src = std::getenv("ZFLASH_SOURCE_DIR");
-    return std::string(src ? src : ".") + "/" + rel;
-}
-
-std::vector<BYTE> Pattern(size_t n, BYTE seed)
-{
-    std::vector<BYTE> v(n);
-    for (size_t i = 0; i < n; ++i)
-        v[i] = static_cast<BYTE>(seed + i * 7 + (i >> 8));
-    return v;
-}
-
 // ZT21F064: 2 KiB RAM, 64 KiB FLASH, 64-byte lines, 3-byte fields, one EBR byte.
-class KernelRun : public ::testing::Test
+class CKernelSession : public CTargetBoot
 {
-protected:
-    ::testing::AssertionResult Start(CSimOverrides overrides, const char* rate = "38400,n,8,1")
+public:
+    ::testing::AssertionResult Start(const CSimOverrides& overrides, const char* rate = "38400,n,8,1")
     {
-        const std::string definition = SourcePath("devices/ZT21F064.ini");
-        CString error;
-        if (!target.Load(definition.c_str(), &error, overrides))
-            return ::testing::AssertionFailure() << "load: " << error.GetString();
-        if (!target.Start(&error))
-            return ::testing::AssertionFailure() << "start: " << error.GetString();
-        info.LoadDeviceInfo(definition.c_str());
-        if (!comms.Open(target.GetPortName().GetString()) || !comms.Settings(rate))
-            return ::testing::AssertionFailure() << "cannot open " << target.GetPortName().GetString();
+        auto started = CTargetBoot::Start("ZT21F064.ini", overrides);
+        if (!started)
+            return started;
+        if (!comms.Settings(rate))
+            return ::testing::AssertionFailure() << "cannot set " << rate;
         device.SetDeviceInfo(&info);
         device.SetProtocol(0);
         comms.SetStatusUpdate(&comms);
@@ -61,48 +35,35 @@ protected:
     {
         overrides.insert(overrides.begin(), {"Start Mode", "BOOT Resident"});
         auto started = Start(overrides);
-        if (!started)
-            return started;
-        if (!target.WaitForState(ssMainKernel, 5000))
+        if (started && !target.WaitForState(ssMainKernel, 5000))
             return ::testing::AssertionFailure() << "no resident kernel";
-        return ::testing::AssertionSuccess();
+        return started;
     }
 
-    CBlockItem* Block(int n) { return static_cast<CBlockItem*>(info.m_EraseBlocks.GetAt(info.m_EraseBlocks.FindIndex(n))); }
-
-    bool Shown(const std::string& text, WORD id = 0)
+    // The USER loader in its own program, through the rate exchange kept at 9600
+    // (the interface's work in real use).
+    void ReachUserLoader()
     {
-        return std::any_of(host.shown.begin(), host.shown.end(),
-                           [&](const ShownStatus& s) { return s.text == text && s.id == id; });
-    }
-    std::string Events(eSimEventKind kind)
-    {
-        target.WaitUntilIdle(target.GetHostBytesTaken(), 2000);
-        std::string all;
-        for (const CSimEvent& e : target.GetEvents(kind))
-            all += e.m_strText.str() + "\n";
-        return all;
+        ASSERT_TRUE(Start({{"Start Mode", "USER"}}, "9600,n,8,1"));
+        ASSERT_TRUE(target.WaitForState(ssUserProgram, 5000));
+        const BYTE ask[2] = {0x44, 0x04};
+        ASSERT_TRUE(comms.WriteBytes(ask, 2, false));
+        BYTE brr = 0;
+        ASSERT_TRUE(comms.ReadBytes(&brr, 1, nullptr, false));
+        ASSERT_TRUE(comms.WriteBytes(&brr, 1, false));
+        const BYTE check[4] = {1, 2, 3, 4};
+        BYTE echo[4] = {};
+        ASSERT_TRUE(comms.WriteBytes(check, 4, false));
+        ASSERT_TRUE(comms.ReadBytes(echo, 4, nullptr, false));
     }
 
     // Waits for the target to note something; its notes follow the host's last byte.
-    bool WaitForEvent(eSimEventKind kind, const std::string& text)
-    {
-        for (int i = 0; i < 200; ++i) {
-            for (const CSimEvent& e : target.GetEvents(kind))
-                if (e.m_strText.str().find(text) != std::string::npos)
-                    return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
+    bool WaitForEvent(eSimEventKind kind, const std::string& text) const { return Count(kind, text, 1) > 0; }
 
-    RecordingHost host;
-    ScopedSettings settings;
-    CSimTarget target;
-    CDeviceInfo info;
-    CFLASHComms comms;
     CFLASHDevice device{"ZT21F064", &comms, true};
 };
+
+class KernelRun : public ::testing::Test, public CKernelSession {};
 
 TEST_F(KernelRun, ResidentKernelErasesWritesReadsAndSwapsModules)
 {
@@ -149,50 +110,31 @@ TEST_F(KernelRun, ResidentKernelErasesWritesReadsAndSwapsModules)
     EXPECT_TRUE(target.WaitForState(ssMainKernel, 1000));
 }
 
-TEST_F(KernelRun, UserModeKernelDownloadAndIdentity)
+TEST(KernelIdentity, FaultsAreReportedAndNothingIsConnected)
 {
-    ASSERT_TRUE(Start({{"Start Mode", "USER"}, {"USER RAM Top", "0x0780"}}, "9600,n,8,1"));
-    ASSERT_TRUE(target.WaitForState(ssUserProgram, 5000));
-    // The loader's rate exchange, kept at 9600 (the interface's work in real use).
-    const BYTE ask[2] = {0x44, 0x04};
-    ASSERT_TRUE(comms.WriteBytes(ask, 2, false));
-    BYTE brr = 0;
-    ASSERT_TRUE(comms.ReadBytes(&brr, 1, nullptr, false));
-    ASSERT_TRUE(comms.WriteBytes(&brr, 1, false));
-    const BYTE check[4] = {1, 2, 3, 4};
-    BYTE echo[4] = {};
-    ASSERT_TRUE(comms.WriteBytes(check, 4, false));
-    ASSERT_TRUE(comms.ReadBytes(echo, 4, nullptr, false));
-
-    ASSERT_TRUE(device.DownloadUSERModeKernel());
-    EXPECT_TRUE(target.WaitForState(ssUserMainKernel, 1000));
-    auto* pUser = dynamic_cast<CFLASHUserModeDeviceID*>(device.GetDeviceID());
-    ASSERT_NE(pUser, nullptr);
-    EXPECT_EQ(pUser->GetRAMTop(), 0x0780);
-    EXPECT_EQ(device.GetAvailableRAM(), 0x0780u - device.GetDeviceID()->GetKernelWorkArea());
-    EXPECT_TRUE(Shown("Kernel initialised"));
-
-    std::vector<BYTE> back(64);
-    ASSERT_TRUE(device.ReadData(0, 64, back.data()));
-    EXPECT_EQ(back, std::vector<BYTE>(64, 0xFF));
-    EXPECT_EQ(Events(ekViolation), "");
-}
-
-TEST_F(KernelRun, IdentityFaultsAreReported)
-{
-    ASSERT_TRUE(StartResident({{"Wrong Handshake", "1"}}));
-    EXPECT_FALSE(device.InitialiseBOOTModeKernel());
-    EXPECT_TRUE(Shown("Incorrect handshake received from target.", 15055));
-    EXPECT_TRUE(device.IsWrongKernel());
-}
-
-TEST_F(KernelRun, UserKernelAnsweringBootInitialisation)
-{
-    ASSERT_TRUE(StartResident({{"User Kernel Running", "1"}}));
-    EXPECT_FALSE(device.InitialiseBOOTModeKernel());
-    EXPECT_TRUE(Shown("The target device has a USER mode kernel running."));
-    EXPECT_TRUE(Shown("Unable to download DeviceID from target", 15007));
-    EXPECT_TRUE(device.IsWrongKernel());
+    const struct
+    {
+        CSimOverrides fault;
+        std::vector<std::pair<std::string, WORD>> shown;
+        bool wrongKernel;
+    } cases[] = {
+        {{{"Wrong Handshake", "1"}}, {{"Incorrect handshake received from target.", 15055}}, true},
+        {{{"User Kernel Running", "1"}},
+         {{"The target device has a USER mode kernel running.", 0}, {"Unable to download DeviceID from target", 15007}},
+         true},
+        // The identifier echoed in the handshake arrives corrupted.
+        {{{"Corrupt Target Byte", "9"}}, {{"Unable to download DeviceID from target", 15007}}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shown.front().first);
+        CKernelSession run;
+        ASSERT_TRUE(run.StartResident(c.fault));
+        EXPECT_FALSE(run.device.InitialiseBOOTModeKernel());
+        for (const auto& [text, id] : c.shown)
+            EXPECT_TRUE(run.Shown(text, id)) << text;
+        EXPECT_EQ(run.device.IsWrongKernel(), c.wrongKernel);
+        EXPECT_FALSE(run.device.IsConnected());
+    }
 }
 
 TEST_F(KernelRun, EraseAndWriteFaultsFailWithTheirReports)
@@ -200,7 +142,7 @@ TEST_F(KernelRun, EraseAndWriteFaultsFailWithTheirReports)
     ASSERT_TRUE(StartResident({{"Fail Erase", "1"}, {"Fail Write Chunk", "2"}}));
     ASSERT_TRUE(device.InitialiseBOOTModeKernel());
     EXPECT_FALSE(device.EraseFLASHBlock(Block(0)));
-    EXPECT_TRUE(Shown("PreWrite Failed"));
+    EXPECT_TRUE(Shown("PreWrite Failed", 0));
     ASSERT_TRUE(device.EraseFLASHBlock(Block(0)));
 
     std::vector<BYTE> data = Pattern(2048, 3);
@@ -255,27 +197,6 @@ TEST_F(KernelRun, CorruptedReadChunkIsFetchedAgain)
     EXPECT_FALSE(WaitForEvent(ekNote, "read H'00002000 + H'00000100 (0 chunks"));
 }
 
-TEST_F(KernelRun, SilentTargetTimesOutThroughTheDeviceSink)
-{
-    settings.Write("[Serial]\nWriteTimeout=1\n");
-    ASSERT_TRUE(StartResident());
-    ASSERT_TRUE(device.InitialiseBOOTModeKernel());
-    std::vector<BYTE> back(256);
-    ASSERT_TRUE(device.ReadData(0, 1, back.data()));
-    CSimFaults faults;
-    faults.m_dwStopAfterHostBytes = 1;
-    target.SetFaults(faults);
-    EXPECT_FALSE(device.ReadData(0, 256, back.data()));
-    const std::string port = comms.GetPortName();
-    EXPECT_TRUE(Shown("'" + port + ":' read time out", 15005));
-    EXPECT_FALSE(device.IsReallyConnected());
-
-    // Silent mid-chunk: nothing answers the chunk within the write time-out.
-    std::vector<BYTE> data(256, 0);
-    EXPECT_FALSE(device.WriteVerifyFLASH(0, 256, data.data(), 0));
-    EXPECT_TRUE(Shown("Target did not respond within the specified time"));
-}
-
 TEST_F(KernelRun, CancelFromAnotherThreadStopsReadAndWrite)
 {
     ASSERT_TRUE(StartResident());
@@ -288,47 +209,32 @@ TEST_F(KernelRun, CancelFromAnotherThreadStopsReadAndWrite)
     // Paced to the line from here, so that the transfers take long enough to cancel.
     target.SetThrottle(true);
 
-    // 32 KiB at 38400 would take seconds; the cancel comes once data flows.
-    std::thread canceller([this] {
-        while (device.GetProgress() < 512)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        device.Cancel();
-    });
-    auto began = std::chrono::steady_clock::now();
-    EXPECT_TRUE(device.ReadData(0, 0x8000, buffer.data()));
-    canceller.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
+    // 32 KiB at 38400 would take seconds; each cancel comes once data flows.
+    const auto cancelled = [this](DWORD progress, const std::function<bool()>& transfer) {
+        device.GetProgress() = 0;
+        std::thread canceller([&] {
+            while (device.GetProgress() < progress)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            device.Cancel();
+        });
+        const auto began = std::chrono::steady_clock::now();
+        const bool result = transfer();
+        canceller.join();
+        return result && std::chrono::steady_clock::now() - began < std::chrono::seconds(5);
+    };
+    EXPECT_TRUE(cancelled(512, [&] { return device.ReadData(0, 0x8000, buffer.data()); }));
     EXPECT_TRUE(WaitForEvent(ekNote, "read cancelled by the host"));
-
     std::vector<BYTE> data = Pattern(0x4000, 1);
-    device.GetProgress() = 0;
-    std::thread writeCanceller([this] {
-        while (device.GetProgress() < 256)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        device.Cancel();
-    });
-    began = std::chrono::steady_clock::now();
-    EXPECT_TRUE(device.WriteVerifyFLASH(0x4000, 0x4000, data.data(), 0));
-    writeCanceller.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
+    EXPECT_TRUE(cancelled(256, [&] { return device.WriteVerifyFLASH(0x4000, 0x4000, data.data(), 0); }));
     EXPECT_TRUE(WaitForEvent(ekNote, "write cancelled by the host"));
     EXPECT_TRUE(device.IsReallyConnected());
-}
-
-TEST_F(KernelRun, NonsenseIdentityIsRefused)
-{
-    // The identifier echoed in the handshake arrives corrupted.
-    ASSERT_TRUE(StartResident({{"Corrupt Target Byte", "9"}}));
-    EXPECT_FALSE(device.InitialiseBOOTModeKernel());
-    EXPECT_TRUE(Shown("Unable to download DeviceID from target", 15007));
-    EXPECT_FALSE(device.IsConnected());
 }
 
 TEST_F(KernelRun, LineSizeZeroIsTakenAsOne)
 {
     ASSERT_TRUE(StartResident({{"Line Size", "0"}}));
     ASSERT_TRUE(device.InitialiseBOOTModeKernel());
-    EXPECT_TRUE(Shown("Invalid data found in DeviceID assuming lineSize of 1!"));
+    EXPECT_TRUE(Shown("Invalid data found in DeviceID assuming lineSize of 1!", 0));
     ASSERT_TRUE(device.EraseFLASHBlock(Block(0)));
     std::vector<BYTE> data = Pattern(101, 4);
     ASSERT_TRUE(device.WriteVerifyFLASH(0x10, 101, data.data(), 0));
@@ -339,42 +245,17 @@ TEST_F(KernelRun, LineSizeZeroIsTakenAsOne)
 TEST_F(KernelRun, KernelLargerThanRamIsNotTaken)
 {
     settings.Write("[Serial]\nGeneralMultiplier=1\n");
-    ASSERT_TRUE(Start({{"Start Mode", "USER"}}, "9600,n,8,1"));
-    ASSERT_TRUE(target.WaitForState(ssUserProgram, 5000));
-    const BYTE ask[2] = {0x44, 0x04};
-    ASSERT_TRUE(comms.WriteBytes(ask, 2, false));
-    BYTE brr = 0;
-    ASSERT_TRUE(comms.ReadBytes(&brr, 1, nullptr, false));
-    ASSERT_TRUE(comms.WriteBytes(&brr, 1, false));
-    const BYTE check[4] = {1, 2, 3, 4};
-    BYTE echo[4] = {};
-    ASSERT_TRUE(comms.WriteBytes(check, 4, false));
-    ASSERT_TRUE(comms.ReadBytes(echo, 4, nullptr, false));
+    ASSERT_NO_FATAL_FAILURE(ReachUserLoader());
 
     TempDir dir;
     const std::string big = dir.File("big.bin");
-    {
-        FILE* f = std::fopen(big.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::vector<BYTE> bytes(4096, 0x5A);
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
+    std::ofstream(big, std::ios::binary) << std::string(4096, '\x5A');
     info.m_strUserMainKernel = big.c_str();
     const auto began = std::chrono::steady_clock::now();
     EXPECT_FALSE(device.DownloadUSERModeKernel());
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
     EXPECT_TRUE(Shown("Unable to download DeviceID from target", 15007));
     EXPECT_FALSE(device.IsConnected());
-}
-
-TEST_F(KernelRun, BadFilesAndBadKernels)
-{
-    ASSERT_TRUE(StartResident());
-    info.m_strMainKernel = "kernels/zt21/none.bin";
-    EXPECT_FALSE(device.DownloadBOOTModeKernel());
-    EXPECT_TRUE(Shown("Unable to locate main kernel 'kernels/zt21/none.bin'", 15006));
-    EXPECT_EQ(target.GetHostBytesTaken(), 0u);
 }
 
 } // namespace

@@ -1,98 +1,48 @@
 // The board interface against the virtual Kivu board and chip over a real
 // pty: identification, the reset sequence, the BOOT road through the board
-// (boot, micro-kernel, baud change in transparent mode, main kernel) and the
-// board's faults.
+// with each firmware (boot, micro-kernel, baud change in transparent mode) and
+// the board's faults.
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
 
-#include "TestSupport.h"
-#include "comms/FLASHComms.h"
-#include "devicedb/DeviceInfo.h"
+#include "TargetSession.h"
 #include "interface/FLASHKivuInterface.h"
-#include "sim/SimTarget.h"
 
 using namespace zftest;
 
 namespace {
 
-std::string Device(const std::string& file)
-{
-    const char* dir = std::getenv("ZFLASH_SOURCE_DIR");
-    return std::filesystem::absolute(dir ? dir : ".").string() + "/devices/" + file;
-}
-
-std::vector<unsigned char> ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class CBoardSession
+class CBoardSession : public CTargetSession<CFLASHKivuInterface>
 {
 public:
-    CBoardSession() : m_iface(&m_comms)
+    CBoardSession()
     {
-        m_settings.Write("[Serial]\nEraseTimeout=2\n[Quarn Kivu]\nVppBefore12V=1\n");
-        m_iface.SetAdvancedUser(true);
+        settings.Write("[Serial]\nEraseTimeout=2\n[Quarn Kivu]\nVppBefore12V=1\n");
+        iface.SetAdvancedUser(true);
     }
     ~CBoardSession()
     {
-        if (::testing::Test::HasFailure() && m_target.GetBoard()) // both sides of the board, for the reader
-            std::fprintf(stderr, "%s\n%s\n", m_target.GetBoard()->GetTranscript().FormatText("board").GetString(),
-                         m_target.GetTranscript().FormatText("chip").GetString());
-        m_comms.Close();
-        m_target.Stop();
+        if (::testing::Test::HasFailure() && target.GetBoard()) // both sides of the board, for the reader
+            std::fprintf(stderr, "%s\n%s\n", target.GetBoard()->GetTranscript().FormatText("board").GetString(),
+                         target.GetTranscript().FormatText("chip").GetString());
     }
 
     ::testing::AssertionResult Start(CSimOverrides overrides = {}, const std::string& file = "ZT31F256.ini")
     {
         overrides.insert(overrides.begin(), {"Kivu Board", "1"});
-        CString error;
-        if (!m_target.Load(CString(Device(file).c_str()), &error, overrides) || !m_target.Start(&error))
-            return ::testing::AssertionFailure() << error.GetString();
-        m_info.LoadDeviceInfo(CString(Device(file).c_str()));
-        m_iface.SetDeviceInfo(&m_info);
-        if (!m_comms.Open(m_target.GetPortName()))
-            return ::testing::AssertionFailure() << "open " << m_target.GetPortName().GetString();
-        return ::testing::AssertionSuccess();
+        return CTargetSession::Start(file, overrides);
     }
 
-    CSimKivuBoard& Board() { return *m_target.GetBoard(); }
+    CSimKivuBoard& Board() { return *target.GetBoard(); }
 
     // Pins for BOOT mode and the chip's boot program reached, as the BOOT
     // connection through the board does it.
     bool BootMode()
     {
-        return m_iface.SetupSCIMax() && m_iface.Reset() && m_iface.SetReset(true) && m_iface.Enable12V(true) &&
-               m_iface.EnableVpp(true) && m_iface.EnableMDx(true) && m_iface.EnableMDy(true) &&
-               m_iface.SetReset(false) && m_target.WaitForState(ssBootProgram, 5000);
-    }
-    bool Download(const CString& file)
-    {
-        std::vector<unsigned char> code = ReadAll(m_info.ResolvePath(file).str());
-        return !code.empty() && m_iface.Download(code.data(), static_cast<unsigned long>(code.size()));
-    }
-
-    std::vector<WORD> ErrorIds() const
-    {
-        std::vector<WORD> ids;
-        for (const ShownStatus& s : m_host.shown)
-            if (s.kind == skError)
-                ids.push_back(s.id);
-        return ids;
-    }
-    bool Shown(const std::string& text) const
-    {
-        for (const ShownStatus& s : m_host.shown)
-            if (s.text == text)
-                return true;
-        return false;
+        return iface.SetupSCIMax() && iface.Reset() && iface.SetReset(true) && iface.Enable12V(true) &&
+               iface.EnableVpp(true) && iface.EnableMDx(true) && iface.EnableMDy(true) && iface.SetReset(false) &&
+               target.WaitForState(ssBootProgram, 5000);
     }
     // The board's notes, in order, one per line.
     std::string BoardNotes()
@@ -102,13 +52,6 @@ public:
             all += e.m_strText.str() + "\n";
         return all;
     }
-
-    ScopedSettings m_settings;
-    RecordingHost m_host;
-    CSimTarget m_target;
-    CDeviceInfo m_info;
-    CFLASHComms m_comms;
-    CFLASHKivuInterface m_iface;
 };
 
 TEST(KivuBoard, IdentifiesItselfAndDrivesPinsAndSupplies)
@@ -116,38 +59,38 @@ TEST(KivuBoard, IdentifiesItselfAndDrivesPinsAndSupplies)
     CBoardSession s;
     ASSERT_TRUE(s.Start({{"Kivu Firmware", "0x0201"}, {"Start Mode", "USER"}}));
     unsigned short version = 0;
-    ASSERT_TRUE(s.m_iface.GetVersion(&version));
+    ASSERT_TRUE(s.iface.GetVersion(&version));
     EXPECT_EQ(version, 0x0201);
-    EXPECT_EQ(s.m_iface.GetBoardVariant(), 1u);
-    ASSERT_TRUE(s.m_iface.Initialise());
+    EXPECT_EQ(s.iface.GetBoardVariant(), 1u);
+    ASSERT_TRUE(s.iface.Initialise());
     EXPECT_TRUE(s.Shown("Looking for Ellund interface..."));
 
     EXPECT_FALSE(s.Board().IsMDyOn());
-    ASSERT_TRUE(s.m_iface.EnableMDy(true));
+    ASSERT_TRUE(s.iface.EnableMDy(true));
     EXPECT_TRUE(s.Board().IsMDyOn());
-    ASSERT_TRUE(s.m_iface.EnableVpp(true));
+    ASSERT_TRUE(s.iface.EnableVpp(true));
     unsigned char status[4] = {};
-    ASSERT_TRUE(s.m_iface.Status(status));
+    ASSERT_TRUE(s.iface.Status(status));
     EXPECT_EQ(status[0], 0x01 | 0x02 | 0x08); // 12 V, Vpp, MDy
 
     // Holding the reset line stops the chip; letting go starts it in the
     // mode the pins now give.
-    ASSERT_TRUE(s.m_iface.EnableMDx(true));
-    ASSERT_TRUE(s.m_iface.SetReset(true));
-    EXPECT_TRUE(s.m_target.WaitForState(ssHeldInReset, 5000));
-    ASSERT_TRUE(s.m_iface.SetReset(false));
-    EXPECT_TRUE(s.m_target.WaitForState(ssBootProgram, 5000));
+    ASSERT_TRUE(s.iface.EnableMDx(true));
+    ASSERT_TRUE(s.iface.SetReset(true));
+    EXPECT_TRUE(s.target.WaitForState(ssHeldInReset, 5000));
+    ASSERT_TRUE(s.iface.SetReset(false));
+    EXPECT_TRUE(s.target.WaitForState(ssBootProgram, 5000));
 }
 
 TEST(KivuBoard, ResetSequenceFullAndPartial)
 {
     CBoardSession s;
     ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(s.m_iface.Enable12V(true));
-    ASSERT_TRUE(s.m_iface.EnableVpp(true));
-    ASSERT_TRUE(s.m_iface.EnableMDy(true));
+    ASSERT_TRUE(s.iface.Enable12V(true));
+    ASSERT_TRUE(s.iface.EnableVpp(true));
+    ASSERT_TRUE(s.iface.EnableMDy(true));
 
-    ASSERT_TRUE(s.m_iface.ResetTarget(true));
+    ASSERT_TRUE(s.iface.ResetTarget(true));
     EXPECT_FALSE(s.Board().Is12VOn());
     EXPECT_FALSE(s.Board().IsVppOn());
     EXPECT_TRUE(s.Board().IsMDxOn()); // a partial reset leaves the pins
@@ -157,20 +100,18 @@ TEST(KivuBoard, ResetSequenceFullAndPartial)
     EXPECT_LT(notes.find("Vpp supply off"), notes.find("12 V supply off")) << notes;
     EXPECT_EQ(notes.find("board reset"), std::string::npos) << notes;
 
-    ASSERT_TRUE(s.m_iface.ResetTarget(false));
+    ASSERT_TRUE(s.iface.ResetTarget(false));
     EXPECT_FALSE(s.Board().IsMDxOn());
     EXPECT_FALSE(s.Board().IsMDyOn());
     EXPECT_FALSE(s.Board().IsResetHeld());
     notes = s.BoardNotes();
     EXPECT_NE(notes.find("board reset"), std::string::npos) << notes;
     // The chip was reset and starts its own program.
-    EXPECT_TRUE(s.m_target.WaitForState(ssUserProgram, 5000));
+    EXPECT_TRUE(s.target.WaitForState(ssUserProgram, 5000));
     EXPECT_TRUE(s.ErrorIds().empty());
 }
 
-class KivuBoardRoad : public ::testing::TestWithParam<WORD>
-{
-};
+class KivuBoardRoad : public ::testing::TestWithParam<WORD> {};
 
 TEST_P(KivuBoardRoad, BootsDownloadsAndChangesBaudThroughTheBoard)
 {
@@ -185,84 +126,58 @@ TEST_P(KivuBoardRoad, BootsDownloadsAndChangesBaudThroughTheBoard)
     EXPECT_EQ(s.Board().GetPCRate(), rate);
 
     unsigned char code = 0;
-    ASSERT_TRUE(s.m_iface.BootSCI(&code));
+    ASSERT_TRUE(s.iface.BootSCI(&code));
     EXPECT_EQ(code, 0xB3);
-    ASSERT_TRUE(s.Download(s.m_info.m_strMicroKernel));
-    ASSERT_TRUE(s.m_target.WaitForState(ssMicroKernel, 5000));
+    ASSERT_TRUE(s.Download(s.info.m_strMicroKernel));
+    ASSERT_TRUE(s.target.WaitForState(ssMicroKernel, 5000));
     // Option byte only for firmware from 3.00: this device does not erase itself.
     EXPECT_EQ(s.Board().Port(0xFF7E), firmware >= 0x0300 ? 1 : 0);
 
-    ASSERT_TRUE(s.m_iface.SetupSCIMin());
+    ASSERT_TRUE(s.iface.SetupSCIMin());
     EXPECT_EQ(s.Board().GetPCRate(), 9600u);
-    ASSERT_TRUE(s.m_iface.GoTransparent(true));
+    ASSERT_TRUE(s.iface.GoTransparent(true));
     unsigned char work[4] = {};
-    ASSERT_TRUE(s.m_iface.ChangeBaud(rate, code, work, s.m_info.m_eBRRFormula)) << s.BoardNotes();
+    ASSERT_TRUE(s.iface.ChangeBaud(rate, code, work, s.info.m_eBRRFormula)) << s.BoardNotes();
     EXPECT_EQ(s.Board().GetPCRate(), rate);
     EXPECT_EQ(s.Board().GetChipRate(), rate);
     EXPECT_NE(s.BoardNotes().find("link check with the micro-kernel at " + std::to_string(rate) + " baud passed"),
               std::string::npos);
-
-    // The main kernel goes through the relay to the micro-kernel.
-    ASSERT_TRUE(s.m_iface.GoTransparent(false));
-    std::vector<unsigned char> kernel = ReadAll(s.m_info.ResolvePath(s.m_info.m_strMainKernel).str());
-    ASSERT_FALSE(kernel.empty());
-    ASSERT_TRUE(s.m_comms.WriteByte(static_cast<unsigned char>(kernel.size() >> 8)));
-    ASSERT_TRUE(s.m_comms.WriteByte(static_cast<unsigned char>(kernel.size())));
-    ASSERT_TRUE(s.m_comms.WriteBytes(kernel.data(), static_cast<unsigned long>(kernel.size()), true));
-    EXPECT_TRUE(s.m_target.WaitForState(ssMainKernel, 5000));
     EXPECT_TRUE(s.ErrorIds().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Firmware, KivuBoardRoad, ::testing::Values(0x0105, 0x0200, 0x0300));
-
-TEST(KivuBoard, TransparentModeEndsWithTheExitSignalWhenTheChipResets)
-{
-    CBoardSession s;
-    ASSERT_TRUE(s.Start({{"Start Mode", "BOOT Resident"}, {"Resident Rate", "9600"}}));
-    ASSERT_TRUE(s.m_target.WaitForState(ssMainKernel, 5000));
-    ASSERT_TRUE(s.m_iface.GoTransparent(false));
-    // The kernel's end of connection with a reset, relayed to the chip.
-    ASSERT_TRUE(s.m_comms.WriteByte(0x0B));
-    ASSERT_TRUE(s.m_comms.WriteByte(0x55));
-    unsigned char signal = 0;
-    ASSERT_TRUE(s.m_comms.ReadBytes(&signal, 1, nullptr, true));
-    EXPECT_EQ(signal, 0x66);
-    EXPECT_FALSE(s.Board().IsTransparent());
-    unsigned short version = 0;
-    EXPECT_TRUE(s.m_iface.GetVersion(&version)); // the board answers frames again
-}
 
 TEST(KivuBoard, BoardFaultsGiveTheirReports)
 {
     {
         CBoardSession s;
         ASSERT_TRUE(s.Start({{"Kivu Silent", "1"}}));
-        s.m_comms.SetTimeouts(ttQuick);
-        EXPECT_FALSE(s.m_iface.Initialise());
+        s.comms.SetTimeouts(ttQuick);
+        EXPECT_FALSE(s.iface.Initialise());
         EXPECT_EQ(s.ErrorIds().back(), 15034);
     }
     {
         CBoardSession s;
         ASSERT_TRUE(s.Start({{"Kivu Reset Detected", "1"}}));
-        EXPECT_FALSE(s.m_iface.SetupSCIMin());
+        EXPECT_FALSE(s.iface.SetupSCIMin());
         EXPECT_TRUE(s.Shown("Reset detected"));
         EXPECT_EQ(s.ErrorIds().back(), 15040);
-        EXPECT_TRUE(s.m_iface.SetupSCIMin()); // the next set-up is answered
+        EXPECT_TRUE(s.iface.SetupSCIMin()); // the next set-up is answered
     }
     {
         // Wrong answer code, then a frame without its status: each fails,
         // and the board is still reachable afterwards.
         CBoardSession s;
         ASSERT_TRUE(s.Start({{"Kivu Wrong Answer", "1"}, {"Kivu Short Frame", "3"}}));
-        s.m_comms.SetTimeouts(ttQuick);
+        s.comms.SetTimeouts(ttQuick);
         unsigned char value = 0;
-        EXPECT_FALSE(s.m_iface.ReadPort(0x00FE, &value));
+        EXPECT_FALSE(s.iface.ReadPort(0x00FE, &value));
         unsigned char rest[3] = {}; // length, value and status of the refused frame
-        ASSERT_TRUE(s.m_comms.ReadBytes(rest, 3, nullptr, true));
-        EXPECT_TRUE(s.m_iface.ReadPort(0x00FE, &value));
+        ASSERT_TRUE(s.comms.ReadBytes(rest, 3, nullptr, true));
+        EXPECT_TRUE(s.iface.ReadPort(0x00FE, &value));
         EXPECT_EQ(value, 0x03);
-        EXPECT_FALSE(s.m_iface.Initialise());
-        EXPECT_TRUE(s.m_iface.Initialise());
+        EXPECT_FALSE(s.iface.Initialise());
+        EXPECT_TRUE(s.iface.Initialise());
     }
 }
 
@@ -273,7 +188,7 @@ TEST(KivuBoard, EraseFailuresReachTheHost)
         ASSERT_TRUE(s.Start({{"Boot Answer", "FF"}}));
         ASSERT_TRUE(s.BootMode());
         unsigned char code = 0;
-        EXPECT_FALSE(s.m_iface.BootSCI(&code));
+        EXPECT_FALSE(s.iface.BootSCI(&code));
         EXPECT_EQ(s.ErrorIds().back(), 15031);
     }
     {
@@ -281,8 +196,8 @@ TEST(KivuBoard, EraseFailuresReachTheHost)
         ASSERT_TRUE(s.Start({{"Fail Auto Erase", "1"}}, "ZT33F128E.ini"));
         ASSERT_TRUE(s.BootMode());
         unsigned char code = 0;
-        ASSERT_TRUE(s.m_iface.BootSCI(&code));
-        EXPECT_FALSE(s.Download(s.m_info.m_strMicroKernel));
+        ASSERT_TRUE(s.iface.BootSCI(&code));
+        EXPECT_FALSE(s.Download(s.info.m_strMicroKernel));
         EXPECT_EQ(s.ErrorIds().back(), 15031);
         EXPECT_EQ(s.Board().Port(0xFF7E), 0); // told that the chip erases itself
     }

@@ -3,41 +3,18 @@
 // the manager and pointed at it. Tests derive from CProgrammerFixture.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <numeric>
-#include <chrono>
 #include <cstdint>
-#include <cstdlib>
+#include <cstdio>
 #include <functional>
 #include <memory>
-#include <string>
+#include <numeric>
 #include <thread>
-#include <utility>
-#include <vector>
 
-#include "TestSupport.h"
+#include "TargetSession.h"
 #include "programmer/FLASHManager.h"
 #include "programmer/OTPConfig.h"
-#include "sim/SimTarget.h"
 
 namespace zftest {
-
-inline std::string SourcePath(const std::string& rel)
-{
-    const char* src = std::getenv("ZFLASH_SOURCE_DIR");
-    return std::string(src ? src : ".") + "/" + rel;
-}
-
-// Bytes without runs of H'FF, so that an image keeps them as one range.
-inline std::vector<BYTE> Pattern(size_t n, BYTE seed)
-{
-    std::vector<BYTE> v(n);
-    for (size_t i = 0; i < n; ++i)
-        v[i] = static_cast<BYTE>((seed + i * 7 + (i >> 8)) % 0xFF);
-    return v;
-}
 
 using SImageRange = std::pair<DWORD, std::vector<BYTE>>;
 

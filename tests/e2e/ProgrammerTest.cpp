@@ -55,6 +55,7 @@ TEST_P(Road, ConnectsWritesReadsBackErasesAndDisconnects)
     ASSERT_TRUE(programmer->Connect()) << Errors();
     EXPECT_TRUE(Shown(bClassic ? "Device is not blank." : "Device is blank."));
     EXPECT_TRUE(Shown("Connection complete", 15056));
+    EXPECT_EQ(Shown("Kernel initialised"), bClassic); // once a classic kernel has identified itself
     EXPECT_FALSE(Block(*programmer, 0)->m_bWritten);
     EXPECT_EQ(b2->m_bWritten, bClassic);
     // Connecting again on the live connection costs one liveness exchange (and,

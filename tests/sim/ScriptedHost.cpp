@@ -9,7 +9,6 @@
 #include <iterator>
 #include <poll.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 #include "sim/SimTarget.h"
@@ -43,28 +42,13 @@ std::vector<BYTE> ReadFile(const std::string& path)
 namespace {
 speed_t SpeedCode(DWORD rate)
 {
-    switch (rate) {
-    case 300:
-        return B300;
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    default:
-        return B0;
-    }
+    static const std::pair<DWORD, speed_t> kCodes[] = {{300, B300},     {1200, B1200},   {2400, B2400},
+                                                       {4800, B4800},   {9600, B9600},   {19200, B19200},
+                                                       {38400, B38400}, {57600, B57600}, {115200, B115200}};
+    for (const auto& [r, code] : kCodes)
+        if (r == rate)
+            return code;
+    return B0;
 }
 } // namespace
 
@@ -72,7 +56,8 @@ CScriptedHost::CScriptedHost(const CSimTarget* pTarget) : m_pTarget(pTarget) {}
 
 CScriptedHost::~CScriptedHost()
 {
-    Close();
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 bool CScriptedHost::Open(const std::string& path)
@@ -87,13 +72,6 @@ bool CScriptedHost::Open(const std::string& path)
     return true;
 }
 
-void CScriptedHost::Close()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-}
-
 bool CScriptedHost::SetRate(DWORD rate)
 {
     termios t {};
@@ -102,7 +80,6 @@ bool CScriptedHost::SetRate(DWORD rate)
     ::cfsetspeed(&t, SpeedCode(rate));
     if (::tcsetattr(m_fd, TCSANOW, &t) != 0)
         return false;
-    m_dwRate = rate;
     return !m_pTarget || m_pTarget->WaitForHostRate(rate, 5000);
 }
 
@@ -162,14 +139,14 @@ void CScriptedHost::Settle()
         m_pTarget->WaitUntilIdle(m_qwSent, 10000);
 }
 
-DWORD CScriptedHost::Boot(const std::vector<DWORD>& rates, int tries, int silentMs)
+DWORD CScriptedHost::Boot(const std::vector<DWORD>& rates)
 {
     for (DWORD rate : rates) {
         if (!SetRate(rate))
             return 0;
-        for (int i = 0; i < tries; ++i) {
+        for (int i = 0; i < 2; ++i) {
             Send(0x00);
-            if (Silent(silentMs))
+            if (Silent())
                 continue;
             const std::vector<BYTE> r = Receive(1, 1000);
             if (r.size() == 1 && r[0] == 0x00)
@@ -200,34 +177,15 @@ bool CScriptedHost::DownloadEchoed(const std::vector<BYTE>& code)
     return true;
 }
 
-BYTE CScriptedHost::NewBRR(BYTE present, DWORD presentRate, DWORD newRate, bool offsetFormula)
-{
-    double x;
-    if (offsetFormula) {
-        const double clockMHz = (present + 1.0) * 32.0 * presentRate / 1e6;
-        x = clockMHz * 1e6 / (newRate * 32.0) - 1.0;
-    } else {
-        const DWORD ratio = newRate / presentRate;
-        x = double(present) / double(ratio);
-    }
-    BYTE n = static_cast<BYTE>(static_cast<long>(x));
-    if (x - n > 0.5)
-        ++n;
-    return n;
-}
-
-bool CScriptedHost::ChangeBaud(DWORD newRate, DWORD presentRate, bool offsetFormula, BYTE* pPresent, BYTE* pSent)
+bool CScriptedHost::ChangeBaud(DWORD newRate, DWORD presentRate)
 {
     Send({0x44, 0x04});
     const std::vector<BYTE> present = Receive(1, 3000);
     if (present.size() != 1)
         return false;
-    const BYTE n = NewBRR(present[0], presentRate, newRate, offsetFormula);
-    if (pPresent)
-        *pPresent = present[0];
-    if (pSent)
-        *pSent = n;
-    Send(n);
+    // The clock follows from the present value: rate = clock / (32 (BRR + 1)).
+    const double brr = (present[0] + 1.0) * presentRate / newRate - 1.0;
+    Send(static_cast<BYTE>(std::lround(brr)));
     if (!SetRate(newRate))
         return false;
     const std::vector<BYTE> check = {0x01, 0x02, 0x03, 0x04};
@@ -247,10 +205,6 @@ bool CScriptedHost::Identify(BYTE identifier, Identity* pIdentity)
     const std::vector<BYTE> r = Receive(7, 3000);
     if (r.size() != 7)
         return false;
-    pIdentity->kernelWord[0] = r[0];
-    pIdentity->kernelWord[1] = r[1];
-    pIdentity->lineSize = static_cast<WORD>(r[2] | (r[3] << 8));
-    pIdentity->workArea = static_cast<WORD>(r[4] | (r[5] << 8));
     pIdentity->bits = r[6];
     m_nWidth = ((r[6] >> 2) & 3) + 1;
     m_nRegisters = r[6] & 3;
@@ -321,75 +275,22 @@ int CScriptedHost::BlankCheck(DWORD start, DWORD length)
     return r.empty() ? -1 : r[0];
 }
 
-BYTE CScriptedHost::LengthCommand(BYTE base, DWORD length, int* pWidth)
+bool CScriptedHost::Write(DWORD start, const std::vector<BYTE>& data, std::vector<BYTE>* pReplies)
 {
-    int n = length < 0x100 ? 1 : length < 0x10000 ? 2 : length < 0x1000000 ? 3 : 4;
-    *pWidth = n;
-    return static_cast<BYTE>(base | (n << 5));
-}
-
-bool CScriptedHost::Read(DWORD start, DWORD length, std::vector<BYTE>* pData, int resendChunk, int cancelChunk)
-{
-    int n = 0;
-    Send(LengthCommand(0x04, length, &n));
-    SendNumber(length, n);
-    SendNumber(start, m_nWidth);
-    pData->clear();
-    int chunkNumber = 0;
-    bool resent = false;
-    while (pData->size() < length) {
-        const std::size_t want = std::min<std::size_t>(32, length - pData->size());
-        const std::vector<BYTE> chunk = Receive(want, 3000);
-        if (chunk.size() != want)
-            return false;
-        if (chunkNumber == cancelChunk) {
-            Send(0xFF);
-            return true;
-        }
-        if (chunkNumber == resendChunk && !resent) {
-            resent = true;
-            Send(0x01);
-            continue;
-        }
-        Send(0x00);
-        pData->insert(pData->end(), chunk.begin(), chunk.end());
-        ++chunkNumber;
-    }
-    return true;
-}
-
-bool CScriptedHost::Write(DWORD start, const std::vector<BYTE>& data, WORD bufferSize, std::vector<BYTE>* pReplies,
-                          int cancelChunk)
-{
-    int n = 0;
+    // Bits 5-7 of the command byte give the width of the length that follows.
     const DWORD length = static_cast<DWORD>(data.size());
-    Send(LengthCommand(0x02, length, &n));
+    const int n = length < 0x100 ? 1 : length < 0x10000 ? 2 : length < 0x1000000 ? 3 : 4;
+    Send(static_cast<BYTE>(0x02 | (n << 5)));
     SendNumber(length, n);
     SendNumber(start, m_nWidth);
-    pReplies->clear();
-    DWORD offset = 0;
-    int chunkNumber = 0;
-    while (offset < length) {
-        const DWORD chunk = std::min<DWORD>(bufferSize, length - offset);
-        Send(std::vector<BYTE>(data.begin() + offset, data.begin() + offset + chunk));
-        const std::vector<BYTE> reply = Receive(1, 5000);
-        if (reply.empty())
-            return false;
-        pReplies->push_back(reply[0]);
-        if (reply[0] != 0x00)
-            return false;
-        if (chunkNumber++ == cancelChunk) {
-            Send(0xFF);
-            break;
-        }
-        Send(0x01);
-        offset += chunk;
-    }
-    const std::vector<BYTE> final = Receive(1, 5000);
-    if (final.empty())
+    Send(data);
+    *pReplies = Receive(1, 5000);
+    if (pReplies->empty() || pReplies->front() != 0x00)
         return false;
-    pReplies->push_back(final[0]);
-    return true;
+    Send(0x01);
+    const std::vector<BYTE> final = Receive(1, 5000);
+    pReplies->insert(pReplies->end(), final.begin(), final.end());
+    return !final.empty();
 }
 
 void CScriptedHost::End(bool reset)

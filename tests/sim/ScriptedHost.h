@@ -29,10 +29,8 @@ public:
     CScriptedHost& operator=(const CScriptedHost&) = delete;
 
     bool Open(const std::string& path);
-    void Close();
     // A standard rate; with a target, returns once the target has seen it.
     bool SetRate(DWORD rate);
-    DWORD Rate() const { return m_dwRate; }
 
     void Send(const std::vector<BYTE>& bytes);
     void Send(BYTE byte) { Send(std::vector<BYTE>{byte}); }
@@ -44,28 +42,22 @@ public:
     // With a target: waits until it has dealt with everything sent.
     void Settle();
 
-    // Boot program. Tries the rates in order, a few 0x00 at each, and returns
+    // Boot program. Tries the rates in order, two 0x00 at each, and returns
     // the rate at which 0x00 came back (0 when none did).
-    DWORD Boot(const std::vector<DWORD>& rates = {9600, 4800, 2400, 1200}, int tries = 3, int silentMs = 300);
+    DWORD Boot(const std::vector<DWORD>& rates = {9600, 4800, 2400, 1200});
     // Sends 0x55; the answer, or -1 when none came.
     int Acknowledge();
     // The echoed download; false at the first byte not echoed.
     bool DownloadEchoed(const std::vector<BYTE>& code);
 
-    // Micro-kernel and USER loader: 0x44 0x04, the BRR exchange, the switch
-    // to the new rate and the 01 02 03 04 check. *pPresent gets the target's
-    // present BRR, *pSent the value sent.
-    bool ChangeBaud(DWORD newRate, DWORD presentRate, bool offsetFormula, BYTE* pPresent = nullptr,
-                    BYTE* pSent = nullptr);
-    static BYTE NewBRR(BYTE present, DWORD presentRate, DWORD newRate, bool offsetFormula);
+    // Micro-kernel and USER loader: 0x44 0x04, the BRR exchange (offset
+    // formula), the switch to the new rate and the 01 02 03 04 check.
+    bool ChangeBaud(DWORD newRate, DWORD presentRate);
     void DownloadKernel(const std::vector<BYTE>& code);
 
     // Main kernel.
     struct Identity
     {
-        BYTE kernelWord[2] = {0, 0};
-        WORD lineSize = 0;
-        WORD workArea = 0;
         BYTE bits = 0;
         WORD ramTop = 0;
         BYTE handshake = 0;
@@ -83,24 +75,16 @@ public:
     std::vector<BYTE> Erase(DWORD start, DWORD end, const std::vector<BYTE>& ebr);
     // The blank-check answer, or -1.
     int BlankCheck(DWORD start, DWORD length);
-    // Reads in 32-byte chunks, answering 0x00; the chunk numbered resendChunk
-    // is refused once with 0x01, the one numbered cancelChunk ends the read with 0xFF.
-    bool Read(DWORD start, DWORD length, std::vector<BYTE>* pData, int resendChunk = -1, int cancelChunk = -1);
-    // Writes in buffer-size chunks; pReplies gets each chunk's answer and the
-    // final status last. False when an answer is missing or not 0x00.
-    bool Write(DWORD start, const std::vector<BYTE>& data, WORD bufferSize, std::vector<BYTE>* pReplies,
-               int cancelChunk = -1);
+    // Writes the data as one chunk; pReplies gets the chunk's answer and the
+    // final status. False when an answer is missing or not 0x00.
+    bool Write(DWORD start, const std::vector<BYTE>& data, std::vector<BYTE>* pReplies);
     void End(bool reset);
-
-    static BYTE LengthCommand(BYTE base, DWORD length, int* pWidth);
-
-    int m_nWidth = 4;     // address and size width
-    int m_nRegisters = 0; // erase-register bytes
 
 private:
     const CSimTarget* m_pTarget;
     int m_fd = -1;
-    DWORD m_dwRate = 0;
+    int m_nWidth = 4;     // address and size width
+    int m_nRegisters = 0; // erase-register bytes
     std::uint64_t m_qwSent = 0;
     std::uint64_t m_qwReceived = 0;
 };

@@ -49,14 +49,14 @@ public:
         return ::testing::AssertionSuccess();
     }
 
-    // Downloads the TT08 modules and a function map with a buffer of bufferSize bytes.
-    void LoadModules(WORD bufferSize = 256)
+    // Downloads the TT08 modules and a function map with a 256-byte buffer.
+    void LoadModules()
     {
         host.DownloadModule(kWriteAt, ReadFile(DataPath("kernels/tt08/tt08_write.bin")));
         host.DownloadModule(kEraseAt, ReadFile(DataPath("kernels/tt08/tt08_erase.bin")));
         host.DownloadModule(kReadAt, ReadFile(DataPath("kernels/tt08/tt08_read.bin")));
         host.DownloadModule(kBlankAt, ReadFile(DataPath("kernels/tt08/tt08_blank.bin")));
-        host.FunctionMap({kWriteAt, kEraseAt, kReadAt, kBlankAt}, kBufferAt, bufferSize);
+        host.FunctionMap({kWriteAt, kEraseAt, kReadAt, kBlankAt}, kBufferAt, 256);
     }
 
     // The texts of the target's events of one kind, one per line, once the
@@ -73,13 +73,5 @@ public:
     CSimTarget target;
     CScriptedHost host;
 };
-
-inline std::vector<BYTE> Pattern(std::size_t n, BYTE seed)
-{
-    std::vector<BYTE> v(n);
-    for (std::size_t i = 0; i < n; ++i)
-        v[i] = static_cast<BYTE>(seed + i * 7 + (i >> 8));
-    return v;
-}
 
 } // namespace simtest

@@ -1,12 +1,12 @@
-// The chip's own program in USER mode: the user command, the baud change at
-// 9600, the USER main kernel and its identity.
+// The chip's own program in USER mode: the user command, a kernel sent
+// without a baud change, and a resident USER kernel's identity and work area.
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.h"
 
 using namespace simtest;
 
-TEST(SimUser, TheLoaderWaitsForItsCommandThenTakesTheUserKernel)
+TEST(SimUser, TheLoaderHearsNothingBeforeItsCommand)
 {
     CSimRun run;
     ASSERT_TRUE(run.Start(DataPath("TT08.ini"),
@@ -20,38 +20,8 @@ TEST(SimUser, TheLoaderWaitsForItsCommandThenTakesTheUserKernel)
     run.host.Send({'x', 'P', 'R', 'O', 'G', '\r'});
     EXPECT_TRUE(run.host.Silent());
     EXPECT_NE(run.Events(ekNote).find("the user command arrived"), std::string::npos);
-
     ASSERT_TRUE(run.host.SetRate(9600));
-    BYTE present = 0;
-    ASSERT_TRUE(run.host.ChangeBaud(115200, 9600, true, &present));
-    EXPECT_EQ(present, 11);
-    run.host.DownloadKernel(ReadFile(DataPath("kernels/tt08/tt08_user_main.bin")));
-    ASSERT_TRUE(run.target.WaitForState(ssUserMainKernel, 5000));
-    CScriptedHost::Identity id;
-    ASSERT_TRUE(run.host.Identify(0x99, &id));
-    EXPECT_EQ(id.bits, 0x46);
-    EXPECT_EQ(id.ramTop, 0x0700);
-    EXPECT_EQ(id.handshake, 92);
-    EXPECT_EQ(id.identifier, 0x99);
-
-    // A USER kernel serves the same commands; its work area sits below RAM top.
-    run.host.DownloadModule(0x0120, ReadFile(DataPath("kernels/tt08/tt08_blank.bin")));
-    run.host.FunctionMap({0, 0, 0, 0x0120}, 0x0140, 0x0540);
-    EXPECT_EQ(run.host.BlankCheck(0, 0x2000), 0x26);
-    EXPECT_EQ(run.Events(ekViolation), "");
-    run.host.FunctionMap({0, 0, 0, 0x0120}, 0x0140, 0x0560);
-    EXPECT_NE(run.Events(ekViolation).find("reaches into the kernel's work area (from H'0680)"), std::string::npos)
-        << run.Events(ekViolation);
-}
-
-TEST(SimUser, ABootKernelSentToTheUserLoaderHaltsTheChip)
-{
-    CSimRun run;
-    ASSERT_TRUE(run.Start(DataPath("TT08.ini"), {{"Start Mode", "USER"}}));
-    ASSERT_TRUE(run.host.ChangeBaud(115200, 9600, true));
-    run.host.DownloadKernel(ReadFile(DataPath("kernels/tt08/tt08_main.bin")));
-    ASSERT_TRUE(run.target.WaitForState(ssHalted, 5000));
-    EXPECT_NE(run.Events(ekViolation).find("tt08_user_main.bin"), std::string::npos);
+    EXPECT_TRUE(run.host.ChangeBaud(115200, 9600));
 }
 
 TEST(SimUser, WithoutARateChangeTheLoaderTakesTheKernelAt9600)
@@ -69,14 +39,25 @@ TEST(SimUser, WithoutARateChangeTheLoaderTakesTheKernelAt9600)
     EXPECT_NE(run.Events(ekNote).find("no baud change"), std::string::npos);
 }
 
-TEST(SimUser, AResidentUserKernelAnswersAtItsRate)
+TEST(SimUser, AResidentUserKernelAnswersAtItsRateAndGuardsItsWorkArea)
 {
     CSimRun run;
     ASSERT_TRUE(run.Start(DataPath("TT08.ini"), {{"Start Mode", "USER Resident"}, {"Resident Rate", "38400"}}));
     ASSERT_TRUE(run.target.WaitForState(ssUserMainKernel, 5000));
     ASSERT_TRUE(run.host.SetRate(38400));
     CScriptedHost::Identity id;
-    ASSERT_TRUE(run.host.Identify(5, &id));
-    EXPECT_EQ(id.bits & 0x40, 0x40);
+    ASSERT_TRUE(run.host.Identify(0x99, &id));
+    EXPECT_EQ(id.bits, 0x46);
     EXPECT_EQ(id.ramTop, 0x0700);
+    EXPECT_EQ(id.handshake, 92);
+    EXPECT_EQ(id.identifier, 0x99);
+
+    // A USER kernel serves the same commands; its work area sits below RAM top.
+    run.host.DownloadModule(0x0120, ReadFile(DataPath("kernels/tt08/tt08_blank.bin")));
+    run.host.FunctionMap({0, 0, 0, 0x0120}, 0x0140, 0x0540);
+    EXPECT_EQ(run.host.BlankCheck(0, 0x2000), 0x26);
+    EXPECT_EQ(run.Events(ekViolation), "");
+    run.host.FunctionMap({0, 0, 0, 0x0120}, 0x0140, 0x0560);
+    EXPECT_NE(run.Events(ekViolation).find("reaches into the kernel's work area (from H'0680)"), std::string::npos)
+        << run.Events(ekViolation);
 }

@@ -1,10 +1,14 @@
-// A Protocol B device against the virtual target over a real pty: booted, the
-// line raised with the new-bit-rate command, blocks erased by number, lines
-// written, read back and blank-checked; then error codes and injected faults.
+// A Protocol B and a 1K device against the virtual target over a real pty:
+// error codes, injected faults and refusals, and for the 1K device a fresh
+// main kernel after each of them. (Erasing, writing and reading back run in
+// the programmer's road test.)
 #include <gtest/gtest.h>
 
-#include "TargetBoot.h"
+#include "TargetSession.h"
+#include "device/FLASH1KDevice.h"
 #include "device/FLASHDevice.h"
+
+using namespace zftest;
 
 namespace {
 class ProtocolBRun : public ::testing::Test, public CTargetBoot
@@ -24,41 +28,27 @@ protected:
 
     CFLASHDevice device{"ZT52F128", &comms, true};
 };
-} // namespace
 
-TEST_F(ProtocolBRun, ErasesByBlockWritesReadsBackAndBlankChecks)
+class OneKRun : public ::testing::Test, public CTargetBoot
 {
-    ASSERT_NO_FATAL_FAILURE(Connect());
-    ASSERT_TRUE(target.LoadFLASH(0x1000, std::vector<BYTE>(0x2000, 0x00)));
-    bool blank = false;
-    ASSERT_TRUE(device.EraseFLASHBlock_ProtocolB(Block(1)));
-    ASSERT_TRUE(device.EraseFLASHBlock_ProtocolB(Block(2)));
-    ASSERT_TRUE(device.EraseFLASHBlock_End());
-    EXPECT_EQ(target.GetEraseCounts(), (std::vector<DWORD>{0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0}));
-    ASSERT_TRUE(device.BlankCheck_ProtocolB(&blank, 0, 0x20000));
-    EXPECT_TRUE(blank);
+protected:
+    // ZT10F016 at 19200 with its main kernel running.
+    void Connect(const CSimOverrides& overrides = {})
+    {
+        unsigned char code = 0, work[4] = {};
+        ASSERT_NO_FATAL_FAILURE(Boot("ZT10F016.ini", overrides, &code));
+        ASSERT_TRUE(iface.ChangeBaud(19200, code, work, info.m_eBRRFormula));
+        device.SetDeviceInfo(&info);
+        device.SetProtocol(0);
+        device.Initialise();
+        ASSERT_TRUE(device.DownloadBOOTModeKernel());
+    }
 
-    // Across the EB1/EB2 border, then the programmer's closing frame.
-    const std::vector<BYTE> data = Pattern(0x1480, 0x3C);
-    std::vector<BYTE> copy = data;
-    ASSERT_TRUE(device.WriteVerifyFLASH_ProtocolB(0x1800, static_cast<unsigned long>(copy.size()), copy.data(), 0));
-    for (unsigned char b : {0x50, 0xFF, 0xFF, 0xFF, 0xFF, 0xB4})
-        comms.WriteByte(b);
-    unsigned char ack = 0;
-    EXPECT_TRUE(comms.ReadBytes(&ack, 1, nullptr, true) && ack == 0x06);
-    EXPECT_TRUE(device.BlankCheck_ProtocolB(&blank, 0, 0x20000) && !blank);
-    const std::vector<BYTE> flash = target.GetFLASH();
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin() + 0x1800));
-    std::vector<BYTE> back(data.size() + 5);
-    ASSERT_TRUE(device.ReadData_ProtocolB(0x17FE, static_cast<unsigned long>(back.size()), back.data()));
-    EXPECT_TRUE(std::equal(back.begin(), back.end(), flash.begin() + 0x17FE));
-    // Erasing after writing brings the erase module back, then the write module.
-    ASSERT_TRUE(device.EraseFLASHBlock_ProtocolB(Block(8)));
-    ASSERT_TRUE(device.WriteVerifyFLASH_ProtocolB(0x8000, 0x100, copy.data(), 0));
-    EXPECT_EQ(Count(ekNote, "write module '", 2), 2u);
-    EXPECT_EQ(Count(ekNote, "erase module '", 2), 2u);
-    EXPECT_EQ(Count(ekViolation, "") + Count(ekRefusal, ""), 0u);
-}
+    std::size_t KernelStarts(std::size_t expected) const { return Count(ekNote, "BOOT main kernel '", expected); }
+
+    CFLASH1KDevice device{"ZT10F016", &comms, true};
+};
+} // namespace
 
 TEST_F(ProtocolBRun, ErrorCodesAndInjectedFaultsGiveTheirMessagesAndFalse)
 {
@@ -96,4 +86,19 @@ TEST_F(ProtocolBRun, ErrorCodesAndInjectedFaultsGiveTheirMessagesAndFalse)
     bool blank = true;
     EXPECT_FALSE(device.BlankCheck_ProtocolB(&blank, 0, 0x20000));
     EXPECT_FALSE(device.ReadData_ProtocolB(0, 64, data.data()));
+}
+
+TEST_F(OneKRun, FailuresAndRefusalsStillBringTheMainKernelBack)
+{
+    ASSERT_NO_FATAL_FAILURE(Connect({{"Fail Erase", "1"}, {"Fail Write Chunk", "1"}}));
+    EXPECT_FALSE(device.EraseFLASHBlock(Block(2)));
+    std::vector<BYTE> data = Pattern(64, 0x01);
+    EXPECT_FALSE(device.WriteVerifyFLASH(0x800, 64, data.data(), 0));
+    EXPECT_TRUE(Shown("Write failed"));
+    // The read module named as erase module: the kernel refuses the erase.
+    info.m_strEraseModule = info.m_strReadModule;
+    EXPECT_FALSE(device.EraseFLASHBlock(Block(2)));
+    EXPECT_EQ(Count(ekRefusal, "holds the read module, not the erase module", 1), 1u);
+    EXPECT_EQ(KernelStarts(4), 4u);
+    EXPECT_TRUE(device.IsReallyConnected());
 }

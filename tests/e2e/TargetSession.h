@@ -1,0 +1,140 @@
+#pragma once
+// For the e2e tests below the programmer: a device definition loaded into the
+// virtual target and the library, the port open, and an interface of the
+// given kind on it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestSupport.h"
+#include "comms/FLASHComms.h"
+#include "devicedb/DeviceInfo.h"
+#include "interface/FLASHGENInterface.h"
+#include "sim/SimTarget.h"
+
+namespace zftest {
+
+inline std::string SourcePath(const std::string& rel)
+{
+    const char* src = std::getenv("ZFLASH_SOURCE_DIR");
+    return std::string(src ? src : ".") + "/" + rel;
+}
+
+// Bytes without runs of H'FF, so that an image keeps them as one range.
+inline std::vector<BYTE> Pattern(size_t n, BYTE seed)
+{
+    std::vector<BYTE> v(n);
+    for (size_t i = 0; i < n; ++i)
+        v[i] = static_cast<BYTE>((seed + i * 7 + (i >> 8)) % 0xFF);
+    return v;
+}
+
+template <class TInterface>
+class CTargetSession
+{
+public:
+    // A file under devices/, or an absolute path.
+    ::testing::AssertionResult Start(const std::string& definition, const CSimOverrides& overrides = {})
+    {
+        const CString path = (definition.front() == '/' ? definition : SourcePath("devices/" + definition)).c_str();
+        CString error;
+        if (!target.Load(path, &error, overrides) || !target.Start(&error))
+            return ::testing::AssertionFailure() << error.GetString();
+        info.LoadDeviceInfo(path);
+        iface.SetDeviceInfo(&info);
+        if (!comms.Open(target.GetPortName()))
+            return ::testing::AssertionFailure() << "cannot open " << target.GetPortName().GetString();
+        return ::testing::AssertionSuccess();
+    }
+
+    // A kernel or module file the definition names.
+    std::vector<unsigned char> ReadKernel(const CString& name) const
+    {
+        std::ifstream in(info.ResolvePath(name).str(), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    bool Download(const CString& name)
+    {
+        std::vector<unsigned char> code = ReadKernel(name);
+        return !code.empty() && iface.Download(code.data(), static_cast<unsigned long>(code.size()));
+    }
+    // Started, booted through the interface and the micro-kernel downloaded;
+    // *pCode gets the boot rate code.
+    void Boot(const std::string& definition, const CSimOverrides& overrides, unsigned char* pCode)
+    {
+        ASSERT_TRUE(Start(definition, overrides));
+        ASSERT_TRUE(iface.BootSCI(pCode));
+        ASSERT_TRUE(Download(info.m_strMicroKernel));
+    }
+
+    CBlockItem* Block(int n) { return static_cast<CBlockItem*>(info.m_EraseBlocks.GetAt(info.m_EraseBlocks.FindIndex(n))); }
+    void Inject(DWORD CSimFaults::*fault, DWORD n) { CSimFaults f; f.*fault = n; target.SetFaults(f); }
+
+    // Whether a text was shown; with an id or a kind, only as that.
+    bool Shown(const std::string& t) const { return Any([&](const ShownStatus& s) { return s.text == t; }); }
+    bool Shown(const std::string& t, WORD id) const
+    {
+        return Any([&](const ShownStatus& s) { return s.text == t && s.id == id; });
+    }
+    bool Shown(eStatusKind kind, const std::string& t) const
+    {
+        return Any([&](const ShownStatus& s) { return s.text == t && s.kind == kind; });
+    }
+    std::vector<WORD> ErrorIds() const
+    {
+        std::vector<WORD> ids;
+        for (const ShownStatus& s : host.shown)
+            if (s.kind == skError)
+                ids.push_back(s.id);
+        return ids;
+    }
+
+    // The texts of the target's events of one kind, one per line, once it has
+    // dealt with what the host sent.
+    std::string Events(eSimEventKind kind) const
+    {
+        target.WaitUntilIdle(target.GetHostBytesTaken(), 2000);
+        std::string all;
+        for (const CSimEvent& e : target.GetEvents(kind))
+            all += e.m_strText.str() + "\n";
+        return all;
+    }
+    // How many of the target's events of one kind hold the text, waiting a
+    // little for at least `expected` (the target notes after the host's last byte).
+    std::size_t Count(eSimEventKind kind, const std::string& text, std::size_t expected = 0) const
+    {
+        std::size_t n = 0;
+        for (int i = 0; i < 300 && n < expected + (i == 0); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(i ? 10 : 0));
+            n = 0;
+            for (const CSimEvent& e : target.GetEvents(kind))
+                n += e.m_strText.str().find(text) != std::string::npos;
+        }
+        return n;
+    }
+
+    RecordingHost host;
+    ScopedSettings settings;
+    CSimTarget target;
+    CDeviceInfo info;
+    CFLASHComms comms;
+    TInterface iface{&comms};
+
+private:
+    template <class F>
+    bool Any(F f) const
+    {
+        return std::any_of(host.shown.begin(), host.shown.end(), f);
+    }
+};
+
+using CTargetBoot = CTargetSession<CFLASHGENInterface>;
+
+} // namespace zftest
