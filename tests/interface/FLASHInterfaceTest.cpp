@@ -73,13 +73,9 @@ TEST(BaudArithmetic, MicroKernelExchange)
     }
 }
 
+// The plain frame is checked through ChangeBaud_ProtocolB.
 TEST(ProtocolBBaudChange, FrameAndSumCheck)
 {
-    CInterfaceFixture f;
-    f.comms.Reply({0x06});
-    EXPECT_TRUE(f.iface.PerformMicroKernelBaudChange_Protcol_B(115200, 0xB3, ctRivFormula, 2000.0f, 2, 1, false));
-    EXPECT_EQ(f.comms.written, (Bytes{0x3F, 0x07, 0x04, 0x80, 0x07, 0xD0, 0x02, 0x01, 0x02, 0x5A}));
-
     // The alternative command, the clock rounded (12.5 down, 65535.4 down),
     // divisors cut to 8 bits; the sum of every frame is 0.
     BYTE frame[CFLASHInterface::kProtocolBFrameSize];
