@@ -397,14 +397,13 @@ TEST_F(ReferenceTools, FilesWrittenByTheToolsLoadToTheSameBytes)
     WriteAll(bin, std::string(data.begin(), data.end()));
     const DWORD base = 0x1200;
     std::vector<std::string> files;
+    // Files without a header are covered by the hand-made records.
     for (int width : {2, 3, 4}) {
-        for (const char* header : {"", " -disable=header"}) {
-            const std::string out = dir.File("t" + std::to_string(width) + (*header ? "n" : "h") + ".srec");
-            ASSERT_EQ(Shell("srec_cat " + bin + " -binary -offset " + std::to_string(base) + " -o " + out +
-                          " -address-length=" + std::to_string(width) + " -disable=data-count" + header),
-                      0);
-            files.push_back(out);
-        }
+        const std::string out = dir.File("t" + std::to_string(width) + ".srec");
+        ASSERT_EQ(Shell("srec_cat " + bin + " -binary -offset " + std::to_string(base) + " -o " + out +
+                      " -address-length=" + std::to_string(width) + " -disable=data-count"),
+                  0);
+        files.push_back(out);
     }
     for (const std::string& file : files) {
         CProbeImage image(0);
