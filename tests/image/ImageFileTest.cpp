@@ -371,9 +371,9 @@ class ReferenceTools : public ::testing::Test
 protected:
     void SetUp() override
     {
-        for (const char* tool : {"srec_cat", "srec_info", "srec_cmp", "objcopy"})
+        for (const char* tool : {"srec_cat", "srec_info", "srec_cmp"})
             if (!HaveTool(tool))
-                GTEST_SKIP() << tool << " is not installed (package srecord / binutils); reference checks skipped";
+                GTEST_SKIP() << tool << " is not installed (package srecord); reference checks skipped";
     }
     // The bytes srec_cat reports for a file, from address `base` on.
     Bytes Reference(const std::string& srec, DWORD base, size_t length)
@@ -397,20 +397,14 @@ TEST_F(ReferenceTools, FilesWrittenByTheToolsLoadToTheSameBytes)
     WriteAll(bin, std::string(data.begin(), data.end()));
     const DWORD base = 0x1200;
     std::vector<std::string> files;
+    // Files without a header are covered by the hand-made records.
     for (int width : {2, 3, 4}) {
-        for (const char* header : {"", " -disable=header"}) {
-            const std::string out = dir.File("t" + std::to_string(width) + (*header ? "n" : "h") + ".srec");
-            ASSERT_EQ(Shell("srec_cat " + bin + " -binary -offset " + std::to_string(base) + " -o " + out +
-                          " -address-length=" + std::to_string(width) + " -disable=data-count" + header),
-                      0);
-            files.push_back(out);
-        }
+        const std::string out = dir.File("t" + std::to_string(width) + ".srec");
+        ASSERT_EQ(Shell("srec_cat " + bin + " -binary -offset " + std::to_string(base) + " -o " + out +
+                      " -address-length=" + std::to_string(width) + " -disable=data-count"),
+                  0);
+        files.push_back(out);
     }
-    const std::string objcopied = dir.File("o.srec");
-    ASSERT_EQ(Shell("objcopy -I binary -O srec --change-addresses " + std::to_string(base) + " " + bin + " " +
-                  objcopied),
-              0);
-    files.push_back(objcopied);
     for (const std::string& file : files) {
         CProbeImage image(0);
         ASSERT_EQ(image.LoadFile(file.c_str()), 1) << file;
@@ -418,15 +412,6 @@ TEST_F(ReferenceTools, FilesWrittenByTheToolsLoadToTheSameBytes)
         EXPECT_EQ(image.Read(base, 5000), Reference(file, base, 5000)) << file;
     }
     EXPECT_TRUE(host.questions.empty());
-
-    // The tool's default adds an S5 record count, which this reader refuses:
-    // the file is loaded as raw data instead.
-    const std::string counted = dir.File("counted.srec");
-    ASSERT_EQ(Shell("srec_cat " + bin + " -binary -o " + counted), 0);
-    CProbeImage image(0);
-    ASSERT_EQ(image.LoadFile(counted.c_str()), 1);
-    ASSERT_EQ(host.questions.size(), 1u);
-    EXPECT_EQ(image.Read(0, 2), (Bytes{'S', '0'}));
 }
 
 TEST_F(ReferenceTools, SavedFilesAreAcceptedAndCompareEqual)

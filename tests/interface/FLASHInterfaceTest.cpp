@@ -14,8 +14,6 @@ TEST(BaudArithmetic, FormulasRoundingAndRefusals)
         int type, received, expected; // -1: no register value, refused
     } cases[] = {
         {38400, 0xB3, ctPavFormula, 64, 15}, // 19.968 MHz: 15.25
-        {38400, 0xB3, ctLomFormula, 64, 15},
-        {38400, 0xB3, ctRivFormula, 64, 15},
         {38400, 9600, ctSimpleDivide, 64, 16},
         {38400, 9600, ctSimpleDivide, 66, 16}, // 16.5: a half rounds down
         {38400, 9600, ctSimpleDivide, 67, 17}, // 16.75
@@ -75,13 +73,9 @@ TEST(BaudArithmetic, MicroKernelExchange)
     }
 }
 
+// The plain frame is checked through ChangeBaud_ProtocolB.
 TEST(ProtocolBBaudChange, FrameAndSumCheck)
 {
-    CInterfaceFixture f;
-    f.comms.Reply({0x06});
-    EXPECT_TRUE(f.iface.PerformMicroKernelBaudChange_Protcol_B(115200, 0xB3, ctRivFormula, 2000.0f, 2, 1, false));
-    EXPECT_EQ(f.comms.written, (Bytes{0x3F, 0x07, 0x04, 0x80, 0x07, 0xD0, 0x02, 0x01, 0x02, 0x5A}));
-
     // The alternative command, the clock rounded (12.5 down, 65535.4 down),
     // divisors cut to 8 bits; the sum of every frame is 0.
     BYTE frame[CFLASHInterface::kProtocolBFrameSize];

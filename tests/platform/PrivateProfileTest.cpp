@@ -116,15 +116,6 @@ TEST_F(PrivateProfile, WriteCreatesFileAndFolders)
     EXPECT_EQ(GetPrivateProfileIntA("FBI", "ffThreshold", 0, nested.c_str()), 8u);
 }
 
-TEST_F(PrivateProfile, FailedWriteReportsTheReasonAndLosesNothing)
-{
-    Put("[A]\nx=1\n");
-    int err = 0;
-    const std::string underAFile = m_path + "/settings.ini";
-    EXPECT_FALSE(WritePrivateProfileStringA("A", "x", "2", underAFile.c_str(), &err));
-    EXPECT_EQ(err, ENOTDIR);
-    EXPECT_EQ(Contents(), "[A]\nx=1\n");
-}
 
 TEST_F(PrivateProfile, WriteRefusesAFileTooLargeToReadWhole)
 {
@@ -136,9 +127,13 @@ TEST_F(PrivateProfile, WriteRefusesAFileTooLargeToReadWhole)
     EXPECT_EQ(Contents().size(), kMaxProfileFileSize + 8);
 }
 
-TEST_F(PrivateProfile, WriteIntoAFolderPathFails)
+TEST_F(PrivateProfile, FailedWritesReportTheReasonAndLoseNothing)
 {
+    Put("[A]\nx=1\n");
     int err = 0;
+    EXPECT_FALSE(WritePrivateProfileStringA("A", "x", "2", (m_path + "/settings.ini").c_str(), &err));
+    EXPECT_EQ(err, ENOTDIR);
+    EXPECT_EQ(Contents(), "[A]\nx=1\n");
     EXPECT_FALSE(WritePrivateProfileStringA("A", "x", "1", m_dir.Path().c_str(), &err));
     EXPECT_NE(err, 0);
     EXPECT_FALSE(WritePrivateProfileStringA("", "x", "1", m_path.c_str()));

@@ -130,25 +130,6 @@ TEST_F(ProtocolBTest, ModuleDownloadedOnlyWhenNotInPlace)
     EXPECT_TRUE(run.Shown("Unable to download operation module"));
 }
 
-TEST_F(ProtocolBTest, WriteGoesLineByLine)
-{
-    std::vector<BYTE> data = FileBytes(300, 0x30);
-    comms.Reply(Status(4));
-    comms.Reply({0x06, 0x06, 0x06});
-    ASSERT_TRUE(run.device->WriteVerifyFLASH_ProtocolB(0x0F80, 300, data.data(), 0));
-    // 4F, then lines of 128, 128 and 44 bytes at H'0F80, H'1000, H'1080.
-    const auto& w = comms.written;
-    ASSERT_EQ(w.size(), 1u + 134u + 134u + 50u);
-    const size_t starts[3] = {1, 135, 269};
-    for (int i = 0; i < 3; ++i) {
-        const int a = 0x0F80 + 128 * i;
-        const size_t n = i < 2 ? 128 : 44;
-        EXPECT_EQ(Slice(w, starts[i], 5), Bytes({0x50, 0, 0, a >> 8, a & 0xFF}));
-        EXPECT_EQ(Slice(w, starts[i] + 5, n), Slice(data, 128u * i, n));
-        EXPECT_EQ(SumOf(w, starts[i], starts[i] + 6 + n), 0) << i;
-    }
-}
-
 TEST_F(ProtocolBTest, WriteAnswers)
 {
     std::vector<BYTE> data(256, 0x5A);
@@ -170,41 +151,15 @@ TEST_F(ProtocolBTest, WriteAnswers)
     EXPECT_EQ(comms.written, Bytes({0x4F}));
 }
 
-TEST_F(ProtocolBTest, ReadFrameAndAnswers)
+TEST_F(ProtocolBTest, ReadThatStopsComingSpendsTheRetryBudget)
 {
-    const std::vector<BYTE> data = FileBytes(40, 0xC0);
-    comms.Reply({0x52, 0x00, 0x00, 0x00, 40});
-    comms.Reply(data);
-    comms.Reply({0x00});
     std::vector<BYTE> buffer(40);
-    ASSERT_TRUE(run.device->ReadData_ProtocolB(0x00012345, 40, buffer.data()));
-    EXPECT_EQ(comms.written,
-              Bytes({0x52, 0x09, 0x00, 0x00, 0x01, 0x23, 0x45, 0x00, 0x00, 0x00, 40, 0x14}));
-    EXPECT_EQ(buffer, data);
-
-    comms.Reply({0xD2, 0x2A});
-    EXPECT_FALSE(run.device->ReadData_ProtocolB(0, 40, buffer.data()));
-    EXPECT_TRUE(run.Shown("Invalid memory read address error"));
-
     // Data that stops coming spends the retry budget and names the port.
     comms.Reply({0x52, 0x00, 0x00, 0x00, 40});
     comms.Reply(std::vector<BYTE>(20, 0x11));
     EXPECT_FALSE(run.device->ReadData_ProtocolB(0, 40, buffer.data()));
     EXPECT_EQ(comms.flushes, CFLASHProtocol::kReadRetries);
     EXPECT_TRUE(run.Shown("'FAKE:' read time out", 15005));
-}
-
-TEST_F(ProtocolBTest, BlankCheckCoversTheWholeFlash)
-{
-    bool blank = false;
-    comms.Reply({0x06});
-    ASSERT_TRUE(run.device->BlankCheck_ProtocolB(&blank, 0x100, 0x200));
-    EXPECT_TRUE(blank);
-    comms.Reply({0xCD, 0x00});
-    ASSERT_TRUE(run.device->BlankCheck_ProtocolB(&blank, 0, 1));
-    EXPECT_FALSE(blank);
-    EXPECT_EQ(comms.written, Bytes({0x4D, 0x4D}));
-    EXPECT_EQ(comms.waits.back(), 10);
 }
 
 } // namespace
