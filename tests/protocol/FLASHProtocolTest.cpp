@@ -43,6 +43,18 @@ TEST(ProtocolIdentity, BootKernelAnsweringUserInitialisationIsRefused)
     EXPECT_TRUE(run.device->IsWrongKernel());
 }
 
+TEST(ProtocolIdentity, UserKernelReportsRamTop)
+{
+    CScriptedDevice run(2048, 512);
+    run.ScriptIdentity({64, 128, 0x09}, kHandshake, true, 0x0700);
+    ASSERT_TRUE(run.device->InitialiseUSERModeKernel());
+    auto* pUser = dynamic_cast<CFLASHUserModeDeviceID*>(run.device->GetDeviceID());
+    ASSERT_NE(pUser, nullptr);
+    EXPECT_EQ(pUser->GetRAMTop(), 0x0700);
+    EXPECT_EQ(run.device->GetAvailableRAM(), 0x0700u - 128u);
+    EXPECT_EQ(run.device->GetFreeRAM(), 0x0700u - 128u - 512u);
+}
+
 TEST(ProtocolIdentity, ClosedChannelSendsNothing)
 {
     CScriptedDevice run;
@@ -146,6 +158,13 @@ TEST_F(ProtocolTest, WriteFailuresReportTheirTexts)
 {
     std::vector<BYTE> data(64, 0);
     run.device->SetBufferSize(64);
+    comms.Reply({0x23});
+    EXPECT_FALSE(run.Protocol()->WriteVerifyFLASHData(0, 64, data.data(), 0, 0));
+    EXPECT_TRUE(run.Shown("Write failed", 15028));
+
+    EXPECT_FALSE(run.Protocol()->WriteVerifyFLASHData(0, 64, data.data(), 0, 0));
+    EXPECT_TRUE(run.Shown("Target did not respond within the specified time"));
+
     comms.Reply({0x00});
     EXPECT_FALSE(run.Protocol()->WriteVerifyFLASHData(0, 64, data.data(), 0, 0));
     EXPECT_TRUE(run.Shown("Failed to receive acknowledge byte."));
