@@ -3,6 +3,7 @@
 // faults, a USER kernel too large, injected faults and cancel.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 
 #include "TargetSession.h"
@@ -212,13 +213,16 @@ TEST_F(KernelRun, CancelFromAnotherThreadStopsReadAndWrite)
     // 32 KiB at 38400 would take seconds; each cancel comes once data flows.
     const auto cancelled = [this](DWORD progress, const std::function<bool()>& transfer) {
         device.GetProgress() = 0;
+        std::atomic<bool> done{false};
         std::thread canceller([&] {
-            while (device.GetProgress() < progress)
+            // A transfer that fails before the data flows must not leave the canceller waiting.
+            while (device.GetProgress() < progress && !done)
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             device.Cancel();
         });
         const auto began = std::chrono::steady_clock::now();
         const bool result = transfer();
+        done = true;
         canceller.join();
         return result && std::chrono::steady_clock::now() - began < std::chrono::seconds(5);
     };
