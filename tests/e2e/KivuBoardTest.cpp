@@ -145,7 +145,8 @@ TEST_P(KivuBoardRoad, BootsDownloadsAndChangesBaudThroughTheBoard)
     EXPECT_TRUE(s.ErrorIds().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Firmware, KivuBoardRoad, ::testing::Values(0x0105, 0x0200, 0x0300));
+// Both ends of the firmware range that takes the old baud command, and the first after it.
+INSTANTIATE_TEST_SUITE_P(Firmware, KivuBoardRoad, ::testing::Values(0x0103, 0x0106, 0x0107, 0x0200, 0x0300));
 
 TEST(KivuBoard, BoardFaultsGiveTheirReports)
 {
