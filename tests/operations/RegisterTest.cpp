@@ -36,18 +36,12 @@ TEST(CRegister, StoredValuesWinAndAreReadAtTheMomentOfUse)
     EXPECT_EQ(Settings::EraseTimeout.Read(), 45u);
     EXPECT_EQ(Settings::DummyBaudRate.Read(), "1200");
     EXPECT_EQ(Settings::DisconnectReset.Read(), 2u);
-    settings.Write("[Serial]\nEraseTimeout=60\n");
+    // The local-machine root keeps its own sections.
+    settings.Write("[Serial]\nEraseTimeout=60\n[Machine\\Serial]\nEraseTimeout=2\n");
     EXPECT_EQ(Settings::EraseTimeout.Read(), 60u);
     EXPECT_EQ(Settings::DisconnectReset.Read(), 0u);
-}
-
-TEST(CRegister, WrittenValuesReadBack)
-{
-    zftest::ScopedSettings settings;
-    ASSERT_TRUE(Settings::FFThreshold.Write(8));
-    EXPECT_EQ(Settings::FFThreshold.Read(), 8u);
-    EXPECT_TRUE(CRegister().WriteProfileStringA("FLASHJTAGComms", "KivuSerial", "/dev/ttyUSB1"));
-    EXPECT_EQ(Settings::KivuSerial.Read(), "/dev/ttyUSB1");
+    EXPECT_EQ(CRegister(rrCurrentUser).GetProfileIntA("Serial", "EraseTimeout", 30), 60u);
+    EXPECT_EQ(CRegister(rrLocalMachine).GetProfileIntA("Serial", "EraseTimeout", 30), 2u);
 }
 
 TEST(CRegister, SessionValuesWinForThisProcessOnlyAndNeverReachTheFile)
@@ -88,15 +82,6 @@ TEST(CRegister, UnwritableStoreWarnsThroughTheSink)
     ASSERT_EQ(sink.warnings.size(), 1u);
     EXPECT_NE(sink.warnings[0].find("FBI\\ffThreshold"), std::string::npos);
     EXPECT_NE(sink.warnings[0].find("Not a directory"), std::string::npos);
-}
-
-TEST(CRegister, LocalMachineRootHasItsOwnSections)
-{
-    zftest::ScopedSettings settings;
-    settings.Write("[Serial]\nEraseTimeout=1\n[Machine\\Serial]\nEraseTimeout=2\n");
-    EXPECT_EQ(CRegister(rrDefault).GetProfileIntA("Serial", "EraseTimeout", 30), 1u);
-    EXPECT_EQ(CRegister(rrCurrentUser).GetProfileIntA("Serial", "EraseTimeout", 30), 1u);
-    EXPECT_EQ(CRegister(rrLocalMachine).GetProfileIntA("Serial", "EraseTimeout", 30), 2u);
 }
 
 TEST(CRegister, StoreLocationFollowsTheEnvironment)
