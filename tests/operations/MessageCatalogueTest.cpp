@@ -1,18 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 
 #include "operations/MessageCatalogue.h"
 
 namespace {
 // The published table, written out independently of the library's copy.
+// Texts composed at the point of use have only a placeholder here.
+const std::set<int> kComposed = {15004, 15005, 15006, 15016, 15018, 15020, 15029, 15044, 15045, 15046};
 const std::map<int, std::string> kExpected = {
     {15002, "Failed to get communications timeouts"},
     {15003, "Failed to set communications timeouts"},
-    {15004, ""},
-    {15005, ""},
-    {15006, ""},
     {15007, "Unable to download DeviceID from target"},
     {15008, "An unrecognised response was received from the target"},
     {15009, "Failed to download the Micro Kernel"},
@@ -22,11 +22,8 @@ const std::map<int, std::string> kExpected = {
     {15013, "EnableMDx() failed"},
     {15014, "EnableMDy() failed"},
     {15015, "Unable to place interface in transparent mode"},
-    {15016, ""},
     {15017, "Connection at 9600 failed, the target device is not functioning correctly"},
-    {15018, ""},
     {15019, "Download() failed"},
-    {15020, ""},
     {15021, "Unable to reset interface"},
     {15022, "Unable to initialise interface"},
     {15023, "SetReset() failed"},
@@ -35,7 +32,6 @@ const std::map<int, std::string> kExpected = {
     {15026, "Unable to open comms"},
     {15027, "Read failed"},
     {15028, "Write failed"},
-    {15029, ""},
     {15030, "Verification failed. The programming operation was unsuccessful"},
     {15031, "Device failed to erase"},
     {15032, "Interface failed to respond"},
@@ -49,9 +45,6 @@ const std::map<int, std::string> kExpected = {
     {15041, "Unable to set Kivu baudrate to 9600"},
     {15042, "Unable to set up PC serial comms to 9600"},
     {15043, "Failed to download the kernel"},
-    {15044, ""},
-    {15045, ""},
-    {15046, ""},
     {15047, "The device has not confirmed its erasure"},
     {15048, "Failed to retrieve BRR Value from target"},
     {15049, "Invalid BRR value returned - the micro kernel may not be executing"},
@@ -70,12 +63,13 @@ TEST(MessageCatalogue, EveryIdentifierHasExactlyItsText)
     for (int id = 0; id <= 0xFFFF; ++id) {
         const char* text = LookupCatalogueText(static_cast<UINT>(id));
         const auto it = kExpected.find(id);
-        if (it == kExpected.end()) {
+        const bool composed = kComposed.count(id) != 0;
+        if (it == kExpected.end() && !composed) {
             EXPECT_EQ(text, nullptr) << id;
             continue;
         }
         ASSERT_NE(text, nullptr) << id;
-        if (it->second.empty()) {
+        if (composed) {
             EXPECT_TRUE(IsComposedMessage(static_cast<UINT>(id))) << id;
             EXPECT_EQ(std::string(text), "(placeholder)");
         } else {
@@ -88,7 +82,7 @@ TEST(MessageCatalogue, EveryIdentifierHasExactlyItsText)
 TEST(MessageCatalogue, ListingIsSortedAndComplete)
 {
     const auto all = GetMessageCatalogue();
-    ASSERT_EQ(all.size(), kExpected.size());
+    ASSERT_EQ(all.size(), kExpected.size() + kComposed.size());
     EXPECT_EQ(all.front().nID, IDS_FIRST_MESSAGE);
     EXPECT_EQ(all.back().nID, IDS_LAST_MESSAGE);
     for (std::size_t i = 1; i < all.size(); ++i)

@@ -15,7 +15,7 @@ public:
 };
 } // namespace
 
-TEST(CRegister, EveryKeyReadsItsDefaultFromAnEmptyStore)
+TEST(CRegister, EveryKeyReadsItsDefaultFromAnEmptyOrMalformedStore)
 {
     zftest::ScopedSettings settings;
     EXPECT_EQ(Settings::AllIntegers().size(), 27u);
@@ -27,6 +27,11 @@ TEST(CRegister, EveryKeyReadsItsDefaultFromAnEmptyStore)
     EXPECT_EQ(Settings::JTAGInternalTimeout.Read(), 86016u);
     EXPECT_EQ(Settings::KivuSerial.Read(), "COM1");
     EXPECT_EQ(Settings::DisconnectReset.root, rrCurrentUser);
+
+    // So does a store that is not a settings file at all.
+    settings.Write(std::string("\x7f" "ELF\0\0[Serial\nEraseTimeout\n=\n", 28));
+    EXPECT_EQ(Settings::EraseTimeout.Read(), 30u);
+    EXPECT_EQ(Settings::SleepCount.Read(), 1u);
 }
 
 TEST(CRegister, StoredValuesWinAndAreReadAtTheMomentOfUse)
@@ -57,14 +62,6 @@ TEST(CRegister, SessionValuesWinForThisProcessOnlyAndNeverReachTheFile)
     EXPECT_EQ(Settings::KivuSerial.Read(), "/dev/ttyUSB1");
     EXPECT_EQ(Settings::JTAGLong.Read(), 2500u);
     EXPECT_EQ(Settings::JTAGQuick.Read(), 150u);
-}
-
-TEST(CRegister, MalformedStoreGivesDefaults)
-{
-    zftest::ScopedSettings settings;
-    settings.Write(std::string("\x7f" "ELF\0\0[Serial\nEraseTimeout\n=\n", 28));
-    EXPECT_EQ(Settings::EraseTimeout.Read(), 30u);
-    EXPECT_EQ(Settings::SleepCount.Read(), 1u);
 }
 
 TEST(CRegister, UnwritableStoreWarnsThroughTheSink)

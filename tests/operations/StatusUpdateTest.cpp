@@ -47,7 +47,7 @@ TEST(CStatusUpdate, MessagesTravelToTheEndOfTheChain)
     EXPECT_EQ(host.shown[0].id, 15026);
 }
 
-TEST(CStatusUpdate, EachDisplayOperationKeepsItsKind)
+TEST(CStatusUpdate, EachDisplayOperationQuestionAndPropertyChangeReachesTheHost)
 {
     zftest::RecordingHost host;
     CPart end, part;
@@ -70,6 +70,14 @@ TEST(CStatusUpdate, EachDisplayOperationKeepsItsKind)
     EXPECT_EQ(kinds, (std::vector<eStatusKind>{skProperties, skTask, skMessage, skSuccess, skAdvanced, skWarning,
                                                skError}));
     EXPECT_EQ(host.shown[3].text, "Connection complete");
+
+    host.answer = qtNo;
+    EXPECT_EQ(part.QueryUser("The connection has been lost, re-connect?", qtYesNo), qtNo);
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_EQ(host.questions[0].style, qtYesNo);
+    part.OnPropertyChange();
+    ASSERT_EQ(host.propertyChanges.size(), 1u);
+    EXPECT_EQ(host.propertyChanges[0], &end);
 }
 
 TEST(CStatusUpdate, ProgressLivesAtTheEndOfTheChain)
@@ -89,20 +97,6 @@ TEST(CStatusUpdate, ProgressLivesAtTheEndOfTheChain)
     EXPECT_EQ(hi, 4096u);
     part.SetStatusUpdate(&part);
     EXPECT_EQ(part.GetProgress().load(), 0u);
-}
-
-TEST(CStatusUpdate, QuestionsAndPropertyChangesReachTheHost)
-{
-    zftest::RecordingHost host;
-    host.answer = qtNo;
-    CPart end, part;
-    part.SetStatusUpdate(&end);
-    EXPECT_EQ(part.QueryUser("The connection has been lost, re-connect?", qtYesNo), qtNo);
-    ASSERT_EQ(host.questions.size(), 1u);
-    EXPECT_EQ(host.questions[0].style, qtYesNo);
-    part.OnPropertyChange();
-    ASSERT_EQ(host.propertyChanges.size(), 1u);
-    EXPECT_EQ(host.propertyChanges[0], &end);
 }
 
 TEST(CStatusUpdate, ACircularAttachmentDoesNotHang)
