@@ -20,20 +20,6 @@ CConsole::CConsole(FILE* pOut, FILE* pErr, eOutputMode mode, eVerbosity verbosit
 {
 }
 
-const char* CConsole::KindName(eStatusKind kind)
-{
-    switch (kind) {
-    case skProperties: return "properties";
-    case skTask: return "task";
-    case skMessage: return "message";
-    case skSuccess: return "success";
-    case skAdvanced: return "advanced";
-    case skWarning: return "warning";
-    case skError: return "error";
-    }
-    return "message";
-}
-
 const char* CConsole::StyleName(eQueryType style)
 {
     switch (style) {
@@ -107,7 +93,7 @@ void CConsole::Message(eStatusKind kind, const CString& text, unsigned nID)
 {
     std::lock_guard lock(m_mutex);
     if (m_eMode == omJson) {
-        nlohmann::json e = {{"event", "message"}, {"level", KindName(kind)}, {"id", nID}, {"text", text.GetString()}};
+        nlohmann::json e = {{"event", "message"}, {"level", StatusKindName(kind)}, {"id", nID}, {"text", text.GetString()}};
         std::fputs((e.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n").c_str(), m_pOut);
         std::fflush(m_pOut);
         return;

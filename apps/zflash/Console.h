@@ -54,7 +54,6 @@ public:
     void Event(nlohmann::json event);
     void Result(const std::string& command, int code, nlohmann::json data);
 
-    static const char* KindName(eStatusKind kind);
     static const char* StyleName(eQueryType style);
     static const char* AnswerName(eQueryType answer);
     // "512 B", "12.0 KiB", "3.25 MiB".

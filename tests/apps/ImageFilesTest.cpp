@@ -7,16 +7,6 @@
 #include "TestSupport.h"
 #include "image/FLASHBinaryImage.h"
 
-namespace {
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-} // namespace
-
 TEST(ImageFiles, RawBinaryGoesToItsBaseAndComesBackWithGapsFilled)
 {
     zftest::ScopedSettings settings;
@@ -28,10 +18,10 @@ TEST(ImageFiles, RawBinaryGoesToItsBaseAndComesBackWithGapsFilled)
     const BYTE more[2] = {0xA0, 0xA1};
     image.SetDataFromFile(0x8006, 2, more);
     ASSERT_TRUE(CImageFiles::Save(dir.File("out.raw"), ifAuto, &image, 0, 0xFFFFFFFF, nullptr, &error)) << error;
-    EXPECT_EQ(ReadAll(dir.File("out.raw")), std::string("\x01\x02\x03\x04\xFF\xFF\xA0\xA1", 8));
+    EXPECT_EQ(zftest::ReadAll(dir.File("out.raw")), std::string("\x01\x02\x03\x04\xFF\xFF\xA0\xA1", 8));
     // An explicit window is written exactly, even where the image holds nothing.
     ASSERT_TRUE(CImageFiles::Save(dir.File("win.raw"), ifRaw, &image, 0x7FFE, 0x8001, nullptr, &error));
-    EXPECT_EQ(ReadAll(dir.File("win.raw")), std::string("\xFF\xFF\x01\x02", 4));
+    EXPECT_EQ(zftest::ReadAll(dir.File("win.raw")), std::string("\xFF\xFF\x01\x02", 4));
 }
 
 TEST(ImageFiles, AMalformedSRecordIsRefusedNotLoadedAsRaw)

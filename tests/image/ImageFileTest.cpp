@@ -22,14 +22,6 @@ using Bytes = std::vector<BYTE>;
 
 namespace {
 
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 void WriteAll(const std::string& path, const std::string& content)
 {
     std::ofstream(path, std::ios::binary) << content;
@@ -127,7 +119,7 @@ TEST(SRecordSave, LinesFollowTheWidthChunksAndHeader)
         data[i] = static_cast<BYTE>(0xA0 + i);
     image.Write(0x1000, data);
     ASSERT_EQ(image.SaveFile(dir.File("prog.mot").c_str(), 0, 0xFFFFFFFF, 0), 1);
-    const auto lines = Lines(ReadAll(dir.File("prog.mot")));
+    const auto lines = Lines(zftest::ReadAll(dir.File("prog.mot")));
     ASSERT_EQ(lines.size(), 4u);
     // prog, four blanks, mot
     EXPECT_EQ(lines[0], Record('0', 2, 0, {'p', 'r', 'o', 'g', ' ', ' ', ' ', ' ', 'm', 'o', 't'}));
@@ -144,7 +136,7 @@ TEST(SRecordSave, LinesFollowTheWidthChunksAndHeader)
     wide.Write(0x10000, blankMiddle);
     ASSERT_EQ(wide.DataRanges().size(), 1u);
     ASSERT_EQ(wide.SaveFile(dir.File("w.s").c_str(), 0, 0xFFFFFFFF, 0), 1);
-    auto w = Lines(ReadAll(dir.File("w.s")));
+    auto w = Lines(zftest::ReadAll(dir.File("w.s")));
     ASSERT_EQ(w.size(), 4u);
     EXPECT_EQ(w[1].substr(0, 10), "S214010000");
     EXPECT_EQ(w[2].substr(0, 10), "S214010020");
@@ -152,13 +144,13 @@ TEST(SRecordSave, LinesFollowTheWidthChunksAndHeader)
 
     wide.Write(0x1000000, {1});
     ASSERT_EQ(wide.SaveFile(dir.File("w.s").c_str(), 0, 0xFFFFFFFF, 0), 1);
-    w = Lines(ReadAll(dir.File("w.s")));
+    w = Lines(zftest::ReadAll(dir.File("w.s")));
     EXPECT_EQ(w.back(), "S70500000000FA");
     EXPECT_EQ(w[1].substr(0, 2), "S3");
 
     // The width follows the saved end, not the highest data.
     ASSERT_EQ(wide.SaveFile(dir.File("w.s").c_str(), 0, 0x10003, 0), 1);
-    w = Lines(ReadAll(dir.File("w.s")));
+    w = Lines(zftest::ReadAll(dir.File("w.s")));
     ASSERT_EQ(w.size(), 3u);
     EXPECT_EQ(w[1], Record('2', 3, 0x10000, {0x11, 0x11, 0x11, 0x11}, false).replace(4, 6, "010000"));
 }
@@ -290,7 +282,7 @@ TEST(FPRFile, RecordsLoadAndEndQuietlyOnBadHeaders)
     source.SetUseThreshold(FALSE);
     source.Write(0x500, data);
     ASSERT_EQ(source.SaveFile(dir.File("z.fpr").c_str(), 0, 0xFFFFFFFF, 0), 1);
-    EXPECT_EQ(ReadAll(dir.File("z.fpr")).size(), 2 * 16 + 200 + 50u);
+    EXPECT_EQ(zftest::ReadAll(dir.File("z.fpr")).size(), 2 * 16 + 200 + 50u);
     CProbeImage back(0);
     ASSERT_EQ(back.LoadFile(dir.File("z.fpr").c_str()), 1);
     EXPECT_EQ(back.Read(0x500, 450), data);
@@ -309,7 +301,7 @@ TEST(CDEFile, SavesFlatImageAndAsksAboutPadding)
         std::string expected = std::string(16, '\xFF') + "\x01\x02\x03\x04";
         if (answer == qtYes)
             expected += std::string(44, '\xFF');
-        EXPECT_EQ(ReadAll(path), expected);
+        EXPECT_EQ(zftest::ReadAll(path), expected);
         EXPECT_TRUE(AskedAbout(host, "Would you like to pad the image to 64 Bytes"));
 
         CProbeImage back(64);
@@ -322,7 +314,7 @@ TEST(CDEFile, SavesFlatImageAndAsksAboutPadding)
         CProbeImage empty(size);
         ASSERT_EQ(empty.SaveFile(path.c_str(), 0, size - 1, 0), 1);
         EXPECT_TRUE(AskedAbout(host, std::string("Would you like to pad the image to ") + text));
-        EXPECT_EQ(ReadAll(path), std::string(static_cast<size_t>(size), '\xFF'));
+        EXPECT_EQ(zftest::ReadAll(path), std::string(static_cast<size_t>(size), '\xFF'));
     }
     RecordingHost host;
     CProbeImage full(8);
@@ -358,9 +350,9 @@ TEST(FLASHImageFile, ForcedTypeWinsOnceOverTheExtension)
     CFLASHBinaryImageFile file;
     file.ForceFileType(ftCDE);
     ASSERT_EQ(file.SaveFile(dir.File("f.mot").c_str(), 0, 15, &image, 0, 1), 1);
-    EXPECT_EQ(ReadAll(dir.File("f.mot")), "\xFF\xFF\x42");
+    EXPECT_EQ(zftest::ReadAll(dir.File("f.mot")), "\xFF\xFF\x42");
     ASSERT_EQ(file.SaveFile(dir.File("f.mot").c_str(), 0, 15, &image, 0, 1), 1);
-    EXPECT_EQ(ReadAll(dir.File("f.mot")).substr(0, 3), "S00");
+    EXPECT_EQ(zftest::ReadAll(dir.File("f.mot")).substr(0, 3), "S00");
 }
 
 // ---------------------------------------------------------------------------
@@ -380,7 +372,7 @@ protected:
     {
         const std::string bin = dir.File("ref.bin");
         EXPECT_EQ(Shell("srec_cat " + srec + " -o " + bin + " -binary"), 0);
-        const std::string all = ReadAll(bin);
+        const std::string all = zftest::ReadAll(bin);
         EXPECT_GE(all.size(), base + length);
         return Bytes(all.begin() + std::min<size_t>(base, all.size()),
                      all.begin() + std::min<size_t>(base + length, all.size()));

@@ -27,13 +27,6 @@ std::vector<nlohmann::json> Events(const std::string& out)
     return events;
 }
 
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 } // namespace
 
 TEST(Tool, ProgramsTheExampleIntoTheVirtualTargetWithJsonEvents)
@@ -56,7 +49,7 @@ TEST(Tool, ProgramsTheExampleIntoTheVirtualTargetWithJsonEvents)
     EXPECT_EQ(result["status"], "success");
     EXPECT_EQ(result["data"]["bytes"], 1856);
     EXPECT_EQ(result["data"]["verified"], true);
-    EXPECT_GT(ReadAll(dir.File("trace.txt")).size(), 100u);
+    EXPECT_GT(zftest::ReadAll(dir.File("trace.txt")).size(), 100u);
     EXPECT_EQ(r.err, "");
 }
 
@@ -81,7 +74,7 @@ TEST(Tool, EachProtocolProgramsAndVerifiesAFreshVirtualTarget)
     // Through the virtual Kivu board, which -p sim puts in front of the chip for board types.
     const SToolResult board = RunZflash({"-q", "-c", "board-boot", "program", kExample});
     EXPECT_EQ(board.code, ecSuccess) << board.err;
-    const std::string log = ReadAll(dir.File("job.log"));
+    const std::string log = zftest::ReadAll(dir.File("job.log"));
     EXPECT_NE(log.find("Job Number : 7\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Result : FLASH Programming OK."), std::string::npos) << log;
     // A Protocol B kernel does not say which blocks hold data.
@@ -102,7 +95,7 @@ TEST(Tool, ProgramsBehindTheVirtualJTAGAdapter)
     }
     // The virtual line's name is not left behind in the user's settings; the
     // adapter's own keys are.
-    const std::string stored = ReadAll(settings.Path());
+    const std::string stored = zftest::ReadAll(settings.Path());
     EXPECT_EQ(stored.find("KivuSerial"), std::string::npos) << stored;
     EXPECT_NE(stored.find("SuperQuick"), std::string::npos) << stored;
 }
@@ -147,7 +140,7 @@ TEST_P(ToolOnPty, EveryTargetCommandAgainstZflashSim)
     ASSERT_TRUE(CImageFiles::Load(kExample, ifAuto, 0, &example, nullptr, &error)) << error;
     std::string expected(1536, '\0');
     example.GetData(0x400, reinterpret_cast<BYTE*>(expected.data()), 1536);
-    EXPECT_EQ(ReadAll(dir.File("code.bin")), expected);
+    EXPECT_EQ(zftest::ReadAll(dir.File("code.bin")), expected);
 
     // A different image does not verify; a block erased loses the data.
     std::ofstream(dir.File("other.bin"), std::ios::binary) << std::string(64, '\x5A');
@@ -258,7 +251,7 @@ TEST(Tool, ProgressBarOnARealTerminal)
     const std::string cmd = std::string("TERM=xterm script -qfec '") + ZFLASH_CLI_EXE + " program " + kExample +
                             "' /dev/null > " + dir.File("screen.txt") + " 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
-    const std::string screen = ReadAll(dir.File("screen.txt"));
+    const std::string screen = zftest::ReadAll(dir.File("screen.txt"));
     EXPECT_NE(screen.find("\r\x1b[K"), std::string::npos);        // the bar redraws its own line
     EXPECT_NE(screen.find("%"), std::string::npos);
     EXPECT_NE(screen.find("\x1b[36m["), std::string::npos);       // the bar itself, in colour
