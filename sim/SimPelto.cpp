@@ -155,13 +155,14 @@ int CSimPelto::ScanIR(const unsigned char* instruction, unsigned long bits, unsi
     return m_nScanResult;
 }
 
-int CSimPelto::WriteWord(const unsigned char word[4], unsigned long /*timeoutMs*/)
+int CSimPelto::WriteWord(const unsigned char word[4], unsigned long timeoutMs)
 {
     if (!m_bOpen)
         return SCANLET_NOT_OPEN;
-    const eSimState state = m_target.GetState();
-    if (state == ssStopped || state == ssPoweredOff || state == ssHeldInReset)
-        return SCANLET_TIMEOUT; // nothing on the other side takes it
+    // A chip that is still starting takes the word once it runs; one without
+    // power or held in reset never does.
+    if (!m_target.WaitUntilRunning(timeoutMs))
+        return SCANLET_TIMEOUT;
     m_pPort->Put(word);
     ++m_nWordsWritten;
     return SCANLET_OK;

@@ -229,6 +229,16 @@ bool CSimTarget::WaitForState(eSimState state, DWORD timeoutMs) const
     return PollUntil([&] { return m_eState.load() == state; }, timeoutMs);
 }
 
+bool CSimTarget::WaitUntilRunning(DWORD timeoutMs) const
+{
+    return PollUntil(
+        [&] {
+            const eSimState state = m_eState.load();
+            return state != ssStopped && state != ssPoweredOff && state != ssHeldInReset;
+        },
+        timeoutMs);
+}
+
 bool CSimTarget::WaitForHostRate(DWORD rate, DWORD timeoutMs) const
 {
     return PollUntil([&] { return m_Line.GetObservedHostRate() == rate; }, timeoutMs);

@@ -103,6 +103,8 @@ public:
     // Poll-based waits for tests; false when the time-out passes first.
     bool WaitForState(eSimState state, DWORD timeoutMs) const;
     bool WaitForHostRate(DWORD rate, DWORD timeoutMs) const;
+    // The chip is powered, out of reset and has started running something.
+    bool WaitUntilRunning(DWORD timeoutMs) const;
     // The chip has taken this many bytes from the host and waits for more: it
     // has done everything those bytes asked for.
     bool WaitUntilIdle(std::uint64_t hostBytes, DWORD timeoutMs) const;

@@ -56,6 +56,12 @@ struct SBoardRoad
     bool bJTAG;
 };
 
+// Test names stay the same from run to run (the default prints raw bytes).
+void PrintTo(const SBoardRoad& road, std::ostream* os)
+{
+    *os << "type " << road.type << (road.bJTAG ? " over JTAG" : " over serial");
+}
+
 class BoardRoad : public KivuConnect, public ::testing::WithParamInterface<SBoardRoad> {};
 
 } // namespace
