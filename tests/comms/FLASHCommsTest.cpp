@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -42,6 +43,19 @@ public:
 long ElapsedMs(Clock::time_point since)
 {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// Runs wait on another thread and cancels the comms until it returns: a wait
+// clears the cancel flag as it starts, so a single early cancel could be lost.
+void CancelWait(CFLASHComms& comms, const std::function<void()>& wait)
+{
+    std::atomic<bool> done{false};
+    std::thread waiter([&] { wait(), done = true; });
+    while (!done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        comms.Cancel();
+    }
+    waiter.join();
 }
 
 // Runs body in a child process, which writes the line body returns and then
@@ -430,17 +444,14 @@ TEST_F(CommsTest, CancelFromAnotherThreadEndsTheWaitWithinOneRead)
     ASSERT_TRUE(comms.Open());
     bool result = false;
     long elapsed = 0;
-    std::thread waiter([&] {
+    CancelWait(comms, [&] {
         unsigned char expected = 0x06;
         const auto start = Clock::now();
         result = comms.GetTimedResponse(&expected, 20);
         elapsed = ElapsedMs(start);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    comms.Cancel();
-    waiter.join();
     EXPECT_TRUE(result);
-    EXPECT_LT(elapsed, 200 + 1500 + 1000);
+    EXPECT_LT(elapsed, 100 + 1500 + 1000);
     EXPECT_TRUE(host.shown.empty());
 }
 
@@ -492,10 +503,7 @@ TEST_F(CommsTest, RoutingSendsTimedResponsesAndCancelToTheAlternate)
     EXPECT_TRUE(comms.GetTimedResponse(&expected, 2));
 
     bool result = false;
-    std::thread waiter([&] { result = comms.GetTimedResponse(&expected, 20); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    comms.Cancel();
-    waiter.join();
+    CancelWait(comms, [&] { result = comms.GetTimedResponse(&expected, 20); });
     EXPECT_TRUE(result);
 
     // Routed back with the alternate closed, the byte sent meanwhile is there.

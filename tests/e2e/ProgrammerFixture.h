@@ -3,6 +3,7 @@
 // the manager and pointed at it. Tests derive from CProgrammerFixture.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -102,12 +103,15 @@ protected:
     {
         target.SetThrottle(true);
         const auto start = target.GetHostBytesTaken();
+        std::atomic<bool> done{false};
         std::thread other([&] {
-            while (target.GetHostBytesTaken() < start + nBytes)
+            // A write that fails early must not leave this thread waiting.
+            while (target.GetHostBytesTaken() < start + nBytes && !done)
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             action();
         });
         const bool bResult = programmer->WriteImage(pImage);
+        done = true;
         other.join();
         target.SetThrottle(false);
         return bResult;
