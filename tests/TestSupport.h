@@ -16,6 +16,14 @@
 
 namespace zftest {
 
+// A file of the source tree. ZFLASH_SOURCE_DIR may point elsewhere; by default
+// it is the tree the tests were built from, so they run from any folder.
+inline std::string SourcePath(const std::string& relative)
+{
+    const char* src = std::getenv("ZFLASH_SOURCE_DIR");
+    return std::string(src && *src ? src : ZFLASH_TEST_SOURCE_DIR) + "/" + relative;
+}
+
 // The whole file as bytes; empty when it cannot be read.
 inline std::string ReadAll(const std::string& path)
 {

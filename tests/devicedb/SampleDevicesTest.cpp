@@ -12,9 +12,7 @@ namespace fs = std::filesystem;
 
 fs::path DevicesFolder()
 {
-    if (const char* src = std::getenv("ZFLASH_SOURCE_DIR"))
-        return fs::path(src) / "devices";
-    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "devices";
+    return zftest::SourcePath("devices");
 }
 
 std::unique_ptr<CDeviceInfo> Load(const char* name)

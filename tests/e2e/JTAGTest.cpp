@@ -20,8 +20,7 @@ namespace {
 
 std::string Device(const std::string& file)
 {
-    const char* dir = std::getenv("ZFLASH_SOURCE_DIR");
-    return std::filesystem::absolute(dir ? dir : ".").string() + "/devices/" + file;
+    return zftest::SourcePath("devices/" + file);
 }
 
 class CJTAGSession

@@ -81,8 +81,7 @@ struct OperationChain : ::testing::Test
     {
         g_deleted = 0;
         std::ofstream(file) << "S1130100000102030405060708090A0B0C0D0E0F73\nS9030000FC\n"; // 00..0F at H'100
-        const char* src = std::getenv("ZFLASH_SOURCE_DIR");
-        const std::string definition = std::string(src ? src : ".") + "/devices/ZT31F256.ini";
+        const std::string definition = zftest::SourcePath("devices/ZT31F256.ini");
         ASSERT_TRUE(target.Load(definition.c_str(), nullptr) && target.Start());
         programmer = FLASHManager.CreateFLASHProgrammer("ZT31F256", target.GetPortName(), ctGENBootMode,
                                                         ptNeverErase, mlNormal, "", 0, 7.3728f, 0, 0, 0, definition);

@@ -21,12 +21,6 @@
 
 namespace zftest {
 
-inline std::string SourcePath(const std::string& rel)
-{
-    const char* src = std::getenv("ZFLASH_SOURCE_DIR");
-    return std::string(src ? src : ".") + "/" + rel;
-}
-
 // Bytes without runs of H'FF, so that an image keeps them as one range.
 inline std::vector<BYTE> Pattern(size_t n, BYTE seed)
 {

@@ -26,8 +26,7 @@ class ProgrammerSetUp : public ::testing::Test
 protected:
     std::unique_ptr<CFLASHProgrammer> Make(eConnectionType type, const char* device = "ZT21F064")
     {
-        const char* src = std::getenv("ZFLASH_SOURCE_DIR");
-        const std::string definition = std::string(src ? src : ".") + "/devices/" + device + ".ini";
+        const std::string definition = zftest::SourcePath("devices/" + std::string(device) + ".ini");
         return std::unique_ptr<CFLASHProgrammer>(FLASHManager.CreateFLASHProgrammer(
             device, "/dev/zflash-no-such-port", type, ptEraseAutomatically, mlAdvanced, "", 0, 16.0f, 2, 3, 1,
             definition.c_str()));

@@ -4,33 +4,25 @@
 #include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "TestSupport.h"
 #include "sim/SimTarget.h"
 
 namespace simtest {
-namespace fs = std::filesystem;
-
-std::string SourceDir()
-{
-    if (const char* src = std::getenv("ZFLASH_SOURCE_DIR"))
-        return src;
-    return fs::path(__FILE__).parent_path().parent_path().parent_path().string();
-}
 
 std::string DataPath(const std::string& name)
 {
-    return (fs::path(SourceDir()) / "tests" / "sim" / "data" / name).string();
+    return zftest::SourcePath("tests/sim/data/" + name);
 }
 
 std::string DevicePath(const std::string& name)
 {
-    return (fs::path(SourceDir()) / "devices" / name).string();
+    return zftest::SourcePath("devices/" + name);
 }
 
 std::vector<BYTE> ReadFile(const std::string& path)

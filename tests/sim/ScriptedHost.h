@@ -13,7 +13,6 @@ class CSimTarget;
 
 namespace simtest {
 
-std::string SourceDir();
 std::string DataPath(const std::string& name);
 std::string DevicePath(const std::string& name);
 std::vector<BYTE> ReadFile(const std::string& path);

@@ -174,7 +174,7 @@ TEST(SimKernelFile, SampleFilesCarryTheirHeaderAndDownloadsAreComparedWhole)
 {
     // Every kernel and module file of the samples and of the test device.
     int checked = 0;
-    for (const std::string& folder : {SourceDir() + "/devices/kernels", DataPath("kernels")}) {
+    for (const std::string& folder : {DevicePath("kernels"), DataPath("kernels")}) {
         for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
             if (entry.path().extension() != ".bin")
                 continue;

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "TestSupport.h"
+
 CToolProcess::CToolProcess(const std::vector<std::string>& argv)
 {
     int out[2], err[2];
@@ -154,6 +156,5 @@ SToolResult RunZflash(const std::vector<std::string>& args)
 
 std::string SourceFile(const std::string& relative)
 {
-    const char* src = std::getenv("ZFLASH_SOURCE_DIR");
-    return std::string(src ? src : ".") + "/" + relative;
+    return zftest::SourcePath(relative);
 }
