@@ -141,7 +141,13 @@ int Scanlet::Checked(int nResult)
 void Scanlet::Error(int nCode)
 {
     CString text;
-    text.Format("adapter error %d", nCode);
+    if (nCode == SCANLET_NOT_OPEN)
+        text = "the adapter's port is not open";
+    else
+        text.Format("adapter error %d", nCode);
+    const CString reason = m_pBackend->GetLastError();
+    if (!reason.IsEmpty())
+        text += " (" + reason + ")";
     Report(text);
 }
 

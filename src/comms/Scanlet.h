@@ -35,6 +35,8 @@ public:
     virtual int ScanIR(const unsigned char* instruction, unsigned long bits, unsigned char* out) = 0; // 1000 = done
     virtual int WriteWord(const unsigned char word[4], unsigned long timeoutMs) = 0;                 // 1000 = taken
     virtual int ReadWord(unsigned char word[4], unsigned long timeoutMs) = 0;                        // 1000 = arrived
+    // Why the last call failed, in the back-end's words; empty when it has none.
+    virtual CString GetLastError() const { return {}; }
 };
 // Process-wide back-end for every Scanlet created after the call; nullptr restores the
 // default back-end: the socket named by ZFLASH_PELTO_SOCKET when that is set

@@ -240,8 +240,12 @@ void CScanletSocketBackend::ResetTestLogic()
 
 int CScanletSocketBackend::ScanIR(const unsigned char* instruction, unsigned long bits, unsigned char* out)
 {
-    if (!instruction || bits > CScanletWire::kMaxScanBits)
+    if (!instruction || bits > CScanletWire::kMaxScanBits) {
+        std::lock_guard guard(m_lock);
+        m_strLastError.Format("an instruction scan of %lu bits is more than the link carries (%lu)", bits,
+                              CScanletWire::kMaxScanBits);
         return SCANLET_BAD_REQUEST;
+    }
     const std::size_t nBytes = (bits + 7) / 8;
     SScanletFrame frame{srScanIR, {}};
     frame.PutNumber(static_cast<std::uint32_t>(bits));

@@ -96,7 +96,7 @@ public:
 
     const CString& GetPath() const { return m_strPath; }
     // Why the link was last dropped or refused; empty while all went well.
-    CString GetLastError() const;
+    CString GetLastError() const override;
 
 private:
     // One request and its answer of at least nMinAnswer bytes. A failure drops

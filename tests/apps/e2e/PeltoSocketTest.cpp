@@ -125,6 +125,8 @@ TEST(PeltoSocket, ChannelExchangesKernelWordsWithASeparateSimulatorOneHostAtATim
     const unsigned char command = 0x0A;
     EXPECT_FALSE(second.WriteBytes(&command, 1, true));
     EXPECT_TRUE(Shown(host, "'Quarn Pelto:' write time out"));
+    EXPECT_TRUE(Shown(host, "Quarn Pelto : the adapter's port is not open (the link to the adapter at '" +
+                                sim.m_strSocket + "' was dropped: "));
     EXPECT_FALSE(second.ReadBytes(&extra, 1, nullptr, true));
     EXPECT_TRUE(second.Close());
 }
