@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -40,6 +41,13 @@ bool IsServed(const sockaddr_un& address)
     const bool served = result == 0 || errno == EAGAIN;
     ::close(fd);
     return served;
+}
+
+std::int64_t NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 } // namespace
 
@@ -91,8 +99,15 @@ bool CSimPeltoServer::Start(const CString& path, CString* error)
     }
     m_strPath = path;
     m_bStopping = false;
+    m_nLastRequestMs = NowMs();
     m_thread = std::thread([this] { Run(); });
     return true;
+}
+
+std::uint64_t CSimPeltoServer::GetIdleMilliseconds() const
+{
+    const std::int64_t d = NowMs() - m_nLastRequestMs.load();
+    return d > 0 ? static_cast<std::uint64_t>(d) : 0;
 }
 
 void CSimPeltoServer::Stop()
@@ -154,6 +169,7 @@ void CSimPeltoServer::Serve(int fd)
             }
             if (CScanletWire::Send(fd, frame, CScanletWire::After(kFrameWaitMs), m_wake[0]) != sioDone)
                 return;
+            m_nLastRequestMs = NowMs();
         }
         if (fds[2].revents & POLLIN) {
             if (const int other = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK); other >= 0)

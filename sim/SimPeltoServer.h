@@ -4,6 +4,7 @@
 // CScanletSocketBackend). One client at a time: a client that connects while
 // another is served is told the adapter's port is in use.
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
 
@@ -30,6 +31,9 @@ public:
     CSimPelto& Pelto() { return *m_pPelto; }
     // Clients served so far (not counting the ones turned away).
     int GetClients() const { return m_nClients.load(); }
+    // Time since the last request was answered (or since Start), so that an
+    // adapter host counts as activity even while the chip hears nothing.
+    std::uint64_t GetIdleMilliseconds() const;
 
 private:
     void Run();
@@ -48,4 +52,5 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_bStopping{false};
     std::atomic<int> m_nClients{0};
+    std::atomic<std::int64_t> m_nLastRequestMs{0};
 };

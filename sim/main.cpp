@@ -6,7 +6,8 @@
 //
 // Prints the host's port (the pty's slave path) as its first line, then the
 // Pelto adapter's socket when asked to serve one, and serves
-// until SIGINT or SIGTERM, or until the line has been idle for --idle seconds;
+// until SIGINT or SIGTERM, or until the line and the adapter have been idle
+// for --idle seconds;
 // then writes the FLASH dump and the transcript.
 #include <CLI/CLI.hpp>
 
@@ -102,7 +103,8 @@ int main(int argc, char** argv)
         const int sig = sigtimedwait(&signals, nullptr, &tick);
         if (sig == SIGINT || sig == SIGTERM)
             break;
-        if (idleMs && target.GetIdleMilliseconds() >= idleMs) {
+        if (idleMs && target.GetIdleMilliseconds() >= idleMs &&
+            (pelto.empty() || server.GetIdleMilliseconds() >= idleMs)) {
             std::fprintf(stderr, "zflash-sim: idle for %g seconds, stopping\n", idle);
             break;
         }
