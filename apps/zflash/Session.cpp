@@ -122,6 +122,19 @@ int CSession::Open()
         m_console.Error("cannot read the device definition '" + m_strDefinition + "'");
         return ecFile;
     }
+    // The library reads any file, giving defaults for what is missing; without
+    // these no chip can be reached, so say so now rather than after a boot.
+    const char* missing = m_pInfo->m_dwFLASHROMSize == 0  ? "\"FLASH ROM Size\""
+                          : m_pInfo->m_dwRAMSize == 0     ? "\"RAM Size\""
+                          : m_pInfo->m_EraseBlocks.IsEmpty() ? "erase blocks (\"Erase Block Count\")"
+                          : m_pInfo->m_strMainKernel.IsEmpty() ? "\"Main Kernel\""
+                                                              : nullptr;
+    if (missing) {
+        m_console.Error("'" + m_strDefinition + "' is not a usable device definition: it gives no " + missing,
+                        "the definitions in " + fs::path(DefaultDefinition()).parent_path().string() +
+                            " show every key");
+        return ecFile;
+    }
 
     const int type = ConnectionTypeFromName(m_Options.strConnection);
     m_strPort = m_Options.strPort;
