@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <cstdio>
 #include <string>
@@ -9,6 +9,8 @@
 #include "Console.h"
 #include "ConsoleHost.h"
 #include "ExitCode.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 // A console writing into two memory files.
@@ -99,8 +101,8 @@ TEST(Console, PlainProgressIsALinePerTenthAndPerNewText)
     c.console.Progress({"Comparing images", 0, 100, 100}, 0);
     const std::string err = SCapture::Read(c.err);
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 12);
-    EXPECT_NE(err.find("progress: Erasing... 50%\n"), std::string::npos);
-    EXPECT_NE(err.find("progress: Comparing images 100%\n"), std::string::npos);
+    EXPECT_THAT(err, HasSubstr("progress: Erasing... 50%\n"));
+    EXPECT_THAT(err, HasSubstr("progress: Comparing images 100%\n"));
 }
 
 TEST(Console, TerminalBarShowsPercentBytesAndRateAndStaysUnderMessages)
@@ -110,8 +112,8 @@ TEST(Console, TerminalBarShowsPercentBytesAndRateAndStaysUnderMessages)
     c.console.Message(skMessage, "Erase complete.", 0);
     c.console.EndProgress();
     const std::string err = SCapture::Read(c.err);
-    EXPECT_NE(err.find(" 25%  1.0 KiB / 4.0 KiB  512 B/s"), std::string::npos) << err;
-    EXPECT_NE(err.find("#"), std::string::npos);
+    EXPECT_THAT(err, HasSubstr(" 25%  1.0 KiB / 4.0 KiB  512 B/s"));
+    EXPECT_THAT(err, HasSubstr("#"));
     // The message clears the bar's line, is printed, and the bar comes back below it.
     const size_t msg = err.find("Erase complete.\n");
     ASSERT_NE(msg, std::string::npos);
@@ -141,7 +143,7 @@ TEST(ConsoleHost, ScriptsGetTheirAnswerAndNobodyToAskMeansRefuseAndSay)
     ASSERT_GE(events.size(), 6u);
     EXPECT_EQ(events[4]["by"], "nobody");
     EXPECT_EQ(events[5]["level"], "error");
-    EXPECT_NE(events[5]["hint"].get<std::string>().find("--yes"), std::string::npos);
+    EXPECT_THAT(events[5]["hint"].get<std::string>(), HasSubstr("--yes"));
 }
 
 TEST(ConsoleHost, APersonIsAskedAgainUntilTheReplyMeansSomething)
@@ -158,7 +160,7 @@ TEST(ConsoleHost, APersonIsAskedAgainUntilTheReplyMeansSomething)
     ::close(fds[0]);
     const std::string err = SCapture::Read(c.err);
     EXPECT_EQ(err.find("Erase block BLK0? [y/n] "), err.rfind("Erase block BLK0? [y/n] ") - 26) << err;
-    EXPECT_NE(err.find("-> yes (terminal)"), std::string::npos);
+    EXPECT_THAT(err, HasSubstr("-> yes (terminal)"));
     EXPECT_EQ(CConsoleHost::ParseReply("ignore", qtAbortRetryIgnore), qtIgnore);
     EXPECT_EQ(CConsoleHost::ParseReply("c", qtYesNo), qtOK);
 }
@@ -172,7 +174,7 @@ TEST(Console, TheBarNeverReachesTheLastColumn)
         const std::string line = SCapture::Read(err).substr(4); // after "\r\x1b[K"
         std::fclose(err);
         EXPECT_LT(line.size(), static_cast<size_t>(width)) << line;
-        EXPECT_NE(line.find("99%"), std::string::npos) << line;
+        EXPECT_THAT(line, HasSubstr("99%"));
     }
 }
 

@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -8,6 +8,8 @@
 #include "ImageFiles.h"
 #include "TestSupport.h"
 #include "image/FLASHBinaryImage.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 using Bytes = std::map<DWORD, BYTE>;
@@ -106,10 +108,10 @@ TEST(IntelHex, ABadFileLeavesTheImageUntouched)
     CFLASHBinaryImage image(0, nullptr);
     std::string error;
     EXPECT_FALSE(CIntelHex::Load(dir.File("bad.hex").c_str(), &image, &error));
-    EXPECT_NE(error.find("line 2"), std::string::npos);
+    EXPECT_THAT(error, HasSubstr("line 2"));
     EXPECT_FALSE(image.IsImageDataPresent());
     EXPECT_FALSE(CIntelHex::Load(dir.File("missing.hex").c_str(), &image, &error));
-    EXPECT_NE(error.find("No such file"), std::string::npos);
+    EXPECT_THAT(error, HasSubstr("No such file"));
 }
 
 TEST(IntelHex, FilesWrittenBySrecCatLoadAsTheSameBytes)

@@ -105,7 +105,7 @@ TEST(KivuBoard, ResetSequenceFullAndPartial)
     EXPECT_FALSE(s.Board().IsMDyOn());
     EXPECT_FALSE(s.Board().IsResetHeld());
     notes = s.BoardNotes();
-    EXPECT_NE(notes.find("board reset"), std::string::npos) << notes;
+    EXPECT_THAT(notes, HasSubstr("board reset"));
     // The chip was reset and starts its own program.
     EXPECT_TRUE(s.target.WaitForState(ssUserProgram, 5000));
     EXPECT_TRUE(s.ErrorIds().empty());
@@ -140,8 +140,8 @@ TEST_P(KivuBoardRoad, BootsDownloadsAndChangesBaudThroughTheBoard)
     ASSERT_TRUE(s.iface.ChangeBaud(rate, code, work, s.info.m_eBRRFormula)) << s.BoardNotes();
     EXPECT_EQ(s.Board().GetPCRate(), rate);
     EXPECT_EQ(s.Board().GetChipRate(), rate);
-    EXPECT_NE(s.BoardNotes().find("link check with the micro-kernel at " + std::to_string(rate) + " baud passed"),
-              std::string::npos);
+    EXPECT_THAT(s.BoardNotes(),
+                HasSubstr("link check with the micro-kernel at " + std::to_string(rate) + " baud passed"));
     EXPECT_TRUE(s.ErrorIds().empty());
 }
 

@@ -2,7 +2,7 @@
 // For the e2e tests below the programmer: a device definition loaded into the
 // virtual target and the library, the port open, and an interface of the
 // given kind on it.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +20,8 @@
 #include "sim/SimTarget.h"
 
 namespace zftest {
+
+using ::testing::HasSubstr;
 
 // Bytes without runs of H'FF, so that an image keeps them as one range.
 inline std::vector<BYTE> Pattern(size_t n, BYTE seed)

@@ -1,6 +1,6 @@
 // The tool run as a process, as a person or a script runs it: against the
 // in-process virtual target (-p sim) and against zflash-sim on its own pty.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <csignal>
 #include <fstream>
@@ -14,6 +14,8 @@
 #include "ToolProcess.h"
 #include "comms/FLASHComms.h"
 #include "image/FLASHBinaryImage.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 const std::string kExample = SourceFile("examples/blinky.mot");
@@ -75,8 +77,8 @@ TEST(Tool, EachProtocolProgramsAndVerifiesAFreshVirtualTarget)
     const SToolResult board = RunZflash({"-q", "-c", "board-boot", "program", kExample});
     EXPECT_EQ(board.code, ecSuccess) << board.err;
     const std::string log = zftest::ReadAll(dir.File("job.log"));
-    EXPECT_NE(log.find("Job Number : 7\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Result : FLASH Programming OK."), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("Job Number : 7\r\n"));
+    EXPECT_THAT(log, HasSubstr("Result : FLASH Programming OK."));
     // A Protocol B kernel does not say which blocks hold data.
     const SToolResult r = RunZflash({"--json", "-d", SourceFile("devices/ZT52F128.ini"), "blocks"});
     ASSERT_EQ(r.code, ecSuccess);
@@ -97,7 +99,7 @@ TEST(Tool, ProgramsBehindTheVirtualJTAGAdapter)
     // adapter's own keys are.
     const std::string stored = zftest::ReadAll(settings.Path());
     EXPECT_EQ(stored.find("KivuSerial"), std::string::npos) << stored;
-    EXPECT_NE(stored.find("SuperQuick"), std::string::npos) << stored;
+    EXPECT_THAT(stored, HasSubstr("SuperQuick"));
 }
 
 class ToolOnPty : public testing::TestWithParam<const char*>
@@ -181,7 +183,7 @@ TEST(Tool, QuestionsAreAnsweredByYesOrNoOrStopTheRunWithoutATerminal)
 
     r = with(nullptr);
     EXPECT_EQ(r.code, ecAnswerNeeded) << r.out;
-    EXPECT_NE(r.out.find("pass --yes or --no"), std::string::npos);
+    EXPECT_THAT(r.out, HasSubstr("pass --yes or --no"));
     EXPECT_EQ(Events(r.out).back()["status"], "answer-needed");
 
     r = with("--yes");
@@ -207,7 +209,7 @@ TEST(Tool, ExitCodesSayWhatWentWrong)
     for (const auto& [args, code, text] : cases) {
         const SToolResult r = RunZflash(args);
         EXPECT_EQ(r.code, code) << args[0] << ": " << r.err;
-        EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+        EXPECT_THAT(r.err, HasSubstr(text));
         if (code == ecFile) { // a missing input file stops the run before the target is started
             EXPECT_EQ((r.out + r.err).find("Virtual target") == std::string::npos, text != "not a valid S-record file")
                 << r.out << r.err;
@@ -252,9 +254,9 @@ TEST(Tool, ProgressBarOnARealTerminal)
                             "' /dev/null > " + dir.File("screen.txt") + " 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     const std::string screen = zftest::ReadAll(dir.File("screen.txt"));
-    EXPECT_NE(screen.find("\r\x1b[K"), std::string::npos);        // the bar redraws its own line
-    EXPECT_NE(screen.find("%"), std::string::npos);
-    EXPECT_NE(screen.find("\x1b[36m["), std::string::npos);       // the bar itself, in colour
-    EXPECT_NE(screen.find("\x1b[32mok: Programmed 1856 bytes"), std::string::npos) << screen;
+    EXPECT_THAT(screen, HasSubstr("\r\x1b[K"));        // the bar redraws its own line
+    EXPECT_THAT(screen, HasSubstr("%"));
+    EXPECT_THAT(screen, HasSubstr("\x1b[36m["));       // the bar itself, in colour
+    EXPECT_THAT(screen, HasSubstr("\x1b[32mok: Programmed 1856 bytes"));
     EXPECT_EQ(screen.find("progress: "), std::string::npos);       // no plain progress lines
 }
