@@ -94,7 +94,7 @@ TEST_F(OneKRun, FailuresAndRefusalsStillBringTheMainKernelBack)
     EXPECT_FALSE(device.EraseFLASHBlock(Block(2)));
     std::vector<BYTE> data = Pattern(64, 0x01);
     EXPECT_FALSE(device.WriteVerifyFLASH(0x800, 64, data.data(), 0));
-    EXPECT_TRUE(Shown("Write failed"));
+    EXPECT_TRUE(Shown("Write failed", 15028));
     // The read module named as erase module: the kernel refuses the erase.
     info.m_strEraseModule = info.m_strReadModule;
     EXPECT_FALSE(device.EraseFLASHBlock(Block(2)));

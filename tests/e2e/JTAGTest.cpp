@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "TestSupport.h"
+#include "TargetSession.h"
 #include "comms/FLASHJTAGComms.h"
 #include "interface/FLASHKivuInterface.h"
 #include "sim/SimPelto.h"
@@ -23,7 +23,7 @@ std::string Device(const std::string& file)
     return zftest::SourcePath("devices/" + file);
 }
 
-class CJTAGSession
+class CJTAGSession : public CShownChecks
 {
 public:
     ~CJTAGSession()
@@ -43,16 +43,7 @@ public:
         SetScanletBackend(m_pPelto);
         return ::testing::AssertionSuccess();
     }
-    bool Shown(const std::string& text) const
-    {
-        for (const ShownStatus& s : m_host.shown)
-            if (s.text == text)
-                return true;
-        return false;
-    }
-
     ScopedSettings m_settings;
-    RecordingHost m_host;
     CSimTarget m_target;
     std::shared_ptr<CSimPelto> m_pPelto;
     CFLASHJTAGComms m_comms;
@@ -99,7 +90,7 @@ TEST(PeltoAdapter, OpensAndCarriesKernelBytesAsWordsBothWays)
     // Nothing more to read: a read time-out with the channel's report.
     s.m_comms.SetTimeouts(ttSuperQuick);
     EXPECT_FALSE(s.m_comms.ReadBytes(answer, 1, nullptr, true));
-    EXPECT_TRUE(s.Shown("'Quarn Pelto:' read time out"));
+    EXPECT_TRUE(s.Shown("'Quarn Pelto:' read time out", 15005));
     ASSERT_TRUE(s.m_comms.Close());
     EXPECT_FALSE(s.m_pPelto->IsPortOpen());
 }

@@ -40,7 +40,7 @@ inline void WriteSRecordFile(const std::string& path, const std::vector<SImageRa
     out << "S804000000FB\n";
 }
 
-class CProgrammerFixture : public ::testing::Test
+class CProgrammerFixture : public ::testing::Test, public CShownChecks
 {
 protected:
     // A file under devices/, or an absolute path.
@@ -117,26 +117,6 @@ protected:
         return bResult;
     }
 
-    // How often a text was shown (host.shown) or asked (host.questions).
-    template <class T>
-    static int Count(const std::vector<T>& seen, const std::string& text)
-    {
-        return static_cast<int>(std::count_if(seen.begin(), seen.end(), [&](const T& s) { return s.text == text; }));
-    }
-    bool Shown(const std::string& text, WORD id = 0) const
-    {
-        return std::any_of(host.shown.begin(), host.shown.end(),
-                           [&](const ShownStatus& s) { return s.text == text && s.id == id; });
-    }
-    std::string Errors() const
-    {
-        std::string all;
-        for (const ShownStatus& s : host.shown)
-            all += s.kind == skError ? s.text + " (" + std::to_string(s.id) + ")\n" : "";
-        return all;
-    }
-
-    RecordingHost host;
     ScopedSettings settings;
     TempDir dir;
     CSimTarget target;

@@ -32,8 +32,46 @@ inline std::vector<BYTE> Pattern(size_t n, BYTE seed)
     return v;
 }
 
+// A host that records what is shown, and the questions the tests ask about it.
+class CShownChecks
+{
+public:
+    // Whether a text was shown with this id (a plain message has 0), or as this kind.
+    bool Shown(const std::string& t, WORD id = 0) const
+    {
+        return std::any_of(host.shown.begin(), host.shown.end(), [&](auto& s) { return s.text == t && s.id == id; });
+    }
+    bool Shown(eStatusKind kind, const std::string& t) const
+    {
+        return std::any_of(host.shown.begin(), host.shown.end(), [&](auto& s) { return s.text == t && s.kind == kind; });
+    }
+    std::vector<WORD> ErrorIds() const
+    {
+        std::vector<WORD> ids;
+        for (const ShownStatus& s : host.shown)
+            if (s.kind == skError)
+                ids.push_back(s.id);
+        return ids;
+    }
+    std::string Errors() const
+    {
+        std::string all;
+        for (const ShownStatus& s : host.shown)
+            all += s.kind == skError ? s.text + " (" + std::to_string(s.id) + ")\n" : "";
+        return all;
+    }
+    // How often a text was shown (host.shown) or asked (host.questions).
+    template <class T>
+    static int Count(const std::vector<T>& seen, const std::string& text)
+    {
+        return static_cast<int>(std::count_if(seen.begin(), seen.end(), [&](const T& s) { return s.text == text; }));
+    }
+
+    RecordingHost host;
+};
+
 template <class TInterface>
-class CTargetSession
+class CTargetSession : public CShownChecks
 {
 public:
     // A file under devices/, or an absolute path.
@@ -73,25 +111,6 @@ public:
     CBlockItem* Block(int n) { return static_cast<CBlockItem*>(info.m_EraseBlocks.GetAt(info.m_EraseBlocks.FindIndex(n))); }
     void Inject(DWORD CSimFaults::*fault, DWORD n) { CSimFaults f; f.*fault = n; target.SetFaults(f); }
 
-    // Whether a text was shown; with an id or a kind, only as that.
-    bool Shown(const std::string& t) const { return Any([&](const ShownStatus& s) { return s.text == t; }); }
-    bool Shown(const std::string& t, WORD id) const
-    {
-        return Any([&](const ShownStatus& s) { return s.text == t && s.id == id; });
-    }
-    bool Shown(eStatusKind kind, const std::string& t) const
-    {
-        return Any([&](const ShownStatus& s) { return s.text == t && s.kind == kind; });
-    }
-    std::vector<WORD> ErrorIds() const
-    {
-        std::vector<WORD> ids;
-        for (const ShownStatus& s : host.shown)
-            if (s.kind == skError)
-                ids.push_back(s.id);
-        return ids;
-    }
-
     // The texts of the target's events of one kind, one per line, once it has
     // dealt with what the host sent.
     std::string Events(eSimEventKind kind) const
@@ -116,19 +135,11 @@ public:
         return n;
     }
 
-    RecordingHost host;
     ScopedSettings settings;
     CSimTarget target;
     CDeviceInfo info;
     CFLASHComms comms;
     TInterface iface{&comms};
-
-private:
-    template <class F>
-    bool Any(F f) const
-    {
-        return std::any_of(host.shown.begin(), host.shown.end(), f);
-    }
 };
 
 using CTargetBoot = CTargetSession<CFLASHGENInterface>;
