@@ -17,8 +17,6 @@
 
 namespace zftest {
 
-using SImageRange = std::pair<DWORD, std::vector<BYTE>>;
-
 // An S-record file (S2 records, 24-bit addresses) holding the ranges.
 inline void WriteSRecordFile(const std::string& path, const std::vector<SImageRange>& ranges)
 {
@@ -87,15 +85,6 @@ protected:
             nSize >= 0 ? nSize : static_cast<int>(programmer->GetFLASHSize()), nullptr);
         EXPECT_TRUE(image->LoadFile(path.c_str())) << path;
         return image;
-    }
-
-    static ::testing::AssertionResult FLASHHolds(const CSimTarget& t, const std::vector<SImageRange>& ranges)
-    {
-        const std::vector<BYTE> flash = t.GetFLASH();
-        for (const auto& [address, bytes] : ranges)
-            if (address + bytes.size() > flash.size() || !std::equal(bytes.begin(), bytes.end(), &flash[address]))
-                return ::testing::AssertionFailure() << "FLASH differs in the range at " << std::hex << address;
-        return ::testing::AssertionSuccess();
     }
 
     // A paced write, during which another thread runs action once the target has taken nBytes more.

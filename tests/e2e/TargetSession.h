@@ -32,6 +32,17 @@ inline std::vector<BYTE> Pattern(size_t n, BYTE seed)
     return v;
 }
 
+using SImageRange = std::pair<DWORD, std::vector<BYTE>>;
+
+inline ::testing::AssertionResult FLASHHolds(const CSimTarget& t, const std::vector<SImageRange>& ranges)
+{
+    const std::vector<BYTE> flash = t.GetFLASH();
+    for (const auto& [address, bytes] : ranges)
+        if (address + bytes.size() > flash.size() || !std::equal(bytes.begin(), bytes.end(), &flash[address]))
+            return ::testing::AssertionFailure() << "FLASH differs in the range at " << std::hex << address;
+    return ::testing::AssertionSuccess();
+}
+
 // A host that records what is shown, and the questions the tests ask about it.
 class CShownChecks
 {
