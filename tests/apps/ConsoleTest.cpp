@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -39,12 +40,9 @@ struct SCapture
     std::vector<nlohmann::json> Events()
     {
         std::vector<nlohmann::json> events;
-        std::string text = Read(out);
-        size_t pos = 0, eol;
-        while ((eol = text.find('\n', pos)) != std::string::npos) {
-            events.push_back(nlohmann::json::parse(text.substr(pos, eol - pos)));
-            pos = eol + 1;
-        }
+        std::istringstream lines(Read(out));
+        for (std::string line; std::getline(lines, line);)
+            events.push_back(nlohmann::json::parse(line));
         return events;
     }
     FILE* out;

@@ -23,11 +23,6 @@ bool ParseInto(const std::string& text, Bytes& out, std::string* error = nullptr
         },
         error);
 }
-
-void WriteFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
 } // namespace
 
 TEST(IntelHex, AddressRecordsPlaceDataAndSegmentsWrap)
@@ -104,7 +99,7 @@ TEST(IntelHex, ABadFileLeavesTheImageUntouched)
 {
     zftest::ScopedSettings settings;
     zftest::TempDir dir;
-    WriteFile(dir.File("bad.hex"), ":0400000001020304F2\n:0200100011229C\n:00000001FF\n");
+    std::ofstream(dir.File("bad.hex"), std::ios::binary) << ":0400000001020304F2\n:0200100011229C\n:00000001FF\n";
     CFLASHBinaryImage image(0, nullptr);
     std::string error;
     EXPECT_FALSE(CIntelHex::Load(dir.File("bad.hex").c_str(), &image, &error));
@@ -123,7 +118,7 @@ TEST(IntelHex, FilesWrittenBySrecCatLoadAsTheSameBytes)
     std::string raw;
     for (int i = 0; i < 70000; ++i)
         raw += static_cast<char>((i * 31) ^ (i >> 8));
-    WriteFile(dir.File("in.bin"), raw);
+    std::ofstream(dir.File("in.bin"), std::ios::binary) << raw;
     const std::string cmd = "srec_cat " + dir.File("in.bin") + " -binary -offset 0x1000 -o " + dir.File("ref.hex") +
                             " -intel >/dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);

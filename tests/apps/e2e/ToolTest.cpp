@@ -29,12 +29,16 @@ std::vector<nlohmann::json> Events(const std::string& out)
     return events;
 }
 
-} // namespace
-
-TEST(Tool, ProgramsTheExampleIntoTheVirtualTargetWithJsonEvents)
+// Every run gets its own settings and a folder for its files.
+struct Tool : ::testing::Test
 {
     zftest::ScopedSettings settings;
     zftest::TempDir dir;
+};
+} // namespace
+
+TEST_F(Tool, ProgramsTheExampleIntoTheVirtualTargetWithJsonEvents)
+{
     const SToolResult r = RunZflash({"--json", "program", kExample, "--trace", dir.File("trace.txt")});
     ASSERT_EQ(r.code, ecSuccess) << r.out << r.err;
     const auto events = Events(r.out);
@@ -55,10 +59,8 @@ TEST(Tool, ProgramsTheExampleIntoTheVirtualTargetWithJsonEvents)
     EXPECT_EQ(r.err, "");
 }
 
-TEST(Tool, EachProtocolProgramsAndVerifiesAFreshVirtualTarget)
+TEST_F(Tool, EachProtocolProgramsAndVerifiesAFreshVirtualTarget)
 {
-    zftest::ScopedSettings settings;
-    zftest::TempDir dir;
     std::ofstream(dir.File("small.bin"), std::ios::binary) << std::string(300, '\x3C');
     // The classic run is a production job: the same write, with its record appended to the log.
     const std::vector<std::string> runs[] = {
@@ -85,9 +87,8 @@ TEST(Tool, EachProtocolProgramsAndVerifiesAFreshVirtualTarget)
     EXPECT_EQ(Events(r.out).back()["data"][0]["state"], "unknown");
 }
 
-TEST(Tool, ProgramsBehindTheVirtualJTAGAdapter)
+TEST_F(Tool, ProgramsBehindTheVirtualJTAGAdapter)
 {
-    zftest::ScopedSettings settings;
     // The boot and the board's steps go over the serial line beside the adapter,
     // the kernel's traffic over the adapter.
     for (const char* type : {"boot", "board-user", "board-boot-resident"}) {
@@ -102,14 +103,12 @@ TEST(Tool, ProgramsBehindTheVirtualJTAGAdapter)
     EXPECT_THAT(stored, HasSubstr("SuperQuick"));
 }
 
-class ToolOnPty : public testing::TestWithParam<const char*>
+class ToolOnPty : public Tool, public testing::WithParamInterface<const char*>
 {
 };
 
 TEST_P(ToolOnPty, EveryTargetCommandAgainstZflashSim)
 {
-    zftest::ScopedSettings settings;
-    zftest::TempDir dir;
     CSimProcess sim(GetParam());
     ASSERT_FALSE(sim.Port().empty());
     const std::vector<std::string> on{"-q", "-d", SourceFile(GetParam()), "-p", sim.Port()};
@@ -156,10 +155,8 @@ TEST_P(ToolOnPty, EveryTargetCommandAgainstZflashSim)
 INSTANTIATE_TEST_SUITE_P(ClassicDevices, ToolOnPty,
                          testing::Values("devices/ZT31F256.ini", "devices/ZT21F064.ini", "devices/ZT33F128E.ini"));
 
-TEST(Tool, QuestionsAreAnsweredByYesOrNoOrStopTheRunWithoutATerminal)
+TEST_F(Tool, QuestionsAreAnsweredByYesOrNoOrStopTheRunWithoutATerminal)
 {
-    zftest::ScopedSettings settings;
-    zftest::TempDir dir;
     CSimProcess sim("devices/ZT31F256.ini");
     ASSERT_EQ(RunZflash({"-p", sim.Port(), "-q", "program", kExample}).code, ecSuccess);
     // Over written data: without an erase the FLASH can only lose bits, so the read-back differs.
@@ -190,10 +187,8 @@ TEST(Tool, QuestionsAreAnsweredByYesOrNoOrStopTheRunWithoutATerminal)
     EXPECT_EQ(r.code, ecSuccess) << r.out;
 }
 
-TEST(Tool, ExitCodesSayWhatWentWrong)
+TEST_F(Tool, ExitCodesSayWhatWentWrong)
 {
-    zftest::ScopedSettings settings;
-    zftest::TempDir dir;
     std::ofstream(dir.File("bad.mot")) << "S1130000000004000000041000000420000004307D\n";
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
         {{"flash"}, ecUsage, "flash"},
@@ -217,10 +212,8 @@ TEST(Tool, ExitCodesSayWhatWentWrong)
     }
 }
 
-TEST(Tool, CtrlCDuringAWriteCancelsAndReleasesThePort)
+TEST_F(Tool, CtrlCDuringAWriteCancelsAndReleasesThePort)
 {
-    zftest::ScopedSettings settings;
-    zftest::TempDir dir;
     std::string data;
     for (int i = 0; i < 0x10000; ++i)
         data += static_cast<char>(i * 7);
@@ -244,12 +237,10 @@ TEST(Tool, CtrlCDuringAWriteCancelsAndReleasesThePort)
     comms.Close();
 }
 
-TEST(Tool, ProgressBarOnARealTerminal)
+TEST_F(Tool, ProgressBarOnARealTerminal)
 {
     if (std::system("command -v script >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "script is not installed";
-    zftest::ScopedSettings settings;
-    zftest::TempDir dir;
     const std::string cmd = std::string("TERM=xterm script -qfec '") + ZFLASH_CLI_EXE + " program " + kExample +
                             "' /dev/null > " + dir.File("screen.txt") + " 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
