@@ -34,17 +34,6 @@ public:
         iface.SetAdvancedUser(true);
     }
 
-    // Boot and micro-kernel, ready for the baud change.
-    ::testing::AssertionResult ReachMicroKernel(unsigned char* pCode)
-    {
-        if (!iface.BootSCI(pCode))
-            return ::testing::AssertionFailure() << "boot";
-        if (!Download(info.m_strMicroKernel))
-            return ::testing::AssertionFailure() << "download";
-        if (!target.WaitForState(ssMicroKernel, 5000))
-            return ::testing::AssertionFailure() << "state " << CSimTarget::StateName(target.GetState());
-        return ::testing::AssertionSuccess();
-    }
     bool ChangeBaud(unsigned long rate, unsigned char code)
     {
         unsigned char work[4] = {};

@@ -18,11 +18,6 @@ using namespace zftest;
 
 namespace {
 
-std::string Device(const std::string& file)
-{
-    return zftest::SourcePath("devices/" + file);
-}
-
 class CJTAGSession : public CShownChecks
 {
 public:
@@ -37,7 +32,7 @@ public:
     ::testing::AssertionResult Start(CSimOverrides overrides)
     {
         CString error;
-        if (!m_target.Load(CString(Device("ZT31F256.ini").c_str()), &error, overrides) || !m_target.Start(&error))
+        if (!m_target.Load(CString(SourcePath("devices/ZT31F256.ini").c_str()), &error, overrides) || !m_target.Start(&error))
             return ::testing::AssertionFailure() << error.GetString();
         m_pPelto = std::make_shared<CSimPelto>(m_target);
         SetScanletBackend(m_pPelto);

@@ -45,13 +45,7 @@ public:
                target.WaitForState(ssBootProgram, 5000);
     }
     // The board's notes, in order, one per line.
-    std::string BoardNotes()
-    {
-        std::string all;
-        for (const CSimEvent& e : Board().GetEvents(ekNote))
-            all += e.m_strText.str() + "\n";
-        return all;
-    }
+    std::string BoardNotes() { return EventTexts(Board().GetEvents(ekNote)); }
 };
 
 TEST(KivuBoard, IdentifiesItselfAndDrivesPinsAndSupplies)
@@ -126,10 +120,8 @@ TEST_P(KivuBoardRoad, BootsDownloadsAndChangesBaudThroughTheBoard)
     EXPECT_EQ(s.Board().GetPCRate(), rate);
 
     unsigned char code = 0;
-    ASSERT_TRUE(s.iface.BootSCI(&code));
+    ASSERT_TRUE(s.ReachMicroKernel(&code));
     EXPECT_EQ(code, 0xB3);
-    ASSERT_TRUE(s.Download(s.info.m_strMicroKernel));
-    ASSERT_TRUE(s.target.WaitForState(ssMicroKernel, 5000));
     // Option byte only for firmware from 3.00: this device does not erase itself.
     EXPECT_EQ(s.Board().Port(0xFF7E), firmware >= 0x0300 ? 1 : 0);
 

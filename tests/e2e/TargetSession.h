@@ -43,6 +43,15 @@ inline ::testing::AssertionResult FLASHHolds(const CSimTarget& t, const std::vec
     return ::testing::AssertionSuccess();
 }
 
+// The events' texts, one per line.
+inline std::string EventTexts(const std::vector<CSimEvent>& events)
+{
+    std::string all;
+    for (const CSimEvent& e : events)
+        all += e.m_strText.str() + "\n";
+    return all;
+}
+
 // A host that records what is shown, and the questions the tests ask about it.
 class CShownChecks
 {
@@ -110,13 +119,17 @@ public:
         std::vector<unsigned char> code = ReadKernel(name);
         return !code.empty() && iface.Download(code.data(), static_cast<unsigned long>(code.size()));
     }
-    // Started, booted through the interface and the micro-kernel downloaded;
-    // *pCode gets the boot rate code.
-    void Boot(const std::string& definition, const CSimOverrides& overrides, unsigned char* pCode)
+    // Booted through the interface and the micro-kernel downloaded and
+    // running (in that state); *pCode gets the boot rate code.
+    ::testing::AssertionResult ReachMicroKernel(unsigned char* pCode, eSimState running = ssMicroKernel)
     {
-        ASSERT_TRUE(Start(definition, overrides));
-        ASSERT_TRUE(iface.BootSCI(pCode));
-        ASSERT_TRUE(Download(info.m_strMicroKernel));
+        if (!iface.BootSCI(pCode))
+            return ::testing::AssertionFailure() << "boot";
+        if (!Download(info.m_strMicroKernel))
+            return ::testing::AssertionFailure() << "download";
+        if (!target.WaitForState(running, 5000))
+            return ::testing::AssertionFailure() << "state " << CSimTarget::StateName(target.GetState());
+        return ::testing::AssertionSuccess();
     }
 
     CBlockItem* Block(int n) { return static_cast<CBlockItem*>(info.m_EraseBlocks.GetAt(info.m_EraseBlocks.FindIndex(n))); }
@@ -127,10 +140,7 @@ public:
     std::string Events(eSimEventKind kind) const
     {
         target.WaitUntilIdle(target.GetHostBytesTaken(), 2000);
-        std::string all;
-        for (const CSimEvent& e : target.GetEvents(kind))
-            all += e.m_strText.str() + "\n";
-        return all;
+        return EventTexts(target.GetEvents(kind));
     }
     // How many of the target's events of one kind hold the text, waiting a
     // little for at least `expected` (the target notes after the host's last byte).
