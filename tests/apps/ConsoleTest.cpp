@@ -61,18 +61,15 @@ TEST(Console, JsonModeWritesOneObjectPerEventAndNothingElse)
     c.console.Progress(p, 1.5); // unchanged: no second event
     c.console.Question("Erase?", qtYesNo, qtNo, "--no");
     c.console.Result("program", ecErase, {{"bytes", 3}});
-    const auto events = c.Events();
-    ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events[0]["event"], "message");
-    EXPECT_EQ(events[0]["level"], "error");
-    EXPECT_EQ(events[0]["id"], 15025);
-    EXPECT_EQ(events[1]["event"], "progress");
-    EXPECT_EQ(events[1]["percent"], 50);
-    EXPECT_EQ(events[2]["answer"], "no");
-    EXPECT_EQ(events[2]["by"], "--no");
-    EXPECT_EQ(events[3]["exit_code"], 5);
-    EXPECT_EQ(events[3]["status"], "erase-failed");
-    EXPECT_EQ(events[3]["data"]["bytes"], 3);
+    using J = nlohmann::json;
+    EXPECT_EQ(c.Events(),
+              (std::vector<J>{{{"event", "message"}, {"level", "error"}, {"id", 15025}, {"text", "Erase failed"}},
+                              {{"event", "progress"}, {"text", "Writing image to device"}, {"percent", 50},
+                               {"position", 1024}, {"low", 0}, {"high", 2048}},
+                              {{"event", "question"}, {"text", "Erase?"}, {"style", "yes-no"}, {"answer", "no"},
+                               {"by", "--no"}},
+                              {{"event", "result"}, {"command", "program"}, {"exit_code", 5},
+                               {"status", "erase-failed"}, {"data", {{"bytes", 3}}}}}));
     EXPECT_EQ(SCapture::Read(c.err), "");
 }
 

@@ -38,11 +38,7 @@ TEST(IntelHex, AddressRecordsPlaceDataAndSegmentsWrap)
                              ":00000001FF\n"
                              ":0100000099FF\n"; // after the end: ignored
     ASSERT_TRUE(ParseInto(text, b));
-    EXPECT_EQ(b.size(), 4u);
-    EXPECT_EQ(b[0x10010], 0x11);
-    EXPECT_EQ(b[0x10011], 0x22);
-    EXPECT_EQ(b[0x1FFFF], 0xAA);
-    EXPECT_EQ(b[0x10000], 0xBB);
+    EXPECT_EQ(b, (Bytes{{0x10010, 0x11}, {0x10011, 0x22}, {0x1FFFF, 0xAA}, {0x10000, 0xBB}}));
 }
 
 TEST(IntelHex, MalformedRecordsNameTheLineAndTheReason)

@@ -184,14 +184,13 @@ TEST(SimKernelFile, SampleFilesCarryTheirHeaderAndDownloadsAreComparedWhole)
             ASSERT_TRUE(CSimKernelFile::ParseHeader(bytes, &kind, &name)) << entry.path();
             const std::string stem = entry.path().stem().string();
             EXPECT_EQ(name.str(), stem.substr(0, 16)); // the header holds 16 characters of the name
-            const auto endsWith = [&](const char* s) { return stem.size() > std::strlen(s) && stem.rfind(s) == stem.size() - std::strlen(s); };
-            if (endsWith("_user_main")) {
-                EXPECT_EQ(kind, CSimKernelFile::kfUserMainKernel);
-            } else if (endsWith("_main")) {
-                EXPECT_EQ(kind, CSimKernelFile::kfMainKernel);
-            } else if (endsWith("_erase")) {
-                EXPECT_EQ(kind, CSimKernelFile::kfEraseModule);
-            }
+            for (const auto& [suffix, expected] : {std::pair{"_user_main", CSimKernelFile::kfUserMainKernel},
+                                                   {"_main", CSimKernelFile::kfMainKernel},
+                                                   {"_erase", CSimKernelFile::kfEraseModule}})
+                if (stem.ends_with(suffix)) {
+                    EXPECT_EQ(kind, expected) << stem;
+                    break;
+                }
             ++checked;
         }
     }
