@@ -5,10 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <memory>
-#include <numeric>
 #include <thread>
 
 #include "TargetSession.h"
@@ -16,27 +14,6 @@
 #include "programmer/OTPConfig.h"
 
 namespace zftest {
-
-// An S-record file (S2 records, 24-bit addresses) holding the ranges.
-inline void WriteSRecordFile(const std::string& path, const std::vector<SImageRange>& ranges)
-{
-    std::ofstream out(path, std::ios::binary);
-    char hex[8];
-    for (const auto& [address, bytes] : ranges) {
-        for (size_t at = 0; at < bytes.size(); at += 32) {
-            const DWORD a = address + static_cast<DWORD>(at);
-            std::vector<unsigned> record = {static_cast<unsigned>(std::min<size_t>(32, bytes.size() - at) + 4),
-                                            a >> 16 & 0xFF, a >> 8 & 0xFF, a & 0xFF};
-            record.insert(record.end(), bytes.begin() + at, bytes.begin() + at + record[0] - 4);
-            record.push_back(~std::accumulate(record.begin(), record.end(), 0u) & 0xFF);
-            out << "S2";
-            for (unsigned v : record)
-                out << (std::snprintf(hex, sizeof hex, "%02X", v), hex);
-            out << "\n";
-        }
-    }
-    out << "S804000000FB\n";
-}
 
 class CProgrammerFixture : public ::testing::Test, public CShownChecks
 {
@@ -76,14 +53,13 @@ protected:
         return started;
     }
 
-    // A FLASH image of the target's size (or nSize) holding the ranges, loaded from an S-record file.
+    // A FLASH image of the target's size (or nSize) holding the ranges, as a file load leaves it.
     std::unique_ptr<CFLASHBinaryImage> LoadImage(const std::vector<SImageRange>& ranges, int nSize = -1)
     {
-        const std::string path = dir.File("image" + std::to_string(++m_nImages) + ".s28");
-        WriteSRecordFile(path, ranges);
         auto image = std::make_unique<CFLASHBinaryImage>(
             nSize >= 0 ? nSize : static_cast<int>(programmer->GetFLASHSize()), nullptr);
-        EXPECT_TRUE(image->LoadFile(path.c_str())) << path;
+        for (const auto& [address, bytes] : ranges)
+            image->SetDataFromFile(address, static_cast<DWORD>(bytes.size()), bytes.data());
         return image;
     }
 
@@ -111,9 +87,6 @@ protected:
     CSimTarget target;
     // Declared last: it goes before the target it talks to.
     std::unique_ptr<CFLASHProgrammer> programmer;
-
-private:
-    int m_nImages = 0;
 };
 
 } // namespace zftest
