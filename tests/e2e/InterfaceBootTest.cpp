@@ -15,8 +15,7 @@ namespace {
 // pointing back at the sample kernels.
 std::string WithFormula(const TempDir& dir, const std::string& file, const std::string& formula)
 {
-    std::ifstream in(SourcePath("devices/" + file));
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text = ReadAll(SourcePath("devices/" + file));
     text = std::regex_replace(text, std::regex("BRR Formula = \\w+"), "BRR Formula = " + formula);
     text = std::regex_replace(text, std::regex("= kernels/"), "= " + SourcePath("devices/kernels/"));
     const std::string path = dir.File(formula + "_" + file);
