@@ -59,22 +59,31 @@ TEST_F(Tool, ProgramsTheExampleIntoTheVirtualTargetWithJsonEvents)
     EXPECT_EQ(r.err, "");
 }
 
-TEST_F(Tool, EachProtocolProgramsAndVerifiesAFreshVirtualTarget)
+TEST_F(Tool, EachProtocolAndTheJTAGAdapterProgramAndVerifyAFreshVirtualTarget)
 {
     std::ofstream(dir.File("small.bin"), std::ios::binary) << std::string(300, '\x3C');
     // The classic run is a production job: the same write, with its record appended to the log.
-    const std::vector<std::string> runs[] = {
-        {"devices/ZT31F256.ini", kExample, "--job-log", dir.File("job.log"), "--job", "7"},
-        {"devices/ZT52F128.ini", kExample},              // Protocol B
-        {"devices/ZT10F016.ini", dir.File("small.bin")}, // 1K kernels
+    // Behind the virtual JTAG adapter the boot and the board's steps go over the
+    // serial line beside it, the kernel's traffic over the adapter.
+    std::vector<std::string> runs[] = {
+        {"-d", SourceFile("devices/ZT31F256.ini"), "program", kExample, "--job-log", dir.File("job.log"), "--job", "7"},
+        {"-d", SourceFile("devices/ZT52F128.ini"), "program", kExample},              // Protocol B
+        {"-d", SourceFile("devices/ZT10F016.ini"), "program", dir.File("small.bin")}, // 1K kernels
+        {"-p", "sim:pelto", "-c", "boot", "program", kExample, "--verify"},
+        {"-p", "sim:pelto", "-c", "board-user", "program", kExample, "--verify"},
+        {"-p", "sim:pelto", "-c", "board-boot-resident", "program", kExample, "--verify"},
     };
-    for (const auto& run : runs) {
-        std::vector<std::string> args{"--json", "-d", SourceFile(run[0]), "program"};
-        args.insert(args.end(), run.begin() + 1, run.end());
-        const SToolResult r = RunZflash(args);
-        ASSERT_EQ(r.code, ecSuccess) << run[0] << r.out;
-        EXPECT_EQ(Events(r.out).back()["data"]["verified"], true) << run[0];
+    for (auto& run : runs) {
+        run.insert(run.begin(), "--json");
+        const SToolResult r = RunZflash(run);
+        ASSERT_EQ(r.code, ecSuccess) << run[2] << run[4] << r.out << r.err;
+        EXPECT_EQ(Events(r.out).back()["data"]["verified"], true) << run[2] << run[4];
     }
+    // The virtual line's name is not left behind in the user's settings; the
+    // adapter's own keys are.
+    const std::string stored = zftest::ReadAll(settings.Path());
+    EXPECT_EQ(stored.find("KivuSerial"), std::string::npos) << stored;
+    EXPECT_THAT(stored, HasSubstr("SuperQuick"));
     // Through the virtual Kivu board, which -p sim puts in front of the chip for board types.
     const SToolResult board = RunZflash({"-q", "-c", "board-boot", "program", kExample});
     EXPECT_EQ(board.code, ecSuccess) << board.err;
@@ -85,22 +94,6 @@ TEST_F(Tool, EachProtocolProgramsAndVerifiesAFreshVirtualTarget)
     const SToolResult r = RunZflash({"--json", "-d", SourceFile("devices/ZT52F128.ini"), "blocks"});
     ASSERT_EQ(r.code, ecSuccess);
     EXPECT_EQ(Events(r.out).back()["data"][0]["state"], "unknown");
-}
-
-TEST_F(Tool, ProgramsBehindTheVirtualJTAGAdapter)
-{
-    // The boot and the board's steps go over the serial line beside the adapter,
-    // the kernel's traffic over the adapter.
-    for (const char* type : {"boot", "board-user", "board-boot-resident"}) {
-        const SToolResult r = RunZflash({"--json", "-p", "sim:pelto", "-c", type, "program", kExample, "--verify"});
-        ASSERT_EQ(r.code, ecSuccess) << type << r.out << r.err;
-        EXPECT_EQ(Events(r.out).back()["data"]["verified"], true) << type;
-    }
-    // The virtual line's name is not left behind in the user's settings; the
-    // adapter's own keys are.
-    const std::string stored = zftest::ReadAll(settings.Path());
-    EXPECT_EQ(stored.find("KivuSerial"), std::string::npos) << stored;
-    EXPECT_THAT(stored, HasSubstr("SuperQuick"));
 }
 
 class ToolOnPty : public Tool, public testing::WithParamInterface<const char*>
