@@ -136,7 +136,7 @@ TEST(PeltoSocket, ToolProgramsThroughTheSocketAndNamesAMissingOne)
 {
     ScopedSettings settings;
     TempDir dir;
-    const std::vector<std::string> args{"-d", SourceFile("devices/ZT31F256.ini"), "-p", "Quarn Pelto", "-c",
+    const std::vector<std::string> args{"-d", SourcePath("devices/ZT31F256.ini"), "-p", "Quarn Pelto", "-c",
                                         "boot-resident"};
     std::ofstream(dir.File("taken")) << "a file";
     CSimProcess fileInTheWay("devices/ZT31F256.ini", {"--pelto", dir.File("taken")});
@@ -154,7 +154,7 @@ TEST(PeltoSocket, ToolProgramsThroughTheSocketAndNamesAMissingOne)
     SAdapterSim sim(dir);
     ScopedAdapterSocket adapter(sim.m_strSocket);
     std::vector<std::string> program = args;
-    program.insert(program.end(), {"program", SourceFile("examples/blinky.mot"), "--verify"});
+    program.insert(program.end(), {"program", SourcePath("examples/blinky.mot"), "--verify"});
     const SToolResult r = RunZflash(program);
     EXPECT_EQ(r.code, ecSuccess) << r.out << r.err; // a verify that fails has its own code
     EXPECT_THAT(r.out + r.err, HasSubstr("1856 bytes"));

@@ -135,14 +135,9 @@ private:
     size_t m_consumed = 0;
 };
 
-inline std::string SourceFile(const std::string& relative)
-{
-    return zftest::SourcePath(relative);
-}
-
 inline std::vector<std::string> SimArguments(const std::string& definition, const std::vector<std::string>& options)
 {
-    std::vector<std::string> argv{ZFLASH_SIM_EXE, "-d", SourceFile(definition)};
+    std::vector<std::string> argv{ZFLASH_SIM_EXE, "-d", zftest::SourcePath(definition)};
     argv.insert(argv.end(), options.begin(), options.end());
     return argv;
 }

@@ -16,9 +16,10 @@
 #include "image/FLASHBinaryImage.h"
 
 using ::testing::HasSubstr;
+using zftest::SourcePath;
 
 namespace {
-const std::string kExample = SourceFile("examples/blinky.mot");
+const std::string kExample = SourcePath("examples/blinky.mot");
 
 std::vector<nlohmann::json> Events(const std::string& out)
 {
@@ -66,9 +67,9 @@ TEST_F(Tool, EachProtocolAndTheJTAGAdapterProgramAndVerifyAFreshVirtualTarget)
     // Behind the virtual JTAG adapter the boot and the board's steps go over the
     // serial line beside it, the kernel's traffic over the adapter.
     std::vector<std::string> runs[] = {
-        {"-d", SourceFile("devices/ZT31F256.ini"), "program", kExample, "--job-log", dir.File("job.log"), "--job", "7"},
-        {"-d", SourceFile("devices/ZT52F128.ini"), "program", kExample},              // Protocol B
-        {"-d", SourceFile("devices/ZT10F016.ini"), "program", dir.File("small.bin")}, // 1K kernels
+        {"-d", SourcePath("devices/ZT31F256.ini"), "program", kExample, "--job-log", dir.File("job.log"), "--job", "7"},
+        {"-d", SourcePath("devices/ZT52F128.ini"), "program", kExample},              // Protocol B
+        {"-d", SourcePath("devices/ZT10F016.ini"), "program", dir.File("small.bin")}, // 1K kernels
         {"-p", "sim:pelto", "-c", "boot", "program", kExample, "--verify"},
         {"-p", "sim:pelto", "-c", "board-user", "program", kExample, "--verify"},
         {"-p", "sim:pelto", "-c", "board-boot-resident", "program", kExample, "--verify"},
@@ -91,7 +92,7 @@ TEST_F(Tool, EachProtocolAndTheJTAGAdapterProgramAndVerifyAFreshVirtualTarget)
     EXPECT_THAT(log, HasSubstr("Job Number : 7\r\n"));
     EXPECT_THAT(log, HasSubstr("Result : FLASH Programming OK."));
     // A Protocol B kernel does not say which blocks hold data.
-    const SToolResult r = RunZflash({"--json", "-d", SourceFile("devices/ZT52F128.ini"), "blocks"});
+    const SToolResult r = RunZflash({"--json", "-d", SourcePath("devices/ZT52F128.ini"), "blocks"});
     ASSERT_EQ(r.code, ecSuccess);
     EXPECT_EQ(Events(r.out).back()["data"][0]["state"], "unknown");
 }
@@ -104,7 +105,7 @@ TEST_P(ToolOnPty, EveryTargetCommandAgainstZflashSim)
 {
     CSimProcess sim(GetParam());
     ASSERT_FALSE(sim.Port().empty());
-    const std::vector<std::string> on{"-q", "-d", SourceFile(GetParam()), "-p", sim.Port()};
+    const std::vector<std::string> on{"-q", "-d", SourcePath(GetParam()), "-p", sim.Port()};
     auto run = [&](std::vector<std::string> args, bool resident = true) {
         std::vector<std::string> all = on;
         if (resident) // after the first run the kernel stays on the chip
@@ -191,7 +192,7 @@ TEST_F(Tool, ExitCodesSayWhatWentWrong)
         {{"program", dir.File("bad.mot")}, ecFile, "not a valid S-record file"},
         {{"-d", dir.File("none.ini"), "blank"}, ecFile, "not found"},
         {{"-p", dir.File("no-such-port"), "blank"}, ecConnection, "Unable to open comms"},
-        {{"-d", SourceFile("devices/ZT52F128.ini"), "-p", "sim:pelto", "blank"}, ecNotAvailable, "Protocol B"},
+        {{"-d", SourcePath("devices/ZT52F128.ini"), "-p", "sim:pelto", "blank"}, ecNotAvailable, "Protocol B"},
         {{"image", "info", kExample}, ecSuccess, ""},
     };
     for (const auto& [args, code, text] : cases) {
