@@ -3,8 +3,6 @@
 // ways, and the route to the board's serial link beside it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 

@@ -3,8 +3,6 @@
 // disconnecting, production jobs, cancellation and a target that goes away.
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <regex>
 #include <thread>

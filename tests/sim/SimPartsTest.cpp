@@ -2,7 +2,6 @@
 // reader, the FLASH and RAM model, kernel files and the transcript.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
