@@ -1,6 +1,7 @@
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 #include "Console.h"
 #include "ConsoleHost.h"
 #include "ExitCode.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 // A console writing into two memory files.
@@ -37,12 +40,9 @@ struct SCapture
     std::vector<nlohmann::json> Events()
     {
         std::vector<nlohmann::json> events;
-        std::string text = Read(out);
-        size_t pos = 0, eol;
-        while ((eol = text.find('\n', pos)) != std::string::npos) {
-            events.push_back(nlohmann::json::parse(text.substr(pos, eol - pos)));
-            pos = eol + 1;
-        }
+        std::istringstream lines(Read(out));
+        for (std::string line; std::getline(lines, line);)
+            events.push_back(nlohmann::json::parse(line));
         return events;
     }
     FILE* out;
@@ -61,18 +61,15 @@ TEST(Console, JsonModeWritesOneObjectPerEventAndNothingElse)
     c.console.Progress(p, 1.5); // unchanged: no second event
     c.console.Question("Erase?", qtYesNo, qtNo, "--no");
     c.console.Result("program", ecErase, {{"bytes", 3}});
-    const auto events = c.Events();
-    ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events[0]["event"], "message");
-    EXPECT_EQ(events[0]["level"], "error");
-    EXPECT_EQ(events[0]["id"], 15025);
-    EXPECT_EQ(events[1]["event"], "progress");
-    EXPECT_EQ(events[1]["percent"], 50);
-    EXPECT_EQ(events[2]["answer"], "no");
-    EXPECT_EQ(events[2]["by"], "--no");
-    EXPECT_EQ(events[3]["exit_code"], 5);
-    EXPECT_EQ(events[3]["status"], "erase-failed");
-    EXPECT_EQ(events[3]["data"]["bytes"], 3);
+    using J = nlohmann::json;
+    EXPECT_EQ(c.Events(),
+              (std::vector<J>{{{"event", "message"}, {"level", "error"}, {"id", 15025}, {"text", "Erase failed"}},
+                              {{"event", "progress"}, {"text", "Writing image to device"}, {"percent", 50},
+                               {"position", 1024}, {"low", 0}, {"high", 2048}},
+                              {{"event", "question"}, {"text", "Erase?"}, {"style", "yes-no"}, {"answer", "no"},
+                               {"by", "--no"}},
+                              {{"event", "result"}, {"command", "program"}, {"exit_code", 5},
+                               {"status", "erase-failed"}, {"data", {{"bytes", 3}}}}}));
     EXPECT_EQ(SCapture::Read(c.err), "");
 }
 
@@ -99,8 +96,8 @@ TEST(Console, PlainProgressIsALinePerTenthAndPerNewText)
     c.console.Progress({"Comparing images", 0, 100, 100}, 0);
     const std::string err = SCapture::Read(c.err);
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 12);
-    EXPECT_NE(err.find("progress: Erasing... 50%\n"), std::string::npos);
-    EXPECT_NE(err.find("progress: Comparing images 100%\n"), std::string::npos);
+    EXPECT_THAT(err, HasSubstr("progress: Erasing... 50%\n"));
+    EXPECT_THAT(err, HasSubstr("progress: Comparing images 100%\n"));
 }
 
 TEST(Console, TerminalBarShowsPercentBytesAndRateAndStaysUnderMessages)
@@ -110,8 +107,8 @@ TEST(Console, TerminalBarShowsPercentBytesAndRateAndStaysUnderMessages)
     c.console.Message(skMessage, "Erase complete.", 0);
     c.console.EndProgress();
     const std::string err = SCapture::Read(c.err);
-    EXPECT_NE(err.find(" 25%  1.0 KiB / 4.0 KiB  512 B/s"), std::string::npos) << err;
-    EXPECT_NE(err.find("#"), std::string::npos);
+    EXPECT_THAT(err, HasSubstr(" 25%  1.0 KiB / 4.0 KiB  512 B/s"));
+    EXPECT_THAT(err, HasSubstr("#"));
     // The message clears the bar's line, is printed, and the bar comes back below it.
     const size_t msg = err.find("Erase complete.\n");
     ASSERT_NE(msg, std::string::npos);
@@ -141,7 +138,7 @@ TEST(ConsoleHost, ScriptsGetTheirAnswerAndNobodyToAskMeansRefuseAndSay)
     ASSERT_GE(events.size(), 6u);
     EXPECT_EQ(events[4]["by"], "nobody");
     EXPECT_EQ(events[5]["level"], "error");
-    EXPECT_NE(events[5]["hint"].get<std::string>().find("--yes"), std::string::npos);
+    EXPECT_THAT(events[5]["hint"].get<std::string>(), HasSubstr("--yes"));
 }
 
 TEST(ConsoleHost, APersonIsAskedAgainUntilTheReplyMeansSomething)
@@ -158,7 +155,7 @@ TEST(ConsoleHost, APersonIsAskedAgainUntilTheReplyMeansSomething)
     ::close(fds[0]);
     const std::string err = SCapture::Read(c.err);
     EXPECT_EQ(err.find("Erase block BLK0? [y/n] "), err.rfind("Erase block BLK0? [y/n] ") - 26) << err;
-    EXPECT_NE(err.find("-> yes (terminal)"), std::string::npos);
+    EXPECT_THAT(err, HasSubstr("-> yes (terminal)"));
     EXPECT_EQ(CConsoleHost::ParseReply("ignore", qtAbortRetryIgnore), qtIgnore);
     EXPECT_EQ(CConsoleHost::ParseReply("c", qtYesNo), qtOK);
 }
@@ -172,7 +169,7 @@ TEST(Console, TheBarNeverReachesTheLastColumn)
         const std::string line = SCapture::Read(err).substr(4); // after "\r\x1b[K"
         std::fclose(err);
         EXPECT_LT(line.size(), static_cast<size_t>(width)) << line;
-        EXPECT_NE(line.find("99%"), std::string::npos) << line;
+        EXPECT_THAT(line, HasSubstr("99%"));
     }
 }
 

@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <fstream>
 #include <sstream>
@@ -6,6 +6,8 @@
 #include "ImageFiles.h"
 #include "TestSupport.h"
 #include "image/FLASHBinaryImage.h"
+
+using ::testing::HasSubstr;
 
 TEST(ImageFiles, RawBinaryGoesToItsBaseAndComesBackWithGapsFilled)
 {
@@ -33,10 +35,10 @@ TEST(ImageFiles, AMalformedSRecordIsRefusedNotLoadedAsRaw)
     CFLASHBinaryImage image(0, nullptr);
     std::string error;
     EXPECT_FALSE(CImageFiles::Load(dir.File("bad.mot"), ifAuto, 0, &image, nullptr, &error));
-    EXPECT_NE(error.find("not a valid S-record"), std::string::npos);
+    EXPECT_THAT(error, HasSubstr("not a valid S-record"));
     EXPECT_FALSE(image.IsImageDataPresent());
     EXPECT_FALSE(CImageFiles::Load(dir.Path().string(), ifAuto, 0, &image, nullptr, &error));
-    EXPECT_NE(error.find("folder"), std::string::npos);
+    EXPECT_THAT(error, HasSubstr("folder"));
 }
 
 TEST(ImageFiles, ConvertThroughEveryFormKeepsTheData)

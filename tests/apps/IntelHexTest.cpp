@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -8,6 +8,8 @@
 #include "ImageFiles.h"
 #include "TestSupport.h"
 #include "image/FLASHBinaryImage.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 using Bytes = std::map<DWORD, BYTE>;
@@ -20,11 +22,6 @@ bool ParseInto(const std::string& text, Bytes& out, std::string* error = nullptr
                 out[a + i] = p[i];
         },
         error);
-}
-
-void WriteFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
 }
 } // namespace
 
@@ -41,11 +38,7 @@ TEST(IntelHex, AddressRecordsPlaceDataAndSegmentsWrap)
                              ":00000001FF\n"
                              ":0100000099FF\n"; // after the end: ignored
     ASSERT_TRUE(ParseInto(text, b));
-    EXPECT_EQ(b.size(), 4u);
-    EXPECT_EQ(b[0x10010], 0x11);
-    EXPECT_EQ(b[0x10011], 0x22);
-    EXPECT_EQ(b[0x1FFFF], 0xAA);
-    EXPECT_EQ(b[0x10000], 0xBB);
+    EXPECT_EQ(b, (Bytes{{0x10010, 0x11}, {0x10011, 0x22}, {0x1FFFF, 0xAA}, {0x10000, 0xBB}}));
 }
 
 TEST(IntelHex, MalformedRecordsNameTheLineAndTheReason)
@@ -102,14 +95,14 @@ TEST(IntelHex, ABadFileLeavesTheImageUntouched)
 {
     zftest::ScopedSettings settings;
     zftest::TempDir dir;
-    WriteFile(dir.File("bad.hex"), ":0400000001020304F2\n:0200100011229C\n:00000001FF\n");
+    std::ofstream(dir.File("bad.hex"), std::ios::binary) << ":0400000001020304F2\n:0200100011229C\n:00000001FF\n";
     CFLASHBinaryImage image(0, nullptr);
     std::string error;
     EXPECT_FALSE(CIntelHex::Load(dir.File("bad.hex").c_str(), &image, &error));
-    EXPECT_NE(error.find("line 2"), std::string::npos);
+    EXPECT_THAT(error, HasSubstr("line 2"));
     EXPECT_FALSE(image.IsImageDataPresent());
     EXPECT_FALSE(CIntelHex::Load(dir.File("missing.hex").c_str(), &image, &error));
-    EXPECT_NE(error.find("No such file"), std::string::npos);
+    EXPECT_THAT(error, HasSubstr("No such file"));
 }
 
 TEST(IntelHex, FilesWrittenBySrecCatLoadAsTheSameBytes)
@@ -121,7 +114,7 @@ TEST(IntelHex, FilesWrittenBySrecCatLoadAsTheSameBytes)
     std::string raw;
     for (int i = 0; i < 70000; ++i)
         raw += static_cast<char>((i * 31) ^ (i >> 8));
-    WriteFile(dir.File("in.bin"), raw);
+    std::ofstream(dir.File("in.bin"), std::ios::binary) << raw;
     const std::string cmd = "srec_cat " + dir.File("in.bin") + " -binary -offset 0x1000 -o " + dir.File("ref.hex") +
                             " -intel >/dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);

@@ -11,43 +11,29 @@
 using namespace zftest;
 
 namespace {
-class ProtocolBRun : public ::testing::Test, public CTargetBoot
+// ZT52F128 (Protocol B) at 115200 (16 MHz, ratios 4 and 4), or ZT10F016 (1K
+// kernels) at 19200, with its main kernel running.
+template <class TDevice, int nProtocol>
+class CDeviceRun : public ::testing::Test, public CTargetBoot
 {
 protected:
-    // ZT52F128 at 115200 (16 MHz, ratios 4 and 4) with its main kernel running.
     void Connect(const CSimOverrides& overrides = {})
     {
         unsigned char code = 0, work[4] = {};
-        ASSERT_NO_FATAL_FAILURE(Boot("ZT52F128.ini", overrides, &code));
-        ASSERT_TRUE(iface.ChangeBaud_ProtocolB(115200, code, work, info.m_eBRRFormula, 1600.0f, 4, 4));
+        ASSERT_TRUE(Start(nProtocol ? "ZT52F128.ini" : "ZT10F016.ini", overrides));
+        ASSERT_TRUE(ReachMicroKernel(&code, nProtocol ? ssProtocolB : ssMicroKernel));
+        ASSERT_TRUE(nProtocol ? iface.ChangeBaud_ProtocolB(115200, code, work, info.m_eBRRFormula, 1600.0f, 4, 4)
+                              : iface.ChangeBaud(19200, code, work, info.m_eBRRFormula));
         device.SetDeviceInfo(&info);
-        device.SetProtocol(1);
+        device.SetProtocol(nProtocol);
         device.Initialise();
-        ASSERT_TRUE(device.DownloadBOOTModeKernel_ProtocolB());
+        ASSERT_TRUE(nProtocol ? device.DownloadBOOTModeKernel_ProtocolB() : device.DownloadBOOTModeKernel());
     }
 
-    CFLASHDevice device{"ZT52F128", &comms, true};
+    TDevice device{nProtocol ? "ZT52F128" : "ZT10F016", &comms, true};
 };
-
-class OneKRun : public ::testing::Test, public CTargetBoot
-{
-protected:
-    // ZT10F016 at 19200 with its main kernel running.
-    void Connect(const CSimOverrides& overrides = {})
-    {
-        unsigned char code = 0, work[4] = {};
-        ASSERT_NO_FATAL_FAILURE(Boot("ZT10F016.ini", overrides, &code));
-        ASSERT_TRUE(iface.ChangeBaud(19200, code, work, info.m_eBRRFormula));
-        device.SetDeviceInfo(&info);
-        device.SetProtocol(0);
-        device.Initialise();
-        ASSERT_TRUE(device.DownloadBOOTModeKernel());
-    }
-
-    std::size_t KernelStarts(std::size_t expected) const { return Count(ekNote, "BOOT main kernel '", expected); }
-
-    CFLASH1KDevice device{"ZT10F016", &comms, true};
-};
+using ProtocolBRun = CDeviceRun<CFLASHDevice, 1>;
+using OneKRun = CDeviceRun<CFLASH1KDevice, 0>;
 } // namespace
 
 TEST_F(ProtocolBRun, ErrorCodesAndInjectedFaultsGiveTheirMessagesAndFalse)
@@ -94,11 +80,11 @@ TEST_F(OneKRun, FailuresAndRefusalsStillBringTheMainKernelBack)
     EXPECT_FALSE(device.EraseFLASHBlock(Block(2)));
     std::vector<BYTE> data = Pattern(64, 0x01);
     EXPECT_FALSE(device.WriteVerifyFLASH(0x800, 64, data.data(), 0));
-    EXPECT_TRUE(Shown("Write failed"));
+    EXPECT_TRUE(Shown("Write failed", 15028));
     // The read module named as erase module: the kernel refuses the erase.
     info.m_strEraseModule = info.m_strReadModule;
     EXPECT_FALSE(device.EraseFLASHBlock(Block(2)));
     EXPECT_EQ(Count(ekRefusal, "holds the read module, not the erase module", 1), 1u);
-    EXPECT_EQ(KernelStarts(4), 4u);
+    EXPECT_EQ(Count(ekNote, "BOOT main kernel '", 4), 4u);
     EXPECT_TRUE(device.IsReallyConnected());
 }

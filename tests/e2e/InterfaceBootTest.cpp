@@ -15,8 +15,7 @@ namespace {
 // pointing back at the sample kernels.
 std::string WithFormula(const TempDir& dir, const std::string& file, const std::string& formula)
 {
-    std::ifstream in(SourcePath("devices/" + file));
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text = ReadAll(SourcePath("devices/" + file));
     text = std::regex_replace(text, std::regex("BRR Formula = \\w+"), "BRR Formula = " + formula);
     text = std::regex_replace(text, std::regex("= kernels/"), "= " + SourcePath("devices/kernels/"));
     const std::string path = dir.File(formula + "_" + file);
@@ -34,17 +33,6 @@ public:
         iface.SetAdvancedUser(true);
     }
 
-    // Boot and micro-kernel, ready for the baud change.
-    ::testing::AssertionResult ReachMicroKernel(unsigned char* pCode)
-    {
-        if (!iface.BootSCI(pCode))
-            return ::testing::AssertionFailure() << "boot";
-        if (!Download(info.m_strMicroKernel))
-            return ::testing::AssertionFailure() << "download";
-        if (!target.WaitForState(ssMicroKernel, 5000))
-            return ::testing::AssertionFailure() << "state " << CSimTarget::StateName(target.GetState());
-        return ::testing::AssertionSuccess();
-    }
     bool ChangeBaud(unsigned long rate, unsigned char code)
     {
         unsigned char work[4] = {};
@@ -54,53 +42,43 @@ public:
 
 } // namespace
 
-TEST(InterfaceBoot, BootsAtEachBootRateDownloadsTheMicroKernelAndChangesRate)
+TEST(InterfaceBoot, BootsAtEachBootRateAndChangesToEachStandardRateWithEachFormula)
 {
-    const std::pair<DWORD, unsigned char> rates[] = {{9600, 0xB3}, {4800, 0xB2}, {2400, 0xB1}, {1200, 0xB0}};
-    for (auto [rate, expected] : rates) {
-        SCOPED_TRACE(rate);
+    struct SCase
+    {
+        std::string definition;
+        DWORD bootRate;
+        unsigned char code;
+        unsigned long rate;
+    };
+    std::vector<SCase> cases = {{"ZT31F256.ini", 4800, 0xB2, 115200},
+                                {"ZT31F256.ini", 2400, 0xB1, 115200},
+                                {"ZT31F256.ini", 1200, 0xB0, 115200}};
+    TempDir dir;
+    for (const std::string& definition : {std::string("ZT31F256.ini"), WithFormula(dir, "ZT31F256.ini", "ctLomFormula"),
+                                          WithFormula(dir, "ZT31F256.ini", "ctRivFormula")})
+        for (unsigned long rate : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200})
+            cases.push_back({definition, 9600, 0xB3, rate});
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.definition + " " + std::to_string(c.bootRate) + " " + std::to_string(c.rate));
         CSession s;
-        ASSERT_TRUE(s.Start("ZT31F256.ini", {{"Boot Rate", std::to_string(rate)}}));
+        ASSERT_TRUE(s.Start(c.definition, {{"Boot Rate", std::to_string(c.bootRate)}}));
         // As the programmer does for slow boot rates; 4800 also walks down from 9600.
-        s.iface.m_dwHighestBootRate = rate == 4800 ? 0 : rate;
+        s.iface.m_dwHighestBootRate = c.bootRate == 4800 ? 0 : c.bootRate;
         unsigned char code = 0;
         ASSERT_TRUE(s.ReachMicroKernel(&code));
-        EXPECT_EQ(code, expected);
+        EXPECT_EQ(code, c.code);
         EXPECT_TRUE(s.Shown(skMessage, "micro-Kernel download successful"));
         // The micro-kernel sits byte for byte at the top of RAM.
         const std::vector<BYTE> ram = s.target.GetRAM();
         const std::vector<unsigned char> micro = s.ReadKernel(s.info.m_strMicroKernel);
         EXPECT_TRUE(std::equal(micro.begin(), micro.end(), ram.end() - static_cast<long>(micro.size())));
         // The new BRR follows from the value the micro-kernel reports for its boot rate.
-        EXPECT_TRUE(s.ChangeBaud(115200, code));
-        EXPECT_EQ(s.target.GetTargetRate(), 115200u);
+        EXPECT_TRUE(s.ChangeBaud(c.rate, code));
+        EXPECT_EQ(s.target.GetTargetRate(), c.rate);
+        EXPECT_EQ(s.comms.GetBaudRate(), c.rate);
         EXPECT_TRUE(s.ErrorIds().empty());
         EXPECT_EQ(s.Events(ekViolation), "");
-    }
-}
-
-TEST(InterfaceBoot, ChangesToEachStandardRateWithEachFormula)
-{
-    TempDir dir;
-    const std::string definitions[] = {
-        "ZT31F256.ini",
-        WithFormula(dir, "ZT31F256.ini", "ctLomFormula"),
-        WithFormula(dir, "ZT31F256.ini", "ctRivFormula"),
-    };
-    const unsigned long rates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-    for (const std::string& definition : definitions) {
-        for (unsigned long rate : rates) {
-            SCOPED_TRACE(definition + " " + std::to_string(rate));
-            CSession s;
-            ASSERT_TRUE(s.Start(definition));
-            unsigned char code = 0;
-            ASSERT_TRUE(s.ReachMicroKernel(&code));
-            EXPECT_TRUE(s.ChangeBaud(rate, code));
-            EXPECT_EQ(s.target.GetTargetRate(), rate);
-            EXPECT_EQ(s.comms.GetBaudRate(), rate);
-            EXPECT_TRUE(s.ErrorIds().empty());
-            EXPECT_EQ(s.Events(ekViolation), "");
-        }
     }
 }
 

@@ -3,12 +3,10 @@
 // ways, and the route to the board's serial link beside it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
-#include "TestSupport.h"
+#include "TargetSession.h"
 #include "comms/FLASHJTAGComms.h"
 #include "interface/FLASHKivuInterface.h"
 #include "sim/SimPelto.h"
@@ -18,12 +16,7 @@ using namespace zftest;
 
 namespace {
 
-std::string Device(const std::string& file)
-{
-    return zftest::SourcePath("devices/" + file);
-}
-
-class CJTAGSession
+class CJTAGSession : public CShownChecks
 {
 public:
     ~CJTAGSession()
@@ -37,22 +30,13 @@ public:
     ::testing::AssertionResult Start(CSimOverrides overrides)
     {
         CString error;
-        if (!m_target.Load(CString(Device("ZT31F256.ini").c_str()), &error, overrides) || !m_target.Start(&error))
+        if (!m_target.Load(CString(SourcePath("devices/ZT31F256.ini").c_str()), &error, overrides) || !m_target.Start(&error))
             return ::testing::AssertionFailure() << error.GetString();
         m_pPelto = std::make_shared<CSimPelto>(m_target);
         SetScanletBackend(m_pPelto);
         return ::testing::AssertionSuccess();
     }
-    bool Shown(const std::string& text) const
-    {
-        for (const ShownStatus& s : m_host.shown)
-            if (s.text == text)
-                return true;
-        return false;
-    }
-
     ScopedSettings m_settings;
-    RecordingHost m_host;
     CSimTarget m_target;
     std::shared_ptr<CSimPelto> m_pPelto;
     CFLASHJTAGComms m_comms;
@@ -99,7 +83,7 @@ TEST(PeltoAdapter, OpensAndCarriesKernelBytesAsWordsBothWays)
     // Nothing more to read: a read time-out with the channel's report.
     s.m_comms.SetTimeouts(ttSuperQuick);
     EXPECT_FALSE(s.m_comms.ReadBytes(answer, 1, nullptr, true));
-    EXPECT_TRUE(s.Shown("'Quarn Pelto:' read time out"));
+    EXPECT_TRUE(s.Shown("'Quarn Pelto:' read time out", 15005));
     ASSERT_TRUE(s.m_comms.Close());
     EXPECT_FALSE(s.m_pPelto->IsPortOpen());
 }

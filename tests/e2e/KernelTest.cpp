@@ -32,12 +32,15 @@ public:
         return ::testing::AssertionSuccess();
     }
 
-    ::testing::AssertionResult StartResident(CSimOverrides overrides = {})
+    // With the kernel's identity taken unless told not to.
+    ::testing::AssertionResult StartResident(CSimOverrides overrides = {}, bool bIdentify = true)
     {
         overrides.insert(overrides.begin(), {"Start Mode", "BOOT Resident"});
         auto started = Start(overrides);
         if (started && !target.WaitForState(ssMainKernel, 5000))
             return ::testing::AssertionFailure() << "no resident kernel";
+        if (started && bIdentify && !device.InitialiseBOOTModeKernel())
+            return ::testing::AssertionFailure() << "no identity";
         return started;
     }
 
@@ -69,7 +72,6 @@ class KernelRun : public ::testing::Test, public CKernelSession {};
 TEST_F(KernelRun, ResidentKernelErasesWritesReadsAndSwapsModules)
 {
     ASSERT_TRUE(StartResident({{"Byte Timeout", "200"}}));
-    ASSERT_TRUE(device.InitialiseBOOTModeKernel());
     EXPECT_EQ(device.GetDeviceID()->GetLineSize(), 64);
     EXPECT_EQ(device.GetDeviceID()->GetFieldWidth(), 3);
 
@@ -87,11 +89,8 @@ TEST_F(KernelRun, ResidentKernelErasesWritesReadsAndSwapsModules)
     EXPECT_TRUE(Block(1)->m_bWritten);
     EXPECT_TRUE(Block(2)->m_bWritten);
 
-    const std::vector<BYTE> flash = target.GetFLASH();
-    ASSERT_GE(flash.size(), 0x3000u);
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin() + 0x1000));
     // The padding to a whole line leaves the FLASH erased.
-    EXPECT_EQ(flash[0x1000 + data.size()], 0xFF);
+    EXPECT_TRUE(FLASHHolds(target, {{0x1000, data}, {0x1000 + static_cast<DWORD>(data.size()), {0xFF}}}));
 
     std::vector<BYTE> back(data.size());
     ASSERT_TRUE(device.ReadData(0x1000, static_cast<unsigned long>(back.size()), back.data()));
@@ -129,7 +128,7 @@ TEST(KernelIdentity, FaultsAreReportedAndNothingIsConnected)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown.front().first);
         CKernelSession run;
-        ASSERT_TRUE(run.StartResident(c.fault));
+        ASSERT_TRUE(run.StartResident(c.fault, false));
         EXPECT_FALSE(run.device.InitialiseBOOTModeKernel());
         for (const auto& [text, id] : c.shown)
             EXPECT_TRUE(run.Shown(text, id)) << text;
@@ -141,7 +140,6 @@ TEST(KernelIdentity, FaultsAreReportedAndNothingIsConnected)
 TEST_F(KernelRun, EraseAndWriteFaultsFailWithTheirReports)
 {
     ASSERT_TRUE(StartResident({{"Fail Erase", "1"}, {"Fail Write Chunk", "2"}}));
-    ASSERT_TRUE(device.InitialiseBOOTModeKernel());
     EXPECT_FALSE(device.EraseFLASHBlock(Block(0)));
     EXPECT_TRUE(Shown("PreWrite Failed", 0));
     ASSERT_TRUE(device.EraseFLASHBlock(Block(0)));
@@ -165,7 +163,6 @@ TEST_F(KernelRun, EraseAndWriteFaultsFailWithTheirReports)
 TEST_F(KernelRun, AcceptedChunkReplyKeepsHostAndKernelInStep)
 {
     ASSERT_TRUE(StartResident({{"Accept Write Chunk", "2"}}));
-    ASSERT_TRUE(device.InitialiseBOOTModeKernel());
     ASSERT_TRUE(device.EraseFLASHBlock(Block(4)));
     const std::vector<BYTE> data = Pattern(0x0C00, 0x55);
     std::vector<BYTE> copy = data;
@@ -174,9 +171,7 @@ TEST_F(KernelRun, AcceptedChunkReplyKeepsHostAndKernelInStep)
     ASSERT_LT(device.GetBufferSize(), data.size() / 2); // at least three chunks
     ASSERT_TRUE(WaitForEvent(ekFault, "answered with H'10"));
     ASSERT_TRUE(WaitForEvent(ekNote, "wrote H'00004000 + H'00000C00"));
-    const std::vector<BYTE> flash = target.GetFLASH();
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin() + 0x4000));
-    EXPECT_EQ(flash[0x4000 + data.size()], 0xFF);
+    EXPECT_TRUE(FLASHHolds(target, {{0x4000, data}, {0x4000 + static_cast<DWORD>(data.size()), {0xFF}}}));
     EXPECT_EQ(Events(ekViolation), "");
     EXPECT_TRUE(device.IsReallyConnected());
 }
@@ -184,7 +179,6 @@ TEST_F(KernelRun, AcceptedChunkReplyKeepsHostAndKernelInStep)
 TEST_F(KernelRun, CorruptedReadChunkIsFetchedAgain)
 {
     ASSERT_TRUE(StartResident());
-    ASSERT_TRUE(device.InitialiseBOOTModeKernel());
     const std::vector<BYTE> data = Pattern(256, 9);
     target.LoadFLASH(0x2000, data);
     std::vector<BYTE> back(256);
@@ -201,7 +195,6 @@ TEST_F(KernelRun, CorruptedReadChunkIsFetchedAgain)
 TEST_F(KernelRun, CancelFromAnotherThreadStopsReadAndWrite)
 {
     ASSERT_TRUE(StartResident());
-    ASSERT_TRUE(device.InitialiseBOOTModeKernel());
     // An erase after a cancel would stop polling at once: the flag is left
     // for the caller and only reads and writes clear it.
     ASSERT_TRUE(device.EraseFLASHBlock(Block(4)));
@@ -237,13 +230,11 @@ TEST_F(KernelRun, CancelFromAnotherThreadStopsReadAndWrite)
 TEST_F(KernelRun, LineSizeZeroIsTakenAsOne)
 {
     ASSERT_TRUE(StartResident({{"Line Size", "0"}}));
-    ASSERT_TRUE(device.InitialiseBOOTModeKernel());
     EXPECT_TRUE(Shown("Invalid data found in DeviceID assuming lineSize of 1!", 0));
     ASSERT_TRUE(device.EraseFLASHBlock(Block(0)));
     std::vector<BYTE> data = Pattern(101, 4);
     ASSERT_TRUE(device.WriteVerifyFLASH(0x10, 101, data.data(), 0));
-    const std::vector<BYTE> flash = target.GetFLASH();
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin() + 0x10));
+    EXPECT_TRUE(FLASHHolds(target, {{0x10, data}}));
 }
 
 TEST_F(KernelRun, KernelLargerThanRamIsNotTaken)

@@ -45,13 +45,7 @@ public:
                target.WaitForState(ssBootProgram, 5000);
     }
     // The board's notes, in order, one per line.
-    std::string BoardNotes()
-    {
-        std::string all;
-        for (const CSimEvent& e : Board().GetEvents(ekNote))
-            all += e.m_strText.str() + "\n";
-        return all;
-    }
+    std::string BoardNotes() { return EventTexts(Board().GetEvents(ekNote)); }
 };
 
 TEST(KivuBoard, IdentifiesItselfAndDrivesPinsAndSupplies)
@@ -105,7 +99,7 @@ TEST(KivuBoard, ResetSequenceFullAndPartial)
     EXPECT_FALSE(s.Board().IsMDyOn());
     EXPECT_FALSE(s.Board().IsResetHeld());
     notes = s.BoardNotes();
-    EXPECT_NE(notes.find("board reset"), std::string::npos) << notes;
+    EXPECT_THAT(notes, HasSubstr("board reset"));
     // The chip was reset and starts its own program.
     EXPECT_TRUE(s.target.WaitForState(ssUserProgram, 5000));
     EXPECT_TRUE(s.ErrorIds().empty());
@@ -126,10 +120,8 @@ TEST_P(KivuBoardRoad, BootsDownloadsAndChangesBaudThroughTheBoard)
     EXPECT_EQ(s.Board().GetPCRate(), rate);
 
     unsigned char code = 0;
-    ASSERT_TRUE(s.iface.BootSCI(&code));
+    ASSERT_TRUE(s.ReachMicroKernel(&code));
     EXPECT_EQ(code, 0xB3);
-    ASSERT_TRUE(s.Download(s.info.m_strMicroKernel));
-    ASSERT_TRUE(s.target.WaitForState(ssMicroKernel, 5000));
     // Option byte only for firmware from 3.00: this device does not erase itself.
     EXPECT_EQ(s.Board().Port(0xFF7E), firmware >= 0x0300 ? 1 : 0);
 
@@ -140,8 +132,8 @@ TEST_P(KivuBoardRoad, BootsDownloadsAndChangesBaudThroughTheBoard)
     ASSERT_TRUE(s.iface.ChangeBaud(rate, code, work, s.info.m_eBRRFormula)) << s.BoardNotes();
     EXPECT_EQ(s.Board().GetPCRate(), rate);
     EXPECT_EQ(s.Board().GetChipRate(), rate);
-    EXPECT_NE(s.BoardNotes().find("link check with the micro-kernel at " + std::to_string(rate) + " baud passed"),
-              std::string::npos);
+    EXPECT_THAT(s.BoardNotes(),
+                HasSubstr("link check with the micro-kernel at " + std::to_string(rate) + " baud passed"));
     EXPECT_TRUE(s.ErrorIds().empty());
 }
 

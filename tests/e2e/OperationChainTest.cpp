@@ -10,7 +10,7 @@
 #include <thread>
 #include <tuple>
 
-#include "TestSupport.h"
+#include "TargetSession.h"
 #include "devicedb/BlockItem.h"
 #include "image/FLASHDocument.h"
 #include "operations/DocumentOperations.h"
@@ -87,9 +87,7 @@ struct OperationChain : ::testing::Test
                                                         ptNeverErase, mlNormal, "", 0, 7.3728f, 0, 0, 0, definition);
         ASSERT_NE(programmer, nullptr);
         host.answer = qtNo; // no read-back verification
-        std::vector<BYTE> data(0x10000);
-        for (size_t i = 0; i < data.size(); ++i)
-            data[i] = static_cast<BYTE>(i * 7 + (i >> 8));
+        const std::vector<BYTE> data = zftest::Pattern(0x10000, 0);
         image.SetData(0, data.data(), 0x10000);
     }
     void TearDown() override { delete programmer; }

@@ -5,10 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <memory>
-#include <numeric>
 #include <thread>
 
 #include "TargetSession.h"
@@ -17,30 +15,7 @@
 
 namespace zftest {
 
-using SImageRange = std::pair<DWORD, std::vector<BYTE>>;
-
-// An S-record file (S2 records, 24-bit addresses) holding the ranges.
-inline void WriteSRecordFile(const std::string& path, const std::vector<SImageRange>& ranges)
-{
-    std::ofstream out(path, std::ios::binary);
-    char hex[8];
-    for (const auto& [address, bytes] : ranges) {
-        for (size_t at = 0; at < bytes.size(); at += 32) {
-            const DWORD a = address + static_cast<DWORD>(at);
-            std::vector<unsigned> record = {static_cast<unsigned>(std::min<size_t>(32, bytes.size() - at) + 4),
-                                            a >> 16 & 0xFF, a >> 8 & 0xFF, a & 0xFF};
-            record.insert(record.end(), bytes.begin() + at, bytes.begin() + at + record[0] - 4);
-            record.push_back(~std::accumulate(record.begin(), record.end(), 0u) & 0xFF);
-            out << "S2";
-            for (unsigned v : record)
-                out << (std::snprintf(hex, sizeof hex, "%02X", v), hex);
-            out << "\n";
-        }
-    }
-    out << "S804000000FB\n";
-}
-
-class CProgrammerFixture : public ::testing::Test
+class CProgrammerFixture : public ::testing::Test, public CShownChecks
 {
 protected:
     // A file under devices/, or an absolute path.
@@ -78,24 +53,14 @@ protected:
         return started;
     }
 
-    // A FLASH image of the target's size (or nSize) holding the ranges, loaded from an S-record file.
+    // A FLASH image of the target's size (or nSize) holding the ranges, as a file load leaves it.
     std::unique_ptr<CFLASHBinaryImage> LoadImage(const std::vector<SImageRange>& ranges, int nSize = -1)
     {
-        const std::string path = dir.File("image" + std::to_string(++m_nImages) + ".s28");
-        WriteSRecordFile(path, ranges);
         auto image = std::make_unique<CFLASHBinaryImage>(
             nSize >= 0 ? nSize : static_cast<int>(programmer->GetFLASHSize()), nullptr);
-        EXPECT_TRUE(image->LoadFile(path.c_str())) << path;
-        return image;
-    }
-
-    static ::testing::AssertionResult FLASHHolds(const CSimTarget& t, const std::vector<SImageRange>& ranges)
-    {
-        const std::vector<BYTE> flash = t.GetFLASH();
         for (const auto& [address, bytes] : ranges)
-            if (address + bytes.size() > flash.size() || !std::equal(bytes.begin(), bytes.end(), &flash[address]))
-                return ::testing::AssertionFailure() << "FLASH differs in the range at " << std::hex << address;
-        return ::testing::AssertionSuccess();
+            image->SetDataFromFile(address, static_cast<DWORD>(bytes.size()), bytes.data());
+        return image;
     }
 
     // A paced write, during which another thread runs action once the target has taken nBytes more.
@@ -117,34 +82,11 @@ protected:
         return bResult;
     }
 
-    // How often a text was shown (host.shown) or asked (host.questions).
-    template <class T>
-    static int Count(const std::vector<T>& seen, const std::string& text)
-    {
-        return static_cast<int>(std::count_if(seen.begin(), seen.end(), [&](const T& s) { return s.text == text; }));
-    }
-    bool Shown(const std::string& text, WORD id = 0) const
-    {
-        return std::any_of(host.shown.begin(), host.shown.end(),
-                           [&](const ShownStatus& s) { return s.text == text && s.id == id; });
-    }
-    std::string Errors() const
-    {
-        std::string all;
-        for (const ShownStatus& s : host.shown)
-            all += s.kind == skError ? s.text + " (" + std::to_string(s.id) + ")\n" : "";
-        return all;
-    }
-
-    RecordingHost host;
     ScopedSettings settings;
     TempDir dir;
     CSimTarget target;
     // Declared last: it goes before the target it talks to.
     std::unique_ptr<CFLASHProgrammer> programmer;
-
-private:
-    int m_nImages = 0;
 };
 
 } // namespace zftest

@@ -3,8 +3,6 @@
 // disconnecting, production jobs, cancellation and a target that goes away.
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <regex>
 #include <thread>
@@ -262,8 +260,7 @@ TEST_F(Programmer, ProductionJobsAppendTheirRecordsToTheLog)
                                "Started : [A-Z][a-z]+day, [A-Z][a-z]+ \\d\\d, \\d{4}  \\d\\d:\\d\\d:\\d\\d\r\n";
     const std::regex log("^" + record + "Result : FLASH Programming OK\\.\r\nElapsed time : \\d+ seconds \r\n\r\n\r\n" +
                          record + "Result : FLASH Programming Failed\\.\r\n\r\n\r\n$");
-    std::ifstream in(dir.File("job.log"), std::ios::binary);
-    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    const std::string text = ReadAll(dir.File("job.log"));
     EXPECT_TRUE(std::regex_match(text, log)) << text;
 }
 

@@ -2,7 +2,7 @@
 // For the e2e tests below the programmer: a device definition loaded into the
 // virtual target and the library, the port open, and an interface of the
 // given kind on it.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +21,8 @@
 
 namespace zftest {
 
+using ::testing::HasSubstr;
+
 // Bytes without runs of H'FF, so that an image keeps them as one range.
 inline std::vector<BYTE> Pattern(size_t n, BYTE seed)
 {
@@ -30,8 +32,66 @@ inline std::vector<BYTE> Pattern(size_t n, BYTE seed)
     return v;
 }
 
+using SImageRange = std::pair<DWORD, std::vector<BYTE>>;
+
+inline ::testing::AssertionResult FLASHHolds(const CSimTarget& t, const std::vector<SImageRange>& ranges)
+{
+    const std::vector<BYTE> flash = t.GetFLASH();
+    for (const auto& [address, bytes] : ranges)
+        if (address + bytes.size() > flash.size() || !std::equal(bytes.begin(), bytes.end(), &flash[address]))
+            return ::testing::AssertionFailure() << "FLASH differs in the range at " << std::hex << address;
+    return ::testing::AssertionSuccess();
+}
+
+// The events' texts, one per line.
+inline std::string EventTexts(const std::vector<CSimEvent>& events)
+{
+    std::string all;
+    for (const CSimEvent& e : events)
+        all += e.m_strText.str() + "\n";
+    return all;
+}
+
+// A host that records what is shown, and the questions the tests ask about it.
+class CShownChecks
+{
+public:
+    // Whether a text was shown with this id (a plain message has 0), or as this kind.
+    bool Shown(const std::string& t, WORD id = 0) const
+    {
+        return std::any_of(host.shown.begin(), host.shown.end(), [&](auto& s) { return s.text == t && s.id == id; });
+    }
+    bool Shown(eStatusKind kind, const std::string& t) const
+    {
+        return std::any_of(host.shown.begin(), host.shown.end(), [&](auto& s) { return s.text == t && s.kind == kind; });
+    }
+    std::vector<WORD> ErrorIds() const
+    {
+        std::vector<WORD> ids;
+        for (const ShownStatus& s : host.shown)
+            if (s.kind == skError)
+                ids.push_back(s.id);
+        return ids;
+    }
+    std::string Errors() const
+    {
+        std::string all;
+        for (const ShownStatus& s : host.shown)
+            all += s.kind == skError ? s.text + " (" + std::to_string(s.id) + ")\n" : "";
+        return all;
+    }
+    // How often a text was shown (host.shown) or asked (host.questions).
+    template <class T>
+    static int Count(const std::vector<T>& seen, const std::string& text)
+    {
+        return static_cast<int>(std::count_if(seen.begin(), seen.end(), [&](const T& s) { return s.text == text; }));
+    }
+
+    RecordingHost host;
+};
+
 template <class TInterface>
-class CTargetSession
+class CTargetSession : public CShownChecks
 {
 public:
     // A file under devices/, or an absolute path.
@@ -59,46 +119,28 @@ public:
         std::vector<unsigned char> code = ReadKernel(name);
         return !code.empty() && iface.Download(code.data(), static_cast<unsigned long>(code.size()));
     }
-    // Started, booted through the interface and the micro-kernel downloaded;
-    // *pCode gets the boot rate code.
-    void Boot(const std::string& definition, const CSimOverrides& overrides, unsigned char* pCode)
+    // Booted through the interface and the micro-kernel downloaded and
+    // running (in that state); *pCode gets the boot rate code.
+    ::testing::AssertionResult ReachMicroKernel(unsigned char* pCode, eSimState running = ssMicroKernel)
     {
-        ASSERT_TRUE(Start(definition, overrides));
-        ASSERT_TRUE(iface.BootSCI(pCode));
-        ASSERT_TRUE(Download(info.m_strMicroKernel));
+        if (!iface.BootSCI(pCode))
+            return ::testing::AssertionFailure() << "boot";
+        if (!Download(info.m_strMicroKernel))
+            return ::testing::AssertionFailure() << "download";
+        if (!target.WaitForState(running, 5000))
+            return ::testing::AssertionFailure() << "state " << CSimTarget::StateName(target.GetState());
+        return ::testing::AssertionSuccess();
     }
 
     CBlockItem* Block(int n) { return static_cast<CBlockItem*>(info.m_EraseBlocks.GetAt(info.m_EraseBlocks.FindIndex(n))); }
     void Inject(DWORD CSimFaults::*fault, DWORD n) { CSimFaults f; f.*fault = n; target.SetFaults(f); }
-
-    // Whether a text was shown; with an id or a kind, only as that.
-    bool Shown(const std::string& t) const { return Any([&](const ShownStatus& s) { return s.text == t; }); }
-    bool Shown(const std::string& t, WORD id) const
-    {
-        return Any([&](const ShownStatus& s) { return s.text == t && s.id == id; });
-    }
-    bool Shown(eStatusKind kind, const std::string& t) const
-    {
-        return Any([&](const ShownStatus& s) { return s.text == t && s.kind == kind; });
-    }
-    std::vector<WORD> ErrorIds() const
-    {
-        std::vector<WORD> ids;
-        for (const ShownStatus& s : host.shown)
-            if (s.kind == skError)
-                ids.push_back(s.id);
-        return ids;
-    }
 
     // The texts of the target's events of one kind, one per line, once it has
     // dealt with what the host sent.
     std::string Events(eSimEventKind kind) const
     {
         target.WaitUntilIdle(target.GetHostBytesTaken(), 2000);
-        std::string all;
-        for (const CSimEvent& e : target.GetEvents(kind))
-            all += e.m_strText.str() + "\n";
-        return all;
+        return EventTexts(target.GetEvents(kind));
     }
     // How many of the target's events of one kind hold the text, waiting a
     // little for at least `expected` (the target notes after the host's last byte).
@@ -114,19 +156,11 @@ public:
         return n;
     }
 
-    RecordingHost host;
     ScopedSettings settings;
     CSimTarget target;
     CDeviceInfo info;
     CFLASHComms comms;
     TInterface iface{&comms};
-
-private:
-    template <class F>
-    bool Any(F f) const
-    {
-        return std::any_of(host.shown.begin(), host.shown.end(), f);
-    }
 };
 
 using CTargetBoot = CTargetSession<CFLASHGENInterface>;

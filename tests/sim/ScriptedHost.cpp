@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -27,8 +25,8 @@ std::string DevicePath(const std::string& name)
 
 std::vector<BYTE> ReadFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<BYTE>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string bytes = zftest::ReadAll(path);
+    return {bytes.begin(), bytes.end()};
 }
 
 namespace {

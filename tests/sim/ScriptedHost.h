@@ -3,6 +3,8 @@
 // protocol (boot program, micro-kernel, classic kernel commands), not from the
 // target's code. Each step sends the bytes the host would send and returns what
 // came back, so that tests check the target's answers.
+#include <gmock/gmock.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,6 +14,8 @@
 class CSimTarget;
 
 namespace simtest {
+
+using ::testing::HasSubstr;
 
 std::string DataPath(const std::string& name);
 std::string DevicePath(const std::string& name);

@@ -51,9 +51,7 @@ TEST(SimBoot, ExtraZerosAfterMatchingGetNoSecondAnswer)
 TEST(SimBoot, AWrongBRRFailsTheLinkCheckAndTheOldRateComesBack)
 {
     CSimRun run;
-    ASSERT_TRUE(run.Start(DataPath("TT08.ini")));
-    ASSERT_EQ(run.host.Boot(), 9600u);
-    ASSERT_EQ(run.host.Acknowledge(), 0xAA);
+    ASSERT_TRUE(run.StartBooted(DataPath("TT08.ini")));
     ASSERT_TRUE(run.host.DownloadEchoed(ReadFile(DataPath(kUKernel))));
     // BRR 1 puts the chip at 57600 while the host goes to 115200.
     run.host.Send({0x44, 0x04});
@@ -66,7 +64,7 @@ TEST(SimBoot, AWrongBRRFailsTheLinkCheckAndTheOldRateComesBack)
     EXPECT_NE(echo, (std::vector<BYTE>{0x01, 0x02, 0x03, 0x04}));
     ASSERT_TRUE(run.host.Silent());
     EXPECT_EQ(run.target.GetTargetRate(), 9600u);
-    EXPECT_NE(run.Events(ekNote).find("instead of 01 02 03 04"), std::string::npos);
+    EXPECT_THAT(run.Events(ekNote), HasSubstr("instead of 01 02 03 04"));
     // The micro-kernel is still there and takes a proper change.
     ASSERT_TRUE(run.host.SetRate(9600));
     ASSERT_TRUE(run.host.ChangeBaud(115200, 9600));
@@ -106,7 +104,7 @@ TEST(SimBoot, ADownloadThatIsNotTheFileHaltsTheChip)
             run.host.DownloadKernel(ReadFile(DataPath(c.kernel)));
         }
         ASSERT_TRUE(run.target.WaitForState(ssHalted, 5000));
-        EXPECT_NE(run.Events(ekViolation).find(c.why), std::string::npos) << run.Events(ekViolation);
+        EXPECT_THAT(run.Events(ekViolation), HasSubstr(c.why));
         run.host.Send({0x44, 0x04, 0x09});
         EXPECT_TRUE(run.host.Silent());
     }
@@ -115,9 +113,7 @@ TEST(SimBoot, ADownloadThatIsNotTheFileHaltsTheChip)
 TEST(SimBoot, PowerAndResetStartTheBootProgramAgain)
 {
     CSimRun run;
-    ASSERT_TRUE(run.Start(DataPath("TT08.ini")));
-    ASSERT_EQ(run.host.Boot(), 9600u);
-    ASSERT_EQ(run.host.Acknowledge(), 0xAA);
+    ASSERT_TRUE(run.StartBooted(DataPath("TT08.ini")));
     run.target.PowerOff();
     ASSERT_TRUE(run.target.WaitForState(ssPoweredOff, 5000));
     run.host.Send({0x00, 0x00});
@@ -126,16 +122,14 @@ TEST(SimBoot, PowerAndResetStartTheBootProgramAgain)
     ASSERT_TRUE(run.target.WaitForState(ssBootProgram, 5000));
     // What was sent without power is gone: matching starts from scratch.
     EXPECT_EQ(run.host.Boot(), 9600u);
-    EXPECT_NE(run.Events(ekNote).find("power off"), std::string::npos);
-    EXPECT_NE(run.Events(ekNote).find("sent to the chip without power were lost"), std::string::npos);
+    EXPECT_THAT(run.Events(ekNote), HasSubstr("power off"));
+    EXPECT_THAT(run.Events(ekNote), HasSubstr("sent to the chip without power were lost"));
 }
 
 TEST(SimBoot, ThrottlingTakesTheLinesTimePerByte)
 {
     CSimRun run;
-    ASSERT_TRUE(run.Start(DataPath("TT08.ini"), {{"Throttle", "1"}}));
-    ASSERT_EQ(run.host.Boot(), 9600u);
-    ASSERT_EQ(run.host.Acknowledge(), 0xAA);
+    ASSERT_TRUE(run.StartBooted(DataPath("TT08.ini"), {{"Throttle", "1"}}));
     const std::vector<BYTE> code = ReadFile(DataPath(kUKernel));
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(run.host.DownloadEchoed(code));

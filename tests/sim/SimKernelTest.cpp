@@ -18,9 +18,9 @@ TEST(SimKernel, RefusesOperationsWhoseModuleIsNotInPlaceAndSaysWhy)
     EXPECT_EQ(run.host.Receive(1), std::vector<BYTE>{0x3F}); // the refusal instead of data
     EXPECT_TRUE(run.host.Silent());
     std::string refused = run.Events(ekRefusal);
-    EXPECT_NE(refused.find("erase refused: no function map has been received"), std::string::npos) << refused;
-    EXPECT_NE(refused.find("blank check refused"), std::string::npos);
-    EXPECT_NE(refused.find("read refused"), std::string::npos);
+    EXPECT_THAT(refused, HasSubstr("erase refused: no function map has been received"));
+    EXPECT_THAT(refused, HasSubstr("blank check refused"));
+    EXPECT_THAT(refused, HasSubstr("read refused"));
 
     // A map that points at the right places before the modules are there.
     run.host.FunctionMap({kWriteAt, kEraseAt}, kBufferAt, 256);
@@ -31,9 +31,9 @@ TEST(SimKernel, RefusesOperationsWhoseModuleIsNotInPlaceAndSaysWhy)
     EXPECT_EQ(run.host.Erase(0x0000, 0x03FF, {0x01, 0x00}), std::vector<BYTE>{0x3F});
     EXPECT_EQ(run.host.BlankCheck(0, 16), 0x3F);
     refused = run.Events(ekRefusal);
-    EXPECT_NE(refused.find("RAM at H'0100 does not hold the write module"), std::string::npos) << refused;
-    EXPECT_NE(refused.find("RAM at H'0140 does not hold the erase module"), std::string::npos) << refused;
-    EXPECT_NE(refused.find("the function map has no check blank entry (2 entries)"), std::string::npos) << refused;
+    EXPECT_THAT(refused, HasSubstr("RAM at H'0100 does not hold the write module"));
+    EXPECT_THAT(refused, HasSubstr("RAM at H'0140 does not hold the erase module"));
+    EXPECT_THAT(refused, HasSubstr("the function map has no check blank entry (2 entries)"));
 
     // A module download that is not the file is caught when it arrives, and the
     // operation stays refused.
@@ -41,10 +41,8 @@ TEST(SimKernel, RefusesOperationsWhoseModuleIsNotInPlaceAndSaysWhy)
     erase[9] ^= 0xFF;
     run.host.DownloadModule(kEraseAt, erase);
     EXPECT_EQ(run.host.Erase(0x0000, 0x03FF, {0x01, 0x00}), std::vector<BYTE>{0x3F});
-    EXPECT_NE(run.Events(ekViolation).find("none of the module files: it differs from the erase module"),
-              std::string::npos)
-        << run.Events(ekViolation);
-    EXPECT_NE(run.Events(ekRefusal).find("first difference at offset 9"), std::string::npos);
+    EXPECT_THAT(run.Events(ekViolation), HasSubstr("none of the module files: it differs from the erase module"));
+    EXPECT_THAT(run.Events(ekRefusal), HasSubstr("first difference at offset 9"));
     // The kernel is still in step with the host.
     EXPECT_EQ(run.host.Handshake(), (std::vector<BYTE>{92, 0x41}));
 }
@@ -58,9 +56,8 @@ TEST(SimKernel, TheEraseRegistersPickTheBlocks)
     // The addresses say B0, the registers say B1 and B4: the registers win.
     EXPECT_EQ(run.host.Erase(0x000, 0x3FF, {0x02, 0x01}).back(), 0x24);
     EXPECT_EQ(run.target.GetEraseCounts(), (std::vector<DWORD>{0, 1, 0, 0, 1}));
-    EXPECT_NE(run.Events(ekViolation).find("the erase registers select {B1 B4} but H'00000000 - H'000003FF covers {B0}"),
-              std::string::npos)
-        << run.Events(ekViolation);
+    EXPECT_THAT(run.Events(ekViolation),
+                HasSubstr("the erase registers select {B1 B4} but H'00000000 - H'000003FF covers {B0}"));
     // Registers that select nothing fail the erase.
     EXPECT_EQ(run.host.Erase(0x000, 0x3FF, {0x00, 0x00}).back(), 0x30);
 }
@@ -81,9 +78,7 @@ TEST(SimKernel, WritesOverUnerasedBitsAreViolationsAndCanFail)
         EXPECT_EQ(ok, !strict);
         EXPECT_EQ(replies, (strict ? std::vector<BYTE>{0x23} : std::vector<BYTE>{0x00, 0x00}));
         EXPECT_EQ(run.target.GetFLASH()[0x20], 0x00); // the cell keeps old AND new
-        EXPECT_NE(run.Events(ekViolation).find("1 bytes ask 0 bits to become 1 (first at H'00000020)"),
-                  std::string::npos)
-            << run.Events(ekViolation);
+        EXPECT_THAT(run.Events(ekViolation), HasSubstr("1 bytes ask 0 bits to become 1 (first at H'00000020)"));
         // Either way the kernel is back at its command loop.
         EXPECT_EQ(run.host.Handshake(), (std::vector<BYTE>{92, 0x41}));
     }
@@ -106,11 +101,11 @@ TEST(SimKernel, RecordsProtocolMistakesOfTheHost)
     EXPECT_EQ(run.host.BlankCheck(0x1F00, 0x200), 0x3F);
     EXPECT_EQ(run.host.BlankCheck(0x1F00, 0x100), 0x26);
     const std::string v = run.Events(ekViolation);
-    EXPECT_NE(v.find("a module of 32 bytes announced with H'48"), std::string::npos) << v;
-    EXPECT_NE(v.find("the data buffer overlaps the check blank module at H'0198"), std::string::npos) << v;
-    EXPECT_NE(v.find("not a multiple of the line size 16"), std::string::npos) << v;
-    EXPECT_NE(v.find("unknown command H'77 ignored"), std::string::npos) << v;
-    EXPECT_NE(v.find("reaches beyond the FLASH"), std::string::npos) << v;
+    EXPECT_THAT(v, HasSubstr("a module of 32 bytes announced with H'48"));
+    EXPECT_THAT(v, HasSubstr("the data buffer overlaps the check blank module at H'0198"));
+    EXPECT_THAT(v, HasSubstr("not a multiple of the line size 16"));
+    EXPECT_THAT(v, HasSubstr("unknown command H'77 ignored"));
+    EXPECT_THAT(v, HasSubstr("reaches beyond the FLASH"));
 
     // A module over the main kernel: the kernel overwrites itself and stops.
     run.host.DownloadModule(0x0080, blank);

@@ -2,7 +2,6 @@
 // reader, the FLASH and RAM model, kernel files and the transcript.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -125,12 +124,12 @@ TEST(SimDefinition, RefusesWhatItCannotPlayWithAReason)
         CSimDefinition d;
         CString error;
         EXPECT_FALSE(d.Load(CString(path), c.overrides, &error)) << c.expected;
-        EXPECT_NE(error.str().find(c.expected), std::string::npos) << error.GetString();
+        EXPECT_THAT(error.str(), HasSubstr(c.expected)) << error.GetString();
     }
     CSimDefinition d;
     CString error;
     EXPECT_FALSE(d.Load(CString(dir.File("missing.ini")), {}, &error));
-    EXPECT_NE(error.str().find("cannot read the device definition"), std::string::npos);
+    EXPECT_THAT(error.str(), HasSubstr("cannot read the device definition"));
 }
 
 TEST(SimModel, FlashBitsOnlyFallUntilTheBlockIsErased)
@@ -184,14 +183,13 @@ TEST(SimKernelFile, SampleFilesCarryTheirHeaderAndDownloadsAreComparedWhole)
             ASSERT_TRUE(CSimKernelFile::ParseHeader(bytes, &kind, &name)) << entry.path();
             const std::string stem = entry.path().stem().string();
             EXPECT_EQ(name.str(), stem.substr(0, 16)); // the header holds 16 characters of the name
-            const auto endsWith = [&](const char* s) { return stem.size() > std::strlen(s) && stem.rfind(s) == stem.size() - std::strlen(s); };
-            if (endsWith("_user_main")) {
-                EXPECT_EQ(kind, CSimKernelFile::kfUserMainKernel);
-            } else if (endsWith("_main")) {
-                EXPECT_EQ(kind, CSimKernelFile::kfMainKernel);
-            } else if (endsWith("_erase")) {
-                EXPECT_EQ(kind, CSimKernelFile::kfEraseModule);
-            }
+            for (const auto& [suffix, expected] : {std::pair{"_user_main", CSimKernelFile::kfUserMainKernel},
+                                                   {"_main", CSimKernelFile::kfMainKernel},
+                                                   {"_erase", CSimKernelFile::kfEraseModule}})
+                if (stem.ends_with(suffix)) {
+                    EXPECT_EQ(kind, expected) << stem;
+                    break;
+                }
             ++checked;
         }
     }
@@ -205,16 +203,16 @@ TEST(SimKernelFile, SampleFilesCarryTheirHeaderAndDownloadsAreComparedWhole)
     EXPECT_TRUE(f.Matches(copy.data(), copy.size(), &why));
     copy[30] ^= 0x01;
     EXPECT_FALSE(f.Matches(copy.data(), copy.size(), &why));
-    EXPECT_NE(why.str().find("at offset 30"), std::string::npos) << why.GetString();
+    EXPECT_THAT(why.str(), HasSubstr("at offset 30")) << why.GetString();
     EXPECT_FALSE(f.Matches(copy.data(), 20, &why));
-    EXPECT_NE(why.str().find("is 20 bytes long"), std::string::npos) << why.GetString();
+    EXPECT_THAT(why.str(), HasSubstr("is 20 bytes long")) << why.GetString();
     EXPECT_FALSE(CSimKernelFile::ParseHeader(copy, nullptr, nullptr)); // the checksum catches the flipped bit
 
     CSimKernelFile missing;
     missing.Load(CString(DataPath("kernels/none.bin")), "read module");
     EXPECT_FALSE(missing.IsLoaded());
     EXPECT_FALSE(missing.Matches(copy.data(), copy.size(), &why));
-    EXPECT_NE(why.str().find("cannot read the read module"), std::string::npos);
+    EXPECT_THAT(why.str(), HasSubstr("cannot read the read module"));
 }
 
 TEST(SimTranscript, TextGroupsPlainBytesAndJSONKeepsEveryOne)
@@ -228,10 +226,10 @@ TEST(SimTranscript, TextGroupsPlainBytesAndJSONKeepsEveryOne)
     t.AddByte(sdTargetToHost, 0x29, 0x29, sfDropped, phErase);
 
     const std::string text = t.FormatText("TT08").str();
-    EXPECT_NE(text.find("H>T  rate check            01 02 03\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("04~F8 (garbled)"), std::string::npos) << text;
-    EXPECT_NE(text.find("refused   erase refused"), std::string::npos) << text;
-    EXPECT_NE(text.find("29 (dropped)"), std::string::npos) << text;
+    EXPECT_THAT(text, HasSubstr("H>T  rate check            01 02 03\n"));
+    EXPECT_THAT(text, HasSubstr("04~F8 (garbled)"));
+    EXPECT_THAT(text, HasSubstr("refused   erase refused"));
+    EXPECT_THAT(text, HasSubstr("29 (dropped)"));
     EXPECT_LT(text.find("refused"), text.find("T>H  erase"));
 
     const auto json = nlohmann::json::parse(t.FormatJSON("TT08").str());
@@ -247,5 +245,5 @@ TEST(SimTranscript, TextGroupsPlainBytesAndJSONKeepsEveryOne)
     ASSERT_TRUE(t.Write(CString(dir.File("t.json")), "TT08", &error));
     EXPECT_NO_THROW(nlohmann::json::parse(std::ifstream(dir.File("t.json"))));
     EXPECT_FALSE(t.Write(CString(dir.File("no/such/folder/t.txt")), "TT08", &error));
-    EXPECT_NE(error.str().find("cannot write the transcript"), std::string::npos);
+    EXPECT_THAT(error.str(), HasSubstr("cannot write the transcript"));
 }

@@ -29,16 +29,22 @@ Bytes NewRate(WORD clock, BYTE ckm, BYTE ckp)
 {
     return Framed({0x3F, 0x07, 0x04, 0x80, static_cast<BYTE>(clock >> 8), static_cast<BYTE>(clock), 0x02, ckm, ckp});
 }
+
+// ZT52F128 with its micro-kernel taking frames.
+::testing::AssertionResult StartProtocolB(CSimRun& run)
+{
+    auto started = run.StartBooted(DevicePath("ZT52F128.ini"));
+    if (started && !(run.host.DownloadEchoed(ReadFile(DevicePath("kernels/zt52/zt52_ukernel.bin"))) &&
+                     run.target.WaitForState(ssProtocolB, 5000)))
+        return ::testing::AssertionFailure() << "no micro-kernel";
+    return started;
+}
 } // namespace
 
 TEST(SimProtocolB, ChecksEveryFrameItIsSent)
 {
     CSimRun run;
-    ASSERT_TRUE(run.Start(DevicePath("ZT52F128.ini")));
-    ASSERT_EQ(run.host.Boot({9600}), 9600u);
-    ASSERT_EQ(run.host.Acknowledge(), 0xAA);
-    ASSERT_TRUE(run.host.DownloadEchoed(ReadFile(DevicePath("kernels/zt52/zt52_ukernel.bin"))));
-    ASSERT_TRUE(run.target.WaitForState(ssProtocolB, 5000));
+    ASSERT_TRUE(StartProtocolB(run));
 
     Bytes bad = NewRate(1600, 4, 4);
     bad.back() ^= 0x01;
@@ -61,7 +67,7 @@ TEST(SimProtocolB, ChecksEveryFrameItIsSent)
 
     EXPECT_EQ(Ask(run, {0x4F}, 5), (Bytes{0x5F, 0x02, 0x00, 0x00, 0x9F})); // status and error closed by a sum
     EXPECT_EQ(Ask(run, {0x43}, 2), (Bytes{0xC3, 0x54})); // no main kernel to take it
-    EXPECT_NE(run.Events(ekViolation).find("does not close the frame (H'E6 was due)"), std::string::npos);
+    EXPECT_THAT(run.Events(ekViolation), HasSubstr("does not close the frame (H'E6 was due)"));
 }
 
 // Before any kernel: each refused or malformed frame gets its error reply and
@@ -69,11 +75,7 @@ TEST(SimProtocolB, ChecksEveryFrameItIsSent)
 TEST(SimProtocolB, RefusedFramesAnswerTheirCodeAndSayWhy)
 {
     CSimRun run;
-    ASSERT_TRUE(run.Start(DevicePath("ZT52F128.ini")));
-    ASSERT_EQ(run.host.Boot({9600}), 9600u);
-    ASSERT_EQ(run.host.Acknowledge(), 0xAA);
-    ASSERT_TRUE(run.host.DownloadEchoed(ReadFile(DevicePath("kernels/zt52/zt52_ukernel.bin"))));
-    ASSERT_TRUE(run.target.WaitForState(ssProtocolB, 5000));
+    ASSERT_TRUE(StartProtocolB(run));
 
     const auto closes = [](const Bytes& reply) {
         BYTE sum = 0;
@@ -97,9 +99,9 @@ TEST(SimProtocolB, RefusedFramesAnswerTheirCodeAndSayWhy)
     EXPECT_EQ(Ask(run, Framed({0x50, 0xFF, 0xFF, 0xFF, 0xFF}), 2), (Bytes{0xD0, 0x54}));
 
     const std::string violations = run.Events(ekViolation);
-    EXPECT_NE(violations.find("read: 8 bytes before the sum instead of 9"), std::string::npos) << violations;
-    EXPECT_NE(violations.find("read: area 1, address H'00000000 is not in the user FLASH"), std::string::npos);
-    EXPECT_NE(violations.find("erase: the sum check H'"), std::string::npos);
+    EXPECT_THAT(violations, HasSubstr("read: 8 bytes before the sum instead of 9"));
+    EXPECT_THAT(violations, HasSubstr("read: area 1, address H'00000000 is not in the user FLASH"));
+    EXPECT_THAT(violations, HasSubstr("erase: the sum check H'"));
     const std::string refusals = run.Events(ekRefusal);
     EXPECT_EQ(refusals, "erase refused: the erase module is not in place (status H'00)\n"
                         "end of writing refused: no main kernel is running\n");

@@ -34,6 +34,15 @@ public:
         return ::testing::AssertionSuccess();
     }
 
+    // Started, matched at 9600 by the boot program and acknowledged.
+    ::testing::AssertionResult StartBooted(const std::string& definition, const CSimOverrides& overrides = {})
+    {
+        auto started = Start(definition, overrides);
+        if (started && (host.Boot() != 9600 || host.Acknowledge() != 0xAA))
+            return ::testing::AssertionFailure() << "no boot at 9600";
+        return started;
+    }
+
     // TT08 with its BOOT main kernel already running at 115200, identified as 0x41.
     ::testing::AssertionResult StartResident(CSimOverrides overrides = {})
     {

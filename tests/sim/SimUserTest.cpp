@@ -19,7 +19,7 @@ TEST(SimUser, TheLoaderHearsNothingBeforeItsCommand)
     ASSERT_TRUE(run.host.SetRate(19200));
     run.host.Send({'x', 'P', 'R', 'O', 'G', '\r'});
     EXPECT_TRUE(run.host.Silent());
-    EXPECT_NE(run.Events(ekNote).find("the user command arrived"), std::string::npos);
+    EXPECT_THAT(run.Events(ekNote), HasSubstr("the user command arrived"));
     ASSERT_TRUE(run.host.SetRate(9600));
     EXPECT_TRUE(run.host.ChangeBaud(115200, 9600));
 }
@@ -36,7 +36,7 @@ TEST(SimUser, WithoutARateChangeTheLoaderTakesTheKernelAt9600)
     CScriptedHost::Identity id;
     ASSERT_TRUE(run.host.Identify(7, &id));
     EXPECT_EQ(id.bits & 0x40, 0x40);
-    EXPECT_NE(run.Events(ekNote).find("no baud change"), std::string::npos);
+    EXPECT_THAT(run.Events(ekNote), HasSubstr("no baud change"));
 }
 
 TEST(SimUser, AResidentUserKernelAnswersAtItsRateAndGuardsItsWorkArea)
@@ -58,6 +58,5 @@ TEST(SimUser, AResidentUserKernelAnswersAtItsRateAndGuardsItsWorkArea)
     EXPECT_EQ(run.host.BlankCheck(0, 0x2000), 0x26);
     EXPECT_EQ(run.Events(ekViolation), "");
     run.host.FunctionMap({0, 0, 0, 0x0120}, 0x0140, 0x0560);
-    EXPECT_NE(run.Events(ekViolation).find("reaches into the kernel's work area (from H'0680)"), std::string::npos)
-        << run.Events(ekViolation);
+    EXPECT_THAT(run.Events(ekViolation), HasSubstr("reaches into the kernel's work area (from H'0680)"));
 }

@@ -1,7 +1,7 @@
 // The JTAG channel reaching zflash-sim in another process through the adapter
 // socket: kernel words both ways, one host at a time, and a link that is
 // missing, vanishes or talks nonsense failing with a reason instead of hanging.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -21,6 +21,7 @@
 #include "comms/ScanletSocket.h"
 
 using namespace zftest;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -91,7 +92,7 @@ TEST(PeltoSocket, ChannelExchangesKernelWordsWithASeparateSimulatorOneHostAtATim
     ScopedAdapterSocket adapter(sim.m_strSocket);
     CSimProcess rival("devices/ZT31F256.ini", {"--pelto", sim.m_strSocket});
     EXPECT_EQ(rival.Stop(), 1);
-    EXPECT_NE(rival.Err().find("another program serves it"), std::string::npos) << rival.Err();
+    EXPECT_THAT(rival.Err(), HasSubstr("another program serves it"));
 
     CFLASHJTAGComms first;
     ASSERT_TRUE(first.Open()) << (host.shown.empty() ? "" : host.shown.back().text);
@@ -135,30 +136,28 @@ TEST(PeltoSocket, ToolProgramsThroughTheSocketAndNamesAMissingOne)
 {
     ScopedSettings settings;
     TempDir dir;
-    const std::vector<std::string> args{"-d", SourceFile("devices/ZT31F256.ini"), "-p", "Quarn Pelto", "-c",
+    const std::vector<std::string> args{"-d", SourcePath("devices/ZT31F256.ini"), "-p", "Quarn Pelto", "-c",
                                         "boot-resident"};
     std::ofstream(dir.File("taken")) << "a file";
     CSimProcess fileInTheWay("devices/ZT31F256.ini", {"--pelto", dir.File("taken")});
     EXPECT_EQ(fileInTheWay.Stop(), 1);
-    EXPECT_NE(fileInTheWay.Err().find("not a socket"), std::string::npos) << fileInTheWay.Err();
+    EXPECT_THAT(fileInTheWay.Err(), HasSubstr("not a socket"));
     {
         ScopedAdapterSocket adapter(dir.File("nobody.sock"));
         std::vector<std::string> blank = args;
         blank.push_back("blank");
         const SToolResult r = RunZflash(blank);
         EXPECT_EQ(r.code, ecConnection) << r.err;
-        EXPECT_NE(r.err.find("cannot reach the adapter at '" + dir.File("nobody.sock") + "': No such file"),
-                  std::string::npos)
-            << r.err;
-        EXPECT_NE(r.err.find("zflash-sim --pelto " + dir.File("nobody.sock")), std::string::npos) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("cannot reach the adapter at '" + dir.File("nobody.sock") + "': No such file"));
+        EXPECT_THAT(r.err, HasSubstr("zflash-sim --pelto " + dir.File("nobody.sock")));
     }
     SAdapterSim sim(dir);
     ScopedAdapterSocket adapter(sim.m_strSocket);
     std::vector<std::string> program = args;
-    program.insert(program.end(), {"program", SourceFile("examples/blinky.mot"), "--verify"});
+    program.insert(program.end(), {"program", SourcePath("examples/blinky.mot"), "--verify"});
     const SToolResult r = RunZflash(program);
     EXPECT_EQ(r.code, ecSuccess) << r.out << r.err; // a verify that fails has its own code
-    EXPECT_NE((r.out + r.err).find("1856 bytes"), std::string::npos) << r.out << r.err;
+    EXPECT_THAT(r.out + r.err, HasSubstr("1856 bytes"));
 }
 
 using Bytes = std::optional<std::vector<unsigned char>>;
@@ -238,7 +237,7 @@ TEST(PeltoSocket, BackEndDropsALinkThatFailsAWordForGood)
         ASSERT_TRUE(backend.OpenPort(error)) << c.name << error.GetString();
         unsigned char word[4] = {};
         EXPECT_EQ(backend.ReadWord(word, 0), c.result) << c.name;
-        EXPECT_NE(backend.GetLastError().str().find(c.reason), std::string::npos) << c.name;
+        EXPECT_THAT(backend.GetLastError().str(), HasSubstr(c.reason)) << c.name;
         EXPECT_EQ(backend.WriteWord(word, 0), SCANLET_NOT_OPEN) << c.name; // and stays down
     }
 }

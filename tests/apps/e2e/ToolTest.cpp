@@ -1,6 +1,6 @@
 // The tool run as a process, as a person or a script runs it: against the
 // in-process virtual target (-p sim) and against zflash-sim on its own pty.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <csignal>
 #include <fstream>
@@ -15,8 +15,11 @@
 #include "comms/FLASHComms.h"
 #include "image/FLASHBinaryImage.h"
 
+using ::testing::HasSubstr;
+using zftest::SourcePath;
+
 namespace {
-const std::string kExample = SourceFile("examples/blinky.mot");
+const std::string kExample = SourcePath("examples/blinky.mot");
 
 std::vector<nlohmann::json> Events(const std::string& out)
 {
@@ -27,12 +30,16 @@ std::vector<nlohmann::json> Events(const std::string& out)
     return events;
 }
 
-} // namespace
-
-TEST(Tool, ProgramsTheExampleIntoTheVirtualTargetWithJsonEvents)
+// Every run gets its own settings and a folder for its files.
+struct Tool : ::testing::Test
 {
     zftest::ScopedSettings settings;
     zftest::TempDir dir;
+};
+} // namespace
+
+TEST_F(Tool, ProgramsTheExampleIntoTheVirtualTargetWithJsonEvents)
+{
     const SToolResult r = RunZflash({"--json", "program", kExample, "--trace", dir.File("trace.txt")});
     ASSERT_EQ(r.code, ecSuccess) << r.out << r.err;
     const auto events = Events(r.out);
@@ -53,64 +60,52 @@ TEST(Tool, ProgramsTheExampleIntoTheVirtualTargetWithJsonEvents)
     EXPECT_EQ(r.err, "");
 }
 
-TEST(Tool, EachProtocolProgramsAndVerifiesAFreshVirtualTarget)
+TEST_F(Tool, EachProtocolAndTheJTAGAdapterProgramAndVerifyAFreshVirtualTarget)
 {
-    zftest::ScopedSettings settings;
-    zftest::TempDir dir;
     std::ofstream(dir.File("small.bin"), std::ios::binary) << std::string(300, '\x3C');
     // The classic run is a production job: the same write, with its record appended to the log.
-    const std::vector<std::string> runs[] = {
-        {"devices/ZT31F256.ini", kExample, "--job-log", dir.File("job.log"), "--job", "7"},
-        {"devices/ZT52F128.ini", kExample},              // Protocol B
-        {"devices/ZT10F016.ini", dir.File("small.bin")}, // 1K kernels
+    // Behind the virtual JTAG adapter the boot and the board's steps go over the
+    // serial line beside it, the kernel's traffic over the adapter.
+    std::vector<std::string> runs[] = {
+        {"-d", SourcePath("devices/ZT31F256.ini"), "program", kExample, "--job-log", dir.File("job.log"), "--job", "7"},
+        {"-d", SourcePath("devices/ZT52F128.ini"), "program", kExample},              // Protocol B
+        {"-d", SourcePath("devices/ZT10F016.ini"), "program", dir.File("small.bin")}, // 1K kernels
+        {"-p", "sim:pelto", "-c", "boot", "program", kExample, "--verify"},
+        {"-p", "sim:pelto", "-c", "board-user", "program", kExample, "--verify"},
+        {"-p", "sim:pelto", "-c", "board-boot-resident", "program", kExample, "--verify"},
     };
-    for (const auto& run : runs) {
-        std::vector<std::string> args{"--json", "-d", SourceFile(run[0]), "program"};
-        args.insert(args.end(), run.begin() + 1, run.end());
-        const SToolResult r = RunZflash(args);
-        ASSERT_EQ(r.code, ecSuccess) << run[0] << r.out;
-        EXPECT_EQ(Events(r.out).back()["data"]["verified"], true) << run[0];
-    }
-    // Through the virtual Kivu board, which -p sim puts in front of the chip for board types.
-    const SToolResult board = RunZflash({"-q", "-c", "board-boot", "program", kExample});
-    EXPECT_EQ(board.code, ecSuccess) << board.err;
-    const std::string log = zftest::ReadAll(dir.File("job.log"));
-    EXPECT_NE(log.find("Job Number : 7\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Result : FLASH Programming OK."), std::string::npos) << log;
-    // A Protocol B kernel does not say which blocks hold data.
-    const SToolResult r = RunZflash({"--json", "-d", SourceFile("devices/ZT52F128.ini"), "blocks"});
-    ASSERT_EQ(r.code, ecSuccess);
-    EXPECT_EQ(Events(r.out).back()["data"][0]["state"], "unknown");
-}
-
-TEST(Tool, ProgramsBehindTheVirtualJTAGAdapter)
-{
-    zftest::ScopedSettings settings;
-    // The boot and the board's steps go over the serial line beside the adapter,
-    // the kernel's traffic over the adapter.
-    for (const char* type : {"boot", "board-user", "board-boot-resident"}) {
-        const SToolResult r = RunZflash({"--json", "-p", "sim:pelto", "-c", type, "program", kExample, "--verify"});
-        ASSERT_EQ(r.code, ecSuccess) << type << r.out << r.err;
-        EXPECT_EQ(Events(r.out).back()["data"]["verified"], true) << type;
+    for (auto& run : runs) {
+        run.insert(run.begin(), "--json");
+        const SToolResult r = RunZflash(run);
+        ASSERT_EQ(r.code, ecSuccess) << run[2] << run[4] << r.out << r.err;
+        EXPECT_EQ(Events(r.out).back()["data"]["verified"], true) << run[2] << run[4];
     }
     // The virtual line's name is not left behind in the user's settings; the
     // adapter's own keys are.
     const std::string stored = zftest::ReadAll(settings.Path());
     EXPECT_EQ(stored.find("KivuSerial"), std::string::npos) << stored;
-    EXPECT_NE(stored.find("SuperQuick"), std::string::npos) << stored;
+    EXPECT_THAT(stored, HasSubstr("SuperQuick"));
+    // Through the virtual Kivu board, which -p sim puts in front of the chip for board types.
+    const SToolResult board = RunZflash({"-q", "-c", "board-boot", "program", kExample});
+    EXPECT_EQ(board.code, ecSuccess) << board.err;
+    const std::string log = zftest::ReadAll(dir.File("job.log"));
+    EXPECT_THAT(log, HasSubstr("Job Number : 7\r\n"));
+    EXPECT_THAT(log, HasSubstr("Result : FLASH Programming OK."));
+    // A Protocol B kernel does not say which blocks hold data.
+    const SToolResult r = RunZflash({"--json", "-d", SourcePath("devices/ZT52F128.ini"), "blocks"});
+    ASSERT_EQ(r.code, ecSuccess);
+    EXPECT_EQ(Events(r.out).back()["data"][0]["state"], "unknown");
 }
 
-class ToolOnPty : public testing::TestWithParam<const char*>
+class ToolOnPty : public Tool, public testing::WithParamInterface<const char*>
 {
 };
 
 TEST_P(ToolOnPty, EveryTargetCommandAgainstZflashSim)
 {
-    zftest::ScopedSettings settings;
-    zftest::TempDir dir;
     CSimProcess sim(GetParam());
     ASSERT_FALSE(sim.Port().empty());
-    const std::vector<std::string> on{"-q", "-d", SourceFile(GetParam()), "-p", sim.Port()};
+    const std::vector<std::string> on{"-q", "-d", SourcePath(GetParam()), "-p", sim.Port()};
     auto run = [&](std::vector<std::string> args, bool resident = true) {
         std::vector<std::string> all = on;
         if (resident) // after the first run the kernel stays on the chip
@@ -154,10 +149,8 @@ TEST_P(ToolOnPty, EveryTargetCommandAgainstZflashSim)
 INSTANTIATE_TEST_SUITE_P(ClassicDevices, ToolOnPty,
                          testing::Values("devices/ZT31F256.ini", "devices/ZT21F064.ini", "devices/ZT33F128E.ini"));
 
-TEST(Tool, QuestionsAreAnsweredByYesOrNoOrStopTheRunWithoutATerminal)
+TEST_F(Tool, QuestionsAreAnsweredByYesOrNoOrStopTheRunWithoutATerminal)
 {
-    zftest::ScopedSettings settings;
-    zftest::TempDir dir;
     CSimProcess sim("devices/ZT31F256.ini");
     ASSERT_EQ(RunZflash({"-p", sim.Port(), "-q", "program", kExample}).code, ecSuccess);
     // Over written data: without an erase the FLASH can only lose bits, so the read-back differs.
@@ -181,17 +174,15 @@ TEST(Tool, QuestionsAreAnsweredByYesOrNoOrStopTheRunWithoutATerminal)
 
     r = with(nullptr);
     EXPECT_EQ(r.code, ecAnswerNeeded) << r.out;
-    EXPECT_NE(r.out.find("pass --yes or --no"), std::string::npos);
+    EXPECT_THAT(r.out, HasSubstr("pass --yes or --no"));
     EXPECT_EQ(Events(r.out).back()["status"], "answer-needed");
 
     r = with("--yes");
     EXPECT_EQ(r.code, ecSuccess) << r.out;
 }
 
-TEST(Tool, ExitCodesSayWhatWentWrong)
+TEST_F(Tool, ExitCodesSayWhatWentWrong)
 {
-    zftest::ScopedSettings settings;
-    zftest::TempDir dir;
     std::ofstream(dir.File("bad.mot")) << "S1130000000004000000041000000420000004307D\n";
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
         {{"flash"}, ecUsage, "flash"},
@@ -201,13 +192,13 @@ TEST(Tool, ExitCodesSayWhatWentWrong)
         {{"program", dir.File("bad.mot")}, ecFile, "not a valid S-record file"},
         {{"-d", dir.File("none.ini"), "blank"}, ecFile, "not found"},
         {{"-p", dir.File("no-such-port"), "blank"}, ecConnection, "Unable to open comms"},
-        {{"-d", SourceFile("devices/ZT52F128.ini"), "-p", "sim:pelto", "blank"}, ecNotAvailable, "Protocol B"},
+        {{"-d", SourcePath("devices/ZT52F128.ini"), "-p", "sim:pelto", "blank"}, ecNotAvailable, "Protocol B"},
         {{"image", "info", kExample}, ecSuccess, ""},
     };
     for (const auto& [args, code, text] : cases) {
         const SToolResult r = RunZflash(args);
         EXPECT_EQ(r.code, code) << args[0] << ": " << r.err;
-        EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+        EXPECT_THAT(r.err, HasSubstr(text));
         if (code == ecFile) { // a missing input file stops the run before the target is started
             EXPECT_EQ((r.out + r.err).find("Virtual target") == std::string::npos, text != "not a valid S-record file")
                 << r.out << r.err;
@@ -215,10 +206,8 @@ TEST(Tool, ExitCodesSayWhatWentWrong)
     }
 }
 
-TEST(Tool, CtrlCDuringAWriteCancelsAndReleasesThePort)
+TEST_F(Tool, CtrlCDuringAWriteCancelsAndReleasesThePort)
 {
-    zftest::ScopedSettings settings;
-    zftest::TempDir dir;
     std::string data;
     for (int i = 0; i < 0x10000; ++i)
         data += static_cast<char>(i * 7);
@@ -242,19 +231,17 @@ TEST(Tool, CtrlCDuringAWriteCancelsAndReleasesThePort)
     comms.Close();
 }
 
-TEST(Tool, ProgressBarOnARealTerminal)
+TEST_F(Tool, ProgressBarOnARealTerminal)
 {
     if (std::system("command -v script >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "script is not installed";
-    zftest::ScopedSettings settings;
-    zftest::TempDir dir;
     const std::string cmd = std::string("TERM=xterm script -qfec '") + ZFLASH_CLI_EXE + " program " + kExample +
                             "' /dev/null > " + dir.File("screen.txt") + " 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     const std::string screen = zftest::ReadAll(dir.File("screen.txt"));
-    EXPECT_NE(screen.find("\r\x1b[K"), std::string::npos);        // the bar redraws its own line
-    EXPECT_NE(screen.find("%"), std::string::npos);
-    EXPECT_NE(screen.find("\x1b[36m["), std::string::npos);       // the bar itself, in colour
-    EXPECT_NE(screen.find("\x1b[32mok: Programmed 1856 bytes"), std::string::npos) << screen;
+    EXPECT_THAT(screen, HasSubstr("\r\x1b[K"));        // the bar redraws its own line
+    EXPECT_THAT(screen, HasSubstr("%"));
+    EXPECT_THAT(screen, HasSubstr("\x1b[36m["));       // the bar itself, in colour
+    EXPECT_THAT(screen, HasSubstr("\x1b[32mok: Programmed 1856 bytes"));
     EXPECT_EQ(screen.find("progress: "), std::string::npos);       // no plain progress lines
 }
