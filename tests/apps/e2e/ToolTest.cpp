@@ -191,6 +191,7 @@ TEST_F(Tool, ExitCodesSayWhatWentWrong)
         {{"program", dir.File("missing.hex")}, ecFile, "no such file"},
         {{"program", dir.File("bad.mot")}, ecFile, "not a valid S-record file"},
         {{"-d", dir.File("none.ini"), "blank"}, ecFile, "not found"},
+        {{"-d", kExample, "-p", dir.File("no-such-port"), "blank"}, ecFile, "gives no \"FLASH ROM Size\""},
         {{"-p", dir.File("no-such-port"), "blank"}, ecConnection, "Unable to open comms"},
         {{"-d", SourcePath("devices/ZT52F128.ini"), "-p", "sim:pelto", "blank"}, ecNotAvailable, "Protocol B"},
         {{"image", "info", kExample}, ecSuccess, ""},
