@@ -103,16 +103,12 @@ TEST(FLASHImage, RemembersWhereTheLastUndoOrRedoTookPlace)
     CFLASHBinaryImage image(0x10000, nullptr);
     Set(image, 0x3000, {5});
     Set(image, 0x2800, {6});
-    image.Undo();
-    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x2800u);
-    image.Undo();
-    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x3000u);
-    image.Redo();
-    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x3000u);
-    image.Redo();
-    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x2800u);
-    image.Redo(); // nothing left: unchanged
-    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x2800u);
+    // The last redo finds nothing left and leaves the address as it was.
+    for (auto [bRedo, address] : {std::pair{false, 0x2800u}, {false, 0x3000u}, {true, 0x3000u}, {true, 0x2800u},
+                                  {true, 0x2800u}}) {
+        bRedo ? image.Redo() : image.Undo();
+        EXPECT_EQ(image.GetLastUndoRedoAddress(), address);
+    }
 }
 
 TEST(FLASHImage, ContiguousRangesComeInAlignedUnits)
@@ -215,7 +211,6 @@ TEST(FLASHDocument, DocumentLockIsSeenBusyFromOtherThreads)
     stage = 2;
     holder.join();
     EXPECT_FALSE(document.IsDocumentBusy());
-
 }
 
 TEST(FLASHDocument, ViewsViewerAndLifecycle)

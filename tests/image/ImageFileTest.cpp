@@ -177,7 +177,6 @@ TEST(SRecordLoad, GathersRecordsIntoRuns)
     EXPECT_EQ(image.runs[0], std::make_pair(DWORD(0x100), DWORD(496)));
     EXPECT_EQ(image.runs[3], std::make_pair(DWORD(0x100 + 3 * 496), DWORD(1600 - 3 * 496)));
     EXPECT_EQ(image.runs[4], std::make_pair(DWORD(0x900), DWORD(1)));
-
 }
 
 TEST(SRecordLoad, MalformedFilesLoadAsRawDataAfterTakingTheLoadBack)
