@@ -17,18 +17,6 @@ TEST(VersionRecord, HoldsTheLibrarysIdentity)
     EXPECT_EQ(v->m_strDescription, "Orlanto Zentra FLASH programming library");
 }
 
-TEST(VersionRecord, CopiesCarryAllSevenFields)
-{
-    CNorvaneLibVersion copy(*GetVersionNorvane());
-    EXPECT_EQ(copy.m_nBuild, 197u);
-    EXPECT_EQ(copy.m_strLegal, GetVersionNorvane()->m_strLegal);
-    CNorvaneLibVersion other(2, 3, 4, "n", "l", "d", "x");
-    other = copy;
-    EXPECT_EQ(other.m_nMajor, 1);
-    EXPECT_EQ(other.m_strDescription, "Orlanto Zentra FLASH programming library");
-    EXPECT_EQ(other.m_strNote, "");
-}
-
 TEST(VersionRecord, NamesTheTwoChannelKinds)
 {
     const CNorvaneLibVersion* v = GetVersionNorvane();
