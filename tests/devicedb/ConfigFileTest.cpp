@@ -125,9 +125,7 @@ TEST_F(ConfigFile, WrittenListsReadBack)
     const unsigned long addrs[] = {0x8000, 0xFFFF8000ul};
     EXPECT_TRUE(m_file.WriteIntList("W", "Ints", ints, 2));
     EXPECT_TRUE(m_file.WriteUnsignedList("W", "Addrs", addrs, 2, true));
-    std::ifstream in(m_path);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "[W]\nInts=-1|2\nAddrs=8000|FFFF8000\n");
+    EXPECT_EQ(zftest::ReadAll(m_path), "[W]\nInts=-1|2\nAddrs=8000|FFFF8000\n");
     int back[4];
     int count = 4;
     EXPECT_TRUE(m_file.GetIntList("W", "Ints", back, &count));

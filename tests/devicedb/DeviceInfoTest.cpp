@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "TestSupport.h"
 #include "devicedb/DeviceInfo.h"
@@ -191,20 +192,16 @@ TEST(CDeviceInfo, RelativeEntriesResolveUnderTheDefinitionFolder)
 TEST(CBlockItem, AddressTestsAreSigned32Bit)
 {
     CBlockItem b("EB1", 0x8000, 0x1000, 1, 2, 3);
-    EXPECT_FALSE(b.IsBlockAddress(0x7FFF));
-    EXPECT_TRUE(b.IsBlockAddress(0x8000));
-    EXPECT_TRUE(b.IsBlockAddress(0x8FFF));
-    EXPECT_FALSE(b.IsBlockAddress(0x9000));
-    EXPECT_TRUE(b.IsBlockAddress(0x0, 0x8000));
-    EXPECT_TRUE(b.IsBlockAddress(0x8FFF, 0xFFFF));
-    EXPECT_FALSE(b.IsBlockAddress(0x9000, 0xFFFF));
-    EXPECT_FALSE(b.IsBlockAddress(0x0, 0x7FFF));
-
     CBlockItem top("Top", 0xFFFF8000l, 0x8000, 0, 0, 0);
     EXPECT_EQ(top.m_lStart, -0x8000);
-    EXPECT_TRUE(top.IsBlockAddress(0xFFFFFFFFl));
-    EXPECT_TRUE(top.IsBlockAddress(-1));
-    EXPECT_FALSE(top.IsBlockAddress(0));
+    // Single addresses, then ranges that touch the block or miss it by one.
+    for (auto [item, address, inside] : {std::tuple{&b, 0x7FFFl, false}, {&b, 0x8000l, true}, {&b, 0x8FFFl, true},
+                                         {&b, 0x9000l, false}, {&top, 0xFFFFFFFFl, true}, {&top, -1l, true},
+                                         {&top, 0l, false}})
+        EXPECT_EQ(item->IsBlockAddress(address), inside) << item->m_strBlockName.GetString() << " " << address;
+    for (auto [first, last, inside] : {std::tuple{0x0l, 0x8000l, true}, {0x8FFFl, 0xFFFFl, true},
+                                       {0x9000l, 0xFFFFl, false}, {0x0l, 0x7FFFl, false}})
+        EXPECT_EQ(b.IsBlockAddress(first, last), inside) << first << "-" << last;
 
     b.m_bWritten = 1;
     b.m_bEraseRequest = 1;

@@ -64,9 +64,8 @@ TEST(SampleDevices, EveryDefinitionIsCompleteAndConsistent)
                 EXPECT_TRUE(fs::is_regular_file(info->ResolvePath(*file).str())) << file->GetString();
             }
         }
-        EXPECT_FALSE(info->m_strMainKernel.IsEmpty());
-        EXPECT_FALSE(info->m_strWriteModule.IsEmpty());
-        EXPECT_FALSE(info->m_strEraseModule.IsEmpty());
+        for (const CString* file : {&info->m_strMainKernel, &info->m_strWriteModule, &info->m_strEraseModule})
+            EXPECT_FALSE(file->IsEmpty());
     }
     EXPECT_EQ(seen, 5);
 }

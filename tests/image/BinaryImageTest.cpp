@@ -7,7 +7,7 @@
 
 using zftest::CProbeImage;
 using zftest::Ranges;
-using Bytes = std::vector<BYTE>;
+using zftest::Bytes;
 
 TEST(CDataBlock, BufferIsMadeOnFirstTouchAndKeepsBytesAtTheirAddresses)
 {

@@ -3,19 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "TestSupport.h"
 #include "image/FLASHBinaryImage.h"
 #include "image/FLASHDocument.h"
 #include "image/FLASHPropertyViewer.h"
+#include "image/ImageProbe.h"
 #include "operations/SettingsKeys.h"
 #include "platform/Time.h"
 
-using Bytes = std::vector<BYTE>;
+using zftest::Bytes;
 using zftest::RecordingHost;
 using zftest::ScopedSettings;
 using zftest::TempDir;
@@ -48,11 +49,6 @@ public:
     std::atomic<int> runs{0};
     std::atomic<bool> started{false};
 };
-
-void WriteRawFile(const std::string& path, size_t size)
-{
-    std::ofstream(path, std::ios::binary) << std::string(size, '\x5A');
-}
 
 DWORD Set(CFLASHBinaryImage& image, DWORD address, const Bytes& bytes)
 {
@@ -107,16 +103,12 @@ TEST(FLASHImage, RemembersWhereTheLastUndoOrRedoTookPlace)
     CFLASHBinaryImage image(0x10000, nullptr);
     Set(image, 0x3000, {5});
     Set(image, 0x2800, {6});
-    image.Undo();
-    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x2800u);
-    image.Undo();
-    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x3000u);
-    image.Redo();
-    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x3000u);
-    image.Redo();
-    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x2800u);
-    image.Redo(); // nothing left: unchanged
-    EXPECT_EQ(image.GetLastUndoRedoAddress(), 0x2800u);
+    // The last redo finds nothing left and leaves the address as it was.
+    for (auto [bRedo, address] : {std::pair{false, 0x2800u}, {false, 0x3000u}, {true, 0x3000u}, {true, 0x2800u},
+                                  {true, 0x2800u}}) {
+        bRedo ? image.Redo() : image.Undo();
+        EXPECT_EQ(image.GetLastUndoRedoAddress(), address);
+    }
 }
 
 TEST(FLASHImage, ContiguousRangesComeInAlignedUnits)
@@ -125,25 +117,20 @@ TEST(FLASHImage, ContiguousRangesComeInAlignedUnits)
     CFLASHBinaryImage image(0x10000, nullptr);
     Set(image, 0x10, Bytes(16, 1));
     Set(image, 0x180, Bytes(16, 2));
-    DWORD first = 1, last = 1, length = 1;
-    EXPECT_EQ(image.GetContiguousDataRange(0, 256, &first, &last, &length), 0x180u);
-    EXPECT_EQ(first, 0u);
-    EXPECT_EQ(last, 0xFFu);
-    EXPECT_EQ(length, 0x100u);
-    EXPECT_EQ(image.GetContiguousDataRange(0x180, 256, &first, &last, &length), 0x200u);
-    EXPECT_EQ(first, 0x100u);
-    EXPECT_EQ(last, 0x1FFu);
-
+    // The next start, then the unit range found and its length.
+    auto check = [&](DWORD from, DWORD next, DWORD expFirst, DWORD expLast, DWORD expLength) {
+        DWORD first = 1, last = 1, length = 1;
+        EXPECT_EQ(image.GetContiguousDataRange(from, 256, &first, &last, &length), next) << from;
+        EXPECT_EQ(std::make_tuple(first, last, length), std::make_tuple(expFirst, expLast, expLength)) << from;
+    };
+    check(0, 0x180, 0, 0xFF, 0x100);
+    check(0x180, 0x200, 0x100, 0x1FF, 0x100);
     // Data reaching into the next unit joins it; a unit-sized gap does not.
     Set(image, 0x200, {3});
     Set(image, 0x5F0, {4});
-    EXPECT_EQ(image.GetContiguousDataRange(0x100, 256, &first, &last, &length), 0x5F0u);
-    EXPECT_EQ(first, 0x100u);
-    EXPECT_EQ(last, 0x2FFu);
-    EXPECT_EQ(image.GetContiguousDataRange(0x5F1, 256, &first, &last, &length), 0u);
-    EXPECT_EQ(length, 0u);
-    EXPECT_EQ(image.GetContiguousDataRange(0x10000, 256, &first, &last, &length), 0u);
-    EXPECT_EQ(first, 0u);
+    check(0x100, 0x5F0, 0x100, 0x2FF, 0x200);
+    check(0x5F1, 0, 0, 0, 0);
+    check(0x10000, 0, 0, 0, 0);
 }
 
 TEST(FLASHImage, AbortStopsALoadOnAnotherThread)
@@ -152,7 +139,7 @@ TEST(FLASHImage, AbortStopsALoadOnAnotherThread)
     RecordingHost host;
     TempDir dir;
     const std::string path = dir.File("big.cde");
-    WriteRawFile(path, 20 * 500);
+    zftest::WriteAll(path, std::string(20 * 500, '\x5A'));
 
     CFLASHBinaryImage idle(0, nullptr);
     idle.Abort();
@@ -186,7 +173,7 @@ TEST(FLASHImage, DocumentHearsOfChangesButNotDuringALoad)
     EXPECT_GE(viewer.refreshes, 1);
 
     const std::string path = dir.File("runs.cde");
-    WriteRawFile(path, 5 * 500);
+    zftest::WriteAll(path, std::string(5 * 500, '\x5A'));
     viewer.refreshes = 0;
     ASSERT_EQ(image.LoadFile(path.c_str()), 1);
     EXPECT_EQ(viewer.refreshes, 1) << "one notice once the load is over";
@@ -195,11 +182,8 @@ TEST(FLASHImage, DocumentHearsOfChangesButNotDuringALoad)
     image.SetSaveFileType(ftFPR);
     ASSERT_EQ(image.SaveFile(dir.File("out.mot").c_str(), 0, 0xFF, 1), 1);
     ASSERT_EQ(image.SaveFile(dir.File("again.mot").c_str(), 0, 0xFF, 1), 1);
-    std::ifstream fpr(dir.File("out.mot"), std::ios::binary), srec(dir.File("again.mot"), std::ios::binary);
-    std::string head(16, 0), other(3, 0);
-    fpr.read(head.data(), 16);
-    srec.read(other.data(), 3);
-    EXPECT_EQ(head + other, "0000000000000200S00");
+    EXPECT_EQ(zftest::ReadAll(dir.File("out.mot")).substr(0, 16) + zftest::ReadAll(dir.File("again.mot")).substr(0, 3),
+              "0000000000000200S00");
 
     image.SetFLASHDocument(nullptr);
     viewer.refreshes = 0;
@@ -227,7 +211,6 @@ TEST(FLASHDocument, DocumentLockIsSeenBusyFromOtherThreads)
     stage = 2;
     holder.join();
     EXPECT_FALSE(document.IsDocumentBusy());
-
 }
 
 TEST(FLASHDocument, ViewsViewerAndLifecycle)

@@ -21,7 +21,6 @@ TEST(UndoRedo, UploadedDataIsNotHistory)
 {
     CProbeImage image(0x100);
     image.SetUploadedDataFlag(true);
-    EXPECT_TRUE(image.GetUploadedDataFlag());
     image.Write(0x10, {1, 2});
     EXPECT_FALSE(image.IsImageModified());
     EXPECT_EQ(image.FileLoadRanges(), (Ranges{{0x10, 0x11}}));

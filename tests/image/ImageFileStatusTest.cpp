@@ -2,7 +2,6 @@
 // and forms a load does not take.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,7 @@
 using zftest::CProbeImage;
 using zftest::RecordingHost;
 using zftest::TempDir;
+using zftest::WriteAll;
 
 namespace {
 
@@ -31,11 +31,6 @@ public:
         return out;
     }
 };
-
-void WriteAll(const std::string& path, const std::string& content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 TEST(ImageFileStatus, LoadsAndSavesNameTheFileAndEndWithClearedPanes)
 {

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,18 +12,15 @@
 #include "image/BinaryImageFile.h"
 #include "image/ImageProbe.h"
 
+using zftest::Bytes;
 using zftest::CProbeImage;
+using zftest::Random;
+using zftest::WriteAll;
 using zftest::Ranges;
 using zftest::RecordingHost;
 using zftest::TempDir;
-using Bytes = std::vector<BYTE>;
 
 namespace {
-
-void WriteAll(const std::string& path, const std::string& content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 std::vector<std::string> Lines(const std::string& text)
 {
@@ -69,15 +64,6 @@ int Shell(const std::string& command)
     return std::system((command + " 2>/dev/null").c_str());
 }
 
-Bytes Random(size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Bytes out(n);
-    for (BYTE& b : out)
-        b = static_cast<BYTE>(rng());
-    return out;
-}
-
 // Counts the runs the loaders hand over.
 class CRunImage : public CProbeImage
 {
@@ -93,18 +79,14 @@ public:
 
 bool AskedAbout(const RecordingHost& host, const std::string& text)
 {
-    for (const auto& q : host.questions)
-        if (q.text == text)
-            return true;
-    return false;
+    return std::any_of(host.questions.begin(), host.questions.end(), [&](const auto& q) { return q.text == text; });
 }
 
 bool Shown(const RecordingHost& host, const std::string& part)
 {
-    for (const auto& s : host.shown)
-        if (s.kind == skError && s.text.find(part) != std::string::npos)
-            return true;
-    return false;
+    return std::any_of(host.shown.begin(), host.shown.end(), [&](const auto& s) {
+        return s.kind == skError && s.text.find(part) != std::string::npos;
+    });
 }
 
 } // namespace
@@ -195,7 +177,6 @@ TEST(SRecordLoad, GathersRecordsIntoRuns)
     EXPECT_EQ(image.runs[0], std::make_pair(DWORD(0x100), DWORD(496)));
     EXPECT_EQ(image.runs[3], std::make_pair(DWORD(0x100 + 3 * 496), DWORD(1600 - 3 * 496)));
     EXPECT_EQ(image.runs[4], std::make_pair(DWORD(0x900), DWORD(1)));
-
 }
 
 TEST(SRecordLoad, MalformedFilesLoadAsRawDataAfterTakingTheLoadBack)

@@ -3,7 +3,10 @@
 // of the set invariants that every test can run after every step.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <random>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -12,6 +15,7 @@
 namespace zftest {
 
 using Range = std::pair<DWORD, DWORD>;
+using Bytes = std::vector<BYTE>;
 using Ranges = std::vector<Range>;
 
 class CProbeImage : public CBinaryImage
@@ -111,5 +115,19 @@ public:
         ASSERT_EQ(nMemory, GetCacheMemoryUsed());
     }
 };
+
+inline void WriteAll(const std::string& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+inline Bytes Random(size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    Bytes out(n);
+    for (BYTE& b : out)
+        b = static_cast<BYTE>(rng());
+    return out;
+}
 
 } // namespace zftest

@@ -64,9 +64,8 @@ TEST(COperationManager, RunsOperationsInOrderOnItsWorker)
     Journal journal;
     COperationManager queue;
     CStep a(journal, 1), b(journal, 2), c(journal, 3);
-    EXPECT_NE(queue.AddOperation(&a), 0);
-    EXPECT_NE(queue.AddOperation(&b), 0);
-    EXPECT_NE(queue.AddOperation(&c), 0);
+    for (CStep* step : {&a, &b, &c})
+        EXPECT_NE(queue.AddOperation(step), 0);
     EXPECT_EQ(queue.AddOperation(nullptr), 0);
     queue.WaitUntilIdle();
     EXPECT_EQ(journal.order, (std::vector<int>{1, 2, 3}));

@@ -93,8 +93,7 @@ TEST(CStatusUpdate, ProgressLivesAtTheEndOfTheChain)
     EXPECT_EQ(end.GetProgressString(), "Writing");
     DWORD lo = 1, hi = 0;
     end.GetProgressRange(lo, hi);
-    EXPECT_EQ(lo, 0u);
-    EXPECT_EQ(hi, 4096u);
+    EXPECT_EQ(std::make_pair(lo, hi), std::make_pair(DWORD{0}, DWORD{4096}));
     part.SetStatusUpdate(&part);
     EXPECT_EQ(part.GetProgress().load(), 0u);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "TestSupport.h"
 #include "platform/Archive.h"
 
@@ -29,15 +31,9 @@ TEST(CArchive, ValuesRoundTripThroughAFile)
     CString s1, s2("x");
     ar >> b >> w >> d >> i >> fl >> db >> flag >> s1 >> s2;
     EXPECT_FALSE(ar.HasFailed());
-    EXPECT_EQ(b, 0xAB);
-    EXPECT_EQ(w, 0x1234);
-    EXPECT_EQ(d, 0xFFFF8000u);
-    EXPECT_EQ(i, -5);
-    EXPECT_EQ(fl, 2.5f);
-    EXPECT_EQ(db, 1.0 / 3);
-    EXPECT_TRUE(flag);
-    EXPECT_EQ(s1, "Zentra ");
-    EXPECT_TRUE(s2.IsEmpty());
+    EXPECT_EQ(std::make_tuple(b, w, d, i, fl, db, flag, s1, s2),
+              std::make_tuple(BYTE{0xAB}, WORD{0x1234}, DWORD{0xFFFF8000u}, -5, 2.5f, 1.0 / 3, true,
+                              CString("Zentra "), CString()));
 }
 
 TEST(CArchive, NumbersAreLittleEndianOnTheMedium)

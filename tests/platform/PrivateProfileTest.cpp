@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "TestSupport.h"
 #include "platform/PrivateProfile.h"
@@ -10,17 +9,8 @@ namespace {
 class PrivateProfile : public ::testing::Test
 {
 protected:
-    void Put(const std::string& content)
-    {
-        std::ofstream(m_path, std::ios::binary) << content;
-    }
-    std::string Contents() const
-    {
-        std::ifstream in(m_path, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    void Put(const std::string& content) { std::ofstream(m_path, std::ios::binary) << content; }
+    std::string Contents() const { return zftest::ReadAll(m_path); }
     CString Get(const char* section, const char* key, const char* def = "<default>", DWORD size = 1024)
     {
         return GetPrivateProfileStringA(section, key, def, m_path.c_str(), size);
@@ -115,7 +105,6 @@ TEST_F(PrivateProfile, WriteCreatesFileAndFolders)
     ASSERT_TRUE(WritePrivateProfileStringA("FBI", "ffThreshold", "8", nested.c_str()));
     EXPECT_EQ(GetPrivateProfileIntA("FBI", "ffThreshold", 0, nested.c_str()), 8u);
 }
-
 
 TEST_F(PrivateProfile, WriteRefusesAFileTooLargeToReadWhole)
 {
