@@ -53,7 +53,7 @@ TEST(DeviceKernel, HandshakeMismatchUnlessIgnored)
     EXPECT_TRUE(run.Shown("Incorrect handshake received from target.", 15055));
     EXPECT_TRUE(run.device->IsWrongKernel());
 
-    run.comms.ClearReplies();
+    run.comms.replies.clear();
     run.settings.Write("[Device]\nIgnoreHandshake=1\n");
     run.ScriptIdentity({}, 0x99);
     EXPECT_TRUE(run.device->InitialiseBOOTModeKernel());

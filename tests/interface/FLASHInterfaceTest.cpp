@@ -59,7 +59,7 @@ TEST(BaudArithmetic, MicroKernelExchange)
         eStatusKind kind;
         std::vector<WORD> ids;
     } failures[] = {
-        {CFakeComms::kSilence, CFLASHInterface::ctPavFormula, skError, {15005, 15048}},
+        {CFakeComms::kGap, CFLASHInterface::ctPavFormula, skError, {15005, 15048}},
         {0, CFLASHInterface::ctPavFormula, skAdvanced, {0, 15049}},
         {16, CFLASHInterface::ctSimpleDivide, skError, {0}},
     };

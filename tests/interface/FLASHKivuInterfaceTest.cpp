@@ -195,5 +195,5 @@ TEST(KivuBadAnswers, FailWithTheirReportsAndLeaveTheChannelUsable)
     unsigned char code = 0;
     EXPECT_FALSE(f.iface.BootSCI(&code));
     EXPECT_EQ(f.host.Ids(skError).back(), 15031);
-    EXPECT_EQ(f.comms.timedWaits, (Ints{30, 30}));
+    EXPECT_EQ(f.comms.waits, (Ints{30, 30}));
 }

@@ -124,7 +124,7 @@ TEST_F(ProtocolTest, EraseSendsFieldsAndPolls)
     EXPECT_TRUE(run.Protocol()->EraseFLASHBlock(0x2000, 0x2FFF, ebr));
     EXPECT_EQ(comms.written, Bytes({0x03, 0x00, 0x20, 0x00, 0x00, 0x2F, 0xFF, 0x04}));
     EXPECT_EQ(comms.waits.back(), 15); // half of the 30 s default
-    EXPECT_EQ(comms.Pending(), 0u);
+    EXPECT_EQ(comms.replies.size(), 0u);
 
     comms.Reply({0x24});
     EXPECT_TRUE(run.Protocol()->EraseFLASHBlock(0, 0xFFF, ebr));
