@@ -24,20 +24,14 @@ public:
         }
         return answer;
     }
-    std::vector<std::string> Texts(eStatusKind kind) const
+    std::vector<std::string> Texts(eStatusKind kind) const { return Of(kind, &ShownStatus::text); }
+    std::vector<WORD> Ids(eStatusKind kind) const { return Of(kind, &ShownStatus::id); }
+    template <class T> std::vector<T> Of(eStatusKind kind, T ShownStatus::*field) const
     {
-        std::vector<std::string> out;
+        std::vector<T> out;
         for (const ShownStatus& s : shown)
             if (s.kind == kind)
-                out.push_back(s.text);
-        return out;
-    }
-    std::vector<WORD> Ids(eStatusKind kind) const
-    {
-        std::vector<WORD> out;
-        for (const ShownStatus& s : shown)
-            if (s.kind == kind)
-                out.push_back(s.id);
+                out.push_back(s.*field);
         return out;
     }
     std::vector<std::string> Questions() const
