@@ -251,7 +251,7 @@ TEST_F(CommsTest, OnlyTheRateOfTheSettingsTextReachesTheLine)
     ASSERT_TRUE(comms.Open());
     ASSERT_TRUE(comms.Settings("19200, e, 7, 2"));
     const termios t = peer.Line();
-    EXPECT_EQ(peer.Speed(), static_cast<speed_t>(B19200));
+    EXPECT_EQ(peer.OutputRate(), 19200u);
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
     EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK), 0u);
     EXPECT_EQ(comms.GetBaudRate(), 19200u);
@@ -284,13 +284,13 @@ TEST_F(CommsTest, ChangeBaudRateTwicePassesThroughTheDummyRate)
     ASSERT_TRUE(comms.Open());
     settings.Write("[Serial]\nChangeBaudRateTwice=1\nDummyBaudRate=1200\n");
     EXPECT_TRUE(comms.Settings("57600,n,8,1"));
-    EXPECT_EQ(peer.Speed(), static_cast<speed_t>(B57600));
+    EXPECT_EQ(peer.OutputRate(), 57600u);
 
     settings.Write("[Serial]\nChangeBaudRateTwice=1\nDummyBaudRate=slow\n");
     EXPECT_FALSE(comms.Settings("115200,n,8,1"));
     EXPECT_EQ(Shown(), Lines{"0:Failed to set Dummy baud rate"});
     EXPECT_EQ(comms.GetLastError(), static_cast<DWORD>(EINVAL));
-    EXPECT_EQ(peer.Speed(), static_cast<speed_t>(B57600)); // the real rate was never tried
+    EXPECT_EQ(peer.OutputRate(), 57600u); // the real rate was never tried
 }
 
 // --- time-outs ----------------------------------------------------------------------------
@@ -486,7 +486,7 @@ TEST_F(CommsTest, RoutingSendsTimedResponsesAndCancelToTheAlternate)
     comms.SetAlternateOptions("19200,n,8,1", ttQuick);
     ASSERT_TRUE(comms.UseAlternateComms(true, true));
     EXPECT_EQ(alternate->GetStatus(), psOpen);
-    EXPECT_EQ(board.Speed(), static_cast<speed_t>(B19200));
+    EXPECT_EQ(board.OutputRate(), 19200u);
     peer.Send({0x07});
     board.Send({0x06});
     EXPECT_TRUE(comms.GetTimedResponse(&expected, 2));
