@@ -10,7 +10,6 @@
 
 using namespace zftest;
 using Word = std::array<unsigned char, 4>;
-using Texts = std::vector<std::string>;
 
 namespace {
 class CScriptedAdapter : public CScanletBackend

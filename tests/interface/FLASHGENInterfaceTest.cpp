@@ -3,8 +3,6 @@
 #include "FakeComms.h"
 
 using namespace zftest;
-using Bytes = std::vector<unsigned char>;
-using Texts = std::vector<std::string>;
 
 namespace {
 // A boot program that matches only at bootRate and answers 0x55 with the given bytes.

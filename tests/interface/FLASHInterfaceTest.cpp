@@ -3,8 +3,6 @@
 #include "FakeComms.h"
 
 using namespace zftest;
-using Bytes = std::vector<unsigned char>;
-using Texts = std::vector<std::string>;
 
 TEST(BaudArithmetic, FormulasRoundingAndRefusals)
 {

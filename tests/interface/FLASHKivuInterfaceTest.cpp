@@ -8,10 +8,6 @@
 #include "operations/SettingsKeys.h"
 
 using namespace zftest;
-using Bytes = std::vector<unsigned char>;
-using Ints = std::vector<int>;
-using Ids = std::vector<WORD>;
-using Texts = std::vector<std::string>;
 
 namespace {
 // A board behind the fake channel: answers whole frames and keeps its ports.

@@ -11,6 +11,11 @@
 
 namespace zftest {
 
+using Bytes = std::vector<unsigned char>;
+using Ints = std::vector<int>;
+using Ids = std::vector<WORD>;
+using Texts = std::vector<std::string>;
+
 // Gives the scripted answers in turn, then the last one again.
 class AnsweringHost : public RecordingHost
 {
