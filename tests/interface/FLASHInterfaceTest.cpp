@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "FakeComms.h"
 
 using namespace zftest;
@@ -79,10 +81,7 @@ TEST(ProtocolBBaudChange, FrameAndSumCheck)
     BYTE frame[CFLASHInterface::kProtocolBFrameSize];
     CFLASHInterface::BuildProtocolBFrame(9600, 12.5f, 0x104, 0x203, true, frame);
     EXPECT_EQ(Bytes(frame, frame + 9), (Bytes{0x7F, 0x07, 0x00, 0x60, 0x00, 0x0C, 0x02, 0x03, 0x04}));
-    unsigned sum = 0;
-    for (BYTE b : frame)
-        sum += b;
-    EXPECT_EQ(sum % 256, 0u);
+    EXPECT_EQ(std::accumulate(std::begin(frame), std::end(frame), 0u) % 256, 0u);
     CFLASHInterface::BuildProtocolBFrame(38499, 65535.4f, 0, 0, false, frame);
     EXPECT_EQ(Bytes(frame + 2, frame + 6), (Bytes{0x01, 0x80, 0xFF, 0xFF}));
 }

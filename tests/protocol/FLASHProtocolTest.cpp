@@ -74,9 +74,7 @@ TEST(ProtocolCommand, LengthWidthGrowsWithTheLength)
 
 TEST_F(ProtocolTest, ResentChunksAreTakenOnceWhetherTheFirstCameShortOrLate)
 {
-    std::vector<BYTE> data(40);
-    for (int i = 0; i < 40; ++i)
-        data[i] = static_cast<BYTE>(i);
+    const std::vector<BYTE> data = FileBytes(40, 0);
     const std::vector<BYTE> first(data.begin(), data.begin() + 32), tail(data.begin() + 32, data.end());
     for (bool bLate : {false, true}) {
         SCOPED_TRACE(bLate ? "first chunk late" : "first chunk short");
