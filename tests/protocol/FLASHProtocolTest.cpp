@@ -8,13 +8,7 @@ using namespace zftest;
 
 namespace {
 
-class ProtocolTest : public ::testing::Test
-{
-protected:
-    void SetUp() override { ASSERT_TRUE(run.Start()); }
-    CScriptedDevice run;
-    CFakeComms& comms = run.comms;
-};
+using ProtocolTest = CStartedDevice;
 
 TEST(ProtocolIdentity, BootKernelIdentifiesAndHandshakes)
 {

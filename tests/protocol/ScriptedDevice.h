@@ -97,6 +97,15 @@ public:
     std::unique_ptr<CFLASHDevice> device;
 };
 
+// A device with 4096 bytes of RAM whose 512-byte main kernel is running.
+class CStartedDevice : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(run.Start()); }
+    CScriptedDevice run;
+    CFakeComms& comms = run.comms;
+};
+
 inline std::vector<BYTE> Bytes(std::initializer_list<int> v)
 {
     return std::vector<BYTE>(v.begin(), v.end());
