@@ -131,6 +131,7 @@ protected:
     zftest::ScopedSettings settings;
     zftest::RecordingHost host;
     zftest::CPtyPeer peer;
+    CProbeComms comms{peer.Path().c_str()}; // opened by the tests that want it
 };
 } // namespace
 
@@ -170,7 +171,6 @@ TEST_F(CommsTest, APortHeldByAnotherProcessIsBusy)
     });
     ASSERT_EQ(holder.Line(), "held");
 
-    CFLASHComms comms(path.c_str());
     EXPECT_FALSE(comms.Open());
     EXPECT_EQ(comms.GetStatus(), psInUse);
     EXPECT_EQ(Shown(), Lines{Busy(path)});
@@ -193,20 +193,20 @@ TEST_F(CommsTest, PortsThatCannotBeOpenedFailWithTheSystemsReason)
                  {"", ENOENT, "no port name was given"}};
     for (const auto& c : cases) {
         host.shown.clear();
-        CFLASHComms comms(c.name.c_str());
-        EXPECT_FALSE(comms.Open()) << c.name;
-        EXPECT_EQ(comms.GetStatus(), psOpenFailed) << c.name;
-        EXPECT_EQ(comms.GetLastError(), static_cast<DWORD>(c.error)) << c.name;
-        EXPECT_EQ(comms.GetLastErrorText(), std::strerror(c.error));
+        CFLASHComms port(c.name.c_str());
+        EXPECT_FALSE(port.Open()) << c.name;
+        EXPECT_EQ(port.GetStatus(), psOpenFailed) << c.name;
+        EXPECT_EQ(port.GetLastError(), static_cast<DWORD>(c.error)) << c.name;
+        EXPECT_EQ(port.GetLastErrorText(), std::strerror(c.error));
         ASSERT_EQ(host.shown.size(), 1u) << c.name;
         EXPECT_EQ(host.shown[0].kind, skError);
         EXPECT_NE(host.shown[0].text.find("'" + c.name + "'"), std::string::npos) << host.shown[0].text;
         EXPECT_NE(host.shown[0].text.find(c.reason), std::string::npos) << host.shown[0].text;
         // A port that is not open does nothing, and says nothing for being asked.
         unsigned char b = 0;
-        EXPECT_FALSE(comms.ReadBytes(&b, 1, nullptr, false));
-        EXPECT_FALSE(comms.WriteByte(b));
-        EXPECT_FALSE(comms.FlushBuffers());
+        EXPECT_FALSE(port.ReadBytes(&b, 1, nullptr, false));
+        EXPECT_FALSE(port.WriteByte(b));
+        EXPECT_FALSE(port.FlushBuffers());
         EXPECT_EQ(host.shown.size(), 1u);
     }
 }
@@ -231,9 +231,9 @@ TEST_F(CommsTest, PermissionDeniedNamesTheReasonAndTheSerialGroup)
         if (::setgid(65534) != 0 || ::setuid(65534) != 0)
             return std::string("cannot drop privileges");
         zftest::RecordingHost childHost;
-        CFLASHComms comms(path.c_str());
-        comms.Open();
-        return std::to_string(comms.GetLastError()) + " " + std::to_string(comms.GetStatus()) + " " +
+        CFLASHComms port(path.c_str());
+        port.Open();
+        return std::to_string(port.GetLastError()) + " " + std::to_string(port.GetStatus()) + " " +
                (childHost.shown.empty() ? "" : childHost.shown[0].text);
     });
     const std::string report = child.Line();
@@ -248,11 +248,10 @@ TEST_F(CommsTest, PermissionDeniedNamesTheReasonAndTheSerialGroup)
 
 TEST_F(CommsTest, OnlyTheRateOfTheSettingsTextReachesTheLine)
 {
-    CFLASHComms comms(peer.Path().c_str());
     ASSERT_TRUE(comms.Open());
     ASSERT_TRUE(comms.Settings("19200, e, 7, 2"));
     const termios t = peer.Line();
-    EXPECT_EQ(peer.Speed(), static_cast<speed_t>(B19200));
+    EXPECT_EQ(peer.OutputRate(), 19200u);
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
     EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK), 0u);
     EXPECT_EQ(comms.GetBaudRate(), 19200u);
@@ -282,24 +281,22 @@ TEST_F(CommsTest, OnlyTheRateOfTheSettingsTextReachesTheLine)
 
 TEST_F(CommsTest, ChangeBaudRateTwicePassesThroughTheDummyRate)
 {
-    CFLASHComms comms(peer.Path().c_str());
     ASSERT_TRUE(comms.Open());
     settings.Write("[Serial]\nChangeBaudRateTwice=1\nDummyBaudRate=1200\n");
     EXPECT_TRUE(comms.Settings("57600,n,8,1"));
-    EXPECT_EQ(peer.Speed(), static_cast<speed_t>(B57600));
+    EXPECT_EQ(peer.OutputRate(), 57600u);
 
     settings.Write("[Serial]\nChangeBaudRateTwice=1\nDummyBaudRate=slow\n");
     EXPECT_FALSE(comms.Settings("115200,n,8,1"));
     EXPECT_EQ(Shown(), Lines{"0:Failed to set Dummy baud rate"});
     EXPECT_EQ(comms.GetLastError(), static_cast<DWORD>(EINVAL));
-    EXPECT_EQ(peer.Speed(), static_cast<speed_t>(B57600)); // the real rate was never tried
+    EXPECT_EQ(peer.OutputRate(), 57600u); // the real rate was never tried
 }
 
 // --- time-outs ----------------------------------------------------------------------------
 
 TEST_F(CommsTest, TimeoutKindsFollowTheRateAndTheMultiplier)
 {
-    CProbeComms comms(peer.Path().c_str());
     ASSERT_TRUE(comms.Open());
     EXPECT_EQ(comms.ReadTimeout(), 1500u);
     // Rate, then ttQuick, ttLong, ttSuperQuick.
@@ -335,7 +332,6 @@ TEST_F(CommsTest, TimeoutKindsFollowTheRateAndTheMultiplier)
 
 TEST_F(CommsTest, ReadsWaitTheReadTimeoutAndReturnWhatArrived)
 {
-    CFLASHComms comms(peer.Path().c_str());
     ASSERT_TRUE(comms.Open());
     // The per-rate values are checked above; one rate shows that the line keeps to them.
     ASSERT_TRUE(comms.Settings("9600,n,8,1"));
@@ -358,7 +354,6 @@ TEST_F(CommsTest, ReadsWaitTheReadTimeoutAndReturnWhatArrived)
 
 TEST_F(CommsTest, AByteTheLineDoesNotTakeTimesOut)
 {
-    CProbeComms comms(peer.Path().c_str());
     ASSERT_TRUE(comms.Open());
     ASSERT_TRUE(comms.SetTimeouts(-1, 50));
     const Bytes flood(1 << 20, 0x55); // nobody reads the other end: the buffers fill up
@@ -370,7 +365,6 @@ TEST_F(CommsTest, AByteTheLineDoesNotTakeTimesOut)
 
 TEST_F(CommsTest, SwapTurnsTwoByteValuesWrittenAndTwoAndFourByteValuesRead)
 {
-    CFLASHComms comms(peer.Path().c_str());
     ASSERT_TRUE(comms.Open());
     const unsigned char value[] = {0x12, 0x34, 0x56, 0x78};
     ASSERT_TRUE(comms.WriteBytes(value, 2, true));
@@ -400,7 +394,6 @@ TEST_F(CommsTest, SwapTurnsTwoByteValuesWrittenAndTwoAndFourByteValuesRead)
 TEST_F(CommsTest, PacingPausesAfterEachByteButNotInASwappedPair)
 {
     settings.Write("[Serial]\nSleepOnWrite=1\nSleepTime=50\nSleepCount=2\n");
-    CFLASHComms comms(peer.Path().c_str());
     ASSERT_TRUE(comms.Open()); // pacing is read here
     const unsigned char bytes[] = {1, 2, 3};
     auto start = Clock::now();
@@ -416,7 +409,6 @@ TEST_F(CommsTest, PacingPausesAfterEachByteButNotInASwappedPair)
 
 TEST_F(CommsTest, TimedResponseTellsTheExpectedByteFromAnotherAndTimesOutWithoutSpinning)
 {
-    CFLASHComms comms(peer.Path().c_str());
     ASSERT_TRUE(comms.Open());
     unsigned char expected = 0x06;
     peer.Send({0x06});
@@ -440,7 +432,6 @@ TEST_F(CommsTest, TimedResponseTellsTheExpectedByteFromAnotherAndTimesOutWithout
 
 TEST_F(CommsTest, CancelFromAnotherThreadEndsTheWaitWithinOneRead)
 {
-    CFLASHComms comms(peer.Path().c_str());
     ASSERT_TRUE(comms.Open());
     bool result = false;
     long elapsed = 0;
@@ -457,7 +448,6 @@ TEST_F(CommsTest, CancelFromAnotherThreadEndsTheWaitWithinOneRead)
 
 TEST_F(CommsTest, APortThatDisappearsFailsAtOnceAndSaysSoOnce)
 {
-    CFLASHComms comms(peer.Path().c_str());
     ASSERT_TRUE(comms.Open());
     ASSERT_TRUE(comms.Settings("115200,n,8,1"));
     peer.Hangup();
@@ -483,7 +473,6 @@ TEST_F(CommsTest, APortThatDisappearsFailsAtOnceAndSaysSoOnce)
 TEST_F(CommsTest, RoutingSendsTimedResponsesAndCancelToTheAlternate)
 {
     zftest::CPtyPeer board;
-    CProbeComms comms(peer.Path().c_str());
     ASSERT_TRUE(comms.Open());
     EXPECT_TRUE(comms.UseAlternateComms(true, true)); // none yet: nothing to route to
     unsigned char expected = 0x06;
@@ -497,7 +486,7 @@ TEST_F(CommsTest, RoutingSendsTimedResponsesAndCancelToTheAlternate)
     comms.SetAlternateOptions("19200,n,8,1", ttQuick);
     ASSERT_TRUE(comms.UseAlternateComms(true, true));
     EXPECT_EQ(alternate->GetStatus(), psOpen);
-    EXPECT_EQ(board.Speed(), static_cast<speed_t>(B19200));
+    EXPECT_EQ(board.OutputRate(), 19200u);
     peer.Send({0x07});
     board.Send({0x06});
     EXPECT_TRUE(comms.GetTimedResponse(&expected, 2));

@@ -10,7 +10,6 @@
 
 using namespace zftest;
 using Word = std::array<unsigned char, 4>;
-using Texts = std::vector<std::string>;
 
 namespace {
 class CScriptedAdapter : public CScanletBackend
@@ -160,5 +159,5 @@ TEST(JTAGRouting, TrafficAndSettingsGoToTheBoardLink)
     // The remembered settings come back when the link is opened again.
     ASSERT_TRUE(f.comms.UseAlternateComms(false, true));
     ASSERT_TRUE(f.comms.UseAlternateComms(true, true));
-    EXPECT_EQ(board.Speed(), B19200);
+    EXPECT_EQ(board.OutputRate(), 19200u);
 }

@@ -60,11 +60,6 @@ public:
         ::tcgetattr(m_master, &t);
         return t;
     }
-    speed_t Speed() const
-    {
-        const termios t = Line();
-        return ::cfgetospeed(&t);
-    }
     unsigned OutputRate() const { return MasterOutputRate(m_master); }
     // Hangs the line up under the channel.
     void Hangup()

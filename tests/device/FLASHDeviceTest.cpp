@@ -6,6 +6,8 @@ using namespace zftest;
 
 namespace {
 
+using DeviceStarted = CStartedDevice;
+
 TEST(DeviceBuffer, SizeFollowsFreeRamLineSizeAndLimit)
 {
     // 4096 RAM - 128 work area - kernel gives 1000 bytes free.
@@ -53,7 +55,7 @@ TEST(DeviceKernel, HandshakeMismatchUnlessIgnored)
     EXPECT_TRUE(run.Shown("Incorrect handshake received from target.", 15055));
     EXPECT_TRUE(run.device->IsWrongKernel());
 
-    run.comms.ClearReplies();
+    run.comms.replies.clear();
     run.settings.Write("[Device]\nIgnoreHandshake=1\n");
     run.ScriptIdentity({}, 0x99);
     EXPECT_TRUE(run.device->InitialiseBOOTModeKernel());
@@ -61,10 +63,8 @@ TEST(DeviceKernel, HandshakeMismatchUnlessIgnored)
     EXPECT_TRUE(run.device->IsConnected());
 }
 
-TEST(DeviceKernel, IdentifierAdvancesWithEachStart)
+TEST_F(DeviceStarted, IdentifierAdvancesWithEachStart)
 {
-    CScriptedDevice run;
-    ASSERT_TRUE(run.Start());
     const BYTE first = run.device->GetIdentifier();
     ASSERT_TRUE(run.Start());
     EXPECT_EQ(run.device->GetIdentifier(), static_cast<BYTE>(first + 1));
@@ -114,10 +114,8 @@ TEST(DeviceKernel, DownloadAnnouncesLengthModulo64K)
     EXPECT_TRUE(fail.Shown("Failed to download the kernel", 15043));
 }
 
-TEST(DevicePriority, MostRecentFirst)
+TEST_F(DeviceStarted, FunctionPriorityIsMostRecentFirst)
 {
-    CScriptedDevice run;
-    ASSERT_TRUE(run.Start());
     run.device->SetAutomaticModules(false);
     bool blank = false;
     EXPECT_FALSE(run.device->BlankCheck(&blank, 0, 1));
@@ -201,10 +199,8 @@ TEST(DeviceModules, LargeRamEvictsLeastRecentUntilItFits)
     EXPECT_EQ(roomy.device->GetFunctionMap()->GetFunction(fnErase), 3892);
 }
 
-TEST(DeviceModules, MissingOrOversizedModuleFails)
+TEST_F(DeviceStarted, MissingOrOversizedModuleFails)
 {
-    CScriptedDevice run;
-    ASSERT_TRUE(run.Start());
     run.info.m_strReadModule = "gone/read.bin";
     std::vector<BYTE> buffer(4);
     EXPECT_FALSE(run.device->ReadData(0, 4, buffer.data()));
@@ -219,10 +215,8 @@ TEST(DeviceModules, MissingOrOversizedModuleFails)
     EXPECT_TRUE(small.comms.written.empty());
 }
 
-TEST(DeviceModules, WritePadsToTheLineSize)
+TEST_F(DeviceStarted, WritePadsToTheLineSize)
 {
-    CScriptedDevice run;
-    ASSERT_TRUE(run.Start());
     std::vector<BYTE> data(100, 0);
     run.comms.Reply({0x00, 0x00});
     ASSERT_TRUE(run.device->WriteVerifyFLASH(0x40, 100, data.data(), 0));
@@ -235,10 +229,8 @@ TEST(DeviceModules, WritePadsToTheLineSize)
     EXPECT_EQ(run.comms.written.size(), before);
 }
 
-TEST(DeviceModules, VerifyAsksNothingOfTheTarget)
+TEST_F(DeviceStarted, VerifyAsksNothingOfTheTarget)
 {
-    CScriptedDevice run;
-    ASSERT_TRUE(run.Start());
     struct CProbe : CFLASHDevice
     {
         using CFLASHDevice::CFLASHDevice;

@@ -3,8 +3,6 @@
 #include "FakeComms.h"
 
 using namespace zftest;
-using Bytes = std::vector<unsigned char>;
-using Texts = std::vector<std::string>;
 
 namespace {
 // A boot program that matches only at bootRate and answers 0x55 with the given bytes.
@@ -63,7 +61,7 @@ TEST(GENBootSCI, SilenceAndCancel)
 
 TEST(GENZeroTransmission, AcknowledgeAndEraseWait)
 {
-    const int S = CFakeComms::kSilence;
+    const int S = CFakeComms::kGap;
     const struct
     {
         bool autoErase;
@@ -101,7 +99,7 @@ TEST(GENZeroTransmission, AcknowledgeAndEraseWait)
         EXPECT_EQ(f.comms.written, (Bytes{0x00, 0x55}));
         EXPECT_EQ(f.comms.timeouts.front(), ttSuperQuick);
         if (c.autoErase) {
-            EXPECT_EQ(f.comms.timedWaits, std::vector<int>(c.answer.size() - 1, 7));
+            EXPECT_EQ(f.comms.waits, std::vector<int>(c.answer.size() - 1, 7));
             EXPECT_EQ(f.iface.GetProgressString(), "Device is erasing...");
         }
     }
@@ -121,7 +119,7 @@ TEST(GENDownload, EchoedBytesAndTheirFailures)
         EXPECT_EQ(f.iface.GetProgress().load(), 0x122u * 100 / 0x123);
         EXPECT_EQ(f.host.Texts(skMessage), Texts{"micro-Kernel download successful"});
     }
-    const int S = CFakeComms::kSilence;
+    const int S = CFakeComms::kGap;
     const struct
     {
         std::vector<int> echo;
@@ -164,7 +162,7 @@ TEST(GENDownload, AutomaticEraseAfterTheKernel)
 {
     const std::pair<int, const char*> outcomes[] = {
         {0xAA, nullptr},
-        {CFakeComms::kSilence, "The device has not confirmed its erasure"},
+        {CFakeComms::kGap, "The device has not confirmed its erasure"},
         {0xFF, "Device failed to erase"},
         {0x31, "The device sent an unrecognised response, (0x31)"},
     };
@@ -174,7 +172,7 @@ TEST(GENDownload, AutomaticEraseAfterTheKernel)
         Bytes kernel{1, 2, 3};
         f.comms.Reply({0x00, 0x03, 1, 2, 3, answer});
         EXPECT_EQ(f.iface.Download(kernel.data(), 3), error == nullptr);
-        EXPECT_EQ(f.comms.timedWaits, std::vector<int>{30});
+        EXPECT_EQ(f.comms.waits, std::vector<int>{30});
         EXPECT_EQ(f.host.Texts(skError).empty() ? "" : f.host.Texts(skError).back(), error ? error : "");
     }
 }

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "FakeComms.h"
 
 using namespace zftest;
-using Bytes = std::vector<unsigned char>;
-using Texts = std::vector<std::string>;
 
 TEST(BaudArithmetic, FormulasRoundingAndRefusals)
 {
@@ -59,7 +59,7 @@ TEST(BaudArithmetic, MicroKernelExchange)
         eStatusKind kind;
         std::vector<WORD> ids;
     } failures[] = {
-        {CFakeComms::kSilence, CFLASHInterface::ctPavFormula, skError, {15005, 15048}},
+        {CFakeComms::kGap, CFLASHInterface::ctPavFormula, skError, {15005, 15048}},
         {0, CFLASHInterface::ctPavFormula, skAdvanced, {0, 15049}},
         {16, CFLASHInterface::ctSimpleDivide, skError, {0}},
     };
@@ -81,10 +81,7 @@ TEST(ProtocolBBaudChange, FrameAndSumCheck)
     BYTE frame[CFLASHInterface::kProtocolBFrameSize];
     CFLASHInterface::BuildProtocolBFrame(9600, 12.5f, 0x104, 0x203, true, frame);
     EXPECT_EQ(Bytes(frame, frame + 9), (Bytes{0x7F, 0x07, 0x00, 0x60, 0x00, 0x0C, 0x02, 0x03, 0x04}));
-    unsigned sum = 0;
-    for (BYTE b : frame)
-        sum += b;
-    EXPECT_EQ(sum % 256, 0u);
+    EXPECT_EQ(std::accumulate(std::begin(frame), std::end(frame), 0u) % 256, 0u);
     CFLASHInterface::BuildProtocolBFrame(38499, 65535.4f, 0, 0, false, frame);
     EXPECT_EQ(Bytes(frame + 2, frame + 6), (Bytes{0x01, 0x80, 0xFF, 0xFF}));
 }

@@ -8,10 +8,6 @@
 #include "operations/SettingsKeys.h"
 
 using namespace zftest;
-using Bytes = std::vector<unsigned char>;
-using Ints = std::vector<int>;
-using Ids = std::vector<WORD>;
-using Texts = std::vector<std::string>;
 
 namespace {
 // A board behind the fake channel: answers whole frames and keeps its ports.
@@ -195,5 +191,5 @@ TEST(KivuBadAnswers, FailWithTheirReportsAndLeaveTheChannelUsable)
     unsigned char code = 0;
     EXPECT_FALSE(f.iface.BootSCI(&code));
     EXPECT_EQ(f.host.Ids(skError).back(), 15031);
-    EXPECT_EQ(f.comms.timedWaits, (Ints{30, 30}));
+    EXPECT_EQ(f.comms.waits, (Ints{30, 30}));
 }

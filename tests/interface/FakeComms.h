@@ -1,92 +1,20 @@
 #pragma once
-// A channel with a scripted target behind it: reads take bytes from a queue
-// (kSilence stands for one read that gets nothing), writes are recorded and
-// may feed the queue through onWrite. Time-outs are reported as the serial
-// channel reports them.
+// The interface under test on the shared scripted channel.
 #include <deque>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "../protocol/FakeComms.h"
 #include "TestSupport.h"
-#include "comms/FLASHComms.h"
 #include "devicedb/DeviceInfo.h"
 #include "interface/FLASHGENInterface.h"
 
 namespace zftest {
 
-class CFakeComms : public CFLASHComms
-{
-public:
-    static constexpr int kSilence = -1;
-
-    bool SetTimeouts(eTimeoutType type) override
-    {
-        timeouts.push_back(type);
-        return true;
-    }
-    bool Settings(const char* pszSettings) override
-    {
-        settings.emplace_back(pszSettings);
-        rate = std::stoul(pszSettings);
-        return !failSettings;
-    }
-    bool ReadBytes(unsigned char* pBuffer, unsigned long nCount, unsigned long* pReceived, bool) override
-    {
-        unsigned long n = 0;
-        for (int next; n < nCount && !replies.empty() && (next = Pop()) != kSilence;)
-            pBuffer[n++] = static_cast<unsigned char>(next);
-        if (pReceived)
-            *pReceived = n;
-        else if (n < nCount)
-            DisplayError("'fake:' read time out", 15005);
-        return n == nCount;
-    }
-    bool WriteBytes(const unsigned char* pBuffer, unsigned long nCount, bool) override
-    {
-        for (unsigned long i = 0; i < nCount; ++i) {
-            written.push_back(pBuffer[i]);
-            if (onWrite)
-                onWrite(pBuffer[i]);
-        }
-        return !failWrites;
-    }
-    bool WriteByte(unsigned char nByte) override { return WriteBytes(&nByte, 1, false); }
-    bool GetTimedResponse(unsigned char* pExpected, int nSeconds) override
-    {
-        timedWaits.push_back(nSeconds);
-        const int next = replies.empty() ? kSilence : Pop();
-        if (next == kSilence) {
-            DisplayError("'fake:' read time out", 15005);
-            return false;
-        }
-        if (next == *pExpected)
-            return true;
-        *pExpected = static_cast<unsigned char>(next);
-        return false;
-    }
-
-    void Reply(const std::vector<int>& bytes) { replies.insert(replies.end(), bytes.begin(), bytes.end()); }
-    void Echo() { onWrite = [this](unsigned char b) { replies.push_back(b); }; }
-
-    std::deque<int> replies;
-    std::vector<unsigned char> written;
-    std::vector<std::string> settings;
-    std::vector<eTimeoutType> timeouts;
-    std::vector<int> timedWaits;
-    std::function<void(unsigned char)> onWrite;
-    unsigned long rate = 9600;
-    bool failSettings = false;
-    bool failWrites = false;
-
-private:
-    int Pop()
-    {
-        const int b = replies.front();
-        replies.pop_front();
-        return b;
-    }
-};
+using Bytes = std::vector<unsigned char>;
+using Ints = std::vector<int>;
+using Ids = std::vector<WORD>;
+using Texts = std::vector<std::string>;
 
 // Gives the scripted answers in turn, then the last one again.
 class AnsweringHost : public RecordingHost
@@ -101,20 +29,14 @@ public:
         }
         return answer;
     }
-    std::vector<std::string> Texts(eStatusKind kind) const
+    std::vector<std::string> Texts(eStatusKind kind) const { return Of(kind, &ShownStatus::text); }
+    std::vector<WORD> Ids(eStatusKind kind) const { return Of(kind, &ShownStatus::id); }
+    template <class T> std::vector<T> Of(eStatusKind kind, T ShownStatus::*field) const
     {
-        std::vector<std::string> out;
+        std::vector<T> out;
         for (const ShownStatus& s : shown)
             if (s.kind == kind)
-                out.push_back(s.text);
-        return out;
-    }
-    std::vector<WORD> Ids(eStatusKind kind) const
-    {
-        std::vector<WORD> out;
-        for (const ShownStatus& s : shown)
-            if (s.kind == kind)
-                out.push_back(s.id);
+                out.push_back(s.*field);
         return out;
     }
     std::vector<std::string> Questions() const

@@ -12,6 +12,7 @@
 #include "TestSupport.h"
 #include "comms/FLASHJTAGComms.h"
 #include "device/FLASH1KDevice.h"
+#include "protocol/ScriptedDevice.h"
 #include "interface/FLASHGENInterface.h"
 #include "interface/FLASHKivuInterface.h"
 #include "programmer/FLASHManager.h"
@@ -31,11 +32,7 @@ protected:
             device, "/dev/zflash-no-such-port", type, ptEraseAutomatically, mlAdvanced, "", 0, 16.0f, 2, 3, 1,
             definition.c_str()));
     }
-    bool Shown(const std::string& text, WORD id = 0) const
-    {
-        return std::any_of(host.shown.begin(), host.shown.end(),
-                           [&](const ShownStatus& s) { return s.text == text && s.id == id; });
-    }
+    bool Shown(const std::string& text, WORD id = 0) const { return zftest::Shown(host, text, id); }
 
     RecordingHost host;
     ScopedSettings settings;

@@ -35,7 +35,7 @@ TEST_F(OneKWriteTest, PaddingFollowsOnlyTheLastChunk)
     want.insert(want.end(), data.begin() + 804, data.end());
     want.insert(want.end(), {0xFF, 0xFF, 0x01});
     EXPECT_EQ(Slice(comms.written, Preamble(2), comms.written.size()), want);
-    EXPECT_EQ(comms.Pending(), 0u);
+    EXPECT_EQ(comms.replies.size(), 0u);
 }
 
 // Bytes go one at a time, so a failure stops the data where it happened,

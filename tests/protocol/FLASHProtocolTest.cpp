@@ -8,13 +8,7 @@ using namespace zftest;
 
 namespace {
 
-class ProtocolTest : public ::testing::Test
-{
-protected:
-    void SetUp() override { ASSERT_TRUE(run.Start()); }
-    CScriptedDevice run;
-    CFakeComms& comms = run.comms;
-};
+using ProtocolTest = CStartedDevice;
 
 TEST(ProtocolIdentity, BootKernelIdentifiesAndHandshakes)
 {
@@ -74,9 +68,7 @@ TEST(ProtocolCommand, LengthWidthGrowsWithTheLength)
 
 TEST_F(ProtocolTest, ResentChunksAreTakenOnceWhetherTheFirstCameShortOrLate)
 {
-    std::vector<BYTE> data(40);
-    for (int i = 0; i < 40; ++i)
-        data[i] = static_cast<BYTE>(i);
+    const std::vector<BYTE> data = FileBytes(40, 0);
     const std::vector<BYTE> first(data.begin(), data.begin() + 32), tail(data.begin() + 32, data.end());
     for (bool bLate : {false, true}) {
         SCOPED_TRACE(bLate ? "first chunk late" : "first chunk short");
@@ -124,7 +116,7 @@ TEST_F(ProtocolTest, EraseSendsFieldsAndPolls)
     EXPECT_TRUE(run.Protocol()->EraseFLASHBlock(0x2000, 0x2FFF, ebr));
     EXPECT_EQ(comms.written, Bytes({0x03, 0x00, 0x20, 0x00, 0x00, 0x2F, 0xFF, 0x04}));
     EXPECT_EQ(comms.waits.back(), 15); // half of the 30 s default
-    EXPECT_EQ(comms.Pending(), 0u);
+    EXPECT_EQ(comms.replies.size(), 0u);
 
     comms.Reply({0x24});
     EXPECT_TRUE(run.Protocol()->EraseFLASHBlock(0, 0xFFF, ebr));

@@ -1,8 +1,10 @@
 #pragma once
 // A channel with a script instead of a line: replies are queued bytes (kGap
-// stands for a silence that ends one read short), everything written is kept.
+// stands for a silence that ends one read short), everything written is kept
+// and may feed the queue through onWrite.
 #include <deque>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "comms/FLASHComms.h"
@@ -16,13 +18,20 @@ public:
 
     CFakeComms() : CFLASHComms("FAKE") {}
 
-    void Reply(std::initializer_list<int> bytes) { m_replies.insert(m_replies.end(), bytes); }
-    void Reply(const std::vector<BYTE>& bytes) { m_replies.insert(m_replies.end(), bytes.begin(), bytes.end()); }
+    void Reply(std::initializer_list<int> bytes) { replies.insert(replies.end(), bytes); }
+    template <class C> void Reply(const C& bytes) { replies.insert(replies.end(), bytes.begin(), bytes.end()); }
+    void Echo() { onWrite = [this](BYTE b) { replies.push_back(b); }; }
 
     bool SetTimeouts(eTimeoutType type) override
     {
         timeouts.push_back(type);
         return true;
+    }
+    bool Settings(const char* pszSettings) override
+    {
+        settings.emplace_back(pszSettings);
+        rate = std::stoul(pszSettings);
+        return !failSettings;
     }
     bool GetTimedResponse(unsigned char* pExpected, int nSeconds) override
     {
@@ -46,23 +55,15 @@ public:
     bool ReadBytes(unsigned char* pBuffer, unsigned long nCount, unsigned long* pReceived, bool bSwap) override
     {
         unsigned long n = 0;
-        while (n < nCount) {
-            int b = Take();
-            if (b < 0)
-                break;
+        for (int b; n < nCount && (b = Take()) >= 0;)
             pBuffer[n++] = static_cast<BYTE>(b);
-        }
         if (bSwap && n == 2)
             std::swap(pBuffer[0], pBuffer[1]);
-        if (pReceived) {
+        if (pReceived)
             *pReceived = n;
-            return n == nCount;
-        }
-        if (n < nCount) {
+        else if (n < nCount)
             DisplayError("'FAKE:' read time out", 15005);
-            return false;
-        }
-        return true;
+        return n == nCount;
     }
     bool WriteBytes(const unsigned char* pBuffer, unsigned long nCount, bool bSwap) override
     {
@@ -80,26 +81,27 @@ public:
     }
     bool WriteByte(unsigned char nByte) override { return WriteBytes(&nByte, 1, false); }
 
+    std::deque<int> replies;
     std::vector<BYTE> written;
+    std::vector<std::string> settings;
     std::vector<eTimeoutType> timeouts;
     std::vector<int> waits;
-    int flushes = 0;
-    bool failWrites = false;
-    ePortStatus status = psOpen;
     std::function<void(BYTE)> onWrite;
-    void ClearReplies() { m_replies.clear(); }
-    size_t Pending() const { return m_replies.size(); }
+    unsigned long rate = 9600;
+    int flushes = 0;
+    ePortStatus status = psOpen;
+    bool failSettings = false;
+    bool failWrites = false;
 
 private:
     int Take()
     {
-        if (m_replies.empty())
+        if (replies.empty())
             return kGap;
-        int b = m_replies.front();
-        m_replies.pop_front();
+        const int b = replies.front();
+        replies.pop_front();
         return b;
     }
-    std::deque<int> m_replies;
 };
 
 } // namespace zftest

@@ -94,7 +94,7 @@ TEST_F(ProtocolBTest, EraseByBlockNumberAndEndFrame)
     EXPECT_FALSE(run.device->EraseFLASHBlock_ProtocolB(&eb0));
     EXPECT_TRUE(run.Shown("Unexpected answer H'15 from the boot program to the erase command"));
     EXPECT_FALSE(run.device->EraseFLASHBlock_End()); // silence
-    EXPECT_EQ(comms.Pending(), 0u);
+    EXPECT_EQ(comms.replies.size(), 0u);
 }
 
 TEST_F(ProtocolBTest, BlockNamesWithoutANumberSendNothing)

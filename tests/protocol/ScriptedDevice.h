@@ -3,6 +3,7 @@
 // a temporary folder, so that protocol and device tests begin from a running kernel.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 
@@ -14,6 +15,13 @@
 #include "protocol/FakeComms.h"
 
 namespace zftest {
+
+// Whether this exact text with this id reached the host.
+inline bool Shown(const RecordingHost& host, const std::string& text, WORD id = 0)
+{
+    return std::any_of(host.shown.begin(), host.shown.end(),
+                       [&](const ShownStatus& s) { return s.text == text && s.id == id; });
+}
 
 constexpr BYTE kHandshake = 0x21;
 
@@ -79,13 +87,7 @@ public:
 
     CFLASHProtocol* Protocol() { return device->GetFLASHProtocol(); }
 
-    bool Shown(const std::string& text, WORD id = 0) const
-    {
-        for (const auto& s : host.shown)
-            if (s.text == text && s.id == id)
-                return true;
-        return false;
-    }
+    bool Shown(const std::string& text, WORD id = 0) const { return zftest::Shown(host, text, id); }
 
     RecordingHost host;
     ScopedSettings settings;
@@ -93,6 +95,15 @@ public:
     CDeviceInfo info;
     CFakeComms comms;
     std::unique_ptr<CFLASHDevice> device;
+};
+
+// A device with 4096 bytes of RAM whose 512-byte main kernel is running.
+class CStartedDevice : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(run.Start()); }
+    CScriptedDevice run;
+    CFakeComms& comms = run.comms;
 };
 
 inline std::vector<BYTE> Bytes(std::initializer_list<int> v)
