@@ -162,6 +162,7 @@ void CSimPeltoServer::Serve(int fd)
             SScanletFrame frame;
             if (CScanletWire::Receive(fd, frame, CScanletWire::After(kFrameWaitMs), m_wake[0]) != sioDone)
                 return;
+            m_nLastRequestMs = NowMs();
             if (!Answer(frame)) {
                 m_target.Event(ekViolation, "JTAG adapter: request 0x%02X not understood; the host is dropped",
                                frame.m_nKind);

@@ -31,7 +31,7 @@ public:
     CSimPelto& Pelto() { return *m_pPelto; }
     // Clients served so far (not counting the ones turned away).
     int GetClients() const { return m_nClients.load(); }
-    // Time since the last request was answered (or since Start), so that an
+    // Time since a request last came or was answered (or since Start), so that an
     // adapter host counts as activity even while the chip hears nothing.
     std::uint64_t GetIdleMilliseconds() const;
 

@@ -95,7 +95,8 @@ public:
     int ReadWord(unsigned char word[4], unsigned long timeoutMs) override;
 
     const CString& GetPath() const { return m_strPath; }
-    // Why the link was last dropped or refused; empty while all went well.
+    // Why the last call failed (a link dropped or refused, a request too
+    // large); empty until one has.
     CString GetLastError() const override;
 
 private:
