@@ -138,6 +138,8 @@ public:
     DWORD NextWriteNumber() { return ++m_dwWriteCount; }
     DWORD NextWriteChunkNumber() { return ++m_dwWriteChunkCount; }
     DWORD NextStatusNumber() { return ++m_dwStatusCount; }
+    DWORD NextReadAckNumber() { return ++m_dwReadAckCount; }
+    DWORD NextReadReplyNumber() { return ++m_dwReadReplyCount; }
 
 private:
     enum eRequest
@@ -169,6 +171,8 @@ private:
     std::atomic<DWORD> m_dwWriteCount{0};
     std::atomic<DWORD> m_dwWriteChunkCount{0};
     std::atomic<DWORD> m_dwStatusCount{0};
+    std::atomic<DWORD> m_dwReadAckCount{0};
+    std::atomic<DWORD> m_dwReadReplyCount{0};
 
     std::atomic<eSimState> m_eState{ssStopped};
     std::atomic<int> m_nRequests{0};
