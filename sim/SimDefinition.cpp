@@ -128,7 +128,7 @@ const std::vector<const char*>& CSimDefinition::SimulatorKeys()
         "Reply Timeout", "Drop Host Byte", "Corrupt Host Byte", "Drop Target Byte", "Corrupt Target Byte",
         "Stop After Host Bytes", "Boot Answer", "Wrong Handshake", "User Kernel Running", "Fail Erase",
         "Fail Auto Erase", "Fail Write", "Fail Write Chunk", "Accept Write Chunk", "Fail Status",
-        "Lose Read Acknowledge", "Corrupt Read Reply", "Repeat Boot Answer", "Late Boot Answer",
+        "Corrupt Erase Registers", "Lose Read Acknowledge", "Corrupt Read Reply", "Repeat Boot Answer", "Late Boot Answer",
     };
     return kKeys;
 }
@@ -451,6 +451,7 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
         {"Accept Write Chunk", &m_Faults.m_dwAcceptWriteChunk, 0},
         {"Fail Status", &m_Faults.m_dwFailStatus, 0},
         {"Erase Polls", &m_Faults.m_dwErasePolls, 2},
+        {"Corrupt Erase Registers", &m_Faults.m_dwCorruptEraseRegisters, 0},
         {"Lose Read Acknowledge", &m_Faults.m_dwLoseReadAck, 0},
         {"Corrupt Read Reply", &m_Faults.m_dwCorruptReadReply, 0},
         {"Late Boot Answer", &m_Faults.m_dwLateBootAnswer, 0},

@@ -30,6 +30,7 @@ public:
     DWORD m_dwAcceptWriteChunk = 0;     // the Nth write chunk is answered 0x10: taken, not verified yet
     DWORD m_dwFailStatus = 0;           // Protocol B: the Nth status inquiry reports an error
     DWORD m_dwErasePolls = 2;           // 0x29 bytes sent while a block erases (many: a slow erase)
+    DWORD m_dwCorruptEraseRegisters = 0; // the erase-register bytes of the Nth erase command arrive bent
     DWORD m_dwLoseReadAck = 0;          // the Nth read-chunk acknowledge (0x00) never reaches the kernel
     DWORD m_dwCorruptReadReply = 0;     // Protocol B: a data byte of the Nth read reply arrives bent
     bool m_bRepeatBootAnswer = false;   // the boot program answers every 0x00 of the bit-rate train

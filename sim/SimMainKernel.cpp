@@ -217,6 +217,17 @@ void CSimMainKernel::Erase()
         Tx(kRefused);
         return;
     }
+    const CSimFaults faults = m_target.Faults();
+    const DWORD number = m_target.NextEraseNumber();
+    if (faults.m_dwCorruptEraseRegisters == number && registers > 0) {
+        // The first register that selects anything, bent as a corrupted byte would be.
+        int r = 0;
+        while (r + 1 < registers && ebr[r] == 0)
+            ++r;
+        m_target.Event(ekFault, "erase %lu: erase register %d arrives as H'%02X instead of H'%02X", UL(number), r,
+                       ebr[r] ^ CSimFaults::kCorruptMask, ebr[r]);
+        ebr[r] ^= CSimFaults::kCorruptMask;
+    }
     // The erase registers pick the blocks; the addresses only say what the host meant.
     const auto& blocks = m_target.Model().GetBlocks();
     std::vector<std::size_t> picked, meant;
@@ -246,8 +257,6 @@ void CSimMainKernel::Erase()
         Tx(0x30);
         return;
     }
-    const CSimFaults faults = m_target.Faults();
-    const DWORD number = m_target.NextEraseNumber();
     const DWORD total = m_def.m_dwEraseTime * static_cast<DWORD>(picked.size());
     const DWORD polls = faults.m_dwErasePolls;
     const DWORD step = total / (polls + 1);

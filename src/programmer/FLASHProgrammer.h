@@ -192,6 +192,11 @@ protected:
     static bool IsBoardType(eConnectionType type);
     bool IsJTAG() const;
     bool EraseBlock(CBlockItem* pBlock);
+    // After an erase: false (with the blocks named) when a block that held
+    // data and was not to be erased has gone blank.
+    bool BlocksKeptTheirData();
+    // False (with a message) unless the range reads back all H'FF.
+    bool ReadsBlank(DWORD nStart, DWORD nLength);
     // Runs before the erase operations and the block-list build: true when
     // the connection just made had the device erased (the user was told).
     bool AutoErasedOnConnect(bool* pConnected);

@@ -92,8 +92,42 @@ bool CFLASHProgrammer::EraseFLASHBlocks(CObList* pBlocks)
     }
     if (bErased && m_nProtocol == 1)
         m_pDevice->EraseFLASHBlock_End();
+    if (bErased && !BlocksKeptTheirData())
+        return false;
     DisplayMessage("Erase complete", 0);
     return true;
+}
+
+bool CFLASHProgrammer::BlocksKeptTheirData()
+{
+    // A classic erase command bent on the line picks blocks by its erase
+    // registers, not by the addresses beside them: blocks that held data and
+    // were not to be erased must still hold some. Protocol B frames carry a sum.
+    if (m_nProtocol == 1 || !m_pDeviceInfo)
+        return true;
+    CString lost;
+    for (CObject* pObject : m_pDeviceInfo->m_EraseBlocks) {
+        auto* pBlock = static_cast<CBlockItem*>(pObject);
+        if (!pBlock->m_bWritten)
+            continue;
+        bool bBlank = false;
+        CString text;
+        if (!m_pDevice->BlankCheck(&bBlank, static_cast<DWORD>(pBlock->m_lStart), static_cast<DWORD>(pBlock->m_lSize))) {
+            text.Format("Could not check after the erase that block %s still holds its data",
+                        static_cast<const char*>(pBlock->m_strBlockName));
+            DisplayError(text, 0);
+            return false;
+        }
+        if (bBlank) {
+            pBlock->m_bWritten = 0;
+            lost += (lost.IsEmpty() ? "" : ", ") + pBlock->m_strBlockName;
+        }
+    }
+    if (lost.IsEmpty())
+        return true;
+    DisplayError("The erase also erased " + lost + ", which held data and were not to be erased: that data is gone",
+                 0);
+    return false;
 }
 
 bool CFLASHProgrammer::BuildBlockEraseList()

@@ -1,4 +1,6 @@
 // Writing an image and verifying it by reading it back.
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "devicedb/BlockItem.h"
@@ -32,6 +34,41 @@ std::vector<SRange> CollectRanges(CFLASHBinaryImage* pImage, unsigned short nLin
         nPosition = nNext;
     } while (nPosition != 0);
     return ranges;
+}
+
+// The parts of what the file set that hold only H'FF and are not written:
+// the image keeps such runs as blank.
+std::vector<SRange> BlankSpans(CFLASHBinaryImage* pImage, const std::vector<SRange>& written, DWORD nFLASH)
+{
+    std::vector<SRange> spans;
+    const auto add = [&](std::uint64_t nFirst, std::uint64_t nEnd) {
+        nEnd = std::min<std::uint64_t>(nEnd, nFLASH);
+        if (nFirst >= nEnd)
+            return;
+        if (!spans.empty() && std::uint64_t(spans.back().nStart) + spans.back().nLength == nFirst)
+            spans.back().nLength += static_cast<DWORD>(nEnd - nFirst);
+        else
+            spans.push_back({static_cast<DWORD>(nFirst), static_cast<DWORD>(nEnd - nFirst)});
+    };
+    DWORD nFirst = 0;
+    DWORD nLast = 0;
+    DWORD nFrom = 0;
+    int nIndex = -1;
+    while ((nIndex = pImage->GetNextFileLoadRangeByIndex(nIndex, nFrom, &nFirst, &nLast)) >= 0) {
+        std::uint64_t nPos = nFirst;
+        for (const SRange& range : written) {
+            const std::uint64_t nEnd = std::uint64_t(range.nStart) + range.nLength;
+            if (nEnd <= nPos || range.nStart > nLast)
+                continue;
+            add(nPos, range.nStart);
+            nPos = nEnd;
+        }
+        add(nPos, std::uint64_t(nLast) + 1);
+        if (nLast == 0xFFFFFFFFu)
+            break;
+        nFrom = nLast + 1;
+    }
+    return spans;
 }
 
 // The erase question, or the erase announcement.
@@ -103,21 +140,29 @@ bool CFLASHProgrammer::WriteImage(CFLASHBinaryImage* pImage)
         }
     }
 
+    // H'FF the file sets must read back as H'FF: its blocks are erased like
+    // those of the data.
+    const std::vector<SRange> blanks = BlankSpans(pImage, ranges, nFLASH);
     DWORD nTotal = 0;
     bool bEraseNeeded = false;
-    for (const SRange& range : ranges) {
-        nTotal += range.nLength;
-        const DWORD nEnd = range.nStart + range.nLength - 1;
-        for (CObject* pObject : m_pDeviceInfo->m_EraseBlocks) {
-            auto* pBlock = static_cast<CBlockItem*>(pObject);
-            if (pBlock->m_bWritten && pBlock->IsBlockAddress(static_cast<long>(range.nStart), static_cast<long>(nEnd))) {
-                pBlock->m_bEraseRequest = TRUE;
-                bEraseNeeded = true;
+    for (const std::vector<SRange>* pRanges : {&ranges, &blanks}) {
+        for (const SRange& range : *pRanges) {
+            const DWORD nEnd = range.nStart + range.nLength - 1;
+            for (CObject* pObject : m_pDeviceInfo->m_EraseBlocks) {
+                auto* pBlock = static_cast<CBlockItem*>(pObject);
+                if (pBlock->m_bWritten &&
+                    pBlock->IsBlockAddress(static_cast<long>(range.nStart), static_cast<long>(nEnd))) {
+                    pBlock->m_bEraseRequest = TRUE;
+                    bEraseNeeded = true;
+                }
             }
+            GetProgress() = nEnd;
         }
-        GetProgress() = nEnd;
     }
+    for (const SRange& range : ranges)
+        nTotal += range.nLength;
 
+    std::vector<const CBlockItem*> erased;
     if (bEraseNeeded && m_ProtectionType != ptNeverErase) {
         bool bErased = false;
         for (CObject* pObject : m_pDeviceInfo->m_EraseBlocks) {
@@ -143,6 +188,7 @@ bool CFLASHProgrammer::WriteImage(CFLASHBinaryImage* pImage)
                 DisplayError("", 15025);
                 return false;
             }
+            erased.push_back(pBlock);
             bErased = true;
         }
         if (bErased) {
@@ -150,6 +196,23 @@ bool CFLASHProgrammer::WriteImage(CFLASHBinaryImage* pImage)
             DisplayMessage("Erase complete.", 0);
             if (m_nProtocol == 1)
                 m_pDevice->EraseFLASHBlock_End();
+            if (!BlocksKeptTheirData())
+                return false;
+        }
+    }
+    // Which H'FF spans may still hold something else: classic block usage
+    // tells which blocks held data; Protocol B does not say.
+    std::vector<SRange> doubtful;
+    for (const SRange& span : blanks) {
+        for (CObject* pObject : m_pDeviceInfo->m_EraseBlocks) {
+            const auto* pBlock = static_cast<const CBlockItem*>(pObject);
+            const std::uint64_t nBlockEnd = std::uint64_t(static_cast<DWORD>(pBlock->m_lStart)) + pBlock->m_lSize;
+            const std::uint64_t nFirst = std::max<std::uint64_t>(span.nStart, static_cast<DWORD>(pBlock->m_lStart));
+            const std::uint64_t nEnd = std::min<std::uint64_t>(std::uint64_t(span.nStart) + span.nLength, nBlockEnd);
+            if (nFirst >= nEnd || std::find(erased.begin(), erased.end(), pBlock) != erased.end())
+                continue;
+            if (m_nProtocol == 1 || pBlock->m_bWritten)
+                doubtful.push_back({static_cast<DWORD>(nFirst), static_cast<DWORD>(nEnd - nFirst)});
         }
     }
 
@@ -199,6 +262,10 @@ bool CFLASHProgrammer::WriteImage(CFLASHBinaryImage* pImage)
         }
     }
 
+    for (const SRange& span : doubtful)
+        if (!m_bCancel && !ReadsBlank(span.nStart, span.nLength))
+            return false;
+
     GetProgress() = 0;
     SetProgressRange(0, 100);
     GetProgress() = 100;
@@ -239,7 +306,12 @@ bool CFLASHProgrammer::ReadbackVerify(CFLASHBinaryImage* pWritten)
     if (!pRead)
         return false;
     const CFLASHDeviceID* pID = m_pDevice->GetDeviceID();
-    for (const SRange& range : CollectRanges(pWritten, pID ? pID->GetLineSize() : 1)) {
+    // The H'FF the file sets is read back too: the comparison below sees
+    // only what was read.
+    std::vector<SRange> ranges = CollectRanges(pWritten, pID ? pID->GetLineSize() : 1);
+    const std::vector<SRange> blanks = BlankSpans(pWritten, ranges, m_pDevice->GetFLASHSize());
+    ranges.insert(ranges.end(), blanks.begin(), blanks.end());
+    for (const SRange& range : ranges) {
         if (!ReadImage(1, pRead, range.nStart, range.nLength)) {
             DisplayError("", 15027);
             delete pRead;
@@ -284,4 +356,28 @@ bool CFLASHProgrammer::ReadbackVerify(CFLASHBinaryImage* pWritten)
     }
     delete pRead;
     return bResult;
+}
+
+bool CFLASHProgrammer::ReadsBlank(DWORD nStart, DWORD nLength)
+{
+    std::vector<unsigned char> buffer(nLength);
+    const bool bRead = m_nProtocol == 1 ? m_pDevice->ReadData_ProtocolB(nStart, nLength, buffer.data())
+                                        : m_pDevice->ReadData(nStart, nLength, buffer.data());
+    CString text;
+    if (!bRead) {
+        text.Format("Could not read H'%08lX - H'%08lX back, where the file sets H'FF", static_cast<unsigned long>(nStart),
+                    static_cast<unsigned long>(nStart + nLength - 1));
+        DisplayError(text, 0);
+        return false;
+    }
+    const auto it = std::find_if(buffer.begin(), buffer.end(), [](unsigned char b) { return b != 0xFF; });
+    if (it == buffer.end() || m_bCancel)
+        return true;
+    const auto nAt = static_cast<unsigned long>(nStart + (it - buffer.begin()));
+    text.Format("The file sets H'FF at H'%08lX - H'%08lX, but the device holds H'%02X at H'%08lX: its block was not "
+                "erased",
+                static_cast<unsigned long>(nStart), static_cast<unsigned long>(nStart + nLength - 1),
+                static_cast<unsigned>(*it), nAt);
+    DisplayError(text, 0);
+    return false;
 }

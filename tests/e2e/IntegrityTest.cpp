@@ -110,3 +110,72 @@ TEST_P(BootAnswers, AreTakenOnlyOnce)
 INSTANTIATE_TEST_SUITE_P(BothKindsOfDevice, BootAnswers,
                          ::testing::Combine(::testing::Values("ZT31F256.ini", "ZT52F128.ini"),
                                             ::testing::Values(0, 1, 2)));
+
+namespace {
+DWORD BlockStart(CFLASHProgrammer& p, int n)
+{
+    CObList& blocks = p.GetDeviceInfo()->m_EraseBlocks;
+    return static_cast<DWORD>(static_cast<CBlockItem*>(blocks.GetAt(blocks.FindIndex(n)))->m_lStart);
+}
+} // namespace
+
+// A bent erase register takes BLK4 with BLK2; the image's own ranges still
+// write and verify, so only a look at the blocks kept tells.
+TEST_F(Integrity, CollateralEraseIsNamed)
+{
+    settings.Write("[Programmer]\nReadbackVerify=1\n");
+    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT", ctGENBootMode));
+    const std::vector<BYTE> kept = Pattern(0x40, 0x66);
+    ASSERT_TRUE(target.LoadFLASH(BlockStart(*programmer, 2), Pattern(0x40, 0x55)));
+    ASSERT_TRUE(target.LoadFLASH(BlockStart(*programmer, 4), kept));
+    ASSERT_NO_FATAL_FAILURE(ConnectThen(&CSimFaults::m_dwCorruptEraseRegisters, 1));
+    programmer->SetProtectionType(ptEraseAutomatically);
+    auto image = LoadImage({{BlockStart(*programmer, 2), Pattern(0x80, 0x11)}});
+    EXPECT_FALSE(programmer->WriteImage(image.get()));
+    EXPECT_TRUE(Shown(skError, "The erase also erased BLK4, which held data and were not to be erased: that data is "
+                               "gone"))
+        << Errors();
+    EXPECT_EQ(target.GetEraseCounts()[4], 1u);
+}
+
+struct SBlankRun
+{
+    const char* definition;
+    long nProtocol;
+    eProtectionType protection;
+    bool bWritten; // the program succeeds, the run reading back as H'FF
+};
+
+class FileSetsBlank : public Integrity, public ::testing::WithParamInterface<SBlankRun>
+{
+};
+
+// The file's run of H'FF falls in a block of its own that holds data.
+TEST_P(FileSetsBlank, ReadsBackAsTheFileSaysOrFails)
+{
+    const SBlankRun& c = GetParam();
+    settings.Write("[Programmer]\nReadbackVerify=1\n");
+    ASSERT_TRUE(Start(c.definition, "BOOT", ctGENBootMode, {}, c.nProtocol));
+    const DWORD run = BlockStart(*programmer, 3) + 0x100;
+    ASSERT_TRUE(target.LoadFLASH(run - 0x10, std::vector<BYTE>(0x200, 0x00)));
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+    programmer->SetProtectionType(c.protection);
+    auto image = LoadImage({{0x100, Pattern(0x80, 0x11)}, {run, std::vector<BYTE>(0x100, 0xFF)}});
+    EXPECT_EQ(programmer->WriteImage(image.get()), c.bWritten) << Errors();
+    const std::vector<BYTE> flash = target.GetFLASH();
+    const bool bBlank = std::all_of(&flash[run], &flash[run + 0x100], [](BYTE b) { return b == 0xFF; });
+    EXPECT_EQ(bBlank, c.bWritten);
+    if (!c.bWritten) {
+        CString text;
+        text.Format("The file sets H'FF at H'%08X - H'%08X, but the device holds H'00 at H'%08X: its block was not "
+                    "erased",
+                    static_cast<unsigned>(run), static_cast<unsigned>(run + 0xFF), static_cast<unsigned>(run));
+        EXPECT_TRUE(Shown(skError, text.str())) << Errors();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ProtectionAndProtocol, FileSetsBlank,
+    ::testing::Values(SBlankRun{"ZT31F256.ini", 0, ptEraseAutomatically, true},
+                      SBlankRun{"ZT31F256.ini", 0, ptNeverErase, false},
+                      SBlankRun{"ZT52F128.ini", 1, ptEraseAutomatically, false}));
