@@ -8,6 +8,7 @@
 // The JTAG channel derives from this class and replaces most of its virtual
 // operations; the slot order below is the one it overrides.
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 #include "comms/SerialLine.h"
@@ -96,6 +97,9 @@ protected:
     void RecordSystemError(int nError) { m_dwLastError = static_cast<DWORD>(nError); }
     // Reports a system call on the open line that failed (the device went away).
     void ReportLineFailure(int nError);
+    // Milliseconds (rounded up) until the bytes written so far have left the
+    // line: a reply cannot start before, so waits for one start after.
+    DWORD WireDelayMs() const;
 
     std::atomic<bool> m_bUseAlternate{false};
     CFLASHComms* m_pAlternateComms = nullptr;
@@ -115,6 +119,8 @@ protected:
     // Set when a read or write on the open line failed in the system, so that
     // a waiting loop stops instead of retrying a dead line.
     std::atomic<bool> m_bLineFailed{false};
+    // When the last byte written will have crossed the line, at its rate.
+    std::chrono::steady_clock::time_point m_txOnWire{};
 
 private:
     // Guards the alternate pointer against a Cancel from another thread.
