@@ -69,8 +69,10 @@ bool CFLASHComms::Open(const char* pszPortName)
     s_nSleepTime = static_cast<int>(::Settings::SleepTime.Read());
     s_nSleepCount = static_cast<int>(::Settings::SleepCount.Read());
 
+    // Input left from before is stale; what is still being sent (a cancelled
+    // transfer's abort) must reach the chip.
     if (m_Status == psOpen) {
-        SerialLine::Purge(m_hPort);
+        SerialLine::PurgeInput(m_hPort);
         return true;
     }
     if (pszPortName) {
@@ -96,7 +98,7 @@ bool CFLASHComms::Open(const char* pszPortName)
         m_hPort = hRegistered;
         m_Status = psOpen;
         m_bLineFailed = false;
-        SerialLine::Purge(m_hPort);
+        SerialLine::PurgeInput(m_hPort);
         return true;
     case crInUse:
         DisplayError(busy, 15044);
@@ -128,7 +130,7 @@ bool CFLASHComms::Open(const char* pszPortName)
     m_bLineFailed = false;
     CPortRegistry::Add(m_hPort, name);
     // Whatever an earlier user of the port left in flight is not ours.
-    SerialLine::Purge(m_hPort);
+    SerialLine::PurgeInput(m_hPort);
     m_txOnWire = {};
     // Adapters otherwise hold received bytes back for milliseconds, which
     // every turn-around of the protocol would pay.
@@ -311,6 +313,27 @@ bool CFLASHComms::GetTimedResponse(unsigned char* pExpected, int nSeconds)
         return true;
     DisplayError("'" + PortNameText() + ":' read time out", 15005);
     return false;
+}
+
+void CFLASHComms::DiscardInFlight()
+{
+    if (m_Status != psOpen)
+        return;
+    // Waits for what is on its way to stop coming (a chunk the target had
+    // begun), then drops it, so the next command's answer is the first byte read.
+    const COMMTIMEOUTS saved = m_CurrentTimeouts;
+    SetTimeouts(ttQuick);
+    unsigned char sink[256];
+    unsigned long received = 0;
+    for (int i = 0; i < 1000; ++i) {
+        received = 0;
+        ReadBytes(sink, sizeof sink, &received, false);
+        if (received == 0)
+            break;
+    }
+    SerialLine::PurgeInput(m_hPort);
+    m_CurrentTimeouts = saved;
+    SerialLine::SetTimeouts(m_hPort, m_CurrentTimeouts);
 }
 
 bool CFLASHComms::FlushBuffers()

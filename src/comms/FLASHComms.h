@@ -59,6 +59,9 @@ public:
     // cancelled; false with the byte stored in *pExpected when another came.
     virtual bool GetTimedResponse(unsigned char* pExpected, int nSeconds);
     virtual bool FlushBuffers();
+    // After a cancelled transfer: lets the target's unfinished answer arrive
+    // and drops it, keeping what this side still has to send.
+    void DiscardInFlight();
     virtual ePortStatus GetStatus();
     // Never null: "" when no name is stored.
     virtual const char* GetPortName();

@@ -352,6 +352,11 @@ bool Purge(int hPort)
     return ::tcflush(hPort, TCIOFLUSH) == 0;
 }
 
+bool PurgeInput(int hPort)
+{
+    return ::tcflush(hPort, TCIFLUSH) == 0;
+}
+
 unsigned long long ByteTimeNs(int hPort)
 {
     TimeoutTable& table = Timeouts();

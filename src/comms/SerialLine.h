@@ -94,6 +94,8 @@ bool SetTimeouts(int hPort, const COMMTIMEOUTS& timeouts);
 
 // Discards what is waiting in both directions.
 bool Purge(int hPort);
+// Discards only what has arrived: bytes written and not yet sent still go.
+bool PurgeInput(int hPort);
 
 // Nanoseconds a byte takes on the line at the rate last applied (10 bits).
 unsigned long long ByteTimeNs(int hPort);

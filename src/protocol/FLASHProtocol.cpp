@@ -279,6 +279,7 @@ bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, uns
         }
         if (m_bCancelled) {
             SendByte(kAbort);
+            m_pComms->DiscardInFlight();
             m_pComms->SetTimeouts(ttDefault);
             return true;
         }
@@ -749,6 +750,7 @@ bool CFLASHProtocol::ReadData_ProtocolB(unsigned long start, unsigned long lengt
         m_pComms->ReadBytes(pBuffer, chunk, &received, false);
         if (received < chunk) {
             if (m_bCancelled) {
+                m_pComms->DiscardInFlight();
                 m_pComms->SetTimeouts(ttDefault);
                 return true;
             }
