@@ -397,13 +397,16 @@ bool CSimLine::SleepUntil(Clock::time_point when)
             return true;
         // Keeps taking in what the host writes meanwhile, so each byte's
         // schedule starts from when it was written, not from when it was looked at.
-        const bool gather = m_nMaster >= 0 && m_Input.size() - m_nInputPos < 65536;
+        const bool gather = m_bPacing && m_nMaster >= 0 && m_Input.size() - m_nInputPos < 65536;
         pollfd fds[2] = {{m_nWake, POLLIN, 0}, {m_nMaster, POLLIN, 0}};
         const long long slice = std::min<long long>(left, 100000000LL);
         const timespec ts{static_cast<time_t>(slice / 1000000000LL), static_cast<long>(slice % 1000000000LL)};
         const DWORD before = m_dwObservedHostRate.load();
-        if (::ppoll(fds, gather ? 2 : 1, &ts, nullptr) > 0 && gather && (fds[1].revents & POLLIN))
-            ReadAvailable(before, ReadHostRate());
+        if (::ppoll(fds, gather ? 2 : 1, &ts, nullptr) > 0 && gather && (fds[1].revents & POLLIN)) {
+            const DWORD now = ReadHostRate();
+            ReadAvailable(before, now);
+            Observe(now);
+        }
     }
 }
 
