@@ -10,6 +10,7 @@
 #include <pty.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -125,10 +126,18 @@ std::uint64_t CSimLine::GetIdleMilliseconds() const
     return d > 0 ? static_cast<std::uint64_t>(d) : 0;
 }
 
-std::chrono::microseconds CSimLine::ByteTime() const
+std::chrono::nanoseconds CSimLine::ByteTime(DWORD rate)
 {
-    const DWORD rate = m_dwTargetRate.load();
-    return std::chrono::microseconds(rate ? 10000000ull / rate : 0);
+    return std::chrono::nanoseconds(rate ? (10000000000ull + rate - 1) / rate : 0);
+}
+
+bool CSimLine::Paced()
+{
+    const bool paced = m_bThrottle;
+    if (paced && !m_bPacing)
+        m_chipTime = m_rxEnd = m_txEnd = Clock::now();
+    m_bPacing = paced;
+    return paced;
 }
 
 void CSimLine::Observe(DWORD hostRate)
@@ -155,20 +164,25 @@ bool CSimLine::Pump(int waitMs)
         pollfd wake = {m_nWake, POLLIN, 0};
         ::poll(&wake, 1, waitMs);
     }
-    if (r > 0 && (fds[0].revents & POLLIN)) {
-        BYTE buffer[4096];
-        const ssize_t n = ::read(m_nMaster, buffer, sizeof buffer);
-        if (n > 0) {
-            m_Input.assign(buffer, buffer + n);
-            m_nInputPos = 0;
-            m_dwBatchRates[0] = before;
-            m_dwBatchRates[1] = now;
-            Observe(now);
-            return true;
-        }
-    }
+    const bool got = r > 0 && (fds[0].revents & POLLIN) && ReadAvailable(before, now);
     Observe(now);
-    return false;
+    return got;
+}
+
+bool CSimLine::ReadAvailable(DWORD before, DWORD now)
+{
+    if (m_nInputPos >= m_Input.size()) {
+        m_Input.clear();
+        m_nInputPos = 0;
+    }
+    BYTE buffer[4096];
+    const ssize_t n = ::read(m_nMaster, buffer, sizeof buffer);
+    if (n <= 0)
+        return false;
+    const auto written = Clock::now();
+    for (ssize_t i = 0; i < n; ++i)
+        m_Input.push_back(SInput{buffer[i], {before, now}, written});
+    return true;
 }
 
 eSimLineResult CSimLine::Receive(BYTE* pByte, bool* pIntact, DWORD timeoutMs)
@@ -187,15 +201,22 @@ eSimLineResult CSimLine::Receive(BYTE* pByte, bool* pIntact, DWORD timeoutMs)
                 m_bAnswerDebug = false;
                 m_transcript.AddEvent(ekNote, m_ePhase, "the chip answers on its serial line again");
             }
-            const BYTE sent = m_Input[m_nInputPos++];
+            const SInput in = m_Input[m_nInputPos++];
+            const BYTE sent = in.m_byte;
+            const DWORD target = m_dwTargetRate;
+            const bool atOldRate = CSimBaud::RatesMatch(in.m_dwRates[0], target, m_dwTolerance);
+            const bool intact = atOldRate || CSimBaud::RatesMatch(in.m_dwRates[1], target, m_dwTolerance);
+            auto ended = Clock::now();
+            if (Paced()) {
+                // At the host's rate: the one that matched the chip's, else the latest.
+                const DWORD sentAt = atOldRate ? in.m_dwRates[0] : in.m_dwRates[1] ? in.m_dwRates[1] : target;
+                ended = m_rxEnd = std::max(in.m_written, m_rxEnd) + ByteTime(sentAt);
+                if (!SleepUntil(ended))
+                    return lrInterrupted;
+                m_chipTime = std::max(m_chipTime, ended);
+            }
             ++m_qwHostBytesTaken;
             Touch();
-            if (m_bThrottle) {
-                const auto now = Clock::now();
-                m_nextRx = NextByteSlot(m_nextRx, now);
-                if (!SleepUntil(m_nextRx))
-                    return lrInterrupted;
-            }
             BYTE flags = 0;
             bool becameMute = false;
             {
@@ -210,19 +231,16 @@ eSimLineResult CSimLine::Receive(BYTE* pByte, bool* pIntact, DWORD timeoutMs)
             }
             const eSimPhase phase = m_ePhase;
             if (flags & sfDropped) {
-                m_transcript.AddByte(sdHostToTarget, sent, sent, flags, phase);
+                m_transcript.AddByte(sdHostToTarget, sent, sent, flags, phase, ended);
                 m_transcript.AddEvent(ekFault, phase, "a byte from the host was dropped");
                 continue;
             }
             BYTE seen = (flags & sfCorrupted) ? static_cast<BYTE>(sent ^ CSimFaults::kCorruptMask) : sent;
-            const DWORD target = m_dwTargetRate;
-            const bool intact = CSimBaud::RatesMatch(m_dwBatchRates[0], target, m_dwTolerance) ||
-                                CSimBaud::RatesMatch(m_dwBatchRates[1], target, m_dwTolerance);
             if (!intact) {
-                seen = CSimBaud::Garble(seen, m_dwBatchRates[1], target);
+                seen = CSimBaud::Garble(seen, in.m_dwRates[1], target);
                 flags |= sfGarbled;
             }
-            m_transcript.AddByte(sdHostToTarget, sent, seen, flags, phase);
+            m_transcript.AddByte(sdHostToTarget, sent, seen, flags, phase, ended);
             if (flags & sfCorrupted)
                 m_transcript.AddEvent(ekFault, phase, "a byte from the host was corrupted");
             if (becameMute)
@@ -235,8 +253,11 @@ eSimLineResult CSimLine::Receive(BYTE* pByte, bool* pIntact, DWORD timeoutMs)
         if (deadline != Clock::time_point::max()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             if (left <= 0) {
-                if (!Pump(0))
+                if (!Pump(0)) {
+                    if (m_bPacing)
+                        m_chipTime = std::max(m_chipTime, Clock::now());
                     return lrTimeout;
+                }
                 continue;
             }
             if (left < wait)
@@ -331,14 +352,15 @@ bool CSimLine::Send(BYTE byte)
         wire = CSimBaud::Garble(wire, target, host);
         flags |= sfGarbled;
     }
-    if (m_bThrottle) {
-        const auto now = Clock::now();
-        m_nextTx = NextByteSlot(m_nextTx, now);
-        if (!SleepUntil(m_nextTx))
+    auto ended = Clock::now();
+    if (Paced()) {
+        // The chip's UART holds one byte: the next starts when this one has gone.
+        ended = m_txEnd = m_chipTime = std::max(m_chipTime, m_txEnd) + ByteTime(target);
+        if (!SleepUntil(ended))
             return false;
     }
     // Recorded before it is written, so whoever reads the reply finds it in the transcript.
-    m_transcript.AddByte(sdTargetToHost, byte, wire, flags, phase);
+    m_transcript.AddByte(sdTargetToHost, byte, wire, flags, phase, ended);
     if (flags & sfCorrupted)
         m_transcript.AddEvent(ekFault, phase, "a byte from the target was corrupted");
     ++m_qwTargetBytesSent;
@@ -362,42 +384,38 @@ bool CSimLine::Send(BYTE byte)
     }
 }
 
-std::chrono::steady_clock::time_point CSimLine::NextByteSlot(std::chrono::steady_clock::time_point last,
-                                                             std::chrono::steady_clock::time_point now) const
-{
-    // Sleeps overshoot a byte time at fast rates, by more on a busy machine; a
-    // schedule that restarts from "now" after each one would run far below the
-    // line's speed. Less than a byte time (and never less than a millisecond)
-    // late is such an overshoot, and the stream keeps its schedule, catching
-    // up; anything later was a pause (or, at slow rates, the other direction's
-    // byte), and the next byte starts from now.
-    const auto byteTime = ByteTime();
-    const auto slack = std::max<std::chrono::steady_clock::duration>(byteTime, std::chrono::milliseconds(1));
-    return (now - last < slack ? last : now) + byteTime;
-}
-
 bool CSimLine::SleepUntil(Clock::time_point when)
 {
+    // Sub-millisecond waits must not stretch by the default timer slack.
+    static thread_local const bool s_bTightTimers = ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0;
+    (void)s_bTightTimers;
     for (;;) {
         if (m_bInterrupted)
             return false;
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(when - Clock::now()).count();
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(when - Clock::now()).count();
         if (left <= 0)
             return true;
-        if (left < 1000) {
-            // Shorter than poll's resolution.
-            std::this_thread::sleep_for(std::chrono::microseconds(left));
-            continue;
+        // Keeps taking in what the host writes meanwhile, so each byte's
+        // schedule starts from when it was written, not from when it was looked at.
+        const bool gather = m_bPacing && m_nMaster >= 0 && m_Input.size() - m_nInputPos < 65536;
+        pollfd fds[2] = {{m_nWake, POLLIN, 0}, {m_nMaster, POLLIN, 0}};
+        const long long slice = std::min<long long>(left, 100000000LL);
+        const timespec ts{static_cast<time_t>(slice / 1000000000LL), static_cast<long>(slice % 1000000000LL)};
+        const DWORD before = m_dwObservedHostRate.load();
+        if (::ppoll(fds, gather ? 2 : 1, &ts, nullptr) > 0 && gather && (fds[1].revents & POLLIN)) {
+            const DWORD now = ReadHostRate();
+            ReadAvailable(before, now);
+            Observe(now);
         }
-        pollfd fd = {m_nWake, POLLIN, 0};
-        const long ms = static_cast<long>((left + 999) / 1000);
-        ::poll(&fd, 1, static_cast<int>(ms > 100 ? 100 : ms));
     }
 }
 
 bool CSimLine::Delay(DWORD ms)
 {
-    return SleepUntil(Clock::now() + std::chrono::milliseconds(ms));
+    if (!Paced())
+        return SleepUntil(Clock::now() + std::chrono::milliseconds(ms));
+    m_chipTime = std::max(m_chipTime, m_txEnd) + std::chrono::milliseconds(ms);
+    return SleepUntil(m_chipTime);
 }
 
 void CSimLine::DiscardUntilInterrupted()
@@ -406,7 +424,8 @@ void CSimLine::DiscardUntilInterrupted()
     for (;;) {
         for (; m_nInputPos < m_Input.size(); ++m_nInputPos, ++lost) {
             ++m_qwHostBytesTaken;
-            m_transcript.AddByte(sdHostToTarget, m_Input[m_nInputPos], m_Input[m_nInputPos], sfDropped, m_ePhase);
+            const BYTE lostByte = m_Input[m_nInputPos].m_byte;
+            m_transcript.AddByte(sdHostToTarget, lostByte, lostByte, sfDropped, m_ePhase);
         }
         if (m_bInterrupted)
             break;
@@ -431,6 +450,7 @@ void CSimLine::Interrupt()
 void CSimLine::ClearInterrupt()
 {
     m_bInterrupted = false;
+    m_bPacing = false; // a restarted chip starts a fresh schedule
     {
         std::lock_guard lock(m_debugLock);
         if (m_pDebugPort)

@@ -10,8 +10,17 @@
 // the target (the host usually changes rate right after its last byte at the
 // old one, and the target cannot see exactly when).
 //
+// Paced ("Throttle"), each direction runs at its sender's rate, 10 bit times a
+// byte, on a schedule of absolute instants: a host byte arrives one byte time
+// after the later of its being written and the previous host byte's arrival; a
+// chip byte ends one byte time after the later of the chip's own time (the
+// arrival of what it answers, the end of its delays) and the previous chip
+// byte's end. Nothing is delivered before its instant, so the line is never
+// faster than a UART; a late wake-up of this thread is not carried into the
+// schedule, so it does not slow the line either.
+//
 // Injected byte faults (drop, corrupt, stop answering) are applied here, and
-// every byte is written to the transcript.
+// every byte is written to the transcript, at its instant on the schedule.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -68,7 +77,7 @@ public:
     DWORD ReadHostRate() const;
     DWORD GetObservedHostRate() const { return m_dwObservedHostRate.load(); }
     void SetTolerance(DWORD percent) { m_dwTolerance = percent; }
-    // Paces bytes to the line's real speed (10 bits a byte at the target's rate).
+    // Paces bytes to the line's real speed (10 bits a byte at the sender's rate).
     void SetThrottle(bool bThrottle) { m_bThrottle.store(bThrottle); }
 
     void SetPhase(eSimPhase phase) { m_ePhase.store(phase); }
@@ -116,16 +125,27 @@ private:
     // How often the host's rate is looked at while the target waits.
     static constexpr int kRateWatchMs = 2;
 
+    // A byte from the host, with the rates that may have been in force when
+    // it was sent and when it became readable here.
+    struct SInput
+    {
+        BYTE m_byte = 0;
+        DWORD m_dwRates[2] = {0, 0};
+        std::chrono::steady_clock::time_point m_written{};
+    };
+
     bool Pump(int waitMs);
+    // Takes in whatever the host has written, without waiting.
+    bool ReadAvailable(DWORD before, DWORD now);
     bool TakeDebugByte(BYTE* pByte);
     std::shared_ptr<CSimDebugPort> DebugPort();
     void Observe(DWORD hostRate);
     bool SleepUntil(std::chrono::steady_clock::time_point when);
     void Touch();
-    std::chrono::microseconds ByteTime() const;
-    // When the next paced byte may go, after one that was due at last.
-    std::chrono::steady_clock::time_point NextByteSlot(std::chrono::steady_clock::time_point last,
-                                                       std::chrono::steady_clock::time_point now) const;
+    // Ten bit times, rounded up to the nanosecond.
+    static std::chrono::nanoseconds ByteTime(DWORD rate);
+    // Chip's thread: starts the schedule afresh when pacing was switched on.
+    bool Paced();
 
     CSimTranscript& m_transcript;
     int m_nMaster = -1;
@@ -146,9 +166,8 @@ private:
 
     // Bytes read from the master and not yet taken, with the host rates that
     // may have been in force when they were sent.
-    std::vector<BYTE> m_Input;
+    std::vector<SInput> m_Input;
     std::size_t m_nInputPos = 0;
-    DWORD m_dwBatchRates[2] = {0, 0};
 
     std::mutex m_faultLock;
     CSimFaults m_Faults;
@@ -161,6 +180,10 @@ private:
     bool m_bAnswerDebug = false;
     std::atomic<bool> m_bDebugServed{false};
 
-    std::chrono::steady_clock::time_point m_nextRx{};
-    std::chrono::steady_clock::time_point m_nextTx{};
+    // The schedule (chip's thread only): the chip's own time, and when the
+    // last byte each way had finished crossing.
+    bool m_bPacing = false;
+    std::chrono::steady_clock::time_point m_chipTime{};
+    std::chrono::steady_clock::time_point m_rxEnd{};
+    std::chrono::steady_clock::time_point m_txEnd{};
 };

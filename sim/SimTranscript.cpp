@@ -72,6 +72,12 @@ void CSimTranscript::Clear()
 
 void CSimTranscript::AddByte(eSimDirection direction, BYTE sent, BYTE seen, BYTE flags, eSimPhase phase)
 {
+    AddByte(direction, sent, seen, flags, phase, std::chrono::steady_clock::now());
+}
+
+void CSimTranscript::AddByte(eSimDirection direction, BYTE sent, BYTE seen, BYTE flags, eSimPhase phase,
+                             std::chrono::steady_clock::time_point ended)
+{
     bool justFull = false;
     {
         std::lock_guard lock(m_lock);
@@ -82,7 +88,11 @@ void CSimTranscript::AddByte(eSimDirection direction, BYTE sent, BYTE seen, BYTE
             justFull = true;
         } else {
             CSimByteEntry e;
-            e.m_qwMicroseconds = Now();
+            const auto since = ended - m_origin;
+            e.m_qwNanoseconds = since.count() > 0 ? static_cast<std::uint64_t>(
+                                                        std::chrono::duration_cast<std::chrono::nanoseconds>(since).count())
+                                                  : 0;
+            e.m_qwMicroseconds = e.m_qwNanoseconds / 1000;
             e.m_bySent = sent;
             e.m_bySeen = seen;
             e.m_byFlags = flags;

@@ -66,6 +66,8 @@ class CSimByteEntry
 {
 public:
     std::uint64_t m_qwMicroseconds = 0;
+    // The same instant to the nanosecond: when the byte had finished crossing.
+    std::uint64_t m_qwNanoseconds = 0;
     BYTE m_bySent = 0; // as the sender put it on the line
     BYTE m_bySeen = 0; // as the receiver got it
     BYTE m_byFlags = 0;
@@ -93,6 +95,9 @@ public:
 
     void Clear();
     void AddByte(eSimDirection direction, BYTE sent, BYTE seen, BYTE flags, eSimPhase phase);
+    // A byte whose last bit ended at a given instant of the line's own schedule.
+    void AddByte(eSimDirection direction, BYTE sent, BYTE seen, BYTE flags, eSimPhase phase,
+                 std::chrono::steady_clock::time_point ended);
     void AddEvent(eSimEventKind kind, eSimPhase phase, const CString& text);
     // Called with every event as it is added (outside the transcript's lock).
     void SetEventListener(std::function<void(const CSimEvent&)> listener);

@@ -26,5 +26,6 @@ private:
     std::function<void()> m_onSecond;
     std::atomic<int> m_nCount{0};
     std::atomic<bool> m_bStop{false};
-    std::thread m_thread;
+    int m_nStopFd = -1;
+    std::thread m_thread; // last: it starts once the rest is ready
 };

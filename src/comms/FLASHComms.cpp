@@ -69,8 +69,10 @@ bool CFLASHComms::Open(const char* pszPortName)
     s_nSleepTime = static_cast<int>(::Settings::SleepTime.Read());
     s_nSleepCount = static_cast<int>(::Settings::SleepCount.Read());
 
+    // Input left from before is stale; what is still being sent (a cancelled
+    // transfer's abort) must reach the chip.
     if (m_Status == psOpen) {
-        SerialLine::Purge(m_hPort);
+        SerialLine::PurgeInput(m_hPort);
         return true;
     }
     if (pszPortName) {
@@ -96,7 +98,7 @@ bool CFLASHComms::Open(const char* pszPortName)
         m_hPort = hRegistered;
         m_Status = psOpen;
         m_bLineFailed = false;
-        SerialLine::Purge(m_hPort);
+        SerialLine::PurgeInput(m_hPort);
         return true;
     case crInUse:
         DisplayError(busy, 15044);
@@ -127,6 +129,17 @@ bool CFLASHComms::Open(const char* pszPortName)
     m_Status = psOpen;
     m_bLineFailed = false;
     CPortRegistry::Add(m_hPort, name);
+    // Whatever an earlier user of the port left in flight is not ours.
+    SerialLine::PurgeInput(m_hPort);
+    m_txOnWire = {};
+    // Adapters otherwise hold received bytes back for milliseconds, which
+    // every turn-around of the protocol would pay.
+    if (!SerialLine::SetLowLatency(m_hPort)) {
+        CString text;
+        text.Format("Low-latency mode not available on '%s' (%s): replies may be held back by the driver",
+                    name.GetString(), std::strerror(errno));
+        DisplayAdvancedMessage(text, 0);
+    }
 
     // The terminal driver's queues have a fixed size of their own (at least
     // the 8192 bytes each way asked for elsewhere); there is nothing to set.
@@ -272,7 +285,7 @@ bool CFLASHComms::GetTimedResponse(unsigned char* pExpected, int nSeconds)
     }
     m_bCancel = false;
     SetTimeouts(ttDefault);
-    const DWORD nSpan = static_cast<DWORD>(std::clamp(nSeconds, 0, kMaxWaitSeconds)) * 1000u;
+    const DWORD nSpan = static_cast<DWORD>(std::clamp(nSeconds, 0, kMaxWaitSeconds)) * 1000u + WireDelayMs();
     const DWORD nDeadline = GetTickCount() + nSpan;
     // Compared by difference so that a wrap of the tick count changes nothing.
     const auto before = [nDeadline] { return static_cast<std::int32_t>(GetTickCount() - nDeadline) < 0; };
@@ -302,11 +315,33 @@ bool CFLASHComms::GetTimedResponse(unsigned char* pExpected, int nSeconds)
     return false;
 }
 
+void CFLASHComms::DiscardInFlight()
+{
+    if (m_Status != psOpen)
+        return;
+    // Waits for what is on its way to stop coming (a chunk the target had
+    // begun), then drops it, so the next command's answer is the first byte read.
+    const COMMTIMEOUTS saved = m_CurrentTimeouts;
+    SetTimeouts(ttQuick);
+    unsigned char sink[256];
+    unsigned long received = 0;
+    for (int i = 0; i < 1000; ++i) {
+        received = 0;
+        ReadBytes(sink, sizeof sink, &received, false);
+        if (received == 0)
+            break;
+    }
+    SerialLine::PurgeInput(m_hPort);
+    m_CurrentTimeouts = saved;
+    SerialLine::SetTimeouts(m_hPort, m_CurrentTimeouts);
+}
+
 bool CFLASHComms::FlushBuffers()
 {
     CSingleLock lock(&m_csComms, true);
     if (m_Status != psOpen)
         return false;
+    m_txOnWire = {};
     if (!SerialLine::Purge(m_hPort)) {
         RecordSystemError(errno);
         return false;
@@ -356,6 +391,12 @@ CString CFLASHComms::GetLastErrorText()
     return m_dwLastError ? CString(std::strerror(static_cast<int>(m_dwLastError))) : CString();
 }
 
+DWORD CFLASHComms::WireDelayMs() const
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_txOnWire - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<DWORD>(left.count()) : 0;
+}
+
 void CFLASHComms::ReportLineFailure(int nError)
 {
     RecordSystemError(nError);
@@ -378,7 +419,7 @@ bool CFLASHComms::ReadBytes(unsigned char* pBuffer, unsigned long nCount, unsign
         return false;
     }
     DWORD nRead = 0;
-    if (!SerialLine::Read(m_hPort, pBuffer, static_cast<DWORD>(nCount), nRead)) {
+    if (!SerialLine::Read(m_hPort, pBuffer, static_cast<DWORD>(nCount), nRead, WireDelayMs())) {
         ReportLineFailure(errno);
         return false;
     }
@@ -406,28 +447,34 @@ bool CFLASHComms::WriteBytes(const unsigned char* pBuffer, unsigned long nCount,
         RecordSystemError(EINVAL);
         return false;
     }
-    // One byte per system write, so that a stalled byte shows at once.
-    const auto writeOne = [this](unsigned char nByte) {
+    const auto writeSome = [this](const unsigned char* p, unsigned long n) {
         DWORD nWritten = 0;
-        if (!SerialLine::Write(m_hPort, &nByte, 1, nWritten)) {
+        const bool bDone = SerialLine::Write(m_hPort, p, static_cast<DWORD>(n), nWritten);
+        // The bytes queue behind those still leaving and then take their own time.
+        const auto now = std::chrono::steady_clock::now();
+        m_txOnWire = std::max(m_txOnWire, now) + std::chrono::nanoseconds(SerialLine::ByteTimeNs(m_hPort) * nWritten);
+        if (!bDone) {
             ReportLineFailure(errno);
             return false;
         }
-        if (nWritten != 1) {
+        if (nWritten != n) {
             DisplayError("'" + PortNameText() + ":' write time out", 15004);
             return false;
         }
         return true;
     };
 
-    if (nCount == 2 && bSwap)
-        return writeOne(pBuffer[1]) && writeOne(pBuffer[0]);
+    if (nCount == 2 && bSwap) {
+        const unsigned char swapped[2] = {pBuffer[1], pBuffer[0]};
+        return writeSome(swapped, 2);
+    }
+    if (!(s_bSleepOnWrite && s_nSleepTime >= 0))
+        return writeSome(pBuffer, nCount);
     for (unsigned long i = 0; i < nCount; ++i) {
-        if (!writeOne(pBuffer[i]))
+        if (!writeSome(pBuffer + i, 1))
             return false;
-        if (s_bSleepOnWrite && s_nSleepTime >= 0)
-            for (int k = 0; k < s_nSleepCount; ++k)
-                Sleep(static_cast<DWORD>(s_nSleepTime));
+        for (int k = 0; k < s_nSleepCount; ++k)
+            Sleep(static_cast<DWORD>(s_nSleepTime));
     }
     return true;
 }

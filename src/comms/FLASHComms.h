@@ -8,6 +8,7 @@
 // The JTAG channel derives from this class and replaces most of its virtual
 // operations; the slot order below is the one it overrides.
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 #include "comms/SerialLine.h"
@@ -58,6 +59,9 @@ public:
     // cancelled; false with the byte stored in *pExpected when another came.
     virtual bool GetTimedResponse(unsigned char* pExpected, int nSeconds);
     virtual bool FlushBuffers();
+    // After a cancelled transfer: lets the target's unfinished answer arrive
+    // and drops it, keeping what this side still has to send.
+    void DiscardInFlight();
     virtual ePortStatus GetStatus();
     // Never null: "" when no name is stored.
     virtual const char* GetPortName();
@@ -96,6 +100,9 @@ protected:
     void RecordSystemError(int nError) { m_dwLastError = static_cast<DWORD>(nError); }
     // Reports a system call on the open line that failed (the device went away).
     void ReportLineFailure(int nError);
+    // Milliseconds (rounded up) until the bytes written so far have left the
+    // line: a reply cannot start before, so waits for one start after.
+    DWORD WireDelayMs() const;
 
     std::atomic<bool> m_bUseAlternate{false};
     CFLASHComms* m_pAlternateComms = nullptr;
@@ -115,6 +122,8 @@ protected:
     // Set when a read or write on the open line failed in the system, so that
     // a waiting loop stops instead of retrying a dead line.
     std::atomic<bool> m_bLineFailed{false};
+    // When the last byte written will have crossed the line, at its rate.
+    std::chrono::steady_clock::time_point m_txOnWire{};
 
 private:
     // Guards the alternate pointer against a Cancel from another thread.

@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <linux/serial.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@ struct TimeoutTable
 {
     std::mutex mutex;
     std::map<int, COMMTIMEOUTS> records;
+    std::map<int, unsigned long long> byteNs; // 10 bit times at the rate set last
 };
 
 TimeoutTable& Timeouts()
@@ -195,6 +197,7 @@ void Close(int hPort)
         TimeoutTable& table = Timeouts();
         std::lock_guard lock(table.mutex);
         table.records.erase(hPort);
+        table.byteNs.erase(hPort);
     }
     // The exclusive flag belongs to the device and would outlive us if
     // another handle kept it open.
@@ -307,6 +310,12 @@ bool SetState(int hPort, const DCB& dcb)
     if (speed == B0 && !SetCustomRate(hPort, dcb.BaudRate))
         return false;
 
+    {
+        const unsigned bits = 2u + dcb.ByteSize + (dcb.Parity != NOPARITY) + (dcb.StopBits != ONESTOPBIT);
+        TimeoutTable& table = Timeouts();
+        std::lock_guard lock(table.mutex);
+        table.byteNs[hPort] = (bits * 1000000000ull + dcb.BaudRate - 1) / dcb.BaudRate;
+    }
     SetModemLine(hPort, TIOCM_DTR, dcb.fDtrControl != DTR_CONTROL_DISABLE);
     SetModemLine(hPort, TIOCM_RTS, dcb.fRtsControl != RTS_CONTROL_DISABLE);
     return true;
@@ -343,7 +352,31 @@ bool Purge(int hPort)
     return ::tcflush(hPort, TCIOFLUSH) == 0;
 }
 
-bool Read(int hPort, void* pBuffer, DWORD nCount, DWORD& nRead)
+bool PurgeInput(int hPort)
+{
+    return ::tcflush(hPort, TCIFLUSH) == 0;
+}
+
+unsigned long long ByteTimeNs(int hPort)
+{
+    TimeoutTable& table = Timeouts();
+    std::lock_guard lock(table.mutex);
+    const auto it = table.byteNs.find(hPort);
+    return it == table.byteNs.end() ? 0 : it->second;
+}
+
+bool SetLowLatency(int hPort)
+{
+    serial_struct ss{};
+    if (::ioctl(hPort, TIOCGSERIAL, &ss) != 0)
+        return false;
+    if (ss.flags & ASYNC_LOW_LATENCY)
+        return true;
+    ss.flags |= ASYNC_LOW_LATENCY;
+    return ::ioctl(hPort, TIOCSSERIAL, &ss) == 0;
+}
+
+bool Read(int hPort, void* pBuffer, DWORD nCount, DWORD& nRead, DWORD nDelayMs)
 {
     nRead = 0;
     COMMTIMEOUTS to{};
@@ -355,15 +388,18 @@ bool Read(int hPort, void* pBuffer, DWORD nCount, DWORD& nRead)
         static_cast<unsigned long long>(to.ReadTotalTimeoutMultiplier) * nCount + to.ReadTotalTimeoutConstant;
     const bool bInterval = to.ReadIntervalTimeout != 0 && to.ReadIntervalTimeout != MAXDWORD;
     const auto start = Clock::now();
-    const auto deadline = start + std::chrono::milliseconds(nTotal);
+    const auto deadline = start + std::chrono::milliseconds(nTotal + nDelayMs);
     auto lastByte = start;
+    const unsigned long long byteNs = ByteTimeNs(hPort);
 
     auto* p = static_cast<unsigned char*>(pBuffer);
+    bool bGotSome = false;
     while (nRead < nCount) {
         const ssize_t n = ::read(hPort, p + nRead, nCount - nRead);
         if (n > 0) {
             nRead += static_cast<DWORD>(n);
             lastByte = Clock::now();
+            bGotSome = true;
             continue;
         }
         if (n == 0) {
@@ -377,6 +413,21 @@ bool Read(int hPort, void* pBuffer, DWORD nCount, DWORD& nRead)
             return false;
         if (bAtOnce)
             return true;
+        if (bGotSome && byteNs > 0 && nCount - nRead > 1) {
+            // The rest is on its way: let it gather instead of waking for each byte.
+            bGotSome = false;
+            auto until = lastByte + std::chrono::nanoseconds(byteNs * (nCount - nRead - 1));
+            if (nTotal > 0)
+                until = std::min(until, deadline);
+            if (bInterval)
+                until = std::min(until, lastByte + std::chrono::milliseconds(to.ReadIntervalTimeout));
+            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - Clock::now()).count();
+            if (left > 0) {
+                const timespec ts{static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL)};
+                ::nanosleep(&ts, nullptr);
+                continue;
+            }
+        }
 
         int nWait = -1;
         if (nTotal > 0)

@@ -94,10 +94,23 @@ bool SetTimeouts(int hPort, const COMMTIMEOUTS& timeouts);
 
 // Discards what is waiting in both directions.
 bool Purge(int hPort);
+// Discards only what has arrived: bytes written and not yet sent still go.
+bool PurgeInput(int hPort);
 
-// Reads up to nCount bytes within the port's read time-outs; true with
-// nRead < nCount when the time ran out. A line that has hung up fails with EIO.
-bool Read(int hPort, void* pBuffer, DWORD nCount, DWORD& nRead);
+// Nanoseconds a byte takes on the line at the rate last applied (10 bits).
+unsigned long long ByteTimeNs(int hPort);
+
+// Asks the driver to pass each byte on at once instead of batching them for a
+// few milliseconds. False (errno set) where the device offers no such mode.
+bool SetLowLatency(int hPort);
+
+// Reads up to nCount bytes within the port's read time-outs, which start
+// nDelayMs late (the time the bytes written before still spend on the wire);
+// true with nRead < nCount when the time ran out. Once part has come, it waits
+// about as long as the rest takes on the line before looking again, so a long
+// reply costs a few wake-ups rather than one per byte. A line that has hung up
+// fails with EIO.
+bool Read(int hPort, void* pBuffer, DWORD nCount, DWORD& nRead, DWORD nDelayMs = 0);
 // Writes within the port's write time-outs; true with nWritten < nCount when
 // the time ran out.
 bool Write(int hPort, const void* pBuffer, DWORD nCount, DWORD& nWritten);

@@ -327,6 +327,7 @@ CFLASHProtocol::eReadEnd CFLASHProtocol::ReadChunks(unsigned long start, unsigne
         }
         if (m_bCancelled) {
             SendByte(kAbort);
+            m_pComms->DiscardInFlight();
             m_pComms->SetTimeouts(ttDefault);
             return reDone;
         }
@@ -813,6 +814,7 @@ CFLASHProtocol::eReadEnd CFLASHProtocol::ReadReply_ProtocolB(unsigned long start
         m_pComms->ReadBytes(pBuffer, chunk, &received, false);
         if (received < chunk) {
             if (m_bCancelled) {
+                m_pComms->DiscardInFlight();
                 m_pComms->SetTimeouts(ttDefault);
                 return reDone;
             }
