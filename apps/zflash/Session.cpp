@@ -123,6 +123,11 @@ int CSession::Open()
         m_console.Error("cannot read the device definition '" + m_strDefinition + "'");
         return ecFile;
     }
+    if (std::string error; !CDefinitionCheck::Check(m_strDefinition, *m_pInfo, &error)) {
+        m_console.Error(error, "the definitions in " + fs::path(DefaultDefinition()).parent_path().string() +
+                                   " show every key with a good value");
+        return ecFile;
+    }
     // The library reads any file, giving defaults for what is missing; without
     // these no chip can be reached, so say so now rather than after a boot.
     const char* missing = m_pInfo->m_dwFLASHROMSize == 0  ? "\"FLASH ROM Size\""
@@ -134,11 +139,6 @@ int CSession::Open()
         m_console.Error("'" + m_strDefinition + "' is not a usable device definition: it gives no " + missing,
                         "the definitions in " + fs::path(DefaultDefinition()).parent_path().string() +
                             " show every key");
-        return ecFile;
-    }
-    if (std::string error; !CDefinitionCheck::Check(m_strDefinition, *m_pInfo, &error)) {
-        m_console.Error(error, "the definitions in " + fs::path(DefaultDefinition()).parent_path().string() +
-                                   " show every key with a good value");
         return ecFile;
     }
 

@@ -47,16 +47,15 @@ struct Content
     int error = 0; // set when the file exists but could not be read whole
 };
 
-// Reads at most kMaxProfileFileSize bytes; an unreadable file gives no lines.
-Content Load(const CString& path)
+// The file's text into c; false when it cannot be opened (c.error set if it exists).
+bool ReadInto(const CString& path, Content& c)
 {
-    Content c;
     std::ifstream in(path.GetString(), std::ios::binary);
     if (!in) {
         const int openError = errno ? errno : EACCES;
         if (CFileExists(path))
             c.error = openError;
-        return c;
+        return false;
     }
     // In chunks: every lookup reads the file, so a small file must not cost a
     // buffer of the largest size.
@@ -69,6 +68,28 @@ Content Load(const CString& path)
     }
     if (in.bad() || (in.good() && in.peek() != std::char_traits<char>::eof()))
         c.error = in.bad() ? EIO : EFBIG;
+    return true;
+}
+
+std::string g_strMemoryPath;
+std::string* g_pMemoryText = nullptr;
+
+bool IsMemoryFile(const CString& path)
+{
+    return g_pMemoryText && g_strMemoryPath == path.GetString();
+}
+
+// Reads at most kMaxProfileFileSize bytes; an unreadable file gives no lines.
+Content Load(const CString& path)
+{
+    Content c;
+    if (IsMemoryFile(path)) {
+        c.text = g_pMemoryText->substr(0, kMaxProfileFileSize);
+        if (g_pMemoryText->size() > kMaxProfileFileSize)
+            c.error = EFBIG;
+    } else if (!ReadInto(path, c)) {
+        return c;
+    }
     std::string_view all(c.text);
     while (!all.empty()) {
         const auto nl = all.find('\n');
@@ -196,6 +217,12 @@ UINT GetPrivateProfileIntA(const CString& section, const CString& key, int nDefa
     return static_cast<UINT>(std::strtol(text.c_str(), nullptr, 10));
 }
 
+void SetPrivateProfileMemoryFile(const CString& path, std::string* pText)
+{
+    g_strMemoryPath = pText ? path.str() : std::string();
+    g_pMemoryText = pText;
+}
+
 bool WritePrivateProfileStringA(const CString& section, const CString& key, const CString& value,
                                 const CString& path, int* pError)
 {
@@ -253,6 +280,10 @@ bool WritePrivateProfileStringA(const CString& section, const CString& key, cons
     std::string data;
     for (const auto& line : out)
         data.append(line).append(eol);
+    if (IsMemoryFile(path)) {
+        *g_pMemoryText = data;
+        return true;
+    }
     const bool ok = ReplaceFile(target, data, err);
     if (!ok && pError)
         *pError = err;
