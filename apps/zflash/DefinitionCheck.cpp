@@ -57,7 +57,7 @@ public:
         if (text == kMissing) {
             if (!required)
                 return true;
-            return Fail("[" + section + "] \"" + key + "\" is missing");
+            return Fail("[" + section + "] gives no \"" + std::string(key) + "\"");
         }
         double value = 0;
         if (!ParseValue(text, kind, &value) || value < min || value > max) {
