@@ -86,9 +86,9 @@ int LoadInput(SCommandContext& c, CBinaryImage& image, CStatusUpdate* pSink)
         // The format hint only helps a file that exists but did not read as S-records.
         std::error_code ec;
         const bool bExists = std::filesystem::is_regular_file(c.o.strImage, ec);
-        // A strictness fault names its line; the hint is for files that are not S-records at all.
+        // Only for a file that is no S-record at all (not a strictness fault or a size refusal).
         c.console.Error(error, bExists && CImageFiles::FormatFromPath(c.o.strImage) == ifSRecord &&
-                                       error.find(": line ") == std::string::npos
+                                       error.find("not a valid S-record file (") != std::string::npos
                                    ? "raw binary needs --in-format raw (and --base ADDR); Intel HEX is read from .hex files"
                                    : "");
         return ecFile;
