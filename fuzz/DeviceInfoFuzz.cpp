@@ -1,9 +1,11 @@
 // Arbitrary bytes as a device definition: the typed readers and the record
 // loader must neither crash nor grow without bound, and whatever loads must
-// come back unchanged from its archive form.
+// come back unchanged from its archive form. The input is served from memory:
+// one empty file stands for it, so the run makes no file per input.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include "devicedb/DeviceInfo.h"
 #include "platform/Archive.h"
 #include "platform/HostUI.h"
+#include "platform/PrivateProfile.h"
 
 namespace {
 // Keeps the block-count warning off the fuzzer's output.
@@ -25,11 +28,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     static CQuietHost s_host;
     SetHostUI(&s_host);
-    static const std::string path = "/tmp/zflash-fuzz-def-" + std::to_string(::getpid()) + ".ini";
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
+    // The definition reader asks that the file exist; its content comes from memory.
+    static const std::string path = [] {
+        const std::string p = "/tmp/zflash-fuzz-def-" + std::to_string(::getpid()) + ".ini";
+        if (FILE* f = std::fopen(p.c_str(), "wb"))
+            std::fclose(f);
+        std::atexit([] { std::remove(("/tmp/zflash-fuzz-def-" + std::to_string(::getpid()) + ".ini").c_str()); });
+        return p;
+    }();
+    static std::string text;
+    text.assign(reinterpret_cast<const char*>(data), size);
+    SetPrivateProfileMemoryFile(path.c_str(), &text);
 
     CConfigFile file;
     if (file.SetFileName(path.c_str())) {
@@ -69,7 +78,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     loaded.Serialize(in);
     if (in.HasFailed() || !loaded.HasSameDefinition(info))
         __builtin_trap();
-
-    std::remove(path.c_str());
     return 0;
 }

@@ -1,11 +1,10 @@
 // Arbitrary bytes as an S-record, an FPR and a CDE file: the readers must
-// neither crash nor leak, and a load must never leave more than it was given
-// room for in a fixed window.
+// neither crash nor leak, a load must never leave more than it was given room
+// for in a fixed window, and a text that falls back to raw data must leave the
+// image as it was. The bytes are read from memory, not from a file.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
-#include <unistd.h>
 
 #include "image/BinaryImage.h"
 #include "image/BinaryImageFile.h"
@@ -20,22 +19,49 @@ public:
     void ShowStatus(eStatusKind, const CString&, WORD) override {}
 };
 
-void Load(const std::string& path, const std::uint8_t* data, std::size_t size)
+// Opens the input bytes in memory as the form its name's extension gives.
+class CMemoryImageFile : public CBinaryImageFile
 {
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
+public:
+    CMemoryImageFile(const std::uint8_t* data, std::size_t size) : m_pData(data), m_nSize(size) {}
+    void OpenFile(const char* pszPath, int) override
+    {
+        CloseFile();
+        m_pFile = ::fmemopen(const_cast<std::uint8_t*>(m_pData), m_nSize, "rb");
+        m_nFileType = TypeFromExtension(pszPath);
     }
+    // The raw fallback reads the path itself; here it only records that it came.
+    int LoadNormalFile(const char*, CBinaryImage*, int) override
+    {
+        m_bFellBack = true;
+        return 1;
+    }
+    bool m_bFellBack = false;
+
+private:
+    const std::uint8_t* m_pData;
+    std::size_t m_nSize;
+};
+
+void Load(const char* name, const std::uint8_t* data, std::size_t size)
+{
     CBinaryImage image(0x10000);
     const BYTE keep = 0xA5;
     image.SetData(0x8000, &keep, 1);
-    CBinaryImageFile file;
+    CMemoryImageFile file(data, size);
     file.SetStatusUpdate(&image);
-    if (file.LoadFile(path.c_str(), &image, 1) != 1)
+    if (file.LoadFile(name, &image, 1) != 1)
         __builtin_trap();
     if (image.GetLastAddressInCache() > 0xFFFF)
         __builtin_trap();
-    std::remove(path.c_str());
+    // A failed parse takes back everything it stored.
+    if (file.m_bFellBack) {
+        BYTE b = 0;
+        DWORD first = 0, last = 0;
+        if (!image.GetData(0x8000, &b, 1) || b != keep ||
+            image.GetNextDataRangeByIndex(-1, 0, &first, &last) < 0 || first != 0x8000 || last != 0x8000)
+            __builtin_trap();
+    }
 }
 } // namespace
 
@@ -44,9 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static CQuietHost host;
     static const bool installed = (SetHostUI(&host), true);
     (void)installed;
-    static const std::string base = "/tmp/zflash-fuzz-image-" + std::to_string(::getpid());
-    Load(base + ".mot", data, size);
-    Load(base + ".fpr", data, size);
-    Load(base + ".cde", data, size);
+    // An empty buffer cannot be opened in memory.
+    if (size == 0)
+        return 0;
+    Load("fuzz.mot", data, size);
+    Load("fuzz.fpr", data, size);
+    Load("fuzz.cde", data, size);
     return 0;
 }

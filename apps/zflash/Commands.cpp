@@ -26,6 +26,7 @@
 namespace {
 constexpr const char* kVerifyQuestion = "Would you like to perform read-back verification?";
 constexpr const char* kNotSRecordNotice = "This file is not an SRecord.";
+constexpr const char* kImageFullNotice = "No more memory can be allocated";
 constexpr WORD kReadFailed = 15027;
 constexpr WORD kByteDiffers = 15029;
 constexpr WORD kVerifyFailed = 15030;
@@ -71,12 +72,23 @@ int LoadInput(SCommandContext& c, CBinaryImage& image, CStatusUpdate* pSink)
         return ecUsage;
     }
     c.host.SetFixedAnswer(kNotSRecordNotice, qtOK, "");
+    // The image model says so once per record it cannot keep: one message instead, and no partial image.
+    c.host.SetFixedAnswer(kImageFullNotice, qtOK, "");
+    const int fullBefore = c.host.FixedAnswerCount(kImageFullNotice);
     std::string error;
-    if (!CImageFiles::Load(c.o.strImage, format, base, &image, pSink, &error)) {
+    const bool loaded = CImageFiles::Load(c.o.strImage, format, base, &image, pSink, &error, c.o.bLenient);
+    if (loaded && c.host.FixedAnswerCount(kImageFullNotice) != fullBefore) {
+        c.console.Error("'" + c.o.strImage + "' holds more data ranges than the image model can keep",
+                        "split the image into parts and load them one at a time");
+        return ecFile;
+    }
+    if (!loaded) {
         // The format hint only helps a file that exists but did not read as S-records.
         std::error_code ec;
         const bool bExists = std::filesystem::is_regular_file(c.o.strImage, ec);
-        c.console.Error(error, bExists && CImageFiles::FormatFromPath(c.o.strImage) == ifSRecord
+        // Only for a file that is no S-record at all (not a strictness fault or a size refusal).
+        c.console.Error(error, bExists && CImageFiles::FormatFromPath(c.o.strImage) == ifSRecord &&
+                                       error.find("not a valid S-record file (") != std::string::npos
                                    ? "raw binary needs --in-format raw (and --base ADDR); Intel HEX is read from .hex files"
                                    : "");
         return ecFile;

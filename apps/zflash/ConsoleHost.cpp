@@ -17,6 +17,16 @@ void CConsoleHost::SetFixedAnswer(const std::string& prefix, eQueryType answer, 
     m_Fixed.push_back({prefix, answer, by});
 }
 
+int CConsoleHost::FixedAnswerCount(const std::string& prefix)
+{
+    std::lock_guard lock(m_mutex);
+    int n = 0;
+    for (const SFixed& f : m_Fixed)
+        if (f.prefix == prefix)
+            n += f.nCount;
+    return n;
+}
+
 eQueryType CConsoleHost::ParseReply(const std::string& reply, eQueryType style)
 {
     std::string r;
@@ -101,8 +111,9 @@ eQueryType CConsoleHost::MessageBox(const CString& text, eQueryType style, eMess
 {
     {
         std::lock_guard lock(m_mutex);
-        for (const SFixed& f : m_Fixed) {
+        for (SFixed& f : m_Fixed) {
             if (std::string_view(text.GetString()).starts_with(f.prefix)) {
+                ++f.nCount;
                 // An empty "by" silences a notice the tool replaces with its own message.
                 if (!f.by.empty())
                     m_console.Question(text, style, f.answer, f.by.c_str());

@@ -27,6 +27,8 @@ public:
     // A question starting with this text gets this answer whatever the policy
     // (how the command's own options answer the library, e.g. --verify).
     void SetFixedAnswer(const std::string& prefix, eQueryType answer, const std::string& by);
+    // How often a question with a fixed answer for this prefix was put.
+    int FixedAnswerCount(const std::string& prefix);
     // Ctrl-C: a prompt waiting for a person gives up.
     void Interrupt() { m_bInterrupted = true; }
     // A question could not be answered (no terminal, no --yes/--no).
@@ -49,6 +51,7 @@ private:
         std::string prefix;
         eQueryType answer;
         std::string by;
+        int nCount = 0;
     };
 
     CConsole& m_console;

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "IntelHex.h"
+#include "RecordOverlap.h"
 #include "image/BinaryImage.h"
 #include "image/BinaryImageFile.h"
 #include "image/FLASHBinaryImage.h"
@@ -33,6 +35,60 @@ public:
     bool m_bFellBack = false;
 };
 
+std::string Size(unsigned long long bytes)
+{
+    return bytes >= (1ULL << 20) ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes) + " bytes";
+}
+
+// Refuses a file from its size alone, before a byte is read.
+bool CheckSize(const std::string& path, eImageFormat format, DWORD nBase, std::string* pError)
+{
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0)
+        return true;
+    const auto size = static_cast<unsigned long long>(st.st_size);
+    const bool bText = format == ifSRecord || format == ifIntelHex;
+    const unsigned long long limit = bText ? CImageFiles::kMaxTextBytes : CImageFiles::kMaxDataBytes;
+    if (size > limit) {
+        *pError = "'" + path + "' is " + Size(size) + ", more than any device's address space could use (at most " +
+                  Size(limit) + (bText ? " of text" : "") + " is read)";
+        return false;
+    }
+    if (format == ifRaw && nBase + size > 0x100000000ULL) {
+        *pError = "'" + path + "' does not fit below 4 GiB at that --base";
+        return false;
+    }
+    return true;
+}
+
+bool ReadText(const std::string& path, std::string& text, std::string* pError)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *pError = "cannot open '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    char buffer[1 << 16];
+    size_t n;
+    // The size was checked; a file that grows meanwhile is still cut at the limit.
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0 && text.size() <= CImageFiles::kMaxTextBytes)
+        text.append(buffer, n);
+    const bool bad = std::ferror(f) != 0;
+    const int err = errno;
+    std::fclose(f);
+    if (bad)
+        *pError = "cannot read '" + path + "': " + std::strerror(err);
+    return !bad;
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = static_cast<char>(c | 0x20);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
 bool LoadRaw(const std::string& path, DWORD nBase, CBinaryImage* pImage, std::string* pError)
 {
     FILE* f = std::fopen(path.c_str(), "rb");
@@ -45,8 +101,8 @@ bool LoadRaw(const std::string& path, DWORD nBase, CBinaryImage* pImage, std::st
     size_t n;
     bool ok = true;
     while ((n = std::fread(buffer.data(), 1, buffer.size(), f)) > 0) {
-        if (address + n > 0x100000000ULL) {
-            *pError = "'" + path + "' does not fit below 4 GiB at that --base";
+        if (address + n > 0x100000000ULL || address + n - nBase > CImageFiles::kMaxDataBytes) {
+            *pError = "'" + path + "' grew while it was read, past what an image can hold";
             ok = false;
             break;
         }
@@ -144,40 +200,147 @@ eImageFormat CImageFiles::FormatFromPath(const std::string& path)
 
 bool CImageFiles::CanRead(const std::string& path, std::string* pError)
 {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-        *pError = "'" + path + "': no such file";
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) {
+        *pError = errno == ENOENT ? "'" + path + "': no such file"
+                                  : "cannot open '" + path + "': " + std::strerror(errno);
         return false;
     }
-    if (std::filesystem::is_directory(path, ec)) {
-        *pError = "'" + path + "' is a folder, not an image file";
+    // Opening a FIFO waits for a writer and a device can read without end:
+    // only regular files are images.
+    const char* kind = S_ISDIR(st.st_mode)    ? "a folder"
+                       : S_ISCHR(st.st_mode)  ? "a character device"
+                       : S_ISBLK(st.st_mode)  ? "a block device"
+                       : S_ISFIFO(st.st_mode) ? "a FIFO (named pipe)"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                       : S_ISREG(st.st_mode)  ? nullptr
+                                              : "not a regular file";
+    if (kind) {
+        *pError = "'" + path + "' is " + kind + ", not an image file";
         return false;
     }
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
+    if (::access(path.c_str(), R_OK) != 0) {
         *pError = "cannot open '" + path + "': " + std::strerror(errno);
         return false;
     }
-    std::fclose(f);
     return true;
 }
 
+bool CImageFiles::CheckSRecords(std::string_view text, bool bLenient, std::string* pError)
+{
+    CRecordOverlap overlap;
+    unsigned nLine = 0;
+    auto fail = [&](const std::string& reason) {
+        *pError = "line " + std::to_string(nLine) + ": " + reason;
+        return false;
+    };
+    for (size_t pos = 0; pos < text.size();) {
+        size_t eol = text.find('\n', pos);
+        if (eol == std::string_view::npos)
+            eol = text.size();
+        std::string_view line = text.substr(pos, eol - pos);
+        pos = eol + 1;
+        ++nLine;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.remove_suffix(1);
+        // What the library refuses (no 'S', an unknown type, a short line) it reports itself.
+        if (line.size() < 4 || line[0] != 'S')
+            continue;
+        const char type = line[1];
+        const int addressBytes = type == '1' || type == '9' ? 2 : type == '2' || type == '8' ? 3
+                                 : type == '3' || type == '7' ? 4 : type == '0' ? 2 : 0;
+        if (!addressBytes)
+            continue;
+        auto byteAt = [&](size_t i) {
+            return (std::max(HexValue(line[i]), 0) << 4) | std::max(HexValue(line[i + 1]), 0);
+        };
+        const size_t count = static_cast<size_t>(byteAt(2));
+        const size_t used = 4 + 2 * count;
+        if (!bLenient) {
+            for (size_t i = 2; i < std::min(used, line.size()); ++i)
+                if (HexValue(line[i]) < 0)
+                    return fail("'" + std::string(1, line[i]) + "' is not a hexadecimal digit");
+            if (line.size() > used)
+                return fail("characters after the checksum");
+        }
+        if (line.size() < used || count < size_t(addressBytes) + 1)
+            continue;
+        if (type >= '7')
+            break;
+        if (type == '0')
+            continue;
+        DWORD address = 0;
+        for (int i = 0; i < addressBytes; ++i)
+            address = address << 8 | static_cast<DWORD>(byteAt(4 + 2 * size_t(i)));
+        BYTE data[256];
+        const size_t n = count - size_t(addressBytes) - 1;
+        for (size_t i = 0; i < n; ++i)
+            data[i] = static_cast<BYTE>(byteAt(4 + 2 * (size_t(addressBytes) + i)));
+        DWORD conflict = 0;
+        if (!overlap.Add(address, data, static_cast<DWORD>(n), &conflict) && !bLenient) {
+            char reason[112];
+            std::snprintf(reason, sizeof reason,
+                          "a second, different value for address 0x%08X (use --lenient to let the later record win)",
+                          conflict);
+            return fail(reason);
+        }
+        if (overlap.Bytes() > kMaxDataBytes)
+            return fail("more than " + Size(kMaxDataBytes) + " of data, more than any device's address space");
+    }
+    return true;
+}
+
+bool CImageFiles::LoadBytes(std::string_view bytes, eImageFormat format, DWORD nBase, CBinaryImage* pImage,
+                            std::string* pError, bool bLenient)
+{
+    switch (format) {
+    case ifIntelHex:
+        if (bytes.size() > kMaxTextBytes) {
+            *pError = "more than " + Size(kMaxTextBytes) + " of text";
+            return false;
+        }
+        return CIntelHex::LoadText(bytes, pImage, pError, bLenient);
+    case ifRaw:
+        if (bytes.size() > kMaxDataBytes || nBase + bytes.size() > 0x100000000ULL) {
+            *pError = "does not fit below 4 GiB at that base, or is more than " + Size(kMaxDataBytes);
+            return false;
+        }
+        for (size_t done = 0; done < bytes.size();) {
+            const DWORD n = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 16));
+            pImage->SetDataFromFile(static_cast<DWORD>(nBase + done), n, reinterpret_cast<const BYTE*>(bytes.data() + done));
+            done += n;
+        }
+        pImage->ResetUndoRedoMemory();
+        return true;
+    case ifSRecord:
+        return CheckSRecords(bytes, bLenient, pError);
+    default:
+        *pError = std::string("the ") + FormatName(format) + " form is read by the library from a file";
+        return false;
+    }
+}
+
 bool CImageFiles::Load(const std::string& path, eImageFormat format, DWORD nBase, CBinaryImage* pImage,
-                       CStatusUpdate* pSink, std::string* pError)
+                       CStatusUpdate* pSink, std::string* pError, bool bLenient)
 {
     if (format == ifAuto)
         format = FormatFromPath(path);
-    if (!CanRead(path, pError))
+    if (!CanRead(path, pError) || !CheckSize(path, format, nBase, pError))
         return false;
     std::error_code ec;
     switch (format) {
-    case ifIntelHex: {
-        std::string why;
-        if (!CIntelHex::Load(path.c_str(), pImage, &why)) {
-            *pError = "'" + path + "' is not a valid Intel HEX file: " + why;
+    case ifIntelHex:
+    case ifSRecord: {
+        std::string text, why;
+        if (!ReadText(path, text, pError))
+            return false;
+        if (!LoadBytes(text, format, nBase, pImage, &why, bLenient)) {
+            *pError = "'" + path + "' is not a valid " + (format == ifIntelHex ? "Intel HEX" : "S-record") + " file: " + why;
             return false;
         }
-        return true;
+        if (format == ifIntelHex)
+            return true;
+        break;
     }
     case ifRaw:
         return LoadRaw(path, nBase, pImage, pError);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "RecordOverlap.h"
 #include "image/BinaryImage.h"
 
 namespace {
@@ -74,7 +75,8 @@ private:
 };
 } // namespace
 
-bool CIntelHex::Parse(std::string_view text, const DataSink& sink, std::string* pError, DWORD* pStart)
+bool CIntelHex::Parse(std::string_view text, const DataSink& sink, std::string* pError, DWORD* pStart,
+                      bool bLenient, CRecordOverlap* pOverlap)
 {
     unsigned long long base = 0;   // from the last 02 or 04 record
     bool bSegmented = false;       // 02: offsets wrap inside the 64 KiB segment
@@ -82,6 +84,25 @@ bool CIntelHex::Parse(std::string_view text, const DataSink& sink, std::string* 
     bool bEnd = false;
     BYTE record[5 + 255];
     size_t pos = 0;
+    auto byteAt = [&](std::string_view digits, size_t i, int* pBad) {
+        const int hi = HexDigit(digits[2 * i]);
+        const int lo = HexDigit(digits[2 * i + 1]);
+        if ((hi < 0 || lo < 0) && !bLenient)
+            *pBad = 1;
+        return static_cast<BYTE>(std::max(hi, 0) << 4 | std::max(lo, 0));
+    };
+    // Runs go to the overlap check first, so a conflict names its line.
+    auto deliver = [&](DWORD address, const BYTE* bytes, DWORD length) {
+        DWORD conflict = 0;
+        if (pOverlap && !pOverlap->Add(address, bytes, length, &conflict) && !bLenient) {
+            char reason[112];
+            std::snprintf(reason, sizeof reason, "a second, different value for address 0x%08X (use --lenient to let the later record win)",
+                          conflict);
+            return Fail(pError, nLine, reason);
+        }
+        sink(address, bytes, length);
+        return true;
+    };
     while (pos < text.size() && !bEnd) {
         size_t eol = text.find('\n', pos);
         if (eol == std::string_view::npos)
@@ -95,25 +116,27 @@ bool CIntelHex::Parse(std::string_view text, const DataSink& sink, std::string* 
             continue;
         if (line[0] != ':')
             return Fail(pError, nLine, "a record must start with ':'");
-        const std::string_view digits = line.substr(1);
-        if (digits.size() < 10 || digits.size() % 2 != 0)
-            return Fail(pError, nLine, "the record is too short or has an odd number of digits");
-        const size_t nBytes = digits.size() / 2;
-        if (nBytes > sizeof record)
-            return Fail(pError, nLine, "the record is longer than 255 data bytes");
+        std::string_view digits = line.substr(1);
+        if (digits.size() < 10)
+            return Fail(pError, nLine, "the record is too short");
+        int bad = 0;
+        const DWORD nCount = byteAt(digits, 0, &bad);
+        const size_t nBytes = nCount + 5;
+        if (digits.size() > 2 * nBytes) {
+            if (!bLenient)
+                return Fail(pError, nLine, "characters after the checksum");
+            digits = digits.substr(0, 2 * nBytes);
+        }
+        if (digits.size() < 2 * nBytes)
+            return Fail(pError, nLine, "the byte count says " + std::to_string(nCount) + " but the record holds " +
+                                           std::to_string(digits.size() / 2 > 5 ? digits.size() / 2 - 5 : 0));
         BYTE sum = 0;
         for (size_t i = 0; i < nBytes; ++i) {
-            const int hi = HexDigit(digits[2 * i]);
-            const int lo = HexDigit(digits[2 * i + 1]);
-            if (hi < 0 || lo < 0)
+            record[i] = byteAt(digits, i, &bad);
+            if (bad)
                 return Fail(pError, nLine, "'" + std::string(digits.substr(2 * i, 2)) + "' is not a hexadecimal byte");
-            record[i] = static_cast<BYTE>(hi << 4 | lo);
             sum = static_cast<BYTE>(sum + record[i]);
         }
-        const DWORD nCount = record[0];
-        if (nBytes != nCount + 5)
-            return Fail(pError, nLine, "the byte count says " + std::to_string(nCount) + " but the record holds " +
-                                           std::to_string(nBytes > 5 ? nBytes - 5 : 0));
         if (sum != 0)
             return Fail(pError, nLine, "wrong checksum");
         const DWORD nOffset = DWORD(record[1]) << 8 | record[2];
@@ -124,16 +147,16 @@ bool CIntelHex::Parse(std::string_view text, const DataSink& sink, std::string* 
                 const unsigned long long first = base + nOffset;
                 if (first + nCount > 0x100000000ULL)
                     return Fail(pError, nLine, "data runs past the 4 GiB address space");
-                if (nCount)
-                    sink(static_cast<DWORD>(first), data, nCount);
+                if (nCount && !deliver(static_cast<DWORD>(first), data, nCount))
+                    return false;
                 break;
             }
             // A segmented record that crosses its segment's end wraps to the segment's start.
             const DWORD nFirstPart = std::min<DWORD>(nCount, 0x10000 - nOffset);
-            if (nFirstPart)
-                sink(static_cast<DWORD>(base + nOffset), data, nFirstPart);
-            if (nCount > nFirstPart)
-                sink(static_cast<DWORD>(base), data + nFirstPart, nCount - nFirstPart);
+            if (nFirstPart && !deliver(static_cast<DWORD>(base + nOffset), data, nFirstPart))
+                return false;
+            if (nCount > nFirstPart && !deliver(static_cast<DWORD>(base), data + nFirstPart, nCount - nFirstPart))
+                return false;
             break;
         }
         case 0x01:
@@ -169,16 +192,22 @@ bool CIntelHex::Parse(std::string_view text, const DataSink& sink, std::string* 
     return true;
 }
 
-bool CIntelHex::Load(const char* pszPath, CBinaryImage* pImage, std::string* pError)
+bool CIntelHex::Load(const char* pszPath, CBinaryImage* pImage, std::string* pError, bool bLenient)
 {
     std::string text;
     if (!ReadFileText(pszPath, text, pError))
         return false;
+    return LoadText(text, pImage, pError, bLenient);
+}
+
+bool CIntelHex::LoadText(std::string_view text, CBinaryImage* pImage, std::string* pError, bool bLenient)
+{
     // Check first, store second: a bad file leaves the image as it was.
-    if (!Parse(text, [](DWORD, const BYTE*, DWORD) {}, pError))
+    CRecordOverlap overlap;
+    if (!Parse(text, [](DWORD, const BYTE*, DWORD) {}, pError, nullptr, bLenient, &overlap))
         return false;
     CRunGatherer runs(pImage);
-    Parse(text, [&](DWORD a, const BYTE* p, DWORD n) { runs.Add(a, p, n); }, nullptr);
+    Parse(text, [&](DWORD a, const BYTE* p, DWORD n) { runs.Add(a, p, n); }, nullptr, nullptr, bLenient);
     runs.Flush();
     pImage->ResetUndoRedoMemory();
     return true;

@@ -12,6 +12,7 @@
 #include "platform/Types.h"
 
 class CBinaryImage;
+class CRecordOverlap;
 
 class CIntelHex
 {
@@ -21,9 +22,16 @@ public:
 
     // False with "line N: reason" in *pError on the first malformed record.
     // pStart receives the start address record's value, when there is one.
-    static bool Parse(std::string_view text, const DataSink& sink, std::string* pError, DWORD* pStart = nullptr);
+    // Strict, a non-hex digit, characters after the checksum and (given
+    // pOverlap) a second value for one address are faults; bLenient reads a
+    // non-hex digit as 0, ignores what follows the checksum and lets a later
+    // record win, as the S-record reader of the library does.
+    static bool Parse(std::string_view text, const DataSink& sink, std::string* pError, DWORD* pStart = nullptr,
+                      bool bLenient = false, CRecordOverlap* pOverlap = nullptr);
     // Reads the whole file; the image is untouched unless every record is good.
-    static bool Load(const char* pszPath, CBinaryImage* pImage, std::string* pError);
+    static bool Load(const char* pszPath, CBinaryImage* pImage, std::string* pError, bool bLenient = false);
+    // The same from text in memory.
+    static bool LoadText(std::string_view text, CBinaryImage* pImage, std::string* pError, bool bLenient = false);
     // Writes the image's data ranges within [nFrom, nTo], 16 bytes a record.
     static bool Save(const char* pszPath, CBinaryImage* pImage, DWORD nFrom, DWORD nTo, std::string* pError);
     static constexpr DWORD kRecordBytes = 16;

@@ -31,6 +31,9 @@ void AddImageInput(CLI::App* cmd, SCliOptions& o)
         ->required();
     cmd->add_option("--in-format", o.strInFormat, "read IMAGE as srec|fpr|cde|hex|raw whatever its extension says");
     cmd->add_option("--base", o.strBase, "address of a raw binary file's first byte (default 0)");
+    cmd->add_flag("--lenient", o.bLenient,
+                  "read S-record and Intel HEX files as the library does: non-hex digits as 0, nothing after the "
+                  "checksum, a later record over an earlier one");
 }
 } // namespace
 

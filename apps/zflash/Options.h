@@ -36,6 +36,7 @@ struct SCliOptions
     std::string strImage;
     std::string strInFormat;            // empty: by extension
     std::string strBase = "0";          // raw binary only
+    bool bLenient = false;              // S-record and Intel HEX read as the library reads them
     // program
     std::string strErase = "auto";
     bool bVerify = true;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "DefinitionCheck.h"
 #include "ExitCode.h"
 #include "ProgressMeter.h"
 #include "devicedb/DeviceDB.h"
@@ -108,8 +109,8 @@ int CSession::Open()
     namespace fs = std::filesystem;
     std::error_code ec;
     m_strDefinition = m_Options.strDevice.empty() ? DefaultDefinition() : m_Options.strDevice;
-    if (!fs::is_regular_file(m_strDefinition, ec)) {
-        m_console.Error("device definition '" + m_strDefinition + "' not found",
+    if (const std::string why = CDefinitionCheck::WhyNotReadable(m_strDefinition); !why.empty()) {
+        m_console.Error("device definition '" + m_strDefinition + "' is " + (why == "missing" ? "not found" : why),
                         "pass -d FILE; the bundled definitions are in " +
                             (fs::path(DefaultDefinition()).parent_path()).string());
         return ecFile;
@@ -120,6 +121,11 @@ int CSession::Open()
     m_pInfo.reset(g_FLASHDeviceDB.GetDeviceInfo(m_strDefinition.c_str()));
     if (!m_pInfo) {
         m_console.Error("cannot read the device definition '" + m_strDefinition + "'");
+        return ecFile;
+    }
+    if (std::string error; !CDefinitionCheck::Check(m_strDefinition, *m_pInfo, &error)) {
+        m_console.Error(error, "the definitions in " + fs::path(DefaultDefinition()).parent_path().string() +
+                                   " show every key with a good value");
         return ecFile;
     }
     // The library reads any file, giving defaults for what is missing; without

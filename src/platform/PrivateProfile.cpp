@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string_view>
+#include <memory>
+#include <unordered_map>
+#include <cctype>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,16 +50,15 @@ struct Content
     int error = 0; // set when the file exists but could not be read whole
 };
 
-// Reads at most kMaxProfileFileSize bytes; an unreadable file gives no lines.
-Content Load(const CString& path)
+// The file's text into c; false when it cannot be opened (c.error set if it exists).
+bool ReadInto(const CString& path, Content& c)
 {
-    Content c;
     std::ifstream in(path.GetString(), std::ios::binary);
     if (!in) {
         const int openError = errno ? errno : EACCES;
         if (CFileExists(path))
             c.error = openError;
-        return c;
+        return false;
     }
     // In chunks: every lookup reads the file, so a small file must not cost a
     // buffer of the largest size.
@@ -69,6 +71,28 @@ Content Load(const CString& path)
     }
     if (in.bad() || (in.good() && in.peek() != std::char_traits<char>::eof()))
         c.error = in.bad() ? EIO : EFBIG;
+    return true;
+}
+
+std::string g_strMemoryPath;
+std::string* g_pMemoryText = nullptr;
+
+bool IsMemoryFile(const CString& path)
+{
+    return g_pMemoryText && g_strMemoryPath == path.GetString();
+}
+
+// Reads at most kMaxProfileFileSize bytes; an unreadable file gives no lines.
+Content Load(const CString& path)
+{
+    Content c;
+    if (IsMemoryFile(path)) {
+        c.text = g_pMemoryText->substr(0, kMaxProfileFileSize);
+        if (g_pMemoryText->size() > kMaxProfileFileSize)
+            c.error = EFBIG;
+    } else if (!ReadInto(path, c)) {
+        return c;
+    }
     std::string_view all(c.text);
     while (!all.empty()) {
         const auto nl = all.find('\n');
@@ -175,25 +199,92 @@ bool ReplaceFile(const fs::path& target, const std::string& data, int& err)
 }
 } // namespace
 
+namespace {
+std::string Lower(std::string_view s)
+{
+    std::string r(s);
+    for (char& ch : r)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return r;
+}
+
+// The memory file parsed once per text: each key's first value by lower-case
+// "section\0key", as FindKey would find it. A fuzzer asks thousands of keys
+// of one text; scanning it for each would cost more than the code under test.
+struct MemoryIndex
+{
+    std::string text;
+    // Built in place: its lines view its own text, so it must never move.
+    std::unique_ptr<const Content> content;
+    std::unordered_map<std::string, std::string_view> values;
+};
+
+const MemoryIndex& IndexMemoryFile()
+{
+    static MemoryIndex index;
+    static bool built = false;
+    if (built && index.text == *g_pMemoryText)
+        return index;
+    index.content.reset(new Content(Load(CString(g_strMemoryPath.c_str()))));
+    index.text = *g_pMemoryText;
+    index.values.clear();
+    std::string section;
+    bool inSection = false;
+    for (std::string_view line : index.content->lines) {
+        std::string_view name, k, v;
+        if (SectionOf(line, name)) {
+            section = Lower(name);
+            inSection = true;
+        } else if (inSection && KeyValueOf(line, k, v)) {
+            index.values.emplace(section + '\0' + Lower(k), v);
+        }
+    }
+    built = true;
+    return index;
+}
+
+// The key's value as FindKey finds it; false when missing.
+bool FindValue(const CString& path, const CString& section, const CString& key, std::string& value)
+{
+    std::string_view found;
+    if (IsMemoryFile(path)) {
+        const MemoryIndex& index = IndexMemoryFile();
+        const auto it = index.values.find(Lower(section.str()) + '\0' + Lower(key.str()));
+        if (it == index.values.end())
+            return false;
+        value = it->second;
+        return true;
+    }
+    const Content c = Load(path);
+    if (FindKey(c, section, key, &found) < 0)
+        return false;
+    value = found;
+    return true;
+}
+} // namespace
+
 CString GetPrivateProfileStringA(const CString& section, const CString& key, const CString& strDefault,
                                  const CString& path, DWORD nSize)
 {
     const int limit = nSize == 0 ? 0 : static_cast<int>(nSize - 1);
-    const Content c = Load(path);
-    std::string_view value;
-    if (FindKey(c, section, key, &value) < 0)
+    std::string value;
+    if (!FindValue(path, section, key, value))
         return CString(TrimView(strDefault.str())).Left(limit);
     return CString(value).Left(limit);
 }
 
 UINT GetPrivateProfileIntA(const CString& section, const CString& key, int nDefault, const CString& path)
 {
-    const Content c = Load(path);
-    std::string_view value;
-    if (FindKey(c, section, key, &value) < 0)
+    std::string text;
+    if (!FindValue(path, section, key, text))
         return static_cast<UINT>(nDefault);
-    const std::string text(value);
     return static_cast<UINT>(std::strtol(text.c_str(), nullptr, 10));
+}
+
+void SetPrivateProfileMemoryFile(const CString& path, std::string* pText)
+{
+    g_strMemoryPath = pText ? path.str() : std::string();
+    g_pMemoryText = pText;
 }
 
 bool WritePrivateProfileStringA(const CString& section, const CString& key, const CString& value,
@@ -253,6 +344,10 @@ bool WritePrivateProfileStringA(const CString& section, const CString& key, cons
     std::string data;
     for (const auto& line : out)
         data.append(line).append(eol);
+    if (IsMemoryFile(path)) {
+        *g_pMemoryText = data;
+        return true;
+    }
     const bool ok = ReplaceFile(target, data, err);
     if (!ok && pError)
         *pError = err;

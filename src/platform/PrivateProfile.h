@@ -28,5 +28,10 @@ UINT GetPrivateProfileIntA(const CString& section, const CString& key, int nDefa
 // and its folder when missing. The file is replaced atomically, so a failed write
 // never leaves a damaged file. On failure returns false and, when pError is given,
 // stores the system's error number there.
+// Reads and writes of this one path go to *pText instead of the file system
+// until called again with nullptr, so fuzzers and tests run without files.
+// Not for use while other threads read profiles.
+void SetPrivateProfileMemoryFile(const CString& path, std::string* pText);
+
 bool WritePrivateProfileStringA(const CString& section, const CString& key, const CString& value,
                                 const CString& path, int* pError = nullptr);

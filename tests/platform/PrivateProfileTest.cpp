@@ -128,3 +128,22 @@ TEST_F(PrivateProfile, FailedWritesReportTheReasonAndLoseNothing)
     EXPECT_FALSE(WritePrivateProfileStringA("", "x", "1", m_path.c_str()));
     EXPECT_FALSE(WritePrivateProfileStringA("A", "", "1", m_path.c_str()));
 }
+
+TEST_F(PrivateProfile, AMemoryFileReadsAndWritesAsTheFileDoes)
+{
+    std::string text = "orphan=x\n[Device]\nName = a\nname=b\nEmpty=\n; Late=c\n[Other]\nName=o\n[DEVICE]\nLate=d\n";
+    Put(text);
+    const CString memory("/nonexistent/memory.ini");
+    SetPrivateProfileMemoryFile(memory, &text);
+    const std::pair<const char*, const char*> keys[] = {{"device", "NAME"}, {"Device", "Empty"}, {"Device", "Late"},
+                                                        {"Device", "orphan"}, {"Other", "name"}, {"None", "Name"}};
+    for (const auto& [section, key] : keys)
+        EXPECT_EQ(GetPrivateProfileStringA(section, key, "<default>", memory), Get(section, key)) << key;
+    // A write changes the text, and the next read sees it.
+    ASSERT_TRUE(WritePrivateProfileStringA("Device", "Name", "written", memory));
+    ASSERT_TRUE(WritePrivateProfileStringA("Device", "Name", "written", m_path.c_str()));
+    EXPECT_EQ(text, Contents());
+    EXPECT_EQ(GetPrivateProfileStringA("Device", "Name", "", memory), "written");
+    SetPrivateProfileMemoryFile(memory, nullptr);
+    EXPECT_EQ(GetPrivateProfileStringA("Device", "Name", "<gone>", memory), "<gone>");
+}
