@@ -143,6 +143,7 @@ void CConsoleHost::ShowStatus(eStatusKind kind, const CString& text, WORD nID)
 
 void CConsoleSink::Take(eStatusKind kind, const CString& text, WORD nID)
 {
+    const eStatusKind shown = kind == skError && m_bErrorsAdvanced ? skAdvanced : kind;
     const CString resolved = ResolveText(text, nID);
     {
         std::lock_guard lock(m_mutex);
@@ -152,8 +153,8 @@ void CConsoleSink::Take(eStatusKind kind, const CString& text, WORD nID)
         }
         m_Texts.emplace_back(resolved.GetString());
     }
-    if (!m_bProblemsOnly || kind == skWarning || kind == skError)
-        m_console.Message(kind, resolved, nID);
+    if (!m_bProblemsOnly || shown == skWarning || shown == skError)
+        m_console.Message(shown, resolved, nID);
 }
 
 bool CConsoleSink::SawError(WORD nID) const

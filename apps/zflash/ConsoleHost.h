@@ -84,12 +84,16 @@ public:
     bool SawAnyError() const;
     bool SawText(const std::string& part) const;
     void Reset();
+    // Errors from here on are shown as advanced messages (still recorded): the
+    // complaints of a cancelled operation, or of a probe whose miss is expected.
+    void SetErrorsAdvanced(bool bAdvanced) { m_bErrorsAdvanced = bAdvanced; }
 
 private:
     void Take(eStatusKind kind, const CString& text, WORD nID);
 
     CConsole& m_console;
     bool m_bProblemsOnly;
+    std::atomic<bool> m_bErrorsAdvanced{false};
     mutable std::mutex m_mutex;
     std::set<WORD> m_ErrorIDs;
     bool m_bAnyError = false;
