@@ -4,6 +4,7 @@
 // person, or answers them from --yes/--no, or stops the run cleanly.
 #include <atomic>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -31,6 +32,11 @@ public:
     void Interrupt() { m_bInterrupted = true; }
     // A question could not be answered (no terminal, no --yes/--no).
     bool WasUnanswered() const { return m_bUnanswered; }
+    // --yes said "keep waiting" as often as it may and then gave up on a silent device.
+    bool GaveUpWaiting() const { return m_bGaveUp; }
+
+    // How many times --yes answers one "keep waiting?" question before it answers No.
+    static constexpr int kMaxWaits = 3;
 
     // What a typed reply means for a style; qtOK when it means nothing.
     static eQueryType ParseReply(const std::string& reply, eQueryType style);
@@ -41,6 +47,8 @@ public:
 
 private:
     eQueryType AskPerson(const CString& text, eQueryType style);
+    // The --yes or --no answer, with --yes bounded for questions that would wait forever.
+    eQueryType AnswerByPolicy(const CString& text, eQueryType style);
     // One line from the input; false at its end or on Ctrl-C.
     bool ReadLine(std::string& line);
 
@@ -56,8 +64,10 @@ private:
     int m_nInputFd;
     std::mutex m_mutex;
     std::vector<SFixed> m_Fixed;
+    std::map<std::string, int> m_Waits;
     std::atomic<bool> m_bInterrupted{false};
     std::atomic<bool> m_bUnanswered{false};
+    std::atomic<bool> m_bGaveUp{false};
 };
 
 // The end of the programmer's status chain: prints each message and keeps the

@@ -6,8 +6,8 @@
 namespace {
 constexpr WORD kChunkRefused = 15028; // "Write failed"
 constexpr const char* kProtocolBWriteError = "Write image error";
-// The boot program names a bad sum differently for each command.
-constexpr const char* kSumErrors[] = {"Sum check error", "Sum-check error", "Check sum error"};
+// The boot program's sum check error (0x11), as each of its commands words it.
+constexpr const char* kSumErrors[] = {"Sum check error", "Sum-check error", "Check sum error", "error code H'11"};
 
 SFailureReason ByExitCode(const SFailureContext& c)
 {
@@ -31,7 +31,8 @@ SFailureReason ExplainFailure(const CConsoleSink& sink, const SFailureContext& c
                 "erase it first with 'zflash erase --all', or pass --erase ask to choose the blocks", true};
     for (const char* sum : kSumErrors)
         if (sink.SawText(sum))
-            return {std::string("a frame reached the chip damaged: the boot program answered \"") + sum + "\"",
+            return {std::string("a frame reached the chip damaged: the boot program reported a sum check error (\"") +
+                        sum + "\")",
                     "check the cable and its connections; a lower speed (-b) may help", true};
     if (c.code != ecWrite)
         return ByExitCode(c);

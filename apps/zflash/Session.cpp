@@ -249,6 +249,8 @@ int CSession::FailureCode(int nOwnCode) const
 {
     if (m_bCancelled)
         return ecCancelled;
+    if (m_host.GaveUpWaiting())
+        return ecConnection;
     if (m_host.WasUnanswered())
         return ecAnswerNeeded;
     if (m_Sink.SawText("not yet available") || m_Sink.SawText("not available in this version"))

@@ -20,6 +20,8 @@ std::atomic<int> s_nSleepTime{0};
 std::atomic<int> s_nSleepCount{1};
 
 constexpr DWORD kDefaultTimeout = 1500;
+// How long a cancel may go unseen while waiting for a slow answer.
+constexpr DWORD kWaitSliceMs = 100;
 // Keeps a deadline within the span a 32-bit tick count can compare.
 constexpr int kMaxWaitSeconds = 2000000;
 
@@ -271,7 +273,14 @@ bool CFLASHComms::GetTimedResponse(unsigned char* pExpected, int nSeconds)
         return false;
     }
     m_bCancel = false;
-    SetTimeouts(ttDefault);
+    // The wait is read in short slices so that a cancel ends it within one;
+    // the caller finds the default time-outs in place afterwards.
+    SetTimeouts(static_cast<int>(kWaitSliceMs), -1);
+    struct SRestore
+    {
+        CFLASHComms* pComms;
+        ~SRestore() { pComms->SetTimeouts(ttDefault); }
+    } restore{this};
     const DWORD nSpan = static_cast<DWORD>(std::clamp(nSeconds, 0, kMaxWaitSeconds)) * 1000u;
     const DWORD nDeadline = GetTickCount() + nSpan;
     // Compared by difference so that a wrap of the tick count changes nothing.
