@@ -20,8 +20,6 @@ std::atomic<int> s_nSleepTime{0};
 std::atomic<int> s_nSleepCount{1};
 
 constexpr DWORD kDefaultTimeout = 1500;
-// How long a cancel may go unseen while waiting for a slow answer.
-constexpr DWORD kWaitSliceMs = 100;
 // Keeps a deadline within the span a 32-bit tick count can compare.
 constexpr int kMaxWaitSeconds = 2000000;
 
@@ -273,9 +271,10 @@ bool CFLASHComms::GetTimedResponse(unsigned char* pExpected, int nSeconds)
         return false;
     }
     m_bCancel = false;
-    // The wait is read in short slices so that a cancel ends it within one;
-    // the caller finds the default time-outs in place afterwards.
-    SetTimeouts(static_cast<int>(kWaitSliceMs), -1);
+    // The wait is read in short slices (at most 0.4 s, the slowest line's
+    // quick time-out) so that a cancel ends it within one; the caller finds
+    // the default time-outs in place afterwards.
+    SetTimeouts(ttQuick);
     struct SRestore
     {
         CFLASHComms* pComms;
