@@ -271,15 +271,7 @@ bool CFLASHComms::GetTimedResponse(unsigned char* pExpected, int nSeconds)
         return false;
     }
     m_bCancel = false;
-    // The wait is read in short slices (at most 0.4 s, the slowest line's
-    // quick time-out) so that a cancel ends it within one; the caller finds
-    // the default time-outs in place afterwards.
-    SetTimeouts(ttQuick);
-    struct SRestore
-    {
-        CFLASHComms* pComms;
-        ~SRestore() { pComms->SetTimeouts(ttDefault); }
-    } restore{this};
+    SetTimeouts(ttDefault);
     const DWORD nSpan = static_cast<DWORD>(std::clamp(nSeconds, 0, kMaxWaitSeconds)) * 1000u;
     const DWORD nDeadline = GetTickCount() + nSpan;
     // Compared by difference so that a wrap of the tick count changes nothing.
