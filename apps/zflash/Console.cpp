@@ -92,6 +92,11 @@ void CConsole::WriteLineLocked(FILE* pTo, const std::string& line)
 void CConsole::Message(eStatusKind kind, const CString& text, unsigned nID)
 {
     std::lock_guard lock(m_mutex);
+    if (kind == skError) {
+        ++m_nErrors;
+        m_strLastError = text.GetString();
+        m_strLastHint.clear();
+    }
     if (m_eMode == omJson) {
         nlohmann::json e = {{"event", "message"}, {"level", StatusKindName(kind)}, {"id", nID}, {"text", text.GetString()}};
         std::fputs((e.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n").c_str(), m_pOut);
@@ -132,6 +137,9 @@ void CConsole::Message(eStatusKind kind, const CString& text, unsigned nID)
 void CConsole::Error(const std::string& text, const std::string& hint)
 {
     std::lock_guard lock(m_mutex);
+    ++m_nErrors;
+    m_strLastError = text;
+    m_strLastHint = hint;
     if (m_eMode == omJson) {
         nlohmann::json e = {{"event", "message"}, {"level", "error"}, {"id", 0}, {"text", text}};
         if (!hint.empty())
@@ -273,5 +281,17 @@ void CConsole::Result(const std::string& command, int code, nlohmann::json data)
     nlohmann::json e = {{"event", "result"}, {"command", command}, {"exit_code", code}, {"status", ExitCodeName(code)}};
     if (!data.is_null())
         e["data"] = std::move(data);
+    if (code != ecSuccess && code != ecNotBlank) {
+        std::lock_guard lock(m_mutex);
+        e["reason"] = m_strLastError;
+        if (!m_strLastHint.empty())
+            e["hint"] = m_strLastHint;
+    }
     Event(std::move(e));
+}
+
+int CConsole::ErrorCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_nErrors;
 }

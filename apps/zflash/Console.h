@@ -52,7 +52,10 @@ public:
     void Print(const std::string& line);
     // One JSON object per line on stdout; ignored unless in JSON mode.
     void Event(nlohmann::json event);
+    // A failed run's result carries the last error shown as its reason.
     void Result(const std::string& command, int code, nlohmann::json data);
+    // How many `error:` lines have been shown so far.
+    int ErrorCount() const;
 
     static const char* StyleName(eQueryType style);
     static const char* AnswerName(eQueryType answer);
@@ -66,7 +69,7 @@ private:
     std::string Paint(const char* pszCode, const std::string& text) const;
     std::string RenderBar(const SProgressState& state, double elapsed) const;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     FILE* m_pOut;
     FILE* m_pErr;
     eOutputMode m_eMode;
@@ -78,5 +81,8 @@ private:
     bool m_bPrompting = false;
     std::string m_strBar;
     std::string m_strLastText;
+    int m_nErrors = 0;
+    std::string m_strLastError;
+    std::string m_strLastHint;
     int m_nLastPercent = -1;
 };

@@ -107,6 +107,30 @@ eQueryType CConsoleHost::AskPerson(const CString& text, eQueryType style)
     }
 }
 
+eQueryType CConsoleHost::AnswerByPolicy(const CString& text, eQueryType style)
+{
+    const std::string question = text.GetString();
+    // A device that never answers would keep a script waiting for ever.
+    const bool wait = question.find("keep waiting") != std::string::npos ||
+                      question.find("keep looking") != std::string::npos;
+    int asked = 0;
+    if (wait && m_ePolicy == apYes) {
+        std::lock_guard lock(m_mutex);
+        asked = ++m_Waits[question];
+    }
+    if (asked <= kMaxWaits) {
+        const eQueryType answer = PolicyAnswer(m_ePolicy, style);
+        m_console.Question(text, style, answer, m_ePolicy == apYes ? "--yes" : "--no");
+        return answer;
+    }
+    m_bGaveUp = true;
+    m_console.Question(text, style, qtNo, "--yes");
+    m_console.Error("the device stayed silent: --yes kept waiting " + std::to_string(kMaxWaits) +
+                        " times, then gave up (\"" + question + "\")",
+                    "check the cable and the chip's power and mode pins; the EraseTimeout setting sets each wait");
+    return qtNo;
+}
+
 eQueryType CConsoleHost::MessageBox(const CString& text, eQueryType style, eMessageIcon)
 {
     {
@@ -125,11 +149,8 @@ eQueryType CConsoleHost::MessageBox(const CString& text, eQueryType style, eMess
         m_console.Message(skMessage, text, 0);
         return qtOK;
     }
-    if (m_ePolicy != apAsk) {
-        const eQueryType answer = PolicyAnswer(m_ePolicy, style);
-        m_console.Question(text, style, answer, m_ePolicy == apYes ? "--yes" : "--no");
-        return answer;
-    }
+    if (m_ePolicy != apAsk)
+        return AnswerByPolicy(text, style);
     if (m_nInputFd >= 0 && m_console.GetMode() != omJson) {
         const eQueryType answer = AskPerson(text, style);
         m_console.Question(text, style, answer, "terminal");
@@ -154,6 +175,7 @@ void CConsoleHost::ShowStatus(eStatusKind kind, const CString& text, WORD nID)
 
 void CConsoleSink::Take(eStatusKind kind, const CString& text, WORD nID)
 {
+    const eStatusKind shown = kind == skError && m_bErrorsAdvanced ? skAdvanced : kind;
     const CString resolved = ResolveText(text, nID);
     {
         std::lock_guard lock(m_mutex);
@@ -163,8 +185,8 @@ void CConsoleSink::Take(eStatusKind kind, const CString& text, WORD nID)
         }
         m_Texts.emplace_back(resolved.GetString());
     }
-    if (!m_bProblemsOnly || kind == skWarning || kind == skError)
-        m_console.Message(kind, resolved, nID);
+    if (!m_bProblemsOnly || shown == skWarning || shown == skError)
+        m_console.Message(shown, resolved, nID);
 }
 
 bool CConsoleSink::SawError(WORD nID) const

@@ -4,6 +4,7 @@
 // person, or answers them from --yes/--no, or stops the run cleanly.
 #include <atomic>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -33,6 +34,11 @@ public:
     void Interrupt() { m_bInterrupted = true; }
     // A question could not be answered (no terminal, no --yes/--no).
     bool WasUnanswered() const { return m_bUnanswered; }
+    // --yes said "keep waiting" as often as it may and then gave up on a silent device.
+    bool GaveUpWaiting() const { return m_bGaveUp; }
+
+    // How many times --yes answers one "keep waiting?" question before it answers No.
+    static constexpr int kMaxWaits = 3;
 
     // What a typed reply means for a style; qtOK when it means nothing.
     static eQueryType ParseReply(const std::string& reply, eQueryType style);
@@ -43,6 +49,8 @@ public:
 
 private:
     eQueryType AskPerson(const CString& text, eQueryType style);
+    // The --yes or --no answer, with --yes bounded for questions that would wait forever.
+    eQueryType AnswerByPolicy(const CString& text, eQueryType style);
     // One line from the input; false at its end or on Ctrl-C.
     bool ReadLine(std::string& line);
 
@@ -59,8 +67,10 @@ private:
     int m_nInputFd;
     std::mutex m_mutex;
     std::vector<SFixed> m_Fixed;
+    std::map<std::string, int> m_Waits;
     std::atomic<bool> m_bInterrupted{false};
     std::atomic<bool> m_bUnanswered{false};
+    std::atomic<bool> m_bGaveUp{false};
 };
 
 // The end of the programmer's status chain: prints each message and keeps the
@@ -87,12 +97,16 @@ public:
     bool SawAnyError() const;
     bool SawText(const std::string& part) const;
     void Reset();
+    // Errors from here on are shown as advanced messages (still recorded): the
+    // complaints of a cancelled operation, or of a probe whose miss is expected.
+    void SetErrorsAdvanced(bool bAdvanced) { m_bErrorsAdvanced = bAdvanced; }
 
 private:
     void Take(eStatusKind kind, const CString& text, WORD nID);
 
     CConsole& m_console;
     bool m_bProblemsOnly;
+    std::atomic<bool> m_bErrorsAdvanced{false};
     mutable std::mutex m_mutex;
     std::set<WORD> m_ErrorIDs;
     bool m_bAnyError = false;

@@ -144,7 +144,7 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o)
     auto* quiet = app.add_flag("-q,--quiet", o.bQuiet, "only warnings, errors and results");
     app.add_flag("-v,--verbose", o.bVerbose, "also the library's advanced-user messages")->excludes(quiet);
     app.add_flag("--json", o.bJson, "one JSON object per event on stdout (message, progress, question, result)");
-    auto* yes = app.add_flag("-y,--yes", o.bYes, "answer Yes to the library's questions");
+    auto* yes = app.add_flag("-y,--yes", o.bYes, "answer Yes to the library's questions (\"keep waiting?\" 3 times, then No)");
     app.add_flag("-n,--no", o.bNo, "answer No to the library's questions")->excludes(yes);
     app.add_flag("--no-color", o.bNoColour, "no colours even on a terminal (NO_COLOR does the same)");
     app.add_option("--trace", o.strTrace, "with -p sim: write the virtual target's transcript here (.json for JSON)");

@@ -228,7 +228,11 @@ int CSession::Connect()
         m_console.Error("this connection is not available in this build of zflash",
                         "connect the chip to the serial port directly and use -c boot (or user, boot-resident, "
                         "user-resident)");
-    else if (code == ecConnection && m_Sink.SawError(15016) && m_pProgrammer->GetProtocol() == 1)
+    else if (const long protocol = m_pProgrammer->GetProtocol(); code == ecConnection && protocol != 0 && protocol != 1)
+        m_console.Error("'" + m_strDefinition + "' gives \"Protocol\" " + std::to_string(protocol) +
+                            ", a protocol zflash does not know",
+                        "use 0 (classic) or 1 (Protocol B), in the definition or with --protocol");
+    else if (code == ecConnection && m_Sink.SawError(15016) && protocol == 1)
         m_console.Error("the chip refused the new speed",
                         "Protocol B needs the chip's input clock (--frequency) and clock ratios (--ckp, --ckm)");
     else if (code == ecConnection && !m_pSim && m_strPort == CFLASHProgrammer::kJTAGPortName) {
@@ -251,6 +255,8 @@ int CSession::FailureCode(int nOwnCode) const
 {
     if (m_bCancelled)
         return ecCancelled;
+    if (m_host.GaveUpWaiting())
+        return ecConnection;
     if (m_host.WasUnanswered())
         return ecAnswerNeeded;
     if (m_Sink.SawText("not yet available") || m_Sink.SawText("not available in this version"))
@@ -263,6 +269,8 @@ int CSession::FailureCode(int nOwnCode) const
 void CSession::Cancel()
 {
     m_bCancelled = true;
+    // What fails from here on fails because of the cancel, which is the one thing to say.
+    m_Sink.SetErrorsAdvanced(true);
     m_host.Interrupt();
     std::lock_guard lock(m_partsMutex);
     if (m_pProgrammer)
@@ -275,8 +283,13 @@ void CSession::Close()
         return;
     m_bClosed = true;
     if (m_pProgrammer) {
-        if (m_pProgrammer->IsConnected() && !m_bCancelled)
-            Run([this] { return m_pProgrammer->Disconnect(0, 0); });
+        if (m_pProgrammer->IsConnected() && !m_bCancelled) {
+            // The result is settled by now; a reset through the board ends with a
+            // look for the kernel that is meant to find nothing.
+            m_Sink.SetErrorsAdvanced(true);
+            if (!Run([this] { return m_pProgrammer->Disconnect(0, 0); }))
+                m_console.Message(skWarning, "the disconnect did not complete; the chip may need a reset", 0);
+        }
         std::lock_guard lock(m_partsMutex);
         delete m_pProgrammer;
         m_pProgrammer = nullptr;

@@ -8,9 +8,11 @@
 
 #include "Commands.h"
 #include "ExitCode.h"
+#include "FailureReason.h"
 #include "Options.h"
 #include "Session.h"
 #include "SignalWatch.h"
+#include "devicedb/DeviceInfo.h"
 
 namespace {
 int Dispatch(SCommandContext& c)
@@ -98,6 +100,13 @@ int main(int argc, char** argv)
             if (code == ecSuccess)
                 code = Dispatch(context);
             session.Close();
+        }
+        if (code != ecSuccess && code != ecNotBlank && !session.WasCancelled() && session.Definition()) {
+            const long protocol = o.nProtocol >= 0 ? o.nProtocol : session.Definition()->m_nProtocol;
+            const SFailureReason why =
+                ExplainFailure(session.Sink(), {o.strCommand, code, protocol, o.strErase});
+            if (!why.text.empty() && (why.bAlways || console.ErrorCount() == 0))
+                console.Error(why.text, why.hint);
         }
         if (session.WasCancelled()) {
             code = ecCancelled;

@@ -197,9 +197,10 @@ bool CFLASHProtocol::EraseFLASHBlock(unsigned long start, unsigned long end, con
         // Unchanged means nothing came at all.
         bFailed = last == kEraseRunning || (last != kEraseDone && last != kEraseFailed);
     }
-    m_pComms->SetTimeouts(ttExtraLong);
+    // Each later poll may take as long as a 20 s read; waited for in slices, so a cancel ends it.
+    constexpr int kPollSeconds = 20;
     while (last == kEraseRunning && !bFailed && !m_bCancelled)
-        bFailed = !m_pComms->ReadBytes(&last, 1, nullptr, false);
+        bFailed = !m_pComms->GetTimedResponse(&last, kPollSeconds) && last == kEraseRunning;
     m_pComms->SetTimeouts(ttDefault);
     if (bFailed)
         return false;

@@ -68,7 +68,7 @@ TEST(Console, JsonModeWritesOneObjectPerEventAndNothingElse)
                                {"position", 1024}, {"low", 0}, {"high", 2048}},
                               {{"event", "question"}, {"text", "Erase?"}, {"style", "yes-no"}, {"answer", "no"},
                                {"by", "--no"}},
-                              {{"event", "result"}, {"command", "program"}, {"exit_code", 5},
+                              {{"event", "result"}, {"command", "program"}, {"exit_code", 5}, {"reason", "Erase failed"},
                                {"status", "erase-failed"}, {"data", {{"bytes", 3}}}}}));
     EXPECT_EQ(SCapture::Read(c.err), "");
 }

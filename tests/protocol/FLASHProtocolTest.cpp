@@ -115,7 +115,7 @@ TEST_F(ProtocolTest, EraseSendsFieldsAndPolls)
     comms.Reply({0x29, 0x29, 0x29, 0x24});
     EXPECT_TRUE(run.Protocol()->EraseFLASHBlock(0x2000, 0x2FFF, ebr));
     EXPECT_EQ(comms.written, Bytes({0x03, 0x00, 0x20, 0x00, 0x00, 0x2F, 0xFF, 0x04}));
-    EXPECT_EQ(comms.waits.back(), 15); // half of the 30 s default
+    EXPECT_EQ(comms.waits.front(), 15); // half of the 30 s default; the polls after it 20 s each
     EXPECT_EQ(comms.replies.size(), 0u);
 
     comms.Reply({0x24});

@@ -1,0 +1,136 @@
+// Every failed run says why in an `error:` line; a run that succeeds or is
+// cancelled prints none; --yes does not wait for ever on a silent device.
+#include <gmock/gmock.h>
+
+#include <csignal>
+#include <fstream>
+#include <regex>
+
+#include <nlohmann/json.hpp>
+
+#include "ConsoleHost.h"
+#include "ExitCode.h"
+#include "TestSupport.h"
+#include "ToolProcess.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using zftest::SourcePath;
+
+namespace {
+struct Failure : ::testing::Test
+{
+    zftest::ScopedSettings settings;
+    zftest::TempDir dir;
+
+    std::string Image()
+    {
+        std::ofstream(dir.File("data.bin"), std::ios::binary) << std::string(64, '\x5A');
+        return dir.File("data.bin");
+    }
+};
+
+struct SCase
+{
+    const char* name;
+    const char* definition;
+    std::vector<std::string> simSettings;
+    std::vector<std::string> args; // -d is the virtual target's definition unless given here
+    int code;
+    const char* reason;
+};
+} // namespace
+
+TEST_F(Failure, EachFailedRunEndsWithAReasonAndTheJsonResultCarriesIt)
+{
+    const std::string image = Image();
+    // A copy of a definition naming a protocol nobody knows, its kernels found where they are.
+    std::string text = zftest::ReadAll(SourcePath("devices/ZT31F256.ini"));
+    text = std::regex_replace(text, std::regex("= kernels/"), "= " + SourcePath("devices/kernels/"));
+    text = std::regex_replace(text, std::regex("\nProtocol *= *0"), "\nProtocol = 7");
+    ASSERT_THAT(text, HasSubstr("Protocol = 7"));
+    std::ofstream(dir.File("protocol7.ini")) << text;
+
+    const SCase cases[] = {
+        {"over data with --erase never", "devices/ZT31F256.ini", {"FLASH Fill=0x00", "Fail Overwrite=1"},
+         {"program", image, "--erase", "never"}, ecWrite, "--erase never left it there"},
+        {"final write status 0x23", "devices/ZT31F256.ini", {"Fail Write=1"}, {"program", image}, ecWrite,
+         "refused the write (write status 0x23)"},
+        {"Protocol B write error", "devices/ZT52F128.ini", {"Fail Write=1"}, {"program", image}, ecWrite,
+         "\"Write image error\""},
+        {"Protocol B sum check error", "devices/ZT52F128.ini", {"Corrupt Host Byte=3000"}, {"program", image}, ecWrite,
+         "sum check error"},
+        {"Protocol B chip holding data", "devices/ZT52F128.ini", {"FLASH Fill=0x00"}, {"program", image}, ecVerify,
+         "Protocol B cannot tell which blocks hold it"},
+        {"unknown protocol", "devices/ZT31F256.ini", {}, {"-d", dir.File("protocol7.ini"), "blank"}, ecConnection,
+         "\"Protocol\" 7, a protocol zflash does not know"},
+    };
+    for (const SCase& c : cases) {
+        std::vector<std::string> simOptions;
+        for (const std::string& s : c.simSettings)
+            simOptions.insert(simOptions.end(), {"--set", s});
+        CSimProcess sim(c.definition, simOptions);
+        ASSERT_FALSE(sim.Port().empty()) << c.name;
+        std::vector<std::string> args{"--json", "-p", sim.Port()};
+        if (c.args.front() != "-d")
+            args.insert(args.end(), {"-d", SourcePath(c.definition)});
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const SToolResult r = RunZflash(args);
+        EXPECT_EQ(r.code, c.code) << c.name << r.out;
+        bool said = false;
+        nlohmann::json result;
+        std::istringstream lines(r.out);
+        for (std::string line; std::getline(lines, line);) {
+            const auto e = nlohmann::json::parse(line);
+            said |= e["event"] == "message" && e["level"] == "error" &&
+                    e["text"].get<std::string>().find(c.reason) != std::string::npos;
+            result = e;
+        }
+        EXPECT_TRUE(said) << c.name << r.out;
+        EXPECT_EQ(result["event"], "result") << c.name;
+        EXPECT_FALSE(result.value("reason", std::string()).empty()) << c.name << result;
+    }
+}
+
+TEST_F(Failure, YesGivesUpWaitingForASilentDeviceWithTheConnectionCode)
+{
+    // Each wait for the boot program's erase lasts a second; the device never answers.
+    std::ofstream(settings.Path()) << "[Serial]\nEraseTimeout=1\n";
+    CSimProcess sim("devices/ZT33F128E.ini", {"--set", "Boot Answer=None"});
+    const SToolResult r =
+        RunZflash({"--yes", "-d", SourcePath("devices/ZT33F128E.ini"), "-p", sim.Port(), "-q", "blank"});
+    EXPECT_EQ(r.code, ecConnection) << r.err; // -1 when it still waited after a minute
+    EXPECT_THAT(r.err, HasSubstr("--yes kept waiting " + std::to_string(CConsoleHost::kMaxWaits) + " times"));
+}
+
+TEST_F(Failure, ASuccessfulRunThroughTheBoardAndItsResetPrintsNoError)
+{
+    std::ofstream(settings.Path()) << "[Programmer]\nDisconnectReset=1\n";
+    const SToolResult r = RunZflash({"-c", "board-boot", "program", SourcePath("examples/blinky.mot")});
+    EXPECT_EQ(r.code, ecSuccess) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("Resetting Device"));
+    EXPECT_THAT(r.err, Not(HasSubstr("error:")));
+}
+
+TEST_F(Failure, ACancelledEraseSaysOnlyThatItWasCancelled)
+{
+    // A chip full of data: the write erases first, and each block takes a minute.
+    CSimProcess sim("devices/ZT31F256.ini", {"--set", "FLASH Fill=0x00", "--set", "Erase Time=60000"});
+    CToolProcess tool({ZFLASH_CLI_EXE, "--json", "-p", sim.Port(), "program", Image()});
+    bool erasing = false;
+    for (std::string line; !erasing && tool.ReadLine(line, 60000);)
+        erasing = line.find("\"Erasing") != std::string::npos;
+    ASSERT_TRUE(erasing) << tool.Out() << tool.Err();
+    tool.Signal(SIGINT);
+    EXPECT_EQ(tool.Wait(60000), ecCancelled) << tool.Err();
+    int errors = 0;
+    std::istringstream lines(tool.Out());
+    for (std::string line; std::getline(lines, line);) {
+        const auto e = nlohmann::json::parse(line);
+        if (e["event"] == "message" && e["level"] == "error") {
+            ++errors;
+            EXPECT_THAT(e["text"].get<std::string>(), HasSubstr("cancelled")) << e;
+        }
+    }
+    EXPECT_EQ(errors, 1) << tool.Out();
+}
