@@ -601,7 +601,7 @@ void CUiStation::Ticker()
                             {"high", high}, {"text", text}};
         // While writing, the position counts the bytes written: their rate over wall time,
         // between two looks at the same phase.
-        if (text.find("Writing") != std::string::npos && high == lastHigh && pos >= last && seconds > 0)
+        if (text.find("Writing") != std::string::npos && high == lastHigh && pos >= last && last < high && seconds > 0)
             e["rate"] = (pos - last) / seconds;
         if (pos != last || text != lastText || e.contains("rate"))
             m_events.Publish(e);

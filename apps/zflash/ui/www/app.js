@@ -316,7 +316,10 @@ function setRunning(name) {
   $('running').textContent = name ? `${name}...` : 'idle';
   $('cancel').disabled = !name;
   $('go').disabled = !!name;
-  if (!name) $('progress').value = 0;
+  if (!name) {
+    $('progress').value = 0;
+    $('progress-text').textContent = '';
+  }
 }
 function onEvent(e) {
   switch (e.event) {
@@ -326,6 +329,7 @@ function onEvent(e) {
   case 'answered': if ($('question').open && $('question').dataset.id === String(e.id)) $('question').close(); break;
   case 'started': setRunning(e.operation); if (e.operation === 'job') state.rates = []; break;
   case 'progress': {
+    if (!state.running) break;
     const span = e.high - e.low;
     $('progress').value = span > 0 ? Math.min(100, ((e.position - e.low) / span) * 100) : 0;
     $('progress-text').textContent = e.text;
