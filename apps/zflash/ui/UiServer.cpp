@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <random>
+#include <sys/socket.h>
 
 #include <httplib.h>
 
@@ -133,6 +134,12 @@ bool CUiServer::Start(const std::string& host, int nPort, std::string* pError)
     m_pServer = std::make_unique<httplib::Server>();
     // Each page holds one thread with its event stream; leave room for the rest.
     m_pServer->new_task_queue = [] { return new httplib::ThreadPool(16); };
+    // Not the library's default SO_REUSEPORT: a second server on the same port
+    // must fail, not share the connections.
+    m_pServer->set_socket_options([](int sock) {
+        const int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     m_nPort = nPort == 0 ? m_pServer->bind_to_any_port(host) : (m_pServer->bind_to_port(host, nPort) ? nPort : -1);
     if (m_nPort <= 0) {
         *pError = "cannot listen on " + host + ":" + std::to_string(nPort) + " (in use, or not an address of this machine)";

@@ -169,6 +169,8 @@ SUiReply CUiStation::Configure(const nlohmann::json& request)
     if (request.contains("baud") && !Number(request, "baud", &baud))
         return SUiReply::Fail(400, "the rate is not a number");
 
+    // Finished operations still point at the programmer that goes now.
+    DeleteFinished();
     CloseDevice();
     std::lock_guard lock(m_deviceMutex);
     m_Options = SCliOptions{};
@@ -525,8 +527,8 @@ void CUiStation::Finished(CFLASHOperation* pOperation)
             m_RedoNames.clear();
         }
     } else if (name == "program" || name == "job" || name == "verify") {
-        const bool written = name == "verify" || (code == fcSuccess && !cancelled && m_bWrittenSeen);
         const bool verified = code == fcSuccess && !cancelled && m_bVerifiedSeen;
+        const bool written = name == "verify" ? verified : code == fcSuccess && !cancelled && m_bWrittenSeen;
         if (written)
             SetBlockStates(verified ? "verified" : "written", true);
         e["written"] = written;

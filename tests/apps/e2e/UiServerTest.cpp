@@ -59,8 +59,6 @@ protected:
             const json events = Get("/api/poll?after=" + std::to_string(m_nSeen) + "&wait=1000");
             for (const json& e : events) {
                 m_nSeen = e["seq"].get<std::uint64_t>();
-                if (std::getenv("UI_TEST_TRACE"))
-                    std::fprintf(stderr, "%s\n", e.dump().substr(0, 200).c_str());
                 if (match(e))
                     return e;
             }
@@ -174,6 +172,16 @@ TEST(UiServerListen, ParsesHostAndPort)
     }
     EXPECT_NE(CUiServer::RandomToken(), CUiServer::RandomToken());
     EXPECT_EQ(CUiServer::RandomToken().size(), 64u);
+}
+
+TEST_F(UiServerTest, APortInUseIsAClearFailure)
+{
+    CUiServer second;
+    std::string error;
+    EXPECT_FALSE(second.Start("127.0.0.1", m_server.Port(), &error));
+    EXPECT_THAT(error, HasSubstr("cannot listen on 127.0.0.1:" + std::to_string(m_server.Port())));
+    // The first one still serves.
+    EXPECT_EQ(Get("/api/state")["running"], nullptr);
 }
 
 TEST_F(UiServerTest, EditsTheImageWithNamedUndoAndRedoAndSavesEveryFormat)
