@@ -29,6 +29,8 @@ int CmdImageInfo(SCommandContext& c);
 int CmdImageConvert(SCommandContext& c);
 // Serves until stop() says so (the signal watch), polling every 100 ms.
 int CmdSim(SCommandContext& c, const std::function<bool()>& stop);
+// Serves the browser page until stop() says so.
+int CmdUi(SCommandContext& c, const std::function<bool()>& stop);
 
 int CmdProgram(SCommandContext& c);
 int CmdVerify(SCommandContext& c);

@@ -113,7 +113,8 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o)
                            "  zflash program examples/blinky.mot           program into the virtual target\n"
                            "  zflash -d devices/ZT31F256.ini -p /dev/ttyUSB0 program app.hex\n"
                            "  zflash read dump.srec --start 0x8000 --length 32K\n"
-                           "  zflash image convert app.hex app.srec\n\n") +
+                           "  zflash image convert app.hex app.srec\n"
+                           "  zflash ui                                    the editor and operator station in a browser\n\n") +
                kExitCodes + "\nRun 'zflash COMMAND --help' for a command's options; 'man zflash' for the guide.");
     app.require_subcommand(1);
     app.fallthrough();
@@ -204,6 +205,11 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o)
     CLI::App* sim = app.add_subcommand("sim", "serve a virtual target on a pty until Ctrl-C");
     command(sim, "sim");
     sim->add_option("--link", o.strLink, "also make this symbolic link to the pty");
+    CLI::App* ui = app.add_subcommand("ui", "serve the image editor and operator station to a browser until Ctrl-C");
+    command(ui, "ui");
+    ui->add_option("--listen", o.strListen,
+                   "HOST:PORT to serve on (default 127.0.0.1 and a free port; the address is printed with its token)");
+    ui->add_flag("--no-open", o.bNoOpen, "print the address only; do not open a browser");
     command(app.add_subcommand("version", "show the library's version record"), "version");
     command(app.add_subcommand("messages", "list the library's message catalogue"), "messages");
 }

@@ -57,6 +57,9 @@ struct SCliOptions
     std::string strConvertOut;
     // sim
     std::string strLink;
+    // ui
+    std::string strListen = "127.0.0.1:0";
+    bool bNoOpen = false;
 };
 
 // Builds the parser into app; the chosen command lands in o.strCommand.

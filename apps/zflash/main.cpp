@@ -115,6 +115,9 @@ int main(int argc, char** argv)
     } else if (o.strCommand == "sim") {
         CSignalWatch watch([] {});
         code = CmdSim(context, [&] { return watch.WasSignalled(); });
+    } else if (o.strCommand == "ui") {
+        CSignalWatch watch([] {});
+        code = CmdUi(context, [&] { return watch.WasSignalled(); });
     } else if ((code = CheckCommandLine(context)) == ecSuccess) {
         code = Dispatch(context);
     }
