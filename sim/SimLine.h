@@ -116,6 +116,16 @@ private:
     // How often the host's rate is looked at while the target waits.
     static constexpr int kRateWatchMs = 2;
 
+    struct ByteFault
+    {
+        BYTE flags = 0; // sfDropped, sfCorrupted or sfSuppressed
+        bool bDelay = false;
+        bool bDuplicate = false;
+        DWORD delayMs = 0;
+    };
+    // The faults that strike the next byte of a direction in this phase.
+    ByteFault NextFault(eSimDirection direction, eSimPhase phase, bool* pBecameMute);
+    bool WriteToHost(BYTE wire);
     bool Pump(int waitMs);
     bool TakeDebugByte(BYTE* pByte);
     std::shared_ptr<CSimDebugPort> DebugPort();

@@ -73,9 +73,12 @@ bool SaveRaw(const std::string& path, CBinaryImage* pImage, DWORD nFrom, DWORD n
         return false;
     }
     std::vector<BYTE> buffer(1 << 16);
-    if (!ranges.empty()) {
-        const DWORD first = nFrom ? nFrom : ranges.front().first;
-        const DWORD last = nTo != 0xFFFFFFFF ? nTo : ranges.back().last;
+    // 0 .. 0xFFFFFFFF asks for the data's own span; any other window is written
+    // whole, blank ends included (a read from address 0 must not start elsewhere).
+    const bool span = nFrom == 0 && nTo == 0xFFFFFFFF;
+    if (!span || !ranges.empty()) {
+        const DWORD first = span ? ranges.front().first : nFrom;
+        const DWORD last = span ? ranges.back().last : nTo;
         for (unsigned long long a = first; a <= last;) {
             const DWORD n = static_cast<DWORD>(std::min<unsigned long long>(buffer.size(), last - a + 1));
             std::fill(buffer.begin(), buffer.begin() + n, 0xFF);
