@@ -2,6 +2,17 @@
 
 #include "sim/SimTarget.h"
 
+bool CSimBootProgram::AnswerZero(const CSimFaults& faults)
+{
+    if (faults.m_dwLateBootAnswer > 0) {
+        m_target.Event(ekFault, "the answer to a 0x00 comes %lu ms late",
+                       static_cast<unsigned long>(faults.m_dwLateBootAnswer));
+        if (!m_line.Delay(faults.m_dwLateBootAnswer))
+            return false;
+    }
+    return Tx(0x00);
+}
+
 eSimNext CSimBootProgram::Run()
 {
     m_target.SetState(ssBootProgram);
@@ -19,19 +30,24 @@ eSimNext CSimBootProgram::Run()
             break;
     }
     m_target.Event(ekNote, "bit rate matched at %lu baud", static_cast<unsigned long>(m_def.m_dwBootRate));
-    if (!Tx(0x00))
+    const CSimFaults faults = m_target.Faults();
+    if (!AnswerZero(faults))
         return snInterrupted;
 
     // Further 0x00 bytes (a host that did not wait for the answer) are already
-    // matched and need no second answer.
+    // matched and need no second answer, unless this boot program answers each.
     Phase(phBootAcknowledge);
     for (;;) {
         if (!Rx(&b, INFINITE, &intact))
             return snInterrupted;
         if (intact && b == 0x55)
             break;
+        if (intact && b == 0x00 && faults.m_bRepeatBootAnswer) {
+            m_target.Event(ekFault, "a further 0x00 answered again");
+            if (!AnswerZero(faults))
+                return snInterrupted;
+        }
     }
-    const CSimFaults faults = m_target.Faults();
     if (faults.m_eBootAnswer == baEraseFailed) {
         m_target.Event(ekFault, "0x55 answered with 0xFF (erase failed); the boot program stops");
         Tx(0xFF);

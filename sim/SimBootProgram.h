@@ -9,4 +9,8 @@ class CSimBootProgram : public CSimProgram
 public:
     using CSimProgram::CSimProgram;
     eSimNext Run() override;
+
+private:
+    // The answer to a 0x00 of the bit-rate train, as late as the faults say.
+    bool AnswerZero(const CSimFaults& faults);
 };

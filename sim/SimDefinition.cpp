@@ -128,6 +128,7 @@ const std::vector<const char*>& CSimDefinition::SimulatorKeys()
         "Reply Timeout", "Drop Host Byte", "Corrupt Host Byte", "Drop Target Byte", "Corrupt Target Byte",
         "Stop After Host Bytes", "Boot Answer", "Wrong Handshake", "User Kernel Running", "Fail Erase",
         "Fail Auto Erase", "Fail Write", "Fail Write Chunk", "Accept Write Chunk", "Fail Status",
+        "Lose Read Acknowledge", "Corrupt Read Reply", "Repeat Boot Answer", "Late Boot Answer",
         // Line and read faults for the fault soak.
         "Delay Host Byte", "Delay Target Byte", "Fault Delay", "Duplicate Host Byte", "Duplicate Target Byte",
         "Fault Phase", "Flip Read Bit",
@@ -443,6 +444,7 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
         {"Wrong Handshake", &m_Faults.m_bWrongHandshake},
         {"User Kernel Running", &m_Faults.m_bUserKernelRunning},
         {"Fail Auto Erase", &m_Faults.m_bFailAutoErase},
+        {"Repeat Boot Answer", &m_Faults.m_bRepeatBootAnswer},
     };
     for (auto& flag : flags) {
         const CString text = Trimmed(Simulator(flag.key, ""));
@@ -468,6 +470,9 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
         {"Accept Write Chunk", &m_Faults.m_dwAcceptWriteChunk, 0},
         {"Fail Status", &m_Faults.m_dwFailStatus, 0},
         {"Erase Polls", &m_Faults.m_dwErasePolls, 2},
+        {"Lose Read Acknowledge", &m_Faults.m_dwLoseReadAck, 0},
+        {"Corrupt Read Reply", &m_Faults.m_dwCorruptReadReply, 0},
+        {"Late Boot Answer", &m_Faults.m_dwLateBootAnswer, 0},
         {"Delay Host Byte", &m_Faults.m_dwDelayHostByte, 0},
         {"Delay Target Byte", &m_Faults.m_dwDelayTargetByte, 0},
         {"Duplicate Host Byte", &m_Faults.m_dwDuplicateHostByte, 0},

@@ -31,6 +31,10 @@ public:
     DWORD m_dwAcceptWriteChunk = 0;     // the Nth write chunk is answered 0x10: taken, not verified yet
     DWORD m_dwFailStatus = 0;           // Protocol B: the Nth status inquiry reports an error
     DWORD m_dwErasePolls = 2;           // 0x29 bytes sent while a block erases (many: a slow erase)
+    DWORD m_dwLoseReadAck = 0;          // the Nth read-chunk acknowledge (0x00) never reaches the kernel
+    DWORD m_dwCorruptReadReply = 0;     // Protocol B: a data byte of the Nth read reply arrives bent
+    bool m_bRepeatBootAnswer = false;   // the boot program answers every 0x00 of the bit-rate train
+    DWORD m_dwLateBootAnswer = 0;       // ms the boot program waits before answering the 0x00
 
     // Line faults for the fault soak. With a fault phase, the byte counts of
     // the line faults (drop, corrupt, delay, duplicate, stop) run over the

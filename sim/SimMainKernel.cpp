@@ -333,10 +333,17 @@ void CSimMainKernel::Read(BYTE command)
         if (!TxField(data.data() + offset, chunk))
             return;
         BYTE reply = 0;
-        if (!Rx(&reply, m_def.m_dwReplyTimeout)) {
-            Abandoned("read");
-            return;
-        }
+        bool lost = false;
+        do {
+            if (!Rx(&reply, m_def.m_dwReplyTimeout)) {
+                Abandoned("read");
+                return;
+            }
+            // A lost acknowledge leaves the kernel waiting for a reply to the same chunk.
+            lost = reply == 0x00 && m_target.NextReadAckNumber() == m_target.Faults().m_dwLoseReadAck;
+            if (lost)
+                m_target.Event(ekFault, "the acknowledge of the read chunk at H'%08lX is lost", UL(start + offset));
+        } while (lost);
         if (reply == 0x00) {
             offset += chunk;
         } else if (reply == 0x01) {

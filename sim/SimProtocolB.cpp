@@ -504,8 +504,18 @@ void CSimProtocolB::Read()
     m_target.DisturbRead(start, &data);
     std::vector<BYTE> reply = {0x52, static_cast<BYTE>(length >> 24), static_cast<BYTE>(length >> 16),
                                static_cast<BYTE>(length >> 8), static_cast<BYTE>(length)};
+    reply.reserve(reply.size() + data.size() + 1);
     reply.insert(reply.end(), data.begin(), data.end());
-    ReplySummed(std::move(reply));
+    reply.push_back(static_cast<BYTE>(0x100 - SumOf(reply)));
+    const DWORD number = m_target.NextReadReplyNumber();
+    if (m_target.Faults().m_dwCorruptReadReply == number) {
+        // The sum stays as sent: the frame no longer closes.
+        const std::size_t at = 5 + data.size() / 2;
+        m_target.Event(ekFault, "read reply %lu: data byte at H'%08lX sent as H'%02X instead of H'%02X", UL(number),
+                       UL(start + data.size() / 2), reply[at] ^ CSimFaults::kCorruptMask, reply[at]);
+        reply[at] ^= CSimFaults::kCorruptMask;
+    }
+    Reply(reply);
     m_target.Event(ekNote, "read H'%08lX + H'%08lX", UL(start), UL(length));
 }
 

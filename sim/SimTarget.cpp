@@ -194,6 +194,8 @@ void CSimTarget::SetFaults(const CSimFaults& faults)
     m_dwWriteCount = 0;
     m_dwWriteChunkCount = 0;
     m_dwStatusCount = 0;
+    m_dwReadAckCount = 0;
+    m_dwReadReplyCount = 0;
     m_dwReadByteCount = 0;
     m_Line.SetFaults(faults);
 }

@@ -138,6 +138,8 @@ public:
     DWORD NextWriteNumber() { return ++m_dwWriteCount; }
     DWORD NextWriteChunkNumber() { return ++m_dwWriteChunkCount; }
     DWORD NextStatusNumber() { return ++m_dwStatusCount; }
+    DWORD NextReadAckNumber() { return ++m_dwReadAckCount; }
+    DWORD NextReadReplyNumber() { return ++m_dwReadReplyCount; }
     // The kernel's reading of FLASH bytes for the host, with the read fault
     // ("Flip Read Bit") applied: the cell reads wrong, the line cannot tell.
     void DisturbRead(DWORD address, std::vector<BYTE>* pData);
@@ -172,6 +174,8 @@ private:
     std::atomic<DWORD> m_dwWriteCount{0};
     std::atomic<DWORD> m_dwWriteChunkCount{0};
     std::atomic<DWORD> m_dwStatusCount{0};
+    std::atomic<DWORD> m_dwReadAckCount{0};
+    std::atomic<DWORD> m_dwReadReplyCount{0};
     std::atomic<DWORD> m_dwReadByteCount{0};
 
     std::atomic<eSimState> m_eState{ssStopped};

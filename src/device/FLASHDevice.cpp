@@ -56,6 +56,15 @@ void CFLASHDevice::SetFLASHComms(CFLASHComms* pComms)
         m_pProtocol->SetFLASHComms(pComms);
 }
 
+void CFLASHDevice::SetDeviceInfo(CDeviceInfo* pDeviceInfo)
+{
+    m_pDeviceInfo = pDeviceInfo;
+    if (m_pDeviceInfo) {
+        m_dwRAMSize = m_pDeviceInfo->m_dwRAMSize;
+        m_dwFLASHSize = m_pDeviceInfo->m_dwFLASHROMSize;
+    }
+}
+
 bool CFLASHDevice::Initialise()
 {
     SetProgressString("Initialising device");

@@ -49,7 +49,8 @@ public:
     virtual bool BlankCheck(bool* pBlank, unsigned long start, unsigned long length);
     virtual void InvalidateFunctionMap() { m_FunctionMap.Invalidate(); }
     virtual bool IsReallyConnected();
-    virtual void SetDeviceInfo(CDeviceInfo* pDeviceInfo) { m_pDeviceInfo = pDeviceInfo; }
+    // The record's RAM and FLASH sizes hold from here on, before any connection.
+    virtual void SetDeviceInfo(CDeviceInfo* pDeviceInfo);
     virtual CString GetDeviceName() const { return m_strDeviceName; }
     virtual bool EraseFLASHBlock(CBlockItem* pBlock);
     virtual CFLASHFunctionMap* GetFunctionMap() { return &m_FunctionMap; }

@@ -188,7 +188,8 @@ bool CFLASHGENInterface::ZeroTransmission()
     CCommsAttachment attach(this);
     m_pComms->SetTimeouts(ttSuperQuick);
     bool bMatched = false;
-    for (int nTry = 0; nTry < kMatchTries && !bMatched; ++nTry) {
+    int nTry = 0;
+    for (; nTry < kMatchTries && !bMatched; ++nTry) {
         m_pComms->WriteByte(0x00);
         BYTE nByte = 0xFF;
         unsigned long nReceived = 0;
@@ -206,9 +207,16 @@ bool CFLASHGENInterface::ZeroTransmission()
     }
     m_pComms->SetTimeouts(ttDefault);
 
+    // A boot program that answered late, or answers every 0x00, still has
+    // answers to the earlier 0x00 bytes on their way; 0x00 is never the
+    // answer to 0x55, so as many as were sent are passed over.
     BYTE nAnswer = 0;
     unsigned long nReceived = 0;
-    m_pComms->ReadBytes(&nAnswer, 1, &nReceived, false);
+    int nStale = nTry;
+    do {
+        nReceived = 0;
+        m_pComms->ReadBytes(&nAnswer, 1, &nReceived, false);
+    } while (nReceived == 1 && nAnswer == 0x00 && nStale-- > 0);
     if (nReceived == 1) {
         if (nAnswer == kBootAcknowledge)
             return true;

@@ -254,11 +254,51 @@ bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, uns
         return false;
     CAttached attached(m_pComms, this);
     BeginRead(length);
+    unsigned long done = 0;
+    for (int nRestart = 0;; ++nRestart) {
+        const eReadEnd end = ReadChunks(start + done, length - done, pBuffer + done, bPlaceModule, &done);
+        if (end != reOutOfStep)
+            return end != reFailed;
+        // What was taken before the doubt is sure; the rest is read again from
+        // its own address. The 1K kernels give up their read module when a
+        // read is abandoned, so they are not asked again.
+        SendByte(kAbort);
+        DrainLine();
+        m_pComms->SetTimeouts(ttDefault);
+        if (bPlaceModule || nRestart == kReadRestarts) {
+            CString text;
+            text.Format("'%s:' read out of step with the kernel at H'%08lX: a read acknowledge was lost",
+                        m_pComms->GetPortName(), start + done);
+            DisplayError(text, 15005);
+            return false;
+        }
+        CString text;
+        text.Format("A read acknowledge was lost: reading again from H'%08lX", start + done);
+        DisplayAdvancedMessage(text, 0);
+    }
+}
+
+void CFLASHProtocol::DrainLine()
+{
+    // Waits for the line to fall quiet, so that the rest of a late chunk is
+    // not taken as the start of the next one.
+    m_pComms->SetTimeouts(ttQuick);
+    BYTE late[kReadChunk];
+    unsigned long lateCount = 0;
+    do {
+        lateCount = 0;
+        m_pComms->ReadBytes(late, kReadChunk, &lateCount, false);
+    } while (lateCount > 0 && !m_bCancelled);
+    m_pComms->FlushBuffers();
+}
+
+CFLASHProtocol::eReadEnd CFLASHProtocol::ReadChunks(unsigned long start, unsigned long length, unsigned char* pBuffer,
+                                                    bool bPlaceModule, unsigned long* pDone)
+{
     bool bSending = SendTransferCommand(kReadBase, length, start);
     if (bSending && bPlaceModule && !(m_pDevice && m_pDevice->ManageFunctionMap(fnRead)))
-        return false;
+        return reFailed;
 
-    GetProgress() = 0;
     m_pComms->SetTimeouts(ttQuick);
     int nBudget = kReadRetries;
     unsigned long remaining = length;
@@ -276,11 +316,19 @@ bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, uns
             m_pComms->ReadBytes(copy, chunk, &copied, false);
             if (copied > 0 && (copied < chunk || std::memcmp(copy, pBuffer, chunk) != 0))
                 bFull = false;
+            // When our acknowledge of the last chunk was lost, the kernel
+            // answers the request with that chunk again. A copy of the last
+            // chunk may also be the next one holding the same bytes: only a
+            // read from a known address settles it.
+            if (bFull && remaining < length && std::memcmp(pBuffer, pBuffer - kReadChunk, chunk) == 0) {
+                m_pComms->SetTimeouts(ttDefault);
+                return reOutOfStep;
+            }
         }
         if (m_bCancelled) {
             SendByte(kAbort);
             m_pComms->SetTimeouts(ttDefault);
-            return true;
+            return reDone;
         }
         if (bFull) {
             bSending = SendByte(kChunkOK);
@@ -288,19 +336,11 @@ bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, uns
             bAskedAgain = false;
             pBuffer += chunk;
             remaining -= chunk;
+            *pDone += chunk;
             GetProgress() += static_cast<DWORD>(chunk);
         } else {
             // The kernel sends the whole chunk again; what came of it is dropped.
-            // The rest of a late chunk may still be on its way: wait for the
-            // line to fall quiet first, or it would be taken as the start of
-            // the chunk sent again.
-            BYTE late[kReadChunk];
-            unsigned long lateCount = 0;
-            do {
-                lateCount = 0;
-                m_pComms->ReadBytes(late, kReadChunk, &lateCount, false);
-            } while (lateCount > 0 && !m_bCancelled);
-            m_pComms->FlushBuffers();
+            DrainLine();
             bSending = SendByte(kChunkAgain);
             bAskedAgain = true;
             --nBudget;
@@ -309,10 +349,10 @@ bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, uns
     m_pComms->SetTimeouts(ttDefault);
     if (nBudget == 0 && bSending) {
         ReportReadTimeOut();
-        return false;
+        return reFailed;
     }
     GetProgress() = 100;
-    return bSending;
+    return bSending ? reDone : reFailed;
 }
 
 void CFLASHProtocol::BeginRead(unsigned long length)
@@ -706,6 +746,29 @@ bool CFLASHProtocol::ReadData_ProtocolB(unsigned long start, unsigned long lengt
         return false;
     CAttached attached(m_pComms, this);
     BeginRead(length);
+    for (int nTry = 0;; ++nTry) {
+        const DWORD before = GetProgress();
+        const eReadEnd end = ReadReply_ProtocolB(start, length, pBuffer);
+        if (end != reBadSum)
+            return end != reFailed;
+        CString text;
+        if (nTry == kReadRestarts) {
+            text.Format("'%s:' the read reply for H'%08lX + H'%08lX failed its sum check %d times",
+                        m_pComms->GetPortName(), start, length, nTry + 1);
+            DisplayError(text, 15005);
+            return false;
+        }
+        text.Format("The read reply for H'%08lX + H'%08lX failed its sum check: asking for it again", start, length);
+        DisplayAdvancedMessage(text, 0);
+        GetProgress() = before;
+        DrainLine();
+        m_pComms->SetTimeouts(ttDefault);
+    }
+}
+
+CFLASHProtocol::eReadEnd CFLASHProtocol::ReadReply_ProtocolB(unsigned long start, unsigned long length,
+                                                             unsigned char* pBuffer)
+{
     m_byLastCommand = kReadB;
     const BYTE frame[11] = {kReadB,
                             0x09,
@@ -722,24 +785,25 @@ bool CFLASHProtocol::ReadData_ProtocolB(unsigned long start, unsigned long lengt
     BYTE sum = 0;
     for (BYTE by : frame) {
         if (!SendSummed(&by, 1, &sum))
-            return false;
+            return reFailed;
     }
     BYTE answer = 0;
     if (!SendByte(SumCheck(sum)) || !m_pComms->ReadBytes(&answer, 1, nullptr, false))
-        return false;
+        return reFailed;
     if (answer == kReadError) {
         BYTE code = 0;
         ReadErrorCode(answer, &code);
-        return false;
+        return reFailed;
     }
     if (answer != kReadB) {
         ReportUnexpected(answer, "read");
-        return false;
+        return reFailed;
     }
     // The length the target announces; the data phase goes by the length asked for.
     BYTE announced[4] = {};
     if (!m_pComms->ReadBytes(announced, 4, nullptr, false))
-        return false;
+        return reFailed;
+    BYTE replySum = AddToSum(kReadB, announced, 4);
 
     int nBudget = kReadRetries;
     unsigned long remaining = length;
@@ -750,21 +814,25 @@ bool CFLASHProtocol::ReadData_ProtocolB(unsigned long start, unsigned long lengt
         if (received < chunk) {
             if (m_bCancelled) {
                 m_pComms->SetTimeouts(ttDefault);
-                return true;
+                return reDone;
             }
             m_pComms->FlushBuffers();
             --nBudget;
         }
+        replySum = AddToSum(replySum, pBuffer, received);
         pBuffer += received;
         remaining -= received;
         GetProgress() += static_cast<DWORD>(received);
     }
     if (remaining > 0) {
         ReportReadTimeOut();
-        return false;
+        return reFailed;
     }
+    // Without its sum a bent data byte would pass for the chip's own.
     BYTE closing = 0;
-    return m_pComms->ReadBytes(&closing, 1, nullptr, false);
+    if (!m_pComms->ReadBytes(&closing, 1, nullptr, false))
+        return reFailed;
+    return static_cast<BYTE>(replySum + closing) == 0 ? reDone : reBadSum;
 }
 
 bool CFLASHProtocol::WriteVerifyFLASHData_ProtocolB(unsigned long start, unsigned long length, unsigned char* pData,

@@ -67,6 +67,8 @@ public:
 
     static constexpr unsigned long kReadChunk = 32;
     static constexpr int kReadRetries = 20;
+    // Reads started again from a known address after a lost acknowledge.
+    static constexpr int kReadRestarts = 3;
 
     CFLASHProtocol(CFLASHDevice* pDevice, CFLASHComms* pComms);
     CFLASHProtocol(const CFLASHProtocol&) = delete;
@@ -134,6 +136,19 @@ protected:
     // The classic read: the 1K variant places its read module once the
     // command is out, before the data phase.
     bool ReadTransfer(unsigned long start, unsigned long length, unsigned char* pBuffer, bool bPlaceModule);
+    enum eReadEnd
+    {
+        reDone,
+        reFailed,
+        reOutOfStep, // the kernel may be a chunk behind the host
+        reBadSum,    // a Protocol B reply that does not add up to 0
+    };
+    // One Protocol B read frame and its reply.
+    eReadEnd ReadReply_ProtocolB(unsigned long start, unsigned long length, unsigned char* pBuffer);
+    // One read command and its data phase; *pDone counts the bytes taken.
+    eReadEnd ReadChunks(unsigned long start, unsigned long length, unsigned char* pBuffer, bool bPlaceModule,
+                        unsigned long* pDone);
+    void DrainLine();
     // The classic write: the 1K variant places its write module once the
     // command is out and sends the data a byte at a time, the padding after
     // the last chunk.

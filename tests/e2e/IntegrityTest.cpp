@@ -1,0 +1,112 @@
+// Faults on the line that, taken literally, would let wrong data through: the
+// programmer against the virtual target must either come out right or fail.
+#include "ProgrammerFixture.h"
+
+using namespace zftest;
+
+namespace {
+
+class Integrity : public CProgrammerFixture
+{
+protected:
+    // Connected, then the fault armed so that its count starts at the next operation.
+    void ConnectThen(DWORD CSimFaults::*fault, DWORD n)
+    {
+        ASSERT_TRUE(programmer->Connect()) << Errors();
+        CSimFaults faults;
+        faults.*fault = n;
+        target.SetFaults(faults);
+    }
+    // Reads the range and compares it with what the FLASH holds.
+    ::testing::AssertionResult ReadsBackRight(DWORD start, DWORD length)
+    {
+        std::unique_ptr<CFLASHBinaryImage> back(programmer->ReadImage(0, nullptr, start, length));
+        if (!back)
+            return ::testing::AssertionFailure() << "read failed: " << Errors();
+        const std::vector<BYTE> flash = target.GetFLASH();
+        for (DWORD i = 0; i < length; ++i)
+            if (back->GetDataByte(i) != flash[start + i])
+                return ::testing::AssertionFailure() << "byte " << i << " read as " << int(back->GetDataByte(i))
+                                                     << ", FLASH holds " << int(flash[start + i]);
+        return ::testing::AssertionSuccess();
+    }
+};
+
+struct SLostAck
+{
+    DWORD nAck;     // which acknowledge is lost
+    bool bRepeated; // the chunks around it hold the same bytes
+};
+
+class LostReadAcknowledge : public Integrity, public ::testing::WithParamInterface<SLostAck>
+{
+};
+
+} // namespace
+
+TEST_F(Integrity, DeviceHasItsSizesBeforeConnecting)
+{
+    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT", ctGENBootMode));
+    const CFLASHDevice* pDevice = programmer->GetFLASHDevice();
+    ASSERT_NE(pDevice, nullptr);
+    EXPECT_EQ(pDevice->GetRAMSize(), programmer->GetDeviceInfo()->m_dwRAMSize);
+    EXPECT_EQ(pDevice->GetFLASHSize(), programmer->GetDeviceInfo()->m_dwFLASHROMSize);
+    EXPECT_GT(pDevice->GetFLASHSize(), 0u);
+}
+
+// The kernel answers the request to send again with the chunk whose
+// acknowledge it never saw; taken as the next chunk it would shift the rest.
+TEST_P(LostReadAcknowledge, ReadComesBackUnshifted)
+{
+    const SLostAck& c = GetParam();
+    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT", ctGENBootMode));
+    std::vector<BYTE> data = Pattern(0x200, 0x21);
+    if (c.bRepeated)
+        std::fill(data.begin() + 0x20 * (c.nAck - 1), data.begin() + 0x20 * (c.nAck + 1), 0x00);
+    ASSERT_TRUE(target.LoadFLASH(0x1000, data));
+    ASSERT_NO_FATAL_FAILURE(ConnectThen(&CSimFaults::m_dwLoseReadAck, c.nAck));
+    EXPECT_TRUE(ReadsBackRight(0x1000, 0x200));
+    EXPECT_EQ(target.GetEvents(ekFault).size(), 1u);
+    // The connection is still in step afterwards.
+    EXPECT_TRUE(ReadsBackRight(0x1100, 0x40));
+}
+
+INSTANTIATE_TEST_SUITE_P(Chunks, LostReadAcknowledge,
+                         ::testing::Values(SLostAck{1, false}, SLostAck{5, false}, SLostAck{3, true},
+                                           SLostAck{15, false}));
+
+TEST_F(Integrity, ProtocolBReadReplyWithABadSumIsAskedForAgain)
+{
+    ASSERT_TRUE(Start("ZT52F128.ini", "BOOT", ctGENBootMode, {}, 1));
+    ASSERT_TRUE(target.LoadFLASH(0x2000, Pattern(0x300, 0x44)));
+    ASSERT_NO_FATAL_FAILURE(ConnectThen(&CSimFaults::m_dwCorruptReadReply, 1));
+    EXPECT_TRUE(ReadsBackRight(0x2000, 0x300));
+    EXPECT_EQ(target.GetEvents(ekFault).size(), 1u);
+}
+
+// A boot program that answers late, or answers every 0x00 of the train,
+// leaves answers on the line that belong to no step after the match.
+class BootAnswers : public Integrity, public ::testing::WithParamInterface<std::tuple<const char*, int>>
+{
+};
+
+TEST_P(BootAnswers, AreTakenOnlyOnce)
+{
+    const auto& [definition, nCase] = GetParam();
+    const CSimOverrides cases[] = {
+        {{"Repeat Boot Answer", "1"}},
+        {{"Late Boot Answer", "40"}},
+        {{"Late Boot Answer", "20"}, {"Repeat Boot Answer", "1"}},
+    };
+    const long nProtocol = std::string(definition) == "ZT52F128.ini";
+    ASSERT_TRUE(Start(definition, "BOOT", ctGENBootMode, cases[nCase], nProtocol));
+    EXPECT_TRUE(programmer->Connect()) << Errors();
+    // A prompt first answer leaves the host nothing to repeat.
+    if (nCase > 0) {
+        EXPECT_FALSE(target.GetEvents(ekFault).empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothKindsOfDevice, BootAnswers,
+                         ::testing::Combine(::testing::Values("ZT31F256.ini", "ZT52F128.ini"),
+                                            ::testing::Values(0, 1, 2)));
