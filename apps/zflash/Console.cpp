@@ -89,9 +89,19 @@ void CConsole::WriteLineLocked(FILE* pTo, const std::string& line)
     RedrawBarLocked();
 }
 
+std::string CConsole::LastMessage() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_strLastMessage;
+}
+
 void CConsole::Message(eStatusKind kind, const CString& text, unsigned nID)
 {
     std::lock_guard lock(m_mutex);
+    if (kind == skError)
+        m_bShowedError = true;
+    else if (kind == skMessage || kind == skWarning)
+        m_strLastMessage = text.GetString();
     if (m_eMode == omJson) {
         nlohmann::json e = {{"event", "message"}, {"level", StatusKindName(kind)}, {"id", nID}, {"text", text.GetString()}};
         std::fputs((e.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n").c_str(), m_pOut);
@@ -132,6 +142,7 @@ void CConsole::Message(eStatusKind kind, const CString& text, unsigned nID)
 void CConsole::Error(const std::string& text, const std::string& hint)
 {
     std::lock_guard lock(m_mutex);
+    m_bShowedError = true;
     if (m_eMode == omJson) {
         nlohmann::json e = {{"event", "message"}, {"level", "error"}, {"id", 0}, {"text", text}};
         if (!hint.empty())

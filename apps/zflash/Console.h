@@ -41,6 +41,10 @@ public:
     // The tool's own error: what went wrong and, where there is one, what to do.
     void Error(const std::string& text, const std::string& hint = {});
     void Note(const std::string& text);
+    // Whether an error has been shown, and the last plain message or warning
+    // (a failure the library only mentioned in passing still gets its error line).
+    bool ShowedError() const { return m_bShowedError; }
+    std::string LastMessage() const;
     // elapsed: seconds since the progress text last changed (for the rate).
     void Progress(const SProgressState& state, double elapsed);
     // Takes the bar off the screen; the next Progress starts afresh.
@@ -66,7 +70,7 @@ private:
     std::string Paint(const char* pszCode, const std::string& text) const;
     std::string RenderBar(const SProgressState& state, double elapsed) const;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     FILE* m_pOut;
     FILE* m_pErr;
     eOutputMode m_eMode;
@@ -74,6 +78,8 @@ private:
     bool m_bColour;
     int m_nWidth;
     bool m_bBarShown = false;
+    bool m_bShowedError = false;
+    std::string m_strLastMessage;
     // A person is typing an answer: the bar keeps off their line until the answer is in.
     bool m_bPrompting = false;
     std::string m_strBar;
