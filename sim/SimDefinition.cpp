@@ -129,6 +129,9 @@ const std::vector<const char*>& CSimDefinition::SimulatorKeys()
         "Stop After Host Bytes", "Boot Answer", "Wrong Handshake", "User Kernel Running", "Fail Erase",
         "Fail Auto Erase", "Fail Write", "Fail Write Chunk", "Accept Write Chunk", "Fail Status",
         "Corrupt Erase Registers", "Lose Read Acknowledge", "Corrupt Read Reply", "Repeat Boot Answer", "Late Boot Answer",
+        // Line and read faults for the fault soak.
+        "Delay Host Byte", "Delay Target Byte", "Fault Delay", "Duplicate Host Byte", "Duplicate Target Byte",
+        "Fault Phase", "Flip Read Bit",
     };
     return kKeys;
 }
@@ -186,6 +189,22 @@ bool CSimDefinition::SimNumber(const char* key, DWORD nDefault, DWORD nMax, DWOR
     }
     *pValue = v;
     return true;
+}
+
+bool CSimDefinition::ReadFaultPhase(CString* pError)
+{
+    // Phases by their transcript names, so a fault is aimed with what the transcript shows.
+    const CString text = Trimmed(Simulator("Fault Phase", ""));
+    m_Faults.m_eFaultPhase = phPhaseCount;
+    if (text.IsEmpty())
+        return true;
+    for (int p = 0; p < phPhaseCount; ++p)
+        if (text.CompareNoCase(CSimTranscript::PhaseName(static_cast<eSimPhase>(p))) == 0) {
+            m_Faults.m_eFaultPhase = static_cast<eSimPhase>(p);
+            return true;
+        }
+    pError->Format("[Simulator] \"Fault Phase\": '%s' is no phase of the transcript", text.GetString());
+    return false;
 }
 
 CString CSimDefinition::ResolvePath(const CString& entry) const
@@ -455,6 +474,11 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
         {"Lose Read Acknowledge", &m_Faults.m_dwLoseReadAck, 0},
         {"Corrupt Read Reply", &m_Faults.m_dwCorruptReadReply, 0},
         {"Late Boot Answer", &m_Faults.m_dwLateBootAnswer, 0},
+        {"Delay Host Byte", &m_Faults.m_dwDelayHostByte, 0},
+        {"Delay Target Byte", &m_Faults.m_dwDelayTargetByte, 0},
+        {"Duplicate Host Byte", &m_Faults.m_dwDuplicateHostByte, 0},
+        {"Duplicate Target Byte", &m_Faults.m_dwDuplicateTargetByte, 0},
+        {"Flip Read Bit", &m_Faults.m_dwFlipReadBit, 0},
     };
     for (auto& c : counts)
         if (!SimNumber(c.key, c.nDefault, 0xFFFFFFFF, c.target, pError))
@@ -463,6 +487,8 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
         pError->Format("[Simulator] \"Erase Polls\": at most 1000000");
         return false;
     }
+    if (!SimNumber("Fault Delay", 500, 600000, &m_Faults.m_dwFaultDelay, pError) || !ReadFaultPhase(pError))
+        return false;
     const CString answer = Trimmed(Simulator("Boot Answer", "AA"));
     if (answer.CompareNoCase("AA") == 0 || answer.CompareNoCase("0xAA") == 0)
         m_Faults.m_eBootAnswer = baAcknowledge;

@@ -99,6 +99,7 @@ public:
 private:
     CString Simulator(const char* key, const char* strDefault) const;
     bool SimNumber(const char* key, DWORD nDefault, DWORD nMax, DWORD* pValue, CString* pError) const;
+    bool ReadFaultPhase(CString* pError);
     CString ResolvePath(const CString& entry) const;
 
     CString m_strFolder;

@@ -4,6 +4,7 @@
 // run from the moment the faults were set (start of the target or SetFaults);
 // 0 means never.
 #include "platform/Types.h"
+#include "sim/SimTranscript.h"
 
 enum eSimBootAnswer
 {
@@ -35,6 +36,17 @@ public:
     DWORD m_dwCorruptReadReply = 0;     // Protocol B: a data byte of the Nth read reply arrives bent
     bool m_bRepeatBootAnswer = false;   // the boot program answers every 0x00 of the bit-rate train
     DWORD m_dwLateBootAnswer = 0;       // ms the boot program waits before answering the 0x00
+
+    // Line faults for the fault soak. With a fault phase, the byte counts of
+    // the line faults (drop, corrupt, delay, duplicate, stop) run over the
+    // bytes of that phase only, so a fault can hit, say, the 3rd byte of an erase.
+    eSimPhase m_eFaultPhase = phPhaseCount; // phPhaseCount: every byte counts
+    DWORD m_dwDelayHostByte = 0;       // the Nth byte from the host arrives m_dwFaultDelay ms late
+    DWORD m_dwDelayTargetByte = 0;     // the Nth byte from the target leaves m_dwFaultDelay ms late
+    DWORD m_dwFaultDelay = 500;
+    DWORD m_dwDuplicateHostByte = 0;   // the Nth byte from the host arrives twice
+    DWORD m_dwDuplicateTargetByte = 0; // the Nth byte from the target is sent twice
+    DWORD m_dwFlipReadBit = 0;         // the Nth FLASH byte a kernel reads for the host reads with bit 0 flipped
 
     // Bits flipped in a corrupted byte.
     static constexpr BYTE kCorruptMask = 0x5A;

@@ -115,6 +115,31 @@ void CSimLine::SetFaults(const CSimFaults& faults)
     m_bMute = false;
 }
 
+CSimLine::ByteFault CSimLine::NextFault(eSimDirection direction, eSimPhase phase, bool* pBecameMute)
+{
+    std::lock_guard lock(m_faultLock);
+    ByteFault fault;
+    const bool host = direction == sdHostToTarget;
+    if (!host && m_bMute) {
+        fault.flags = sfSuppressed;
+        return fault;
+    }
+    if (m_Faults.m_eFaultPhase != phPhaseCount && m_Faults.m_eFaultPhase != phase)
+        return fault;
+    const std::uint64_t n = host ? ++m_qwFaultHostCount : ++m_qwFaultTargetCount;
+    const CSimFaults& f = m_Faults;
+    if (n == (host ? f.m_dwDropHostByte : f.m_dwDropTargetByte))
+        fault.flags = sfDropped;
+    else if (n == (host ? f.m_dwCorruptHostByte : f.m_dwCorruptTargetByte))
+        fault.flags = sfCorrupted;
+    fault.bDelay = n == (host ? f.m_dwDelayHostByte : f.m_dwDelayTargetByte);
+    fault.bDuplicate = !fault.flags && n == (host ? f.m_dwDuplicateHostByte : f.m_dwDuplicateTargetByte);
+    fault.delayMs = f.m_dwFaultDelay;
+    if (host && !m_bMute && f.m_dwStopAfterHostBytes && n >= f.m_dwStopAfterHostBytes)
+        *pBecameMute = m_bMute = true;
+    return fault;
+}
+
 void CSimLine::Touch()
 {
     m_qwLastActivity = NowMs();
@@ -217,19 +242,20 @@ eSimLineResult CSimLine::Receive(BYTE* pByte, bool* pIntact, DWORD timeoutMs)
             }
             ++m_qwHostBytesTaken;
             Touch();
-            BYTE flags = 0;
-            bool becameMute = false;
-            {
-                std::lock_guard lock(m_faultLock);
-                const std::uint64_t n = ++m_qwFaultHostCount;
-                if (n == m_Faults.m_dwDropHostByte)
-                    flags |= sfDropped;
-                else if (n == m_Faults.m_dwCorruptHostByte)
-                    flags |= sfCorrupted;
-                if (!m_bMute && m_Faults.m_dwStopAfterHostBytes && n >= m_Faults.m_dwStopAfterHostBytes)
-                    becameMute = m_bMute = true;
-            }
             const eSimPhase phase = m_ePhase;
+            bool becameMute = false;
+            const ByteFault fault = NextFault(sdHostToTarget, phase, &becameMute);
+            BYTE flags = fault.flags;
+            if (fault.bDelay) {
+                m_transcript.AddEvent(ekFault, phase, "a byte from the host is delayed");
+                if (!Delay(fault.delayMs))
+                    return lrInterrupted;
+            }
+            if (fault.bDuplicate) {
+                // The copy is the next byte to take.
+                m_Input.insert(m_Input.begin() + static_cast<std::ptrdiff_t>(m_nInputPos), in);
+                m_transcript.AddEvent(ekFault, phase, "a byte from the host arrives twice");
+            }
             if (flags & sfDropped) {
                 m_transcript.AddByte(sdHostToTarget, sent, sent, flags, phase, ended);
                 m_transcript.AddEvent(ekFault, phase, "a byte from the host was dropped");
@@ -327,18 +353,14 @@ bool CSimLine::Send(BYTE byte)
             return true;
         }
     }
-    BYTE flags = 0;
-    {
-        std::lock_guard lock(m_faultLock);
-        const std::uint64_t n = ++m_qwFaultTargetCount;
-        if (m_bMute)
-            flags |= sfSuppressed;
-        else if (n == m_Faults.m_dwDropTargetByte)
-            flags |= sfDropped;
-        else if (n == m_Faults.m_dwCorruptTargetByte)
-            flags |= sfCorrupted;
-    }
     const eSimPhase phase = m_ePhase;
+    const ByteFault fault = NextFault(sdTargetToHost, phase, nullptr);
+    BYTE flags = fault.flags;
+    if (fault.bDelay) {
+        m_transcript.AddEvent(ekFault, phase, "a byte from the target is delayed");
+        if (!Delay(fault.delayMs))
+            return false;
+    }
     if (flags & (sfSuppressed | sfDropped)) {
         m_transcript.AddByte(sdTargetToHost, byte, byte, flags, phase);
         if (flags & sfDropped)
@@ -365,6 +387,17 @@ bool CSimLine::Send(BYTE byte)
         m_transcript.AddEvent(ekFault, phase, "a byte from the target was corrupted");
     ++m_qwTargetBytesSent;
     Touch();
+    if (fault.bDuplicate) {
+        m_transcript.AddByte(sdTargetToHost, byte, wire, flags, phase);
+        m_transcript.AddEvent(ekFault, phase, "a byte from the target is sent twice");
+        if (!WriteToHost(wire))
+            return false;
+    }
+    return WriteToHost(wire);
+}
+
+bool CSimLine::WriteToHost(BYTE wire)
+{
     for (;;) {
         const ssize_t n = ::write(m_nMaster, &wire, 1);
         if (n == 1)

@@ -134,6 +134,16 @@ private:
         std::chrono::steady_clock::time_point m_written{};
     };
 
+    struct ByteFault
+    {
+        BYTE flags = 0; // sfDropped, sfCorrupted or sfSuppressed
+        bool bDelay = false;
+        bool bDuplicate = false;
+        DWORD delayMs = 0;
+    };
+    // The faults that strike the next byte of a direction in this phase.
+    ByteFault NextFault(eSimDirection direction, eSimPhase phase, bool* pBecameMute);
+    bool WriteToHost(BYTE wire);
     bool Pump(int waitMs);
     // Takes in whatever the host has written, without waiting.
     bool ReadAvailable(DWORD before, DWORD now);

@@ -334,6 +334,7 @@ void CSimMainKernel::Read(BYTE command)
         Tx(kRefused);
         return;
     }
+    m_target.DisturbRead(start, &data);
     DWORD offset = 0;
     DWORD resent = 0;
     while (offset < length) {

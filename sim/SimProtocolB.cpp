@@ -501,6 +501,7 @@ void CSimProtocolB::Read()
                UL(length));
         return;
     }
+    m_target.DisturbRead(start, &data);
     std::vector<BYTE> reply = {0x52, static_cast<BYTE>(length >> 24), static_cast<BYTE>(length >> 16),
                                static_cast<BYTE>(length >> 8), static_cast<BYTE>(length)};
     reply.reserve(reply.size() + data.size() + 1);

@@ -196,7 +196,20 @@ void CSimTarget::SetFaults(const CSimFaults& faults)
     m_dwStatusCount = 0;
     m_dwReadAckCount = 0;
     m_dwReadReplyCount = 0;
+    m_dwReadByteCount = 0;
     m_Line.SetFaults(faults);
+}
+
+void CSimTarget::DisturbRead(DWORD address, std::vector<BYTE>* pData)
+{
+    const DWORD flip = GetFaults().m_dwFlipReadBit;
+    const DWORD first = m_dwReadByteCount.fetch_add(static_cast<DWORD>(pData->size())) + 1;
+    if (flip < first || flip - first >= pData->size())
+        return;
+    const DWORD offset = flip - first;
+    (*pData)[offset] ^= 0x01;
+    Event(ekFault, "H'%08lX reads H'%02X instead of H'%02X", static_cast<unsigned long>(address + offset),
+          (*pData)[offset], static_cast<BYTE>((*pData)[offset] ^ 0x01));
 }
 
 CSimFaults CSimTarget::GetFaults() const

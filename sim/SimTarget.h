@@ -140,6 +140,9 @@ public:
     DWORD NextStatusNumber() { return ++m_dwStatusCount; }
     DWORD NextReadAckNumber() { return ++m_dwReadAckCount; }
     DWORD NextReadReplyNumber() { return ++m_dwReadReplyCount; }
+    // The kernel's reading of FLASH bytes for the host, with the read fault
+    // ("Flip Read Bit") applied: the cell reads wrong, the line cannot tell.
+    void DisturbRead(DWORD address, std::vector<BYTE>* pData);
 
 private:
     enum eRequest
@@ -173,6 +176,7 @@ private:
     std::atomic<DWORD> m_dwStatusCount{0};
     std::atomic<DWORD> m_dwReadAckCount{0};
     std::atomic<DWORD> m_dwReadReplyCount{0};
+    std::atomic<DWORD> m_dwReadByteCount{0};
 
     std::atomic<eSimState> m_eState{ssStopped};
     std::atomic<int> m_nRequests{0};

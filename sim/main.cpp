@@ -2,7 +2,7 @@
 //
 //   zflash-sim -d DEFINITION [--link PATH] [--transcript FILE] [--dump FILE]
 //              [--idle SECONDS] [--set KEY=VALUE]... [--throttle] [--verbose]
-//              [--pelto SOCKET]
+//              [--pelto SOCKET] [--load FILE]
 //
 // Prints the host's port (the pty's slave path) as its first line, then the
 // Pelto adapter's socket when asked to serve one, and serves
@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 
@@ -28,18 +30,35 @@ int Fail(const CString& message)
     std::fprintf(stderr, "zflash-sim: %s\n", message.GetString());
     return 1;
 }
+
+// A raw binary stored in the FLASH from address 0 before the chip starts.
+bool Preload(CSimTarget& target, const std::string& path, CString* pError)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *pError = CString("cannot read '") + path.c_str() + "': " + std::strerror(errno);
+        return false;
+    }
+    const std::vector<BYTE> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!target.LoadFLASH(0, data)) {
+        pError->Format("'%s' (%zu bytes) does not fit the FLASH", path.c_str(), data.size());
+        return false;
+    }
+    return true;
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
     CLI::App app{"Virtual Zentra target: plays the chip of a device definition on a pseudo-terminal."};
-    std::string definition, link, transcript, dump, pelto;
+    std::string definition, link, transcript, dump, pelto, load;
     std::vector<std::string> settings;
     double idle = 0.0;
     bool throttle = false, verbose = false;
     app.add_option("-d,--definition", definition, "device definition file (.ini)")->required();
     app.add_option("--link", link, "also make this symbolic link to the port");
     app.add_option("--transcript", transcript, "write the transcript here at the end (.json for JSON)");
+    app.add_option("--load", load, "preload the FLASH from this raw binary (from address 0)");
     app.add_option("--dump", dump, "write the FLASH contents here at the end (raw binary)");
     app.add_option("--idle", idle, "stop after the line has been quiet this many seconds")->check(CLI::NonNegativeNumber);
     app.add_option("--set", settings, "a [Simulator] setting, KEY=VALUE (wins over the file)");
@@ -68,6 +87,8 @@ int main(int argc, char** argv)
     CSimTarget target;
     CString error;
     if (!target.Load(CString(definition), &error, overrides))
+        return Fail(error);
+    if (!load.empty() && !Preload(target, load, &error))
         return Fail(error);
     if (verbose) {
         target.SetEventListener([](const CSimEvent& e) {

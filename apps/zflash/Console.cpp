@@ -89,6 +89,12 @@ void CConsole::WriteLineLocked(FILE* pTo, const std::string& line)
     RedrawBarLocked();
 }
 
+std::string CConsole::LastMessage() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_strLastMessage;
+}
+
 void CConsole::Message(eStatusKind kind, const CString& text, unsigned nID)
 {
     std::lock_guard lock(m_mutex);
@@ -96,6 +102,8 @@ void CConsole::Message(eStatusKind kind, const CString& text, unsigned nID)
         ++m_nErrors;
         m_strLastError = text.GetString();
         m_strLastHint.clear();
+    } else if (kind == skMessage || kind == skWarning) {
+        m_strLastMessage = text.GetString();
     }
     if (m_eMode == omJson) {
         nlohmann::json e = {{"event", "message"}, {"level", StatusKindName(kind)}, {"id", nID}, {"text", text.GetString()}};

@@ -41,6 +41,10 @@ public:
     // The tool's own error: what went wrong and, where there is one, what to do.
     void Error(const std::string& text, const std::string& hint = {});
     void Note(const std::string& text);
+    // Whether an error has been shown, and the last plain message or warning
+    // (a failure the library only mentioned in passing still gets its error line).
+    bool ShowedError() const { return ErrorCount() > 0; }
+    std::string LastMessage() const;
     // elapsed: seconds since the progress text last changed (for the rate).
     void Progress(const SProgressState& state, double elapsed);
     // Takes the bar off the screen; the next Progress starts afresh.
@@ -77,6 +81,7 @@ private:
     bool m_bColour;
     int m_nWidth;
     bool m_bBarShown = false;
+    std::string m_strLastMessage;
     // A person is typing an answer: the bar keeps off their line until the answer is in.
     bool m_bPrompting = false;
     std::string m_strBar;

@@ -128,23 +128,16 @@ bool SaveRaw(const std::string& path, CBinaryImage* pImage, DWORD nFrom, DWORD n
         *pError = "cannot create '" + path + "': " + std::strerror(errno);
         return false;
     }
-    std::vector<BYTE> buffer(1 << 16);
-    if (!ranges.empty()) {
-        const DWORD first = nFrom ? nFrom : ranges.front().first;
-        const DWORD last = nTo != 0xFFFFFFFF ? nTo : ranges.back().last;
-        for (unsigned long long a = first; a <= last;) {
-            const DWORD n = static_cast<DWORD>(std::min<unsigned long long>(buffer.size(), last - a + 1));
-            std::fill(buffer.begin(), buffer.begin() + n, 0xFF);
-            // Only the data ranges are read: the image refuses reads outside its window.
-            const unsigned long long end = a + n - 1;
-            for (const SImageRange& r : ranges) {
-                const unsigned long long from = std::max<unsigned long long>(a, r.first);
-                const unsigned long long to = std::min<unsigned long long>(end, r.last);
-                if (from <= to)
-                    pImage->GetData(static_cast<DWORD>(from), buffer.data() + (from - a), static_cast<DWORD>(to - from + 1));
-            }
-            std::fwrite(buffer.data(), 1, n, f);
-            a += n;
+    // 0 .. 0xFFFFFFFF asks for the data's own span; any other window is written
+    // whole, blank ends included (a read from address 0 must not start elsewhere).
+    const bool span = nFrom == 0 && nTo == 0xFFFFFFFF;
+    if (!span || !ranges.empty()) {
+        const DWORD first = span ? ranges.front().first : nFrom;
+        const DWORD last = span ? ranges.back().last : nTo;
+        for (unsigned long long a = first; a <= last; a += 1 << 16) {
+            const DWORD to = static_cast<DWORD>(std::min<unsigned long long>(last, a + (1 << 16) - 1));
+            const std::vector<BYTE> buffer = CImageFiles::Extract(pImage, static_cast<DWORD>(a), to);
+            std::fwrite(buffer.data(), 1, buffer.size(), f);
         }
     }
     const bool bad = std::ferror(f) != 0;
@@ -381,6 +374,19 @@ bool CImageFiles::Load(const std::string& path, eImageFormat format, DWORD nBase
         return false;
     }
     return true;
+}
+
+std::vector<BYTE> CImageFiles::Extract(CBinaryImage* pImage, DWORD nFrom, DWORD nTo)
+{
+    std::vector<BYTE> buffer(static_cast<std::size_t>(nTo - nFrom) + 1, 0xFF);
+    // Only the data ranges are read: the image refuses reads outside its window.
+    for (const SImageRange& r : Ranges(pImage)) {
+        const DWORD from = std::max(nFrom, r.first);
+        const DWORD to = std::min(nTo, r.last);
+        if (from <= to)
+            pImage->GetData(from, buffer.data() + (from - nFrom), to - from + 1);
+    }
+    return buffer;
 }
 
 bool CImageFiles::Save(const std::string& path, eImageFormat format, CBinaryImage* pImage, DWORD nFrom, DWORD nTo,

@@ -58,6 +58,8 @@ public:
                      CStatusUpdate* pSink, std::string* pError);
 
     static std::vector<SImageRange> Ranges(CBinaryImage* pImage);
+    // The bytes of [nFrom, nTo], gaps as H'FF.
+    static std::vector<BYTE> Extract(CBinaryImage* pImage, DWORD nFrom, DWORD nTo);
     static unsigned long long DataBytes(const std::vector<SImageRange>& ranges);
     // CRC-32 (IEEE) of the data bytes in address order, so two images can be compared at a glance.
     static DWORD Checksum(CBinaryImage* pImage, const std::vector<SImageRange>& ranges);

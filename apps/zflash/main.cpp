@@ -121,6 +121,11 @@ int main(int argc, char** argv)
     } else if ((code = CheckCommandLine(context)) == ecSuccess) {
         code = Dispatch(context);
     }
+    if (code != ecSuccess && code != ecNotBlank && !console.ShowedError()) {
+        const std::string last = console.LastMessage();
+        console.Error(std::string("the command failed (") + ExitCodeName(code) + ")" +
+                      (last.empty() ? "" : ": the library reported '" + last + "'"));
+    }
     console.Result(o.strCommand, code, std::move(data));
     SetHostUI(nullptr);
     return code;

@@ -24,6 +24,11 @@ TEST(ImageFiles, RawBinaryGoesToItsBaseAndComesBackWithGapsFilled)
     // An explicit window is written exactly, even where the image holds nothing.
     ASSERT_TRUE(CImageFiles::Save(dir.File("win.raw"), ifRaw, &image, 0x7FFE, 0x8001, nullptr, &error));
     EXPECT_EQ(zftest::ReadAll(dir.File("win.raw")), std::string("\xFF\xFF\x01\x02", 4));
+    // A window from address 0, and one holding no data at all, are written whole too.
+    ASSERT_TRUE(CImageFiles::Save(dir.File("zero.raw"), ifRaw, &image, 0, 0x8001, nullptr, &error));
+    EXPECT_EQ(zftest::ReadAll(dir.File("zero.raw")), std::string(0x8000, '\xFF') + "\x01\x02");
+    ASSERT_TRUE(CImageFiles::Save(dir.File("blank.raw"), ifRaw, &image, 0x10, 0x13, nullptr, &error));
+    EXPECT_EQ(zftest::ReadAll(dir.File("blank.raw")), std::string(4, '\xFF'));
 }
 
 TEST(ImageFiles, AMalformedSRecordIsRefusedNotLoadedAsRaw)
