@@ -317,13 +317,15 @@ int CGang::Summarise()
         e.erase("event");
         list.push_back(e);
     }
-    for (auto& t : m_Targets)
-        if (!t->reason.empty())
-            m_c.console.Error(t->label + ": " + t->reason);
-    for (auto& t : m_Targets)
-        if (t->unit.qwSkipped > 0 && t->code == ecSuccess)
-            m_c.console.Note(t->label + ": " + std::to_string(t->unit.qwSkipped) + " bytes skipped (already there)");
     m_c.data = {{"targets", list}};
+    // JSON has all of this in the target events; every event there names its target.
+    const bool text = m_c.console.GetMode() != omJson;
+    for (auto& t : m_Targets) {
+        if (text && !t->reason.empty())
+            m_c.console.Error(t->label + ": " + t->reason);
+        if (text && t->unit.qwSkipped > 0 && t->code == ecSuccess)
+            m_c.console.Note(t->label + ": " + std::to_string(t->unit.qwSkipped) + " bytes skipped (already there)");
+    }
     if (ok == m_Targets.size()) {
         if (m_Targets.size() == 1)
             return m_Targets.front()->code;
@@ -331,14 +333,16 @@ int CGang::Summarise()
             return std::all_of(m_Targets.begin(), m_Targets.end(), [](auto& t) { return t->code == ecSuccess; })
                        ? ecSuccess
                        : ecNotBlank;
-        m_c.console.Message(skSuccess, Printf("All %zu targets succeeded", m_Targets.size()).c_str(), 0);
+        if (text)
+            m_c.console.Message(skSuccess, Printf("All %zu targets succeeded", m_Targets.size()).c_str(), 0);
         return ecSuccess;
     }
     if (m_bCancelled || cancelled == m_Targets.size())
         return ecCancelled;
     if (m_Targets.size() == 1)
         return m_Targets.front()->code;
-    m_c.console.Error(Printf("%zu of %zu targets failed", m_Targets.size() - ok, m_Targets.size()));
+    if (text)
+        m_c.console.Error(Printf("%zu of %zu targets failed", m_Targets.size() - ok, m_Targets.size()));
     return ecSomeFailed;
 }
 
