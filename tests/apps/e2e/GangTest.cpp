@@ -126,7 +126,7 @@ TEST_F(Gang, OneFaultedTargetFailsAloneAndTheLogHasARecordForEach)
 
 TEST_F(Gang, ARetryCarriesOnAfterADroppedByte)
 {
-    Image(6);
+    Image(2);
     CBoard board;
     board.Sim().SetThrottle(true); // the write lasts long enough to strike in its middle
     CToolProcess tool([&] {
@@ -140,6 +140,7 @@ TEST_F(Gang, ARetryCarriesOnAfterADroppedByte)
     CSimFaults faults = board.Sim().GetFaults();
     faults.m_dwDropHostByte = 40;
     board.Sim().SetFaults(faults);
+    board.Sim().SetThrottle(false);
     ASSERT_EQ(tool.Wait(300000), ecSuccess) << tool.Out() << tool.Err();
     ASSERT_FALSE(board.Sim().GetEvents(ekFault).empty()); // the byte was dropped
     const auto targets = Targets(tool.Out());
