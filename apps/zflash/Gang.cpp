@@ -15,6 +15,7 @@
 #include "ProductionLog.h"
 #include "Session.h"
 #include "SignalWatch.h"
+#include "programmer/FLASHManager.h"
 #include "programmer/FLASHProgrammer.h"
 
 namespace {
@@ -352,6 +353,8 @@ int CGang::Run()
         return code;
     CHostRoute route(m_c.host);
     SetHostUI(&route);
+    // Once here, so that the jobs' own calls find everything in place.
+    FLASHManager.Initialise("");
     {
         CSignalWatch watch(
             [&] {
