@@ -96,6 +96,8 @@ int LoadInput(SCommandContext& c, CBinaryImage& image, CStatusUpdate* pSink)
     return ecSuccess;
 }
 
+} // namespace
+
 // The image the programmer writes: FLASH-sized, checked to lie inside the FLASH.
 int PrepareImage(SCommandContext& c, std::unique_ptr<CFLASHBinaryImage>& out, std::vector<SImageRange>& ranges)
 {
@@ -144,6 +146,7 @@ int WriteFailureCode(CSession& s)
     return s.FailureCode(ecWrite);
 }
 
+namespace {
 const char* ProtocolName(long protocol)
 {
     return protocol == 1 ? "Protocol B" : "classic";

@@ -1,11 +1,16 @@
 #pragma once
 // The commands. Each returns an exit code and fills the data of its JSON result.
+#include <memory>
+#include <vector>
+
 #include <nlohmann/json.hpp>
 
 #include "Console.h"
 #include "ConsoleHost.h"
+#include "ImageFiles.h"
 #include "Options.h"
 
+class CFLASHBinaryImage;
 class CSession;
 
 struct SCommandContext
@@ -31,6 +36,12 @@ int CmdImageConvert(SCommandContext& c);
 int CmdSim(SCommandContext& c, const std::function<bool()>& stop);
 // Serves the browser page until stop() says so.
 int CmdUi(SCommandContext& c, const std::function<bool()>& stop);
+
+// The IMAGE of program and verify, FLASH-sized and checked to fit the
+// session's device (ranges: its data); an exit code.
+int PrepareImage(SCommandContext& c, std::unique_ptr<CFLASHBinaryImage>& out, std::vector<SImageRange>& ranges);
+// The exit code of a failed write, from what the library reported.
+int WriteFailureCode(CSession& s);
 
 int CmdProgram(SCommandContext& c);
 int CmdVerify(SCommandContext& c);

@@ -14,6 +14,7 @@ const char* ExitCodeName(int code)
     case ecRead: return "read-failed";
     case ecAnswerNeeded: return "answer-needed";
     case ecNotAvailable: return "not-available";
+    case ecSomeFailed: return "some-targets-failed";
     case ecCancelled: return "cancelled";
     default: return "internal-error";
     }

@@ -14,6 +14,7 @@ enum eExitCode : int {
     ecRead = 8,
     ecAnswerNeeded = 9,    // the library asked a question nobody could answer
     ecNotAvailable = 10,   // the connection type or adapter is not available in this build
+    ecSomeFailed = 11,     // a gang run: at least one target failed (the summary says which and why)
     ecInternal = 70,
     ecCancelled = 130,     // Ctrl-C, as shells report a SIGINT
 };

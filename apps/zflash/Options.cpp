@@ -23,7 +23,8 @@ const char* kExitCodes = "Exit codes:\n"
                          "  3 file error         4 connection failed   5 erase failed\n"
                          "  6 write failed       7 verify failed       8 read failed\n"
                          "  9 a question needs an answer (use --yes/--no)\n"
-                         " 10 not available in this build            130 cancelled (Ctrl-C)\n";
+                         " 10 not available in this build             11 some targets failed (gang run)\n"
+                         "130 cancelled (Ctrl-C)\n";
 
 void AddImageInput(CLI::App* cmd, SCliOptions& o)
 {
@@ -126,9 +127,17 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o)
 
     app.option_defaults()->group("Global options");
     app.add_option("-d,--device", o.strDevice, "device definition file (default: the bundled ZT31F256)");
-    app.add_option("-p,--port", o.strPort,
-                   "serial device (/dev/ttyUSB0, COM1), \"Quarn Pelto\" for JTAG, or sim (default): a virtual "
-                   "target started from the definition (sim:pelto: behind a virtual JTAG adapter)");
+    app.add_option_function<std::vector<std::string>>(
+           "-p,--port",
+           [&o](const std::vector<std::string>& ports) {
+               o.Ports = ports;
+               o.strPort = ports.back();
+           },
+           "serial device (/dev/ttyUSB0, COM1), \"Quarn Pelto\" for JTAG, or sim (default): a virtual "
+           "target started from the definition (sim:pelto: behind a virtual JTAG adapter); give it again "
+           "for each target of a gang run")
+        ->allow_extra_args(false);
+    app.add_option("--sim-count", o.nSimCount, "a gang run on this many virtual targets")->check(CLI::Range(1, 64));
     app.add_option("-c,--connection", o.strConnection, "how to reach the chip (default boot)")
         ->check(CLI::IsMember(connectionNames));
     app.add_option("-b,--baud", o.nBaud, "link speed after the boot (default: the definition's)")
@@ -168,6 +177,14 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o)
     program->add_option("--job", o.strJob, "production job: job number for the log")->needs("--job-log");
     program->add_option("--operator", o.strOperator, "production job: operator name for the log")->needs("--job-log");
     program->add_flag("--timestamps", o.bTimestamps, "production job: log start and elapsed time")->needs("--job-log");
+    program->add_option("--serial", o.strSerial,
+                        "production: a unit number at ADDR, counting from START by STEP across runs; FORMAT "
+                        "le16|le32|le64|be16|be32|be64 (default le32) or textN (N decimal digits)")
+        ->needs("--job-log");
+    program->add_flag("--skip-unchanged", o.bSkipUnchanged,
+                      "production: read first; erase and write only the blocks that differ from IMAGE");
+    program->add_option("--retries", o.nRetries, "production: reconnect and carry on after a line fault, N times")
+        ->check(CLI::Range(0, 100));
 
     CLI::App* verifyCmd = app.add_subcommand("verify", "compare the device's FLASH with IMAGE");
     command(verifyCmd, "verify");

@@ -14,6 +14,8 @@ struct SCliOptions
     // Global.
     std::string strDevice;              // empty: the bundled default device
     std::string strPort = "sim";
+    std::vector<std::string> Ports;     // every -p given, in order (several: a gang run)
+    int nSimCount = 0;                  // --sim-count: that many virtual targets
     std::string strConnection = "boot";
     long nBaud = 0;                     // 0: the definition's "Baud Rate 0"
     int nProtocol = -1;                 // -1: the definition's protocol
@@ -45,6 +47,10 @@ struct SCliOptions
     std::string strJob;
     std::string strOperator;
     bool bTimestamps = false;
+    // production (program)
+    std::string strSerial;              // ADDR:START[:STEP][:FORMAT]
+    bool bSkipUnchanged = false;
+    int nRetries = 0;
     // read
     std::string strOutput;
     std::string strStart = "0";

@@ -6,6 +6,7 @@
 
 #include "DefinitionCheck.h"
 #include "ExitCode.h"
+#include "HostRoute.h"
 #include "ProgressMeter.h"
 #include "devicedb/DeviceDB.h"
 #include "operations/Register.h"
@@ -168,6 +169,12 @@ int CSession::Open()
         return ecUsage;
     }
 
+    return CreateProgrammer(type);
+}
+
+int CSession::CreateProgrammer(int type)
+{
+    namespace fs = std::filesystem;
     FLASHManager.Initialise("");
     const long protocol = m_Options.nProtocol >= 0 ? m_Options.nProtocol : m_pInfo->m_nProtocol;
     const float frequency = static_cast<float>(m_Options.dFrequency > 0 ? m_Options.dFrequency
@@ -210,7 +217,10 @@ bool CSession::Run(const std::function<bool()>& work)
     m_Sink.SetProgressRange(0, 100);
     m_Sink.GetProgress() = 0;
     CProgressMeter meter(m_Sink, m_console);
-    std::thread worker([&] { result = work(); });
+    std::thread worker([&, host = CHostRoute::Current()] {
+        CHostRoute::SetCurrent(host);
+        result = work();
+    });
     worker.join();
     meter.Stop();
     return result;
@@ -249,6 +259,34 @@ int CSession::Connect()
                         "a kernel left running by an earlier run answers -c boot-resident; "
                         "'zflash ports' lists the serial ports");
     return code;
+}
+
+int CSession::Reconnect()
+{
+    if (m_bCancelled)
+        return ecCancelled;
+    {
+        std::lock_guard lock(m_partsMutex);
+        delete m_pProgrammer;
+        m_pProgrammer = nullptr;
+    }
+    m_Sink.Reset();
+    const int type = ConnectionTypeFromName(m_Options.strConnection);
+    if (m_pSim) {
+        // The virtual board's reset: the chip starts afresh in its start mode.
+        m_pSim->Reset();
+    } else if (type == ctGENBootMode || type == ctGENUserMode) {
+        // No reset line on a direct cable: the kernel that was running is still there.
+        const int resident = type == ctGENBootMode ? ctGENBootDirect : ctGENUserDirect;
+        if (CreateProgrammer(resident) == ecSuccess && Connect() == ecSuccess)
+            return ecSuccess;
+        std::lock_guard lock(m_partsMutex);
+        delete m_pProgrammer;
+        m_pProgrammer = nullptr;
+    }
+    if (const int code = CreateProgrammer(type); code != ecSuccess)
+        return code;
+    return Connect();
 }
 
 int CSession::FailureCode(int nOwnCode) const

@@ -31,6 +31,9 @@ public:
     bool Run(const std::function<bool()>& work);
     // Connects (as its own step, so a failure there gets the connection's exit code).
     int Connect();
+    // After a line fault: a new programmer on the same port, the target reset
+    // where the tool can reset it, connected again. An exit code.
+    int Reconnect();
     // Ends the connection (the library's disconnect), closes the port, stops
     // the virtual target and writes its transcript. Called by the destructor too.
     void Close();
@@ -56,6 +59,7 @@ public:
 
 private:
     int StartSim();
+    int CreateProgrammer(int type);
 
     const SCliOptions& m_Options;
     CConsole& m_console;

@@ -9,6 +9,7 @@
 #include "Commands.h"
 #include "ExitCode.h"
 #include "FailureReason.h"
+#include "Gang.h"
 #include "Options.h"
 #include "Session.h"
 #include "SignalWatch.h"
@@ -79,7 +80,10 @@ int main(int argc, char** argv)
     nlohmann::json data;
     SCommandContext context{o, console, host, nullptr, data};
     int code = ecSuccess;
-    if (CommandNeedsTarget(o.strCommand)) {
+    if (IsGangRun(o)) {
+        if ((code = CheckCommandLine(context)) == ecSuccess)
+            code = CmdGang(context);
+    } else if (CommandNeedsTarget(o.strCommand)) {
         CSession session(o, console, host);
         context.pSession = &session;
         {

@@ -174,8 +174,7 @@ bool CFLASHDevice::InitialiseKernel(bool bUser, ProtocolFactory pFactory, bool b
     m_bWrongKernel = false;
     delete m_pDeviceID;
     m_pDeviceID = bUser ? new CFLASHUserModeDeviceID : new CFLASHDeviceID;
-    delete m_pProtocol;
-    m_pProtocol = pFactory(this, m_pComms, bUser);
+    ReplaceProtocol(pFactory(this, m_pComms, bUser));
 
     if (!MeasureFile(KernelEntry(bUser), "main kernel", &m_dwMainKernelSize))
         return false;
@@ -264,9 +263,18 @@ bool CFLASHDevice::Disconnect(bool bReset)
 
 void CFLASHDevice::Cancel()
 {
+    std::lock_guard lock(m_protocolLock);
     m_bCancelled = true;
     if (m_pProtocol)
         m_pProtocol->Cancel();
+}
+
+void CFLASHDevice::ReplaceProtocol(CFLASHProtocol* pProtocol)
+{
+    // Cancel comes from another thread and must never reach a protocol being deleted.
+    std::lock_guard lock(m_protocolLock);
+    delete m_pProtocol;
+    m_pProtocol = pProtocol;
 }
 
 void CFLASHDevice::SetBufferSize()
@@ -489,8 +497,7 @@ bool CFLASHDevice::PreprationDownloadingMainKernel_ProtocolB()
     m_bWrongKernel = false;
     delete m_pDeviceID;
     m_pDeviceID = new CFLASHDeviceID;
-    delete m_pProtocol;
-    m_pProtocol = new CFLASHProtocol(this, m_pComms);
+    ReplaceProtocol(new CFLASHProtocol(this, m_pComms));
     // Nothing is sent for a kernel that is not there.
     if (!MeasureFile(m_pDeviceInfo->m_strMainKernel, "main kernel", &m_dwMainKernelSize))
         return false;

@@ -4,6 +4,7 @@
 // buffer in the RAM left over, and runs the four FLASH operations through the
 // protocol object it owns.
 #include <atomic>
+#include <mutex>
 #include <vector>
 
 #include "comms/FLASHComms.h"
@@ -105,6 +106,8 @@ public:
     static int BlockNumber(const CString& blockName);
 
 protected:
+    void ReplaceProtocol(CFLASHProtocol* pProtocol);
+
     // The protocol's messages reach the device for the length of one call,
     // and go back to where they went before: a 1K operation places its module
     // while already attached.
@@ -143,6 +146,8 @@ protected:
     CString m_strDeviceName;
     CFLASHComms* m_pComms;
     CFLASHProtocol* m_pProtocol = nullptr;
+    // Guards m_pProtocol's replacement against Cancel.
+    std::mutex m_protocolLock;
     CFLASHDeviceID* m_pDeviceID = nullptr;
     CFLASHFunctionMap m_FunctionMap;
     DWORD m_dwBufferSize = 0;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string_view>
 #include <memory>
 #include <unordered_map>
@@ -296,6 +297,10 @@ bool WritePrivateProfileStringA(const CString& section, const CString& key, cons
             *pError = EINVAL;
         return false;
     }
+    // Programmers on several threads may write back at once; each rewrite must
+    // see the one before it, or its key is lost.
+    static std::mutex s_writeLock;
+    std::lock_guard lock(s_writeLock);
     fs::path target(path.GetString());
     std::error_code ec;
     if (fs::is_symlink(target, ec))

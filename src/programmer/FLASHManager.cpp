@@ -7,6 +7,8 @@
 #include "devicedb/DeviceDB.h"
 #include "platform/Module.h"
 
+#include <mutex>
+
 CFLASHManager FLASHManager;
 
 bool CFLASHManager::Initialise(CString)
@@ -15,7 +17,12 @@ bool CFLASHManager::Initialise(CString)
     // The module name is limited to 255 characters.
     if (folder.GetLength() > 255)
         folder = folder.Left(255);
-    CDeviceInfo::s_KernelRootPath = folder + "Kernels";
+    // Each programmer's host may call this, from its own thread; the folder
+    // never changes, so only the first call writes and later readers race with nothing.
+    static std::mutex s_lock;
+    std::lock_guard lock(s_lock);
+    if (CDeviceInfo::s_KernelRootPath != folder + "Kernels")
+        CDeviceInfo::s_KernelRootPath = folder + "Kernels";
     g_FLASHDeviceDB.LoadDB("");
     return true;
 }
