@@ -125,7 +125,8 @@ int main(int argc, char** argv)
     } else if ((code = CheckCommandLine(context)) == ecSuccess) {
         code = Dispatch(context);
     }
-    if (code != ecSuccess && code != ecNotBlank && !console.ShowedError()) {
+    // A gang names each target's failure in its own events and summary.
+    if (code != ecSuccess && code != ecNotBlank && !console.ShowedError() && !IsGangRun(o)) {
         const std::string last = console.LastMessage();
         console.Error(std::string("the command failed (") + ExitCodeName(code) + ")" +
                       (last.empty() ? "" : ": the library reported '" + last + "'"));

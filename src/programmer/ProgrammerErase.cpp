@@ -88,6 +88,12 @@ bool CFLASHProgrammer::EraseFLASHBlocks(CObList* pBlocks)
             return false;
         }
         bErased = true;
+        // The caller may name copies of the definition's blocks; the check
+        // below reads the definition's own.
+        if (m_pDeviceInfo)
+            for (CObject* pOwn : m_pDeviceInfo->m_EraseBlocks)
+                if (static_cast<CBlockItem*>(pOwn)->m_lStart == pBlock->m_lStart)
+                    static_cast<CBlockItem*>(pOwn)->m_bWritten = 0;
         GetProgress() += static_cast<DWORD>(100 / n);
     }
     if (bErased && m_nProtocol == 1)

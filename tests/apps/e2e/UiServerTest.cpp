@@ -312,7 +312,8 @@ TEST_F(UiServerTest, DrivesEveryOperationOnTheVirtualTarget)
     EXPECT_EQ(Bytes(0x10, 2), "ab12");
     EXPECT_TRUE(Get("/api/state")["image"]["undo"].empty());
 
-    EXPECT_TRUE(Run("/api/erase", {{"blocks", {"BLK8"}}})["ok"]);
+    const nlohmann::json erased = Run("/api/erase", {{"blocks", {"BLK8"}}});
+    EXPECT_TRUE(erased["ok"]) << erased;
     EXPECT_EQ(BlockStates()[8], "erased");
     Post("/api/erase", {{"blocks", {"NOPE"}}}, 400);
     EXPECT_TRUE(Run("/api/erase", {{"all", true}})["ok"]);
