@@ -27,6 +27,7 @@ try:
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
+    from selenium.common.exceptions import StaleElementReferenceException
 except ImportError as e:
     fail(f"selenium is missing ({e}): install python3-selenium (scripts/setup does)")
 
@@ -70,7 +71,8 @@ def main():
                      f"--user-data-dir={os.path.join(work, 'profile')}", "--window-size=1280,1000"):
             options.add_argument(flag)
         driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
-        wait = WebDriverWait(driver, WAIT)
+        # The hex view redraws its rows, so an element found a moment ago may be gone.
+        wait = WebDriverWait(driver, WAIT, ignored_exceptions=(StaleElementReferenceException,))
         find = lambda css: driver.find_element(By.CSS_SELECTOR, css)
 
         def type_into(css, text):
