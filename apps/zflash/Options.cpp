@@ -106,30 +106,9 @@ std::span<const SConnectionName> ConnectionTypes()
     return kConnections;
 }
 
-void BuildCommandLine(CLI::App& app, SCliOptions& o)
+namespace {
+void AddGlobalOptions(CLI::App& app, SCliOptions& o)
 {
-    app.description("Programs the on-chip FLASH of Zentra microcontrollers: over a serial port, through the\n"
-                    "Kivu programming board or the Pelto JTAG adapter, or into a virtual target (-p sim).");
-    app.footer(std::string("\nExamples:\n"
-                           "  zflash program examples/blinky.mot           program into the virtual target\n"
-                           "  zflash -d devices/ZT31F256.ini -p /dev/ttyUSB0 program app.hex\n"
-                           "  zflash read dump.srec --start 0x8000 --length 32K\n"
-                           "  zflash image convert app.hex app.srec\n"
-                           "  zflash ui                                    the editor and operator station in a browser\n\n") +
-               ExitCodesHelp() + "\nRun 'zflash COMMAND --help' for a command's options; 'man zflash' for the guide.");
-    // A command, or --version in its place.
-    app.require_subcommand(0, 1);
-    app.final_callback([&o] {
-        if (o.bVersion && !o.strCommand.empty())
-            throw CLI::ValidationError("--version", "give it without a command");
-        if (o.bVersion)
-            o.strCommand = "version";
-        if (o.strCommand.empty())
-            throw CLI::RequiredError::Subcommand(1);
-    });
-    app.fallthrough();
-    app.set_help_all_flag("--help-all", "show the help of every command");
-
     std::vector<std::string> connectionNames;
     std::string connectionHelp = "how to reach the chip:";
     for (const SConnectionName& c : kConnections) {
@@ -172,7 +151,10 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o)
     app.add_flag("--no-color", o.bNoColour, "no colours even on a terminal (NO_COLOR does the same)");
     app.add_option("--trace", o.strTrace, "with -p sim: write the virtual target's transcript here (.json for JSON)");
     app.add_flag("--version", o.bVersion, "show the library's version record, as 'zflash version' does");
+}
 
+void AddCommands(CLI::App& app, SCliOptions& o)
+{
     auto command = [&app, &o](CLI::App* cmd, const std::string& name) {
         cmd->group("Commands");
         cmd->option_defaults()->group("Options");
@@ -243,4 +225,33 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o)
     ui->add_flag("--no-open", o.bNoOpen, "print the address only; do not open a browser");
     command(app.add_subcommand("version", "show the library's version record"), "version");
     command(app.add_subcommand("messages", "list the library's message catalogue"), "messages");
+}
+} // namespace
+
+void BuildCommandLine(CLI::App& app, SCliOptions& o)
+{
+    app.description("Programs the on-chip FLASH of Zentra microcontrollers: over a serial port, through the\n"
+                    "Kivu programming board or the Pelto JTAG adapter, or into a virtual target (-p sim).");
+    app.footer(std::string("\nExamples:\n"
+                           "  zflash program examples/blinky.mot           program into the virtual target\n"
+                           "  zflash -d devices/ZT31F256.ini -p /dev/ttyUSB0 program app.hex\n"
+                           "  zflash read dump.srec --start 0x8000 --length 32K\n"
+                           "  zflash image convert app.hex app.srec\n"
+                           "  zflash ui                                    the editor and operator station in a browser\n\n") +
+               ExitCodesHelp() + "\nRun 'zflash COMMAND --help' for a command's options; 'man zflash' for the guide.");
+    // A command, or --version in its place.
+    app.require_subcommand(0, 1);
+    app.final_callback([&o] {
+        if (o.bVersion && !o.strCommand.empty())
+            throw CLI::ValidationError("--version", "give it without a command");
+        if (o.bVersion)
+            o.strCommand = "version";
+        if (o.strCommand.empty())
+            throw CLI::RequiredError::Subcommand(1);
+    });
+    app.fallthrough();
+    app.set_help_all_flag("--help-all", "show the help of every command");
+
+    AddGlobalOptions(app, o);
+    AddCommands(app, o);
 }
