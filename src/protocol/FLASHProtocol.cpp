@@ -1,5 +1,6 @@
 #include "protocol/FLASHProtocol.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "device/DeviceID.h"
@@ -245,12 +246,15 @@ bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, uns
     BeginRead(length);
     unsigned long done = 0;
     for (int nRestart = 0;; ++nRestart) {
-        const eReadEnd end = ReadChunks(start + done, length - done, pBuffer + done, bPlaceModule, &done);
+        const eReadEnd end =
+            ReadChunks(start + done, length - done, pBuffer + done, bPlaceModule, nRestart > 0, &done);
         if (end != reOutOfStep)
             return end != reFailed;
         // What was taken before the doubt is sure; the rest is read again from
         // its own address. The 1K kernels give up their read module when a
-        // read is abandoned, so they are not asked again.
+        // read is abandoned, so they are not asked again. Copies still on
+        // their way would otherwise arrive after the new command.
+        DrainOwed(true);
         SendByte(kAbort);
         DrainLine();
         m_pComms->SetTimeouts(ttDefault);
@@ -281,35 +285,74 @@ void CFLASHProtocol::DrainLine()
     m_pComms->FlushBuffers();
 }
 
+void CFLASHProtocol::DrainOwed(bool bWait)
+{
+    m_pComms->SetTimeouts(ttDefault);
+    BYTE late[kReadChunk];
+    while (bWait && m_nReadOwed > 0 && !m_bCancelled) {
+        unsigned long lateCount = 0;
+        m_pComms->ReadBytes(late, std::min<unsigned long>(static_cast<unsigned long>(m_nReadOwed), kReadChunk),
+                            &lateCount, false);
+        if (lateCount == 0)
+            break; // never coming: a byte lost on the line, or our acknowledge
+        m_nReadOwed -= static_cast<long>(lateCount);
+    }
+    m_nReadOwed = 0;
+    DrainLine();
+}
+
+bool CFLASHProtocol::CopyAgrees(const unsigned char* pChunk, unsigned long chunk)
+{
+    BYTE copy[kReadChunk];
+    unsigned long copied = 0;
+    m_pComms->ReadBytes(copy, chunk, &copied, false);
+    // Nothing behind it: what was taken may be the tail of one copy and the
+    // head of the next, which only a whole copy can tell from the chunk.
+    if (copied == 0 && !m_bCancelled) {
+        if (!SendByte(kChunkAgain))
+            return false;
+        m_nReadOwed += static_cast<long>(chunk);
+        m_pComms->ReadBytes(copy, chunk, &copied, false);
+    }
+    m_nReadOwed -= static_cast<long>(copied);
+    return copied == chunk && std::memcmp(copy, pChunk, chunk) == 0;
+}
+
 CFLASHProtocol::eReadEnd CFLASHProtocol::ReadChunks(unsigned long start, unsigned long length, unsigned char* pBuffer,
-                                                    bool bPlaceModule, unsigned long* pDone)
+                                                    bool bPlaceModule, bool bDoubtful, unsigned long* pDone)
 {
     bool bSending = SendTransferCommand(kReadBase, length, start);
     if (bSending && bPlaceModule && !(m_pDevice && m_pDevice->ManageFunctionMap(fnRead)))
         return reFailed;
+    m_nReadOwed = static_cast<long>(std::min<unsigned long>(length, kReadChunk));
 
     m_pComms->SetTimeouts(ttQuick);
     int nBudget = kReadRetries;
     unsigned long remaining = length;
     bool bAskedAgain = false;
+    // Chunks still to be taken only when a second copy agrees: after a doubt
+    // the line may carry the tail of a copy, which with the head of the next
+    // fills 32 bytes that look whole.
+    int nDoubtful = bDoubtful ? 1 : 0;
     while (remaining > 0 && nBudget > 0 && bSending) {
         const unsigned long chunk = remaining < kReadChunk ? remaining : kReadChunk;
         unsigned long received = 0;
         bool bFull = m_pComms->ReadBytes(pBuffer, chunk, &received, false) && received == chunk;
-        if (bFull && bAskedAgain && !m_bCancelled) {
+        m_nReadOwed -= static_cast<long>(received);
+        const bool bDoubt = bAskedAgain || nDoubtful > 0;
+        if (bFull && bDoubt && !m_bCancelled) {
             // A chunk that was only late, not lost, arrives whole before the
             // copy we asked for; taking that copy as the next chunk would
             // shift everything after it without any error.
-            BYTE copy[kReadChunk];
-            unsigned long copied = 0;
-            m_pComms->ReadBytes(copy, chunk, &copied, false);
-            if (copied > 0 && (copied < chunk || std::memcmp(copy, pBuffer, chunk) != 0))
-                bFull = false;
+            bFull = CopyAgrees(pBuffer, chunk);
             // When our acknowledge of the last chunk was lost, the kernel
             // answers the request with that chunk again. A copy of the last
             // chunk may also be the next one holding the same bytes: only a
             // read from a known address settles it.
-            if (bFull && remaining < length && std::memcmp(pBuffer, pBuffer - kReadChunk, chunk) == 0) {
+            if (bFull && bAskedAgain && remaining < length &&
+                std::memcmp(pBuffer, pBuffer - kReadChunk, chunk) == 0) {
+                // The chunk our lost acknowledge asked for never comes.
+                m_nReadOwed -= static_cast<long>(chunk);
                 m_pComms->SetTimeouts(ttDefault);
                 return reOutOfStep;
             }
@@ -321,7 +364,14 @@ CFLASHProtocol::eReadEnd CFLASHProtocol::ReadChunks(unsigned long start, unsigne
             return reDone;
         }
         if (bFull) {
+            if (bDoubt) {
+                // More copies than were taken may still be on their way; the
+                // kernel sends nothing new before our acknowledge.
+                DrainOwed(true);
+                nDoubtful = bAskedAgain ? 1 : nDoubtful - 1;
+            }
             bSending = SendByte(kChunkOK);
+            m_nReadOwed += static_cast<long>(std::min<unsigned long>(remaining - chunk, kReadChunk));
             nBudget = kReadRetries;
             bAskedAgain = false;
             pBuffer += chunk;
@@ -330,8 +380,10 @@ CFLASHProtocol::eReadEnd CFLASHProtocol::ReadChunks(unsigned long start, unsigne
             GetProgress() += static_cast<DWORD>(chunk);
         } else {
             // The kernel sends the whole chunk again; what came of it is dropped.
-            DrainLine();
+            // Waiting for a chunk that never came at all is worth it once.
+            DrainOwed(received > 0 || nBudget == kReadRetries);
             bSending = SendByte(kChunkAgain);
+            m_nReadOwed += static_cast<long>(chunk);
             bAskedAgain = true;
             --nBudget;
         }

@@ -140,9 +140,18 @@ protected:
     // One Protocol B read frame and its reply.
     eReadEnd ReadReply_ProtocolB(unsigned long start, unsigned long length, unsigned char* pBuffer);
     // One read command and its data phase; *pDone counts the bytes taken.
+    // bDoubtful: the line may still carry bytes of an abandoned read, so the
+    // first chunk is taken only when a second copy agrees.
     eReadEnd ReadChunks(unsigned long start, unsigned long length, unsigned char* pBuffer, bool bPlaceModule,
-                        unsigned long* pDone);
+                        bool bDoubtful, unsigned long* pDone);
+    // After a request to send again: whether a whole copy behind the chunk
+    // just taken (asked for when none came by itself) holds the same bytes.
+    bool CopyAgrees(const unsigned char* pChunk, unsigned long chunk);
     void DrainLine();
+    // Takes what the kernel still owes of the chunks asked for (each request
+    // is answered with one whole chunk) when bWait, then waits for the line
+    // to fall quiet.
+    void DrainOwed(bool bWait);
     // The classic write: the 1K variant places its write module once the
     // command is out and sends the data a byte at a time, the padding after
     // the last chunk.
@@ -182,6 +191,7 @@ protected:
     CFLASHDevice* m_pDevice = nullptr;
     CFLASHDeviceID* m_pDeviceID = nullptr;
     BYTE m_byLastCommand = 0;
+    long m_nReadOwed = 0; // bytes of the classic read's chunks asked for and not yet come
     std::atomic<bool> m_bCancelled{false};
 };
 

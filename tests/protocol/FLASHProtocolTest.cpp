@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "protocol/ScriptedDevice.h"
@@ -66,38 +67,76 @@ TEST(ProtocolCommand, LengthWidthGrowsWithTheLength)
     EXPECT_EQ(CFLASHProtocol::LengthWidth(0x1000000), 4);
 }
 
-TEST_F(ProtocolTest, ResentChunksAreTakenOnceWhetherTheFirstCameShortOrLate)
+// The kernel answers every request to send again with the whole chunk; what
+// reaches the host first may be short, late, or pieced from two copies.
+TEST_F(ProtocolTest, AChunkAfterARequestToSendAgainIsTakenOnlyWhenTwoCopiesAgree)
 {
     const std::vector<BYTE> data = FileBytes(40, 0);
     const std::vector<BYTE> first(data.begin(), data.begin() + 32), tail(data.begin() + 32, data.end());
-    for (bool bLate : {false, true}) {
-        SCOPED_TRACE(bLate ? "first chunk late" : "first chunk short");
+    std::vector<BYTE> pieced(first.begin() + 20, first.end());
+    pieced.insert(pieced.end(), first.begin(), first.begin() + 20);
+    enum { kShort, kLate, kPieced };
+    for (int nCase : {kShort, kLate, kPieced}) {
+        SCOPED_TRACE(nCase == kShort ? "first chunk short" : nCase == kLate ? "first chunk late" : "copies pieced");
         comms.written.clear();
-        comms.flushes = 0;
-        if (bLate) {
-            comms.Reply({CFakeComms::kGap});  // nothing in time, then the chunk and its resent copy
-        } else {
+        comms.replies.clear();
+        if (nCase == kShort) {
             comms.Reply(std::vector<BYTE>(10, 0xEE));
             comms.Reply({CFakeComms::kGap});
             comms.Reply(std::vector<BYTE>(22, 0xEE));
+        } else {
+            comms.Reply({CFakeComms::kGap}); // nothing in time
         }
-        bool asked = false, acked = false;
+        int nAsked = 0;
+        const std::vector<BYTE>* current = &first;
         comms.onWrite = [&](BYTE b) {
-            if (b == 0x01 && !asked) {
-                asked = true;
-                if (bLate)
-                    comms.Reply(first);
-                comms.Reply(first);
-            } else if (b == 0x00 && asked && !acked) {
-                acked = true;
+            if (b == 0x01) {
+                if (++nAsked == 1 && nCase == kLate)
+                    comms.Reply(first); // the late chunk, then the copy asked for
+                if (nAsked == 1 && nCase == kPieced) {
+                    comms.Reply(pieced); // the rest of the second copy comes too late
+                    comms.Reply({CFakeComms::kGap});
+                } else {
+                    comms.Reply(*current);
+                }
+            } else if (b == 0x00 && nAsked > 0 && current == &first) {
+                current = &tail;
                 comms.Reply(tail);
             }
         };
         std::vector<BYTE> buffer(40);
         ASSERT_TRUE(run.Protocol()->ReadData(0, 40, buffer.data()));
         EXPECT_EQ(buffer, data);
-        EXPECT_EQ(std::vector<BYTE>(comms.written.begin() + 5, comms.written.end()), Bytes({0x01, 0x00, 0x00}));
+        const std::vector<BYTE> replies(comms.written.begin() + 5, comms.written.end());
+        EXPECT_EQ(std::count(replies.begin(), replies.end(), 0x00), 2) << "one acknowledge per chunk";
     }
+}
+
+// Blank FLASH: a copy pieced from two looks whole, and the rest of the second
+// must not become the start of the next chunk.
+TEST_F(ProtocolTest, BytesLeftFromACopyNeverStartTheNextChunk)
+{
+    const std::vector<BYTE> blank(32, 0xFF), tail{1, 2, 3, 4, 5, 6, 7, 8};
+    comms.Reply({CFakeComms::kGap});
+    int nAsked = 0;
+    bool acked = false;
+    comms.onWrite = [&](BYTE b) {
+        if (b == 0x01 && acked) {
+            comms.Reply(tail);
+        } else if (b == 0x01 && ++nAsked == 1) {
+            comms.Reply(blank);
+            comms.Reply({CFakeComms::kGap});
+        } else if (b == 0x01) {
+            comms.Reply(blank);
+            comms.Reply(std::vector<BYTE>(5, 0xFF)); // the head of one more copy
+        } else if (b == 0x00 && nAsked > 0 && !acked) {
+            acked = true;
+            comms.Reply(tail);
+        }
+    };
+    std::vector<BYTE> buffer(40);
+    ASSERT_TRUE(run.Protocol()->ReadData(0, 40, buffer.data()));
+    EXPECT_EQ(std::vector<BYTE>(buffer.begin() + 32, buffer.end()), tail);
 }
 
 TEST_F(ProtocolTest, SilentReadSpendsItsRetryBudgetAndNamesThePort)
