@@ -117,22 +117,109 @@ bool IsBootRate(DWORD rate)
 {
     return rate == 1200 || rate == 2400 || rate == 4800 || rate == 9600 || rate == 19200;
 }
+
+
+// [Simulator] keys read one by one below; those of the tables are added to them.
+constexpr const char* kSimulatorKeys[] = {
+    "Start Mode", "Boot Rate", "BRR", "Resident Rate", "Clock MHz", "Kernel Word", "Line Size", "Work Area",
+    "Bit Fields", "Handshake", "USER RAM Top", "User Command", "User Command Baud", "FLASH Fill", "Rate Tolerance",
+    "Boot Answer", "Fault Delay", "Fault Phase",
+};
+
+// Kernel and module files of [Device Info].
+constexpr struct
+{
+    const char* key;
+    CString CSimDefinition::*field;
+} kKernelFiles[] = {
+    {"uKernel", &CSimDefinition::m_strMicroKernel},
+    {"USER uKernel", &CSimDefinition::m_strUserMicroKernel},
+    {"Main Kernel", &CSimDefinition::m_strMainKernel},
+    {"USER Main Kernel", &CSimDefinition::m_strUserMainKernel},
+    {"Write module", &CSimDefinition::m_strWriteModule},
+    {"Erase module", &CSimDefinition::m_strEraseModule},
+    {"Read module", &CSimDefinition::m_strReadModule},
+    {"CheckBlank module", &CSimDefinition::m_strCheckBlankModule},
+};
+
+// Times in milliseconds.
+constexpr struct
+{
+    const char* key;
+    DWORD CSimDefinition::*field;
+    DWORD nDefault;
+    DWORD nMax;
+} kTimes[] = {
+    {"Erase Time", &CSimDefinition::m_dwEraseTime, 0, 600000},
+    {"Auto Erase Time", &CSimDefinition::m_dwAutoEraseTime, 0, 600000},
+    {"Byte Timeout", &CSimDefinition::m_dwByteTimeout, 1000, 600000},
+    {"Reply Timeout", &CSimDefinition::m_dwReplyTimeout, 30000, 3600000},
+};
+
+constexpr struct
+{
+    const char* key;
+    bool CSimDefinition::*field;
+} kBehaviours[] = {
+    {"Fail Overwrite", &CSimDefinition::m_bFailOverwrite},
+    {"Throttle", &CSimDefinition::m_bThrottle},
+};
+
+constexpr struct
+{
+    const char* key;
+    bool CSimFaults::*field;
+} kFaultFlags[] = {
+    {"Wrong Handshake", &CSimFaults::m_bWrongHandshake},
+    {"User Kernel Running", &CSimFaults::m_bUserKernelRunning},
+    {"Fail Auto Erase", &CSimFaults::m_bFailAutoErase},
+    {"Repeat Boot Answer", &CSimFaults::m_bRepeatBootAnswer},
+};
+
+// Mostly which event (counted from 1) a fault strikes; 0: never.
+constexpr struct
+{
+    const char* key;
+    DWORD CSimFaults::*field;
+    DWORD nDefault;
+} kFaultCounts[] = {
+    {"Drop Host Byte", &CSimFaults::m_dwDropHostByte, 0},
+    {"Corrupt Host Byte", &CSimFaults::m_dwCorruptHostByte, 0},
+    {"Drop Target Byte", &CSimFaults::m_dwDropTargetByte, 0},
+    {"Corrupt Target Byte", &CSimFaults::m_dwCorruptTargetByte, 0},
+    {"Stop After Host Bytes", &CSimFaults::m_dwStopAfterHostBytes, 0},
+    {"Fail Erase", &CSimFaults::m_dwFailErase, 0},
+    {"Fail Write", &CSimFaults::m_dwFailWrite, 0},
+    {"Fail Write Chunk", &CSimFaults::m_dwFailWriteChunk, 0},
+    {"Accept Write Chunk", &CSimFaults::m_dwAcceptWriteChunk, 0},
+    {"Fail Status", &CSimFaults::m_dwFailStatus, 0},
+    {"Erase Polls", &CSimFaults::m_dwErasePolls, 2},
+    {"Corrupt Erase Registers", &CSimFaults::m_dwCorruptEraseRegisters, 0},
+    {"Lose Read Acknowledge", &CSimFaults::m_dwLoseReadAck, 0},
+    {"Corrupt Read Reply", &CSimFaults::m_dwCorruptReadReply, 0},
+    {"Late Boot Answer", &CSimFaults::m_dwLateBootAnswer, 0},
+    {"Delay Host Byte", &CSimFaults::m_dwDelayHostByte, 0},
+    {"Delay Target Byte", &CSimFaults::m_dwDelayTargetByte, 0},
+    {"Duplicate Host Byte", &CSimFaults::m_dwDuplicateHostByte, 0},
+    {"Duplicate Target Byte", &CSimFaults::m_dwDuplicateTargetByte, 0},
+    {"Flip Read Bit", &CSimFaults::m_dwFlipReadBit, 0},
+};
 } // namespace
 
 const std::vector<const char*>& CSimDefinition::SimulatorKeys()
 {
-    static const std::vector<const char*> kKeys = {
-        "Start Mode", "Boot Rate", "BRR", "Resident Rate", "Clock MHz", "Kernel Word", "Line Size", "Work Area",
-        "Bit Fields", "Handshake", "USER RAM Top", "User Command", "User Command Baud", "Erase Polls", "Erase Time",
-        "Auto Erase Time", "FLASH Fill", "Fail Overwrite", "Throttle", "Rate Tolerance", "Byte Timeout",
-        "Reply Timeout", "Drop Host Byte", "Corrupt Host Byte", "Drop Target Byte", "Corrupt Target Byte",
-        "Stop After Host Bytes", "Boot Answer", "Wrong Handshake", "User Kernel Running", "Fail Erase",
-        "Fail Auto Erase", "Fail Write", "Fail Write Chunk", "Accept Write Chunk", "Fail Status",
-        "Corrupt Erase Registers", "Lose Read Acknowledge", "Corrupt Read Reply", "Repeat Boot Answer", "Late Boot Answer",
-        // Line and read faults for the fault soak.
-        "Delay Host Byte", "Delay Target Byte", "Fault Delay", "Duplicate Host Byte", "Duplicate Target Byte",
-        "Fault Phase", "Flip Read Bit",
-    };
+    static const std::vector<const char*> kKeys = [] {
+        std::vector<const char*> keys(std::begin(kSimulatorKeys), std::end(kSimulatorKeys));
+        for (const auto& k : kTimes)
+            keys.push_back(k.key);
+        for (const auto& k : kBehaviours)
+            keys.push_back(k.key);
+        for (const auto& k : kFaultFlags)
+            keys.push_back(k.key);
+        for (const auto& k : kFaultCounts)
+            keys.push_back(k.key);
+        return keys;
+    }();
     return kKeys;
 }
 
@@ -234,19 +321,26 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
     }
     m_strPath = CString(fs::absolute(path.str(), ec).lexically_normal().string());
     m_strFolder = CString(fs::path(m_strPath.str()).parent_path().string());
+    return CheckOverrides(pError) && ReadDevice(pError) && ReadBlocks(pError) && ReadStart(pError) &&
+           ReadRates(pError) && ReadKernelShape(pError) && ReadFaults(pError);
+}
 
-    for (const auto& o : overrides) {
-        bool known = false;
+bool CSimDefinition::CheckOverrides(CString* pError) const
+{
+    for (const auto& o : m_Overrides) {
+        bool known = CSimBoardSettings::IsKey(o.first);
         for (const char* key : SimulatorKeys())
             known = known || o.first.CompareNoCase(key) == 0;
-        known = known || CSimBoardSettings::IsKey(o.first);
         if (!known) {
             pError->Format("unknown simulator setting '%s'", o.first.GetString());
             return false;
         }
     }
+    return true;
+}
 
-    // The device.
+bool CSimDefinition::ReadDevice(CString* pError)
+{
     const CString& f = m_strPath;
     m_strName = Trimmed(GetPrivateProfileStringA(kDeviceInfo, "Device Code", "", f));
     if (m_strName.IsEmpty())
@@ -284,19 +378,14 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
                        static_cast<unsigned long>(kMaxFLASHSize));
         return false;
     }
-    struct
-    {
-        const char* key;
-        CString* target;
-    } files[] = {
-        {"uKernel", &m_strMicroKernel},         {"USER uKernel", &m_strUserMicroKernel},
-        {"Main Kernel", &m_strMainKernel},      {"USER Main Kernel", &m_strUserMainKernel},
-        {"Write module", &m_strWriteModule},    {"Erase module", &m_strEraseModule},
-        {"Read module", &m_strReadModule},      {"CheckBlank module", &m_strCheckBlankModule},
-    };
-    for (auto& entry : files)
-        *entry.target = ResolvePath(GetPrivateProfileStringA(kDeviceInfo, entry.key, "", f));
+    for (const auto& file : kKernelFiles)
+        this->*file.field = ResolvePath(GetPrivateProfileStringA(kDeviceInfo, file.key, "", f));
+    return true;
+}
 
+bool CSimDefinition::ReadBlocks(CString* pError)
+{
+    const CString& f = m_strPath;
     const long count = DefinitionInt(f, kDeviceInfo, "Erase Block Count", 0);
     if (count <= 0 || count > kMaxBlocks) {
         pError->Format("%s: \"Erase Block Count\" must be 1 to %d", m_strName.GetString(), kMaxBlocks);
@@ -327,8 +416,11 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
         }
         m_Blocks.push_back(b);
     }
+    return true;
+}
 
-    // The [Simulator] section.
+bool CSimDefinition::ReadStart(CString* pError)
+{
     const CString mode = Trimmed(Simulator("Start Mode", "BOOT"));
     bool modeKnown = false;
     for (eSimStartMode m : {smBoot, smUser, smBootResident, smUserResident}) {
@@ -360,6 +452,22 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
         pError->Format("%s: the clock (\"EVB Clock MHz\") must be above 0 and at most 1000 MHz", m_strName.GetString());
         return false;
     }
+    return true;
+}
+
+bool CSimDefinition::RegisterFor(DWORD rate, BYTE* pBRR, const char* what, CString* pError) const
+{
+    const double clockHz = m_dClockMHz * 1e6;
+    if (CSimBaud::BRRForRate(m_eFormula, clockHz, rate, pBRR) &&
+        CSimBaud::RatesMatch(CSimBaud::RateForBRR(m_eFormula, clockHz, *pBRR), rate, m_dwRateTolerance))
+        return true;
+    pError->Format("%s: a %.4f MHz chip cannot run %s at %lu baud (no 8-bit BRR value gives that rate)",
+                   m_strName.GetString(), m_dClockMHz, what, static_cast<unsigned long>(rate));
+    return false;
+}
+
+bool CSimDefinition::ReadRates(CString* pError)
+{
     DWORD v = 0;
     if (!SimNumber("Rate Tolerance", 3, 50, &m_dwRateTolerance, pError))
         return false;
@@ -370,28 +478,18 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
                        static_cast<unsigned long>(m_dwBootRate));
         return false;
     }
-    const double clockHz = m_dClockMHz * 1e6;
-    auto registerFor = [&](DWORD rate, BYTE* pBRR, const char* what) {
-        if (!CSimBaud::BRRForRate(m_eFormula, clockHz, rate, pBRR) ||
-            !CSimBaud::RatesMatch(CSimBaud::RateForBRR(m_eFormula, clockHz, *pBRR), rate, m_dwRateTolerance)) {
-            pError->Format("%s: a %.4f MHz chip cannot run %s at %lu baud (no 8-bit BRR value gives that rate)",
-                           m_strName.GetString(), m_dClockMHz, what, static_cast<unsigned long>(rate));
-            return false;
-        }
-        return true;
-    };
-    if (m_eStartMode == smBoot && !registerFor(m_dwBootRate, &m_byBootBRR, "its boot program"))
+    if (m_eStartMode == smBoot && !RegisterFor(m_dwBootRate, &m_byBootBRR, "its boot program", pError))
         return false;
     // A board's mode pins can bring any chip into BOOT mode.
     if (m_eStartMode != smBoot) {
         BYTE brr = 0;
-        if (CSimBaud::BRRForRate(m_eFormula, clockHz, m_dwBootRate, &brr))
+        if (CSimBaud::BRRForRate(m_eFormula, m_dClockMHz * 1e6, m_dwBootRate, &brr))
             m_byBootBRR = brr;
     }
     if (!SimNumber("BRR", m_byBootBRR, 255, &v, pError))
         return false;
     m_byBootBRR = static_cast<BYTE>(v);
-    if (m_eStartMode == smUser && !registerFor(9600, &m_byUserBRR, "its USER-mode loader"))
+    if (m_eStartMode == smUser && !RegisterFor(9600, &m_byUserBRR, "its USER-mode loader", pError))
         return false;
     if (!SimNumber("User Command Baud", 9600, 0xFFFFFFFF, &m_dwUserCommandRate, pError))
         return false;
@@ -402,6 +500,12 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
         pError->Format("[Simulator]: a line rate of 0 baud");
         return false;
     }
+    return true;
+}
+
+bool CSimDefinition::ReadKernelShape(CString* pError)
+{
+    DWORD v = 0;
     if (!SimNumber("Kernel Word", 0x0100, 0xFFFF, &v, pError))
         return false;
     m_wKernelWord = static_cast<WORD>(v);
@@ -425,63 +529,34 @@ bool CSimDefinition::Load(const CString& path, const CSimOverrides& overrides, C
     if (!SimNumber("USER RAM Top", m_dwRAMSize > 0xFFFF ? 0xFFFF : m_dwRAMSize, 0xFFFF, &v, pError))
         return false;
     m_wUserRAMTop = static_cast<WORD>(v);
-    if (!SimNumber("Erase Time", 0, 600000, &m_dwEraseTime, pError) ||
-        !SimNumber("Auto Erase Time", 0, 600000, &m_dwAutoEraseTime, pError) ||
-        !SimNumber("Byte Timeout", 1000, 600000, &m_dwByteTimeout, pError) ||
-        !SimNumber("Reply Timeout", 30000, 3600000, &m_dwReplyTimeout, pError))
-        return false;
+    for (const auto& time : kTimes)
+        if (!SimNumber(time.key, time.nDefault, time.nMax, &(this->*time.field), pError))
+            return false;
     if (!SimNumber("FLASH Fill", 0xFF, 0xFF, &v, pError))
         return false;
     m_byFLASHFill = static_cast<BYTE>(v);
+    return true;
+}
 
-    struct
-    {
-        const char* key;
-        bool* target;
-    } flags[] = {
-        {"Fail Overwrite", &m_bFailOverwrite},
-        {"Throttle", &m_bThrottle},
-        {"Wrong Handshake", &m_Faults.m_bWrongHandshake},
-        {"User Kernel Running", &m_Faults.m_bUserKernelRunning},
-        {"Fail Auto Erase", &m_Faults.m_bFailAutoErase},
-        {"Repeat Boot Answer", &m_Faults.m_bRepeatBootAnswer},
-    };
-    for (auto& flag : flags) {
-        const CString text = Trimmed(Simulator(flag.key, ""));
-        if (!text.IsEmpty() && !ParseBool(text, flag.target)) {
-            pError->Format("[Simulator] \"%s\": '%s' is not 0, 1, True or False", flag.key, text.GetString());
+bool CSimDefinition::SimFlag(const char* key, bool* pValue, CString* pError) const
+{
+    const CString text = Trimmed(Simulator(key, ""));
+    if (text.IsEmpty() || ParseBool(text, pValue))
+        return true;
+    pError->Format("[Simulator] \"%s\": '%s' is not 0, 1, True or False", key, text.GetString());
+    return false;
+}
+
+bool CSimDefinition::ReadFaults(CString* pError)
+{
+    for (const auto& flag : kBehaviours)
+        if (!SimFlag(flag.key, &(this->*flag.field), pError))
             return false;
-        }
-    }
-    struct
-    {
-        const char* key;
-        DWORD* target;
-        DWORD nDefault;
-    } counts[] = {
-        {"Drop Host Byte", &m_Faults.m_dwDropHostByte, 0},
-        {"Corrupt Host Byte", &m_Faults.m_dwCorruptHostByte, 0},
-        {"Drop Target Byte", &m_Faults.m_dwDropTargetByte, 0},
-        {"Corrupt Target Byte", &m_Faults.m_dwCorruptTargetByte, 0},
-        {"Stop After Host Bytes", &m_Faults.m_dwStopAfterHostBytes, 0},
-        {"Fail Erase", &m_Faults.m_dwFailErase, 0},
-        {"Fail Write", &m_Faults.m_dwFailWrite, 0},
-        {"Fail Write Chunk", &m_Faults.m_dwFailWriteChunk, 0},
-        {"Accept Write Chunk", &m_Faults.m_dwAcceptWriteChunk, 0},
-        {"Fail Status", &m_Faults.m_dwFailStatus, 0},
-        {"Erase Polls", &m_Faults.m_dwErasePolls, 2},
-        {"Corrupt Erase Registers", &m_Faults.m_dwCorruptEraseRegisters, 0},
-        {"Lose Read Acknowledge", &m_Faults.m_dwLoseReadAck, 0},
-        {"Corrupt Read Reply", &m_Faults.m_dwCorruptReadReply, 0},
-        {"Late Boot Answer", &m_Faults.m_dwLateBootAnswer, 0},
-        {"Delay Host Byte", &m_Faults.m_dwDelayHostByte, 0},
-        {"Delay Target Byte", &m_Faults.m_dwDelayTargetByte, 0},
-        {"Duplicate Host Byte", &m_Faults.m_dwDuplicateHostByte, 0},
-        {"Duplicate Target Byte", &m_Faults.m_dwDuplicateTargetByte, 0},
-        {"Flip Read Bit", &m_Faults.m_dwFlipReadBit, 0},
-    };
-    for (auto& c : counts)
-        if (!SimNumber(c.key, c.nDefault, 0xFFFFFFFF, c.target, pError))
+    for (const auto& flag : kFaultFlags)
+        if (!SimFlag(flag.key, &(m_Faults.*flag.field), pError))
+            return false;
+    for (const auto& c : kFaultCounts)
+        if (!SimNumber(c.key, c.nDefault, 0xFFFFFFFF, &(m_Faults.*c.field), pError))
             return false;
     if (m_Faults.m_dwErasePolls > 1000000) {
         pError->Format("[Simulator] \"Erase Polls\": at most 1000000");

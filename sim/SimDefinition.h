@@ -97,8 +97,20 @@ public:
     bool IsUserKernelFlagSet() const { return (m_byBitFields & 0x40) != 0; }
 
 private:
+    // Load's steps, in order: each may use what the ones before it read.
+    bool CheckOverrides(CString* pError) const;
+    bool ReadDevice(CString* pError);
+    bool ReadBlocks(CString* pError);
+    bool ReadStart(CString* pError);
+    bool ReadRates(CString* pError);
+    bool ReadKernelShape(CString* pError);
+    bool ReadFaults(CString* pError);
+
     CString Simulator(const char* key, const char* strDefault) const;
     bool SimNumber(const char* key, DWORD nDefault, DWORD nMax, DWORD* pValue, CString* pError) const;
+    bool SimFlag(const char* key, bool* pValue, CString* pError) const;
+    // The chip's BRR value for a rate within the tolerance; false with the reason when none gives it.
+    bool RegisterFor(DWORD rate, BYTE* pBRR, const char* what, CString* pError) const;
     bool ReadFaultPhase(CString* pError);
     CString ResolvePath(const CString& entry) const;
 

@@ -12,6 +12,7 @@
 
 #include "ExitCode.h"
 #include "ImageFiles.h"
+#include "LibraryMessages.h"
 #include "Session.h"
 #include "comms/SerialPortInfo.h"
 #include "devicedb/BlockItem.h"
@@ -27,10 +28,6 @@ namespace {
 constexpr const char* kVerifyQuestion = "Would you like to perform read-back verification?";
 constexpr const char* kNotSRecordNotice = "This file is not an SRecord.";
 constexpr const char* kImageFullNotice = "No more memory can be allocated";
-constexpr WORD kReadFailed = 15027;
-constexpr WORD kByteDiffers = 15029;
-constexpr WORD kVerifyFailed = 15030;
-constexpr WORD kEraseFailed = 15025;
 
 std::string Hex(DWORD value)
 {
@@ -136,14 +133,7 @@ int PrepareImage(SCommandContext& c, std::unique_ptr<CFLASHBinaryImage>& out, st
 
 int WriteFailureCode(CSession& s)
 {
-    CConsoleSink& sink = s.Sink();
-    if (sink.SawError(kEraseFailed))
-        return s.FailureCode(ecErase);
-    if (sink.SawError(kVerifyFailed) || sink.SawError(kByteDiffers))
-        return s.FailureCode(ecVerify);
-    if (sink.SawError(kReadFailed))
-        return s.FailureCode(ecRead);
-    return s.FailureCode(ecWrite);
+    return s.FailureCode(StepExitCode(s.Sink(), ecWrite));
 }
 
 namespace {
@@ -368,18 +358,18 @@ int CmdProgram(SCommandContext& c)
         return WriteFailureCode(s);
     if (c.host.WasUnanswered())
         return ecAnswerNeeded;
-    if (!s.Sink().SawText("Image successfully written to device")) {
+    if (!SawMessage(s.Sink(), lmWritten)) {
         // The write stopped without a failure: an erase question was answered Cancel.
         c.console.Error("programming was cancelled before the image was written");
         return ecCancelled;
     }
-    bool verified = s.Sink().SawText("Verification OK");
+    bool verified = SawMessage(s.Sink(), lmVerified) != nullptr;
     // The settings file can switch the library's read-back off; an explicit --verify wins.
     if (!verified && c.o.bVerify && c.o.bVerifyGiven && Settings::ReadbackVerify.Read() == 2) {
         ok = s.Run([&] { return p->ReadbackVerify(image.get()); });
         if (!ok || s.WasCancelled())
             return WriteFailureCode(s);
-        verified = s.Sink().SawText("Verification OK");
+        verified = SawMessage(s.Sink(), lmVerified) != nullptr;
     }
     c.data["verified"] = verified;
     const std::string summary = Format("Programmed %llu bytes of %s into %s%s", CImageFiles::DataBytes(ranges),
@@ -404,7 +394,7 @@ int CmdVerify(SCommandContext& c)
     if (s.WasCancelled())
         return ecCancelled;
     if (!ok)
-        return s.FailureCode(s.Sink().SawError(kReadFailed) ? ecRead : ecVerify);
+        return s.FailureCode(StepExitCode(s.Sink(), ecVerify));
     c.data["verified"] = true;
     return ecSuccess;
 }

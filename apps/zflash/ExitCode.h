@@ -1,6 +1,8 @@
 #pragma once
 // The tool's exit codes. Scripts and production lines branch on these, so a
 // value, once given, never changes meaning.
+#include <span>
+#include <string>
 
 enum eExitCode : int {
     ecSuccess = 0,
@@ -15,9 +17,19 @@ enum eExitCode : int {
     ecAnswerNeeded = 9,    // the library asked a question nobody could answer
     ecNotAvailable = 10,   // the connection type or adapter is not available in this build
     ecSomeFailed = 11,     // a gang run: at least one target failed (the summary says which and why)
-    ecInternal = 70,
     ecCancelled = 130,     // Ctrl-C, as shells report a SIGINT
 };
 
-// One line for the user guide, `--help` and JSON results.
+struct SExitCodeInfo
+{
+    int nCode;
+    const char* pszName; // JSON results and the user guide's table
+    const char* pszText; // `--help` and the man page
+};
+
+// Every exit code, in order: the one list `--help` and the docs are held to.
+std::span<const SExitCodeInfo> ExitCodes();
+// The code's name; "internal-error" for a value the table does not hold.
 const char* ExitCodeName(int code);
+// The "Exit codes:" block of `--help`.
+std::string ExitCodesHelp();

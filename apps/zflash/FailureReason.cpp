@@ -2,12 +2,9 @@
 
 #include "ConsoleHost.h"
 #include "ExitCode.h"
+#include "LibraryMessages.h"
 
 namespace {
-constexpr WORD kChunkRefused = 15028; // "Write failed"
-constexpr const char* kProtocolBWriteError = "Write image error";
-// The boot program's sum check error (0x11), as each of its commands words it.
-constexpr const char* kSumErrors[] = {"Sum check error", "Sum-check error", "Check sum error", "error code H'11"};
 
 SFailureReason ByExitCode(const SFailureContext& c)
 {
@@ -25,28 +22,26 @@ SFailureReason ByExitCode(const SFailureContext& c)
 SFailureReason ExplainFailure(const CConsoleSink& sink, const SFailureContext& c)
 {
     const bool protocolB = c.protocol == 1;
-    if (protocolB && c.command == "program" && c.erase == "auto" && sink.SawText("Device is not blank") &&
+    if (protocolB && c.command == "program" && c.erase == "auto" && SawMessage(sink, lmNotBlank) &&
         (c.code == ecWrite || c.code == ecVerify))
         return {"the chip holds data, and Protocol B cannot tell which blocks hold it: --erase auto erased nothing",
                 "erase it first with 'zflash erase --all', or pass --erase ask to choose the blocks", true};
-    for (const char* sum : kSumErrors)
-        if (sink.SawText(sum))
-            return {std::string("a frame reached the chip damaged: the boot program reported a sum check error (\"") +
-                        sum + "\")",
-                    "check the cable and its connections; a lower speed (-b) may help", true};
+    if (const char* sum = SawMessage(sink, lmSumError))
+        return {std::string("a frame reached the chip damaged: the boot program reported a sum check error (\"") +
+                    sum + "\")",
+                "check the cable and its connections; a lower speed (-b) may help", true};
     if (c.code != ecWrite)
         return ByExitCode(c);
-    if (sink.SawText(kProtocolBWriteError))
-        return {std::string("the chip could not program the FLASH: the boot program answered \"") +
-                    kProtocolBWriteError + "\"",
+    if (const char* error = SawMessage(sink, lmWriteImageError))
+        return {std::string("the chip could not program the FLASH: the boot program answered \"") + error + "\"",
                 "the FLASH may not be erased: run 'zflash erase --all', then program again", true};
     if (protocolB)
         return ByExitCode(c);
-    if (c.erase == "never" && sink.SawText("Device is not blank"))
+    if (c.erase == "never" && SawMessage(sink, lmNotBlank))
         return {"the device refused the write: the FLASH under the image holds data, and --erase never left it there",
                 "run 'zflash erase --all' first, or program with --erase auto", true};
     // The kernel gives no reason of its own for a refused write: only its status.
-    if (sink.SawError(kChunkRefused) || !sink.SawAnyError())
+    if (SawMessage(sink, lmChunkRefused) || !sink.SawAnyError())
         return {"the device refused the write (write status 0x23)",
                 "the FLASH may hold data or be worn or protected: erase it ('zflash erase --all') and try again", true};
     return ByExitCode(c);

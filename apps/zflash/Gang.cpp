@@ -48,7 +48,7 @@ struct STarget
     std::string strStep;
     Clock::time_point stepSince;
 
-    int code = ecInternal;
+    int code = ecCancelled; // until the target's run ends
     SUnitResult unit;
     double seconds = 0;
     std::time_t started = 0;

@@ -6,25 +6,17 @@
 #include "ExitCode.h"
 
 namespace {
-struct SConnectionName
-{
-    const char* pszName;
-    int nType;
-};
-
-// Values of the library's connection types.
+// Values of the library's connection types; the first is the default.
 constexpr SConnectionName kConnections[] = {
-    {"boot", 2},           {"user", 3},          {"boot-resident", 5},       {"user-resident", 6},
-    {"board-boot", 0},     {"board-user", 1},    {"board-boot-resident", 4}, {"board-user-resident", 7},
+    {"boot", 2, false},
+    {"user", 3, false},
+    {"boot-resident", 5, false},
+    {"user-resident", 6, false},
+    {"board-boot", 0, true},
+    {"board-user", 1, true},
+    {"board-boot-resident", 4, true},
+    {"board-user-resident", 7, true},
 };
-
-const char* kExitCodes = "Exit codes:\n"
-                         "  0 success            1 not blank (blank)   2 usage error\n"
-                         "  3 file error         4 connection failed   5 erase failed\n"
-                         "  6 write failed       7 verify failed       8 read failed\n"
-                         "  9 a question needs an answer (use --yes/--no)\n"
-                         " 10 not available in this build             11 some targets failed (gang run)\n"
-                         "130 cancelled (Ctrl-C)\n";
 
 void AddImageInput(CLI::App* cmd, SCliOptions& o)
 {
@@ -103,27 +95,27 @@ const char* ConnectionTypeName(int type)
 
 bool IsBoardConnection(int type)
 {
-    return type == 0 || type == 1 || type == 4 || type == 7;
+    for (const SConnectionName& c : kConnections)
+        if (type == c.nType)
+            return c.bBoard;
+    return false;
 }
 
-void BuildCommandLine(CLI::App& app, SCliOptions& o)
+std::span<const SConnectionName> ConnectionTypes()
 {
-    app.description("Programs the on-chip FLASH of Zentra microcontrollers: over a serial port, through the\n"
-                    "Kivu programming board or the Pelto JTAG adapter, or into a virtual target (-p sim).");
-    app.footer(std::string("\nExamples:\n"
-                           "  zflash program examples/blinky.mot           program into the virtual target\n"
-                           "  zflash -d devices/ZT31F256.ini -p /dev/ttyUSB0 program app.hex\n"
-                           "  zflash read dump.srec --start 0x8000 --length 32K\n"
-                           "  zflash image convert app.hex app.srec\n"
-                           "  zflash ui                                    the editor and operator station in a browser\n\n") +
-               kExitCodes + "\nRun 'zflash COMMAND --help' for a command's options; 'man zflash' for the guide.");
-    app.require_subcommand(1);
-    app.fallthrough();
-    app.set_help_all_flag("--help-all", "show the help of every command");
+    return kConnections;
+}
 
+namespace {
+void AddGlobalOptions(CLI::App& app, SCliOptions& o)
+{
     std::vector<std::string> connectionNames;
-    for (const SConnectionName& c : kConnections)
+    std::string connectionHelp = "how to reach the chip:";
+    for (const SConnectionName& c : kConnections) {
         connectionNames.emplace_back(c.pszName);
+        connectionHelp += std::string(connectionNames.size() == 1 ? " " : ", ") + c.pszName +
+                          (connectionNames.size() == 1 ? " (default)" : "");
+    }
 
     app.option_defaults()->group("Global options");
     app.add_option("-d,--device", o.strDevice, "device definition file (default: the bundled ZT31F256)");
@@ -138,7 +130,7 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o)
            "for each target of a gang run")
         ->allow_extra_args(false);
     app.add_option("--sim-count", o.nSimCount, "a gang run on this many virtual targets")->check(CLI::Range(1, 64));
-    app.add_option("-c,--connection", o.strConnection, "how to reach the chip (default boot)")
+    app.add_option("-c,--connection", o.strConnection, connectionHelp)
         ->check(CLI::IsMember(connectionNames));
     app.add_option("-b,--baud", o.nBaud, "link speed after the boot (default: the definition's)")
         ->check(CLI::PositiveNumber);
@@ -158,7 +150,11 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o)
     app.add_flag("-n,--no", o.bNo, "answer No to the library's questions")->excludes(yes);
     app.add_flag("--no-color", o.bNoColour, "no colours even on a terminal (NO_COLOR does the same)");
     app.add_option("--trace", o.strTrace, "with -p sim: write the virtual target's transcript here (.json for JSON)");
+    app.add_flag("--version", o.bVersion, "show the library's version record, as 'zflash version' does");
+}
 
+void AddCommands(CLI::App& app, SCliOptions& o)
+{
     auto command = [&app, &o](CLI::App* cmd, const std::string& name) {
         cmd->group("Commands");
         cmd->option_defaults()->group("Options");
@@ -229,4 +225,33 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o)
     ui->add_flag("--no-open", o.bNoOpen, "print the address only; do not open a browser");
     command(app.add_subcommand("version", "show the library's version record"), "version");
     command(app.add_subcommand("messages", "list the library's message catalogue"), "messages");
+}
+} // namespace
+
+void BuildCommandLine(CLI::App& app, SCliOptions& o)
+{
+    app.description("Programs the on-chip FLASH of Zentra microcontrollers: over a serial port, through the\n"
+                    "Kivu programming board or the Pelto JTAG adapter, or into a virtual target (-p sim).");
+    app.footer(std::string("\nExamples:\n"
+                           "  zflash program examples/blinky.mot           program into the virtual target\n"
+                           "  zflash -d devices/ZT31F256.ini -p /dev/ttyUSB0 program app.hex\n"
+                           "  zflash read dump.srec --start 0x8000 --length 32K\n"
+                           "  zflash image convert app.hex app.srec\n"
+                           "  zflash ui                                    the editor and operator station in a browser\n\n") +
+               ExitCodesHelp() + "\nRun 'zflash COMMAND --help' for a command's options; 'man zflash' for the guide.");
+    // A command, or --version in its place.
+    app.require_subcommand(0, 1);
+    app.final_callback([&o] {
+        if (o.bVersion && !o.strCommand.empty())
+            throw CLI::ValidationError("--version", "give it without a command");
+        if (o.bVersion)
+            o.strCommand = "version";
+        if (o.strCommand.empty())
+            throw CLI::RequiredError::Subcommand(1);
+    });
+    app.fallthrough();
+    app.set_help_all_flag("--help-all", "show the help of every command");
+
+    AddGlobalOptions(app, o);
+    AddCommands(app, o);
 }

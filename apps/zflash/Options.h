@@ -1,6 +1,7 @@
 #pragma once
 // The command line: `zflash [global options] COMMAND [command options]`.
 // Global options may also follow the command.
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ struct SCliOptions
     bool bNo = false;
     bool bNoColour = false;
     std::string strTrace;
+    bool bVersion = false;              // --version: the `version` command
 
     // Which command; "image info" and "image convert" are "image-info" and "image-convert".
     std::string strCommand;
@@ -74,7 +76,16 @@ void BuildCommandLine(CLI::App& app, SCliOptions& o);
 // "0x1F00", "H'1F00", "1F00h", "8192", "64K", "1M"; false for anything else or above 32 bits.
 bool ParseNumber(const std::string& text, DWORD* pValue);
 
-// The eight connection types by readable name; -1 when unknown.
+struct SConnectionName
+{
+    const char* pszName;
+    int nType;   // the library's connection type
+    bool bBoard; // through the programming board
+};
+
+// The eight connection types in the order `--help` and the docs list them.
+std::span<const SConnectionName> ConnectionTypes();
+// By readable name; -1 when unknown.
 int ConnectionTypeFromName(const std::string& name);
 const char* ConnectionTypeName(int type);
 // Whether a connection type goes through the programming board.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ExitCode.h"
+#include "LibraryMessages.h"
 #include "Session.h"
 #include "devicedb/BlockItem.h"
 #include "devicedb/DeviceInfo.h"
@@ -11,10 +12,6 @@
 
 namespace {
 constexpr const char* kVerifyQuestion = "Would you like to perform read-back verification?";
-// What the chip refused, as opposed to what the line lost: erase failed,
-// device failed to erase, write failed (a chunk refused), a byte differs,
-// verification failed.
-constexpr WORD kRefusals[] = {15025, 15031, 15028, 15029, 15030};
 
 // The part of each image range that lies in [first, last].
 template <typename F>
@@ -33,7 +30,7 @@ bool CProductionJob::IsLineFault(CSession& s, int code)
 {
     if (s.WasCancelled() || (code != ecConnection && code != ecRead && code != ecWrite && code != ecVerify))
         return false;
-    return std::none_of(std::begin(kRefusals), std::end(kRefusals), [&](WORD id) { return s.Sink().SawError(id); });
+    return !SawRefusal(s.Sink());
 }
 
 int CProductionJob::PlaceSerial(CFLASHBinaryImage& image, std::uint64_t* pNumber)
@@ -172,7 +169,7 @@ int CProductionJob::Attempt(CFLASHBinaryImage& image, bool* pSpent)
             return WriteFailureCode(s);
         if (m_c.host.WasUnanswered())
             return ecAnswerNeeded;
-        if (!s.Sink().SawText("Image successfully written to device")) {
+        if (!SawMessage(s.Sink(), lmWritten)) {
             m_c.console.Error("programming was cancelled before the image was written");
             return ecCancelled;
         }
@@ -184,7 +181,7 @@ int CProductionJob::Attempt(CFLASHBinaryImage& image, bool* pSpent)
         const bool ok = s.Run([&] { return p->ReadbackVerify(&image); });
         if (!ok || s.WasCancelled())
             return WriteFailureCode(s);
-        m_r.bVerified = s.Sink().SawText("Verification OK");
+        m_r.bVerified = SawMessage(s.Sink(), lmVerified) != nullptr;
     }
     return ecSuccess;
 }

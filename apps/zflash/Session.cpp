@@ -7,6 +7,7 @@
 #include "DefinitionCheck.h"
 #include "ExitCode.h"
 #include "HostRoute.h"
+#include "LibraryMessages.h"
 #include "ProgressMeter.h"
 #include "devicedb/DeviceDB.h"
 #include "operations/Register.h"
@@ -242,7 +243,7 @@ int CSession::Connect()
         m_console.Error("'" + m_strDefinition + "' gives \"Protocol\" " + std::to_string(protocol) +
                             ", a protocol zflash does not know",
                         "use 0 (classic) or 1 (Protocol B), in the definition or with --protocol");
-    else if (code == ecConnection && m_Sink.SawError(15016) && protocol == 1)
+    else if (code == ecConnection && SawMessage(m_Sink, lmRateRefused) && protocol == 1)
         m_console.Error("the chip refused the new speed",
                         "Protocol B needs the chip's input clock (--frequency) and clock ratios (--ckp, --ckm)");
     else if (code == ecConnection && !m_pSim && m_strPort == CFLASHProgrammer::kJTAGPortName) {
@@ -297,11 +298,8 @@ int CSession::FailureCode(int nOwnCode) const
         return ecConnection;
     if (m_host.WasUnanswered())
         return ecAnswerNeeded;
-    if (m_Sink.SawText("not yet available") || m_Sink.SawText("not available in this version"))
-        return ecNotAvailable;
-    if (m_Sink.SawError(15026))
-        return ecConnection;
-    return nOwnCode;
+    const int overriding = OverridingExitCode(m_Sink);
+    return overriding != 0 ? overriding : nOwnCode;
 }
 
 void CSession::Cancel()

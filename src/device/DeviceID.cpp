@@ -9,8 +9,7 @@ void DeviceIDBitFields::SetFieldWidth(int nWidth)
 int DeviceIDBitFields::EncodeField(DWORD dwValue, BYTE* pOut) const
 {
     const int width = GetFieldWidth();
-    for (int i = 0; i < width; ++i)
-        pOut[i] = static_cast<BYTE>(dwValue >> (8 * (width - 1 - i)));
+    WireFormat::PutBigEndian(dwValue, width, pOut);
     return width;
 }
 

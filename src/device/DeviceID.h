@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "platform/Types.h"
+#include "platform/WireFormat.h"
 
 // One 32-bit word of bit fields; the kernel fills only its low byte.
 //   bits 0-1  erase-block-register bytes sent with an erase command (E)
@@ -87,7 +88,7 @@ public:
     ~CFLASHUserModeDeviceID() override = default;
 
     // The two bytes after the identity reply, as one big-endian value.
-    void LoadRAMTop(const BYTE* pBytes) { m_wRAMTop = static_cast<WORD>((pBytes[0] << 8) | pBytes[1]); }
+    void LoadRAMTop(const BYTE* pBytes) { m_wRAMTop = static_cast<WORD>(WireFormat::GetBigEndian(pBytes, 2)); }
     WORD GetRAMTop() const { return m_wRAMTop; }
     void SetRAMTop(WORD w) { m_wRAMTop = w; }
 

@@ -5,6 +5,7 @@
 #include "devicedb/BlockItem.h"
 #include "devicedb/DeviceInfo.h"
 #include "platform/HostUI.h"
+#include "platform/WireFormat.h"
 #include "protocol/FLASH1KProtocol.h"
 
 namespace {
@@ -153,8 +154,8 @@ bool CFLASH1KDevice::DownloadBOOTModeKernel()
         return false;
     SetProgressString("Downloading kernel");
     GetProgress() += 60;
-    m_pComms->WriteByte(static_cast<BYTE>(image.size() >> 8));
-    m_pComms->WriteByte(static_cast<BYTE>(image.size()));
+    for (BYTE by : WireFormat::BigEndian<2>(image.size()))
+        m_pComms->WriteByte(by);
     for (BYTE by : image) {
         if (!m_pComms->WriteByte(by)) {
             DisplayError("", 15043);

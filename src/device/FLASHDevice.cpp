@@ -7,6 +7,7 @@
 #include "operations/SettingsKeys.h"
 #include "platform/File.h"
 #include "platform/HostUI.h"
+#include "platform/WireFormat.h"
 #include "protocol/FLASHProtocol.h"
 
 CFLASHUniqueIDCounter CFLASHDevice::m_sCurrentUniqueID;
@@ -130,8 +131,7 @@ bool CFLASHDevice::DownloadMainKernel(bool bUser)
     SetProgressString("Downloading kernel");
     GetProgress() += 60;
     // The length is announced in 16 bits; a longer kernel is still sent whole.
-    const BYTE header[2] = {static_cast<BYTE>(image.size() >> 8), static_cast<BYTE>(image.size())};
-    m_pComms->WriteBytes(header, 2, false);
+    m_pComms->WriteBytes(WireFormat::BigEndian<2>(image.size()).data(), 2, false);
     if (!m_pComms->WriteBytes(image.data(), static_cast<unsigned long>(image.size()), false)) {
         DisplayError("", 15043);
         return false;
@@ -537,15 +537,14 @@ bool CFLASHDevice::DownloadBOOTModeKernel_ProtocolB()
     SetProgressString("Downloading kernel");
     GetProgress() += 60;
     const DWORD length = static_cast<DWORD>(image.size());
-    const BYTE header[4] = {static_cast<BYTE>(length >> 24), static_cast<BYTE>(length >> 16),
-                            static_cast<BYTE>(length >> 8), static_cast<BYTE>(length)};
-    if (!m_pComms->WriteBytes(header, 4, false) ||
+    const auto header = WireFormat::BigEndian<4>(length);
+    if (!m_pComms->WriteBytes(header.data(), 4, false) ||
         (length > 0 && !m_pComms->WriteBytes(image.data(), length, false))) {
         DisplayError("", 15043);
         return false;
     }
-    const BYTE sum = CFLASHProtocol::SumCheck(
-        CFLASHProtocol::AddToSum(CFLASHProtocol::AddToSum(0, header, 4), image.data(), length));
+    const BYTE sum =
+        WireFormat::SumCheck(WireFormat::AddToSum(WireFormat::AddToSum(0, header.data(), 4), image.data(), length));
     if (!m_pComms->WriteBytes(&sum, 1, false) || !m_pComms->ReadBytes(&answer, 1, nullptr, false) ||
         answer != CFLASHProtocol::kAck) {
         DisplayMessage("Unable to get acknowledgement after the download main kernel", 0);

@@ -10,6 +10,7 @@
 
 #include "image/BinaryImage.h"
 #include "platform/HostUI.h"
+#include "platform/WireFormat.h"
 
 namespace {
 constexpr const char* kNotSRecord = "This file is not an SRecord.  Loading as raw data.";
@@ -90,18 +91,6 @@ bool AllBlank(const BYTE* pBytes, DWORD nLength)
         if (pBytes[i] != 0xFF)
             return false;
     return true;
-}
-
-CString SizeText(DWORD nSize)
-{
-    CString text;
-    if (nSize < 1024)
-        text.Format("%d Bytes", static_cast<int>(nSize));
-    else if (nSize % 1024 == 0)
-        text.Format("%d K", static_cast<int>(nSize / 1024));
-    else
-        text.Format("%4.2f K", nSize / 1024.0);
-    return text;
 }
 
 std::string NameOf(const char* pszPath)
@@ -768,7 +757,8 @@ void CBinaryImageFile::EndCDESave(DWORD nLastAddress, CBinaryImage* pImage)
     const bool bEmpty = nLastAddress == 0xFFFFFFFFu;
     if (!bEmpty && std::uint64_t(nLastAddress) + 1 >= nSize)
         return;
-    if (AfxMessageBox("Would you like to pad the image to " + SizeText(nSize), qtYesNo, miQuestion) != qtYes)
+    if (AfxMessageBox("Would you like to pad the image to " + WireFormat::SizeText(nSize), qtYesNo, miQuestion) !=
+        qtYes)
         return;
     WriteBlank(bEmpty ? nSize : nSize - nLastAddress - 1);
 }

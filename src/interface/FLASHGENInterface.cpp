@@ -6,6 +6,7 @@
 #include "devicedb/DeviceInfo.h"
 #include "operations/SettingsKeys.h"
 #include "platform/Time.h"
+#include "platform/WireFormat.h"
 
 namespace {
 constexpr BYTE kFrameStart = 0xAA;
@@ -280,7 +281,7 @@ bool CFLASHGENInterface::Download(unsigned char* pData, unsigned long nSize)
         return false;
     }
     CCommsAttachment attach(this);
-    const BYTE sizeBytes[2] = {static_cast<BYTE>(nSize >> 8), static_cast<BYTE>(nSize & 0xFF)};
+    const auto sizeBytes = WireFormat::BigEndian<2>(nSize);
     for (BYTE nSizeByte : sizeBytes) {
         m_pComms->WriteByte(nSizeByte);
         BYTE nEcho = 0;

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "platform/WireFormat.h"
+
 namespace {
 // Rounds a non-negative value: an exact half goes down, as the micro-kernels expect.
 unsigned long RoundHalfDown(double x)
@@ -172,17 +174,12 @@ void CFLASHInterface::BuildProtocolBFrame(unsigned long nNewRate, float fFrequen
     const WORD nRate = static_cast<WORD>(nNewRate / 100);
     frame[0] = bAlternativeCommand ? 0x7F : 0x3F;
     frame[1] = 0x07;
-    frame[2] = static_cast<BYTE>(nRate >> 8);
-    frame[3] = static_cast<BYTE>(nRate & 0xFF);
-    frame[4] = static_cast<BYTE>(nFrequency >> 8);
-    frame[5] = static_cast<BYTE>(nFrequency & 0xFF);
+    WireFormat::PutBigEndian(nRate, 2, frame + 2);
+    WireFormat::PutBigEndian(nFrequency, 2, frame + 4);
     frame[6] = 0x02;
     frame[7] = static_cast<BYTE>(nCKMDivisor & 0xFF);
     frame[8] = static_cast<BYTE>(nCKPDivisor & 0xFF);
-    BYTE nSum = 0;
-    for (int i = 0; i < kProtocolBFrameSize - 1; ++i)
-        nSum = static_cast<BYTE>(nSum + frame[i]);
-    frame[kProtocolBFrameSize - 1] = static_cast<BYTE>(0x100 - nSum);
+    frame[kProtocolBFrameSize - 1] = WireFormat::SumCheck(WireFormat::AddToSum(0, frame, kProtocolBFrameSize - 1));
 }
 
 CString CFLASHInterface::ProtocolBErrorText(BYTE code)

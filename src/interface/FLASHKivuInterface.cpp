@@ -7,6 +7,7 @@
 #include "devicedb/DeviceInfo.h"
 #include "operations/SettingsKeys.h"
 #include "platform/Time.h"
+#include "platform/WireFormat.h"
 
 namespace {
 constexpr BYTE kFrameStart = 0xAA;
@@ -157,8 +158,8 @@ bool CFLASHKivuInterface::ReadPort(unsigned short nAddress, unsigned char* pValu
     if (!m_pComms)
         return false;
     CCommsAttachment attach(this);
-    const BYTE data[2] = {static_cast<BYTE>(nAddress >> 8), static_cast<BYTE>(nAddress & 0xFF)};
-    SendFrame(kcReadPort, data, 2);
+    const auto data = WireFormat::BigEndian<2>(nAddress);
+    SendFrame(kcReadPort, data.data(), 2);
     return Response(pValue, kAnswerBase + kcReadPort);
 }
 
@@ -170,8 +171,8 @@ bool CFLASHKivuInterface::WritePort(unsigned short nAddress, unsigned char* pVal
     m_pComms->WriteByte(kFrameStart);
     m_pComms->WriteByte(kcWritePort);
     m_pComms->WriteByte(4);
-    m_pComms->WriteByte(static_cast<BYTE>(nAddress >> 8));
-    m_pComms->WriteByte(static_cast<BYTE>(nAddress & 0xFF));
+    for (BYTE by : WireFormat::BigEndian<2>(nAddress))
+        m_pComms->WriteByte(by);
     m_pComms->WriteBytes(pValue, 1, true);
     m_pComms->WriteByte(nOperation);
     m_pComms->WriteByte(kFrameEnd);
@@ -214,9 +215,7 @@ bool CFLASHKivuInterface::LoadCommand(unsigned char* pCommand, unsigned long nLe
     if (!m_pComms || (!pCommand && nLength > 0))
         return false;
     CCommsAttachment attach(this);
-    const BYTE count[4] = {static_cast<BYTE>(nLength >> 24), static_cast<BYTE>(nLength >> 16),
-                           static_cast<BYTE>(nLength >> 8), static_cast<BYTE>(nLength)};
-    SendFrame(kcLoadCommand, count, 4);
+    SendFrame(kcLoadCommand, WireFormat::BigEndian<4>(nLength).data(), 4);
     BYTE reply[3] = {0, 0, 0};
     m_pComms->ReadBytes(reply, 3, nullptr, false);
     if (reply[2] == kReady) {
@@ -446,9 +445,7 @@ bool CFLASHKivuInterface::Download(unsigned char* pData, unsigned long nSize)
         }
     }
 
-    const BYTE count[4] = {static_cast<BYTE>(nSize >> 24), static_cast<BYTE>(nSize >> 16),
-                           static_cast<BYTE>(nSize >> 8), static_cast<BYTE>(nSize)};
-    SendFrame(kcDownload, count, 4);
+    SendFrame(kcDownload, WireFormat::BigEndian<4>(nSize).data(), 4);
     BYTE answer[2] = {0, 0};
     if (!m_pComms->ReadBytes(answer, 2, nullptr, false) || answer[0] != kAnswerBase + kcDownload) {
         DisplayError("", 15032);

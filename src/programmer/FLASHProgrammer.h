@@ -154,8 +154,6 @@ public:
     void Test();
     bool IsReallyConnected();
 
-    // "%d Bytes", "%d K" or "%4.2f K" for a byte count.
-    static CString SizeText(DWORD nBytes);
     // The board search order: the programmer's rate first when nonzero, then
     // the standard rates from fastest down without repeating it.
     static int BoardSearchRates(long nBaudRate, long* pRates, int nMax);

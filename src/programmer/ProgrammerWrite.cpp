@@ -6,6 +6,7 @@
 #include "devicedb/BlockItem.h"
 #include "operations/SettingsKeys.h"
 #include "platform/Time.h"
+#include "platform/WireFormat.h"
 #include "programmer/FLASHProgrammer.h"
 
 namespace {
@@ -90,18 +91,6 @@ CString BlockText(bool bQuestion, const CBlockItem* pBlock)
 constexpr BYTE kCloseFrame[] = {0x50, 0xFF, 0xFF, 0xFF, 0xFF};
 constexpr BYTE kCloseAcknowledge = 0x06;
 } // namespace
-
-CString CFLASHProgrammer::SizeText(DWORD nBytes)
-{
-    CString text;
-    if (nBytes < 1024)
-        text.Format("%d Bytes", static_cast<int>(nBytes));
-    else if (nBytes % 1024 == 0)
-        text.Format("%d K", static_cast<int>(nBytes / 1024));
-    else
-        text.Format("%4.2f K", nBytes / 1024.0);
-    return text;
-}
 
 bool CFLASHProgrammer::WriteImage(CFLASHBinaryImage* pImage)
 {
@@ -248,13 +237,11 @@ bool CFLASHProgrammer::WriteImage(CFLASHBinaryImage* pImage)
     }
 
     if (!ranges.empty() && m_nProtocol == 1) {
-        BYTE sum = 0;
         bool bSent = true;
-        for (BYTE b : kCloseFrame) {
+        for (BYTE b : kCloseFrame)
             bSent = bSent && m_pComms->WriteByte(b);
-            sum = static_cast<BYTE>(sum + b);
-        }
-        bSent = bSent && m_pComms->WriteByte(static_cast<BYTE>(0x100 - sum));
+        const BYTE sum = WireFormat::AddToSum(0, kCloseFrame, sizeof kCloseFrame);
+        bSent = bSent && m_pComms->WriteByte(WireFormat::SumCheck(sum));
         unsigned char reply = 0;
         if (!bSent || !m_pComms->ReadBytes(&reply, 1, nullptr, true) || reply != kCloseAcknowledge) {
             DisplayMessage("Unable to write image", 0);
@@ -273,7 +260,7 @@ bool CFLASHProgrammer::WriteImage(CFLASHBinaryImage* pImage)
     comms.End();
 
     CString timing;
-    timing.Format("%s programmed in %ld seconds", static_cast<const char*>(SizeText(nWritten)),
+    timing.Format("%s programmed in %ld seconds", static_cast<const char*>(WireFormat::SizeText(nWritten)),
                   static_cast<long>((GetTickCount() - nStartTick) / 1000));
     positions.AddTail(timing);
     if (!positions.IsEmpty()) {

@@ -2,6 +2,7 @@
 
 #include "device/DeviceID.h"
 #include "device/FLASHDevice.h"
+#include "platform/WireFormat.h"
 
 bool CFLASH1KUserModeProtocol::ReadDeviceID(unsigned char identifier)
 {
@@ -12,8 +13,8 @@ bool CFLASH1KProtocol::DownloadFunction(unsigned short, unsigned short length, u
 {
     if (!m_pComms || (!pCode && length > 0))
         return false;
-    const BYTE header[2] = {static_cast<BYTE>(length >> 8), static_cast<BYTE>(length)};
-    return m_pComms->WriteBytes(header, 2, false) && (length == 0 || m_pComms->WriteBytes(pCode, length, false));
+    const auto header = WireFormat::BigEndian<2>(length);
+    return m_pComms->WriteBytes(header.data(), 2, false) && (length == 0 || m_pComms->WriteBytes(pCode, length, false));
 }
 
 bool CFLASH1KProtocol::DownloadFunctionMap(CFLASHFunctionMap*, unsigned char, unsigned short bufferAddress,

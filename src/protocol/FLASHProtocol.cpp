@@ -7,6 +7,7 @@
 #include "device/FLASHDevice.h"
 #include "device/FunctionMap.h"
 #include "operations/SettingsKeys.h"
+#include "platform/WireFormat.h"
 
 CFLASHProtocol::CFLASHProtocol(CFLASHDevice* pDevice, CFLASHComms* pComms)
     : m_pComms(pComms), m_pDevice(pDevice), m_pDeviceID(pDevice ? pDevice->GetDeviceID() : nullptr)
@@ -22,18 +23,6 @@ int CFLASHProtocol::LengthWidth(unsigned long length)
     if (length < 0x1000000ul)
         return 3;
     return 4;
-}
-
-CString CFLASHProtocol::SizeText(unsigned long length)
-{
-    CString text;
-    if (length < 1024)
-        text.Format("%d Bytes", static_cast<int>(length));
-    else if (length % 1024 == 0)
-        text.Format("%d K", static_cast<int>(length / 1024));
-    else
-        text.Format("%4.2f K", static_cast<double>(length) / 1024.0);
-    return text;
 }
 
 void CFLASHProtocol::Attach()
@@ -56,8 +45,7 @@ bool CFLASHProtocol::SendByte(BYTE by)
 bool CFLASHProtocol::SendField(unsigned long value, int nWidth)
 {
     BYTE bytes[4];
-    for (int i = 0; i < nWidth; ++i)
-        bytes[i] = static_cast<BYTE>(value >> (8 * (nWidth - 1 - i)));
+    WireFormat::PutBigEndian(value, nWidth, bytes);
     return m_pComms && m_pComms->WriteBytes(bytes, static_cast<unsigned long>(nWidth), false);
 }
 
@@ -414,7 +402,7 @@ void CFLASHProtocol::BeginRead(unsigned long length)
     m_bCancelled = false;
     GetProgress() = 0;
     SetProgressRange(0, length);
-    DisplayMessage("Reading " + SizeText(length) + " from device", 0);
+    DisplayMessage("Reading " + WireFormat::SizeText(length) + " from device", 0);
     SetProgressString("Reading data from device");
 }
 
@@ -582,13 +570,6 @@ bool CFLASHProtocol::Disconnect(bool bReset)
     return bResult;
 }
 
-BYTE CFLASHProtocol::AddToSum(BYTE sum, const BYTE* pBytes, unsigned long nCount)
-{
-    for (unsigned long i = 0; i < nCount; ++i)
-        sum = static_cast<BYTE>(sum + pBytes[i]);
-    return sum;
-}
-
 CString CFLASHProtocol::ErrorCodeText(BYTE errorReply, BYTE code)
 {
     if (code == 0)
@@ -612,7 +593,7 @@ CString CFLASHProtocol::ErrorCodeText(BYTE errorReply, BYTE code)
 
 bool CFLASHProtocol::SendSummed(const BYTE* pBytes, unsigned long nCount, BYTE* pSum)
 {
-    *pSum = AddToSum(*pSum, pBytes, nCount);
+    *pSum = WireFormat::AddToSum(*pSum, pBytes, nCount);
     return m_pComms && m_pComms->WriteBytes(pBytes, nCount, false);
 }
 
@@ -661,7 +642,7 @@ bool CFLASHProtocol::RequestLineSize(unsigned short& lineSize)
         BYTE sum = 0;
         bResult = m_pComms->ReadBytes(value, head[1], nullptr, false);
         if (bResult)
-            lineSize = static_cast<unsigned short>(value[0] * 256 + value[1]);
+            lineSize = static_cast<unsigned short>(WireFormat::GetBigEndian(value, 2));
         bResult = bResult && m_pComms->ReadBytes(&sum, 1, nullptr, false);
     }
     if (!bResult)
@@ -710,11 +691,10 @@ bool CFLASHProtocol::DownloadFunction_ProtocolB(int function, unsigned long leng
     BYTE answer = 0;
     bool bResult = SendByte(request) && m_pComms->ReadBytes(&answer, 1, nullptr, false);
     if (bResult && answer == kAck) {
-        const BYTE header[4] = {static_cast<BYTE>(length >> 24), static_cast<BYTE>(length >> 16),
-                                static_cast<BYTE>(length >> 8), static_cast<BYTE>(length)};
+        const auto header = WireFormat::BigEndian<4>(length);
         BYTE sum = 0;
-        bResult = SendSummed(header, 4, &sum) && (length == 0 || SendSummed(pCode, length, &sum)) &&
-                  SendByte(SumCheck(sum)) && m_pComms->ReadBytes(&answer, 1, nullptr, false);
+        bResult = SendSummed(header.data(), 4, &sum) && (length == 0 || SendSummed(pCode, length, &sum)) &&
+                  SendByte(WireFormat::SumCheck(sum)) && m_pComms->ReadBytes(&answer, 1, nullptr, false);
         if (bResult && answer != kAck) {
             BYTE code = 0;
             bResult = answer == errorReply && m_pComms->ReadBytes(&code, 1, nullptr, false) && code == 0;
@@ -735,7 +715,7 @@ bool CFLASHProtocol::SendEraseFrame(BYTE count, BYTE block)
     m_byLastCommand = kEraseBlockB;
     const BYTE frame[3] = {kEraseBlockB, count, block};
     BYTE sum = 0;
-    if (!SendSummed(frame, 3, &sum) || !SendByte(SumCheck(sum)))
+    if (!SendSummed(frame, 3, &sum) || !SendByte(WireFormat::SumCheck(sum)))
         return false;
     BYTE answer = 0;
     if (!WaitForAnswer(&answer, static_cast<int>(Settings::EraseTimeout.Read())))
@@ -824,17 +804,9 @@ CFLASHProtocol::eReadEnd CFLASHProtocol::ReadReply_ProtocolB(unsigned long start
                                                              unsigned char* pBuffer)
 {
     m_byLastCommand = kReadB;
-    const BYTE frame[11] = {kReadB,
-                            0x09,
-                            0x00,
-                            static_cast<BYTE>(start >> 24),
-                            static_cast<BYTE>(start >> 16),
-                            static_cast<BYTE>(start >> 8),
-                            static_cast<BYTE>(start),
-                            static_cast<BYTE>(length >> 24),
-                            static_cast<BYTE>(length >> 16),
-                            static_cast<BYTE>(length >> 8),
-                            static_cast<BYTE>(length)};
+    BYTE frame[11] = {kReadB, 0x09, 0x00};
+    WireFormat::PutBigEndian(start, 4, frame + 3);
+    WireFormat::PutBigEndian(length, 4, frame + 7);
     // Byte by byte: the frame stops at the first failed send.
     BYTE sum = 0;
     for (BYTE by : frame) {
@@ -842,7 +814,7 @@ CFLASHProtocol::eReadEnd CFLASHProtocol::ReadReply_ProtocolB(unsigned long start
             return reFailed;
     }
     BYTE answer = 0;
-    if (!SendByte(SumCheck(sum)) || !m_pComms->ReadBytes(&answer, 1, nullptr, false))
+    if (!SendByte(WireFormat::SumCheck(sum)) || !m_pComms->ReadBytes(&answer, 1, nullptr, false))
         return reFailed;
     if (answer == kReadError) {
         BYTE code = 0;
@@ -857,7 +829,7 @@ CFLASHProtocol::eReadEnd CFLASHProtocol::ReadReply_ProtocolB(unsigned long start
     BYTE announced[4] = {};
     if (!m_pComms->ReadBytes(announced, 4, nullptr, false))
         return reFailed;
-    BYTE replySum = AddToSum(kReadB, announced, 4);
+    BYTE replySum = WireFormat::AddToSum(kReadB, announced, 4);
 
     int nBudget = kReadRetries;
     unsigned long remaining = length;
@@ -874,7 +846,7 @@ CFLASHProtocol::eReadEnd CFLASHProtocol::ReadReply_ProtocolB(unsigned long start
             m_pComms->FlushBuffers();
             --nBudget;
         }
-        replySum = AddToSum(replySum, pBuffer, received);
+        replySum = WireFormat::AddToSum(replySum, pBuffer, received);
         pBuffer += received;
         remaining -= received;
         GetProgress() += static_cast<DWORD>(received);
@@ -887,7 +859,7 @@ CFLASHProtocol::eReadEnd CFLASHProtocol::ReadReply_ProtocolB(unsigned long start
     BYTE closing = 0;
     if (!m_pComms->ReadBytes(&closing, 1, nullptr, false))
         return reFailed;
-    return static_cast<BYTE>(replySum + closing) == 0 ? reDone : reBadSum;
+    return WireFormat::SumChecks(replySum, closing) ? reDone : reBadSum;
 }
 
 bool CFLASHProtocol::WriteVerifyFLASHData_ProtocolB(unsigned long start, unsigned long length, unsigned char* pData,
@@ -907,8 +879,8 @@ bool CFLASHProtocol::WriteVerifyFLASHData_ProtocolB(unsigned long start, unsigne
     while (remaining > 0) {
         const unsigned long chunk = remaining < line ? remaining : line;
         m_byLastCommand = kWriteLine;
-        const BYTE head[5] = {kWriteLine, static_cast<BYTE>(address >> 24), static_cast<BYTE>(address >> 16),
-                              static_cast<BYTE>(address >> 8), static_cast<BYTE>(address)};
+        BYTE head[5] = {kWriteLine};
+        WireFormat::PutBigEndian(address, 4, head + 1);
         BYTE sum = 0;
         if (!SendSummed(head, 5, &sum)) {
             // Without its address the line cannot be sent at all.
@@ -925,7 +897,7 @@ bool CFLASHProtocol::WriteVerifyFLASHData_ProtocolB(unsigned long start, unsigne
         pData += chunk;
 
         BYTE answer = 0;
-        if (!SendByte(SumCheck(sum)) || !m_pComms->ReadBytes(&answer, 1, nullptr, false)) {
+        if (!SendByte(WireFormat::SumCheck(sum)) || !m_pComms->ReadBytes(&answer, 1, nullptr, false)) {
             DisplayError("Failed to receive acknowledge byte.", 0);
             return false;
         }

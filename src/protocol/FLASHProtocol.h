@@ -111,12 +111,6 @@ public:
 
     // Fewest bytes (1 to 4) that hold a read or write length.
     static int LengthWidth(unsigned long length);
-    // "%d Bytes", "%d K" or "%4.2f K".
-    static CString SizeText(unsigned long length);
-    // Adds bytes to a running frame sum; the sum check closing the frame is
-    // the negated total.
-    static BYTE AddToSum(BYTE sum, const BYTE* pBytes, unsigned long nCount);
-    static BYTE SumCheck(BYTE sum) { return static_cast<BYTE>(0x100 - sum); }
     // The text shown for an error code after the error reply (0xD0, 0xD2 or
     // 0xD8); empty for code 0.
     static CString ErrorCodeText(BYTE errorReply, BYTE code);

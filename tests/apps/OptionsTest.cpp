@@ -71,6 +71,10 @@ TEST(Options, GlobalOptionsMayFollowTheCommand)
     EXPECT_EQ(i.strCommand, "image-convert");
     EXPECT_EQ(i.strConvertOut, "b.srec");
     EXPECT_TRUE(i.bJson);
+
+    SCliOptions v;
+    ASSERT_EQ(Parse({"--json", "--version"}, v), "");
+    EXPECT_EQ(v.strCommand, "version");
 }
 
 TEST(Options, ContradictionsAndUnknownsAreRefused)
@@ -87,6 +91,8 @@ TEST(Options, ContradictionsAndUnknownsAreRefused)
         {"program", "a.mot", "--job", "7"},
         {"--protocol", "2", "info"},
         {"-q", "-v", "blocks"},
+        {"--version", "blank"},
+        {"version", "--version"},
     };
     for (const auto& args : bad) {
         SCliOptions o;

@@ -98,12 +98,8 @@ TEST_F(ProgrammerSetUp, SettersRebuildOnlyWhatChanged)
     EXPECT_NE(p->GetMutexName(), q->GetMutexName());
 }
 
-TEST(ProgrammerTexts, SizesAndBoardSearchRates)
+TEST(ProgrammerTexts, BoardSearchRates)
 {
-    EXPECT_EQ(CFLASHProgrammer::SizeText(1000), "1000 Bytes");
-    EXPECT_EQ(CFLASHProgrammer::SizeText(2048), "2 K");
-    EXPECT_EQ(CFLASHProgrammer::SizeText(1536), "1.50 K");
-
     long rates[16];
     ASSERT_EQ(CFLASHProgrammer::BoardSearchRates(9600, rates, 16), 8);
     EXPECT_EQ(std::vector<long>(rates, rates + 8),

@@ -9,6 +9,7 @@
 
 #include "ExitCode.h"
 #include "ImageFiles.h"
+#include "LibraryMessages.h"
 #include "UiVerifyOperation.h"
 #include "comms/SerialPortInfo.h"
 #include "device/FLASHDevice.h"
@@ -83,9 +84,9 @@ CUiStation::CUiStation(CUiEventHub& events, CUiHost& host) : m_events(events), m
     m_pWindow = std::make_unique<CUiWindow>([this](UINT message, LPARAM lParam) { OnWindowMessage(message, lParam); });
     m_pImage = std::make_unique<CFLASHBinaryImage>(0, &m_Document);
     m_host.SetListener([this](eStatusKind kind, const std::string& text) {
-        if (kind == skSuccess && text.find("Verification OK") != std::string::npos)
+        if (kind == skSuccess && IsMessage(text, lmVerified))
             m_bVerifiedSeen = true;
-        if (kind == skSuccess && text.find("Image successfully written") != std::string::npos)
+        if (kind == skSuccess && IsMessage(text, lmWritten))
             m_bWrittenSeen = true;
     });
     m_Ticker = std::thread([this] { Ticker(); });
