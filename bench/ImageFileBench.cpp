@@ -1,8 +1,11 @@
 // Loading and saving S-record files. The file comes from $ZFLASH_BENCH_SREC
 // (bench/srec-bench.sh passes one made by srec_cat); without it a file of
 // $ZFLASH_BENCH_MIB MiB (default 1) of random data is written first.
+// BM_LoadRecordOrder loads $ZFLASH_BENCH_RECORDS (default 100000) gapped
+// records in ascending, descending and shuffled address order.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -92,5 +95,53 @@ void BM_SaveSRecord(benchmark::State& state)
     SetHostUI(nullptr);
 }
 BENCHMARK(BM_SaveSRecord)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// 16 data bytes every 32 bytes, so that no two records join into one run.
+std::string GappedRecordFile(int nOrder)
+{
+    const char* given = std::getenv("ZFLASH_BENCH_RECORDS");
+    const DWORD nRecords = given ? static_cast<DWORD>(std::atol(given)) : 100000;
+    std::vector<DWORD> order(nRecords);
+    for (DWORD i = 0; i < nRecords; ++i)
+        order[i] = nOrder == 1 ? nRecords - 1 - i : i;
+    if (nOrder == 2)
+        std::shuffle(order.begin(), order.end(), std::mt19937(7));
+    const std::string path = "/tmp/zflash-bench-order-" + std::to_string(::getpid()) + "-" + std::to_string(nOrder) + ".srec";
+    FILE* pFile = std::fopen(path.c_str(), "w");
+    std::mt19937 rng(nOrder);
+    for (DWORD i : order) {
+        const DWORD nAddress = 0x10000 + i * 32;
+        unsigned sum = 21;
+        std::fprintf(pFile, "S315%08X", static_cast<unsigned>(nAddress));
+        for (int k = 0; k < 4; ++k)
+            sum += (nAddress >> (8 * k)) & 0xFF;
+        for (int k = 0; k < 16; ++k) {
+            // Never H'FF, so the blank threshold cannot split a record.
+            const unsigned b = rng() % 255;
+            sum += b;
+            std::fprintf(pFile, "%02X", b);
+        }
+        std::fprintf(pFile, "%02X\n", ~sum & 0xFF);
+    }
+    std::fclose(pFile);
+    return path;
+}
+
+void BM_LoadRecordOrder(benchmark::State& state)
+{
+    static CQuietHost host;
+    SetHostUI(&host);
+    const std::string path = GappedRecordFile(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        SImage image;
+        if (image.LoadFile(path.c_str()) != 1 || host.boxes)
+            state.SkipWithError("load failed or fell back to raw data");
+        benchmark::DoNotOptimize(image.GetLastAddressInCache());
+    }
+    std::remove(path.c_str());
+    SetHostUI(nullptr);
+}
+// 0 ascending, 1 descending, 2 shuffled.
+BENCHMARK(BM_LoadRecordOrder)->ArgName("order")->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace

@@ -5,6 +5,8 @@
 # definition declares for each block erased. The time is the whole command,
 # process start and the boot program's rate matching included.
 # Usage: bench/line-floor.sh [BUILD]      (default build)
+# LINE_FLOOR_KEEP=DIR keeps each job's transcript there; LINE_FLOOR_ONLY=TEXT
+# runs only the jobs whose "definition@rate job" line contains TEXT.
 set -eu
 build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,6 +17,7 @@ echo "load: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-28s %-26s %9s %9s %8s %10s\n' definition job measured floor ratio "payload/(r/10)"
 run() { # definition rate extra-options job-label job-args...
     def=$1 rate=$2 extra=$3 label=$4; shift 4
+    case "$def@$rate $label" in *"${LINE_FLOOR_ONLY:-}"*) ;; *) return 0 ;; esac
     "$build/sim/zflash-sim" -d "$root/devices/$def" --throttle --link "$tmp/port" --idle 1 \
         --transcript "$tmp/t.json" >/dev/null 2>&1 &
     sim=$!
@@ -26,6 +29,10 @@ run() { # definition rate extra-options job-label job-args...
     end=$(date +%s.%N)
     wait $sim || true
     rm -f "$tmp/port"
+    if [ -n "${LINE_FLOOR_KEEP:-}" ]; then
+        mkdir -p "$LINE_FLOOR_KEEP"
+        cp "$tmp/t.json" "$LINE_FLOOR_KEEP/$(echo "$def-$rate-$label" | tr ' /+()' '_____').json"
+    fi
     python3 - "$tmp/t.json" "$root/devices/$def" "$start" "$end" "$def@$rate" "$label" "$rate" <<'PY'
 import json, re, sys
 path, ini, start, end, name, label, rate = sys.argv[1:8]
@@ -51,6 +58,9 @@ for e in t["entries"]:
             erase_ms += per_block * len(e["text"][7:].replace(",", " ").split())
 floor += erase_ms / 1000.0
 took = float(end) - float(start)
+if floor == 0:
+    print("%-28s %-26s %8.2fs   no bytes crossed" % (name, label, took))
+    sys.exit(0)
 use = payload * 10.0 / int(rate) / took
 print("%-28s %-26s %8.2fs %8.2fs %8.3f %10.3f" % (name, label, took, floor, took / floor, use))
 PY

@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <linux/serial.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -378,6 +379,11 @@ bool SetLowLatency(int hPort)
 
 bool Read(int hPort, void* pBuffer, DWORD nCount, DWORD& nRead, DWORD nDelayMs)
 {
+    // The sleep below ends when the last byte is due; the default timer slack
+    // (up to 50 us) would delay each answer that follows a chunk: nearly 2
+    // percent of a classic 32-byte read chunk at 115200 bit/s.
+    static thread_local const bool s_bTightTimers = ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0;
+    (void)s_bTightTimers;
     nRead = 0;
     COMMTIMEOUTS to{};
     if (!GetTimeouts(hPort, to))

@@ -291,7 +291,7 @@ void CBinaryImage::ClearMemory()
     for (DATA_INFO* pSet : {&m_ImageData, &m_FileLoadRanges, &m_UndoData, &m_RedoData, &m_UndoRanges, &m_RedoRanges})
         DeleteAllBlocks(pSet);
     // The areas describe the image data, so they go with it.
-    std::vector<IMAGE_AREA>().swap(m_Areas);
+    m_Areas.Clear();
     OnBlockListChanged();
 }
 
@@ -909,9 +909,9 @@ void CBinaryImage::TrimBlock(CDataBlock* pBlock, DWORD nFirst, DWORD nLast, DATA
     if (nIndex < 0)
         return;
     // A later start may belong further up the address order.
-    RemoveFromPointerArray(pSet->m_Blocks.data(), nIndex, &pSet->m_nCount);
+    RemoveFromPointerArray(pSet, nIndex);
     const int nPosition = InsertPosition(nFirst, pBlock->GetCounter(), true, pSet);
-    AddToPointerArray(pSet->m_Blocks.data(), pBlock, nPosition, &pSet->m_nCount);
+    AddToPointerArray(pSet, pBlock, nPosition);
 }
 
 void CBinaryImage::DeleteRangeFromBlock(DWORD nFrom, DWORD nTo, CDataBlock* pBlock, DATA_INFO* pSet)
@@ -973,7 +973,7 @@ CDataBlock* CBinaryImage::AddBlock(DWORD nStart, DWORD nSize, DATA_INFO* pSet, C
         pBlock->SetCounter(pSet->m_nNextCounter++);
     }
     const int nIndex = InsertPosition(nStart, pBlock->GetCounter(), pSibling != nullptr, pSet);
-    AddToPointerArray(pSet->m_Blocks.data(), pBlock, nIndex, &pSet->m_nCount);
+    AddToPointerArray(pSet, pBlock, nIndex);
     if (pSibling) {
         CDataBlock* pPrevious = pSibling->GetPreviousBlockIn();
         pBlock->SetNextBlockIn(pSibling);
@@ -1016,7 +1016,7 @@ void CBinaryImage::DeleteBlock(CDataBlock* pBlock, DATA_INFO* pSet)
     m_nMemoryUsed -= kBlockRecord;
     if (CarriesData(pSet))
         m_nMemoryUsed -= pBlock->GetSizeOfData();
-    RemoveFromPointerArray(pSet->m_Blocks.data(), nIndex, &pSet->m_nCount);
+    RemoveFromPointerArray(pSet, nIndex);
     delete pBlock;
 }
 
@@ -1031,7 +1031,7 @@ void CBinaryImage::DeleteAllBlocks(DATA_INFO* pSet)
             m_nMemoryUsed -= pBlock->GetSizeOfData();
         delete pBlock;
     }
-    pSet->m_nCount = 0;
+    pSet->m_Blocks.Clear();
     pSet->m_pLast = nullptr;
     pSet->m_nNextCounter = 0;
     pSet->m_nLongest = 0;
@@ -1128,22 +1128,18 @@ int CBinaryImage::FindBlockIndex(CDataBlock* pBlock, DATA_INFO* pSet)
     return -1;
 }
 
-void CBinaryImage::AddToPointerArray(CDataBlock** ppArray, CDataBlock* pBlock, int nIndex, int* pnCount)
+void CBinaryImage::AddToPointerArray(DATA_INFO* pSet, CDataBlock* pBlock, int nIndex)
 {
-    if (!ppArray || !pnCount || nIndex < 0 || nIndex > *pnCount)
+    if (!pSet || nIndex < 0 || nIndex > pSet->GetCount() || !pSet->MakeRoom())
         return;
-    std::memmove(ppArray + nIndex + 1, ppArray + nIndex, sizeof(CDataBlock*) * std::size_t(*pnCount - nIndex));
-    ppArray[nIndex] = pBlock;
-    ++*pnCount;
+    pSet->m_Blocks.Insert(static_cast<std::size_t>(nIndex), pBlock);
 }
 
-void CBinaryImage::RemoveFromPointerArray(CDataBlock** ppArray, int nIndex, int* pnCount)
+void CBinaryImage::RemoveFromPointerArray(DATA_INFO* pSet, int nIndex)
 {
-    if (!ppArray || !pnCount || nIndex < 0 || nIndex >= *pnCount)
+    if (!pSet || nIndex < 0 || nIndex >= pSet->GetCount())
         return;
-    std::memmove(ppArray + nIndex, ppArray + nIndex + 1, sizeof(CDataBlock*) * std::size_t(*pnCount - nIndex - 1));
-    --*pnCount;
-    ppArray[*pnCount] = nullptr;
+    pSet->m_Blocks.Erase(static_cast<std::size_t>(nIndex));
 }
 
 int CBinaryImage::GetNextMemoryRangeByIndex(int nIndex, DWORD nFrom, DWORD* pFirst, DWORD* pLast, DATA_INFO* pSet)
@@ -1208,35 +1204,60 @@ bool CBinaryImage::GetArea(int nIndex, DWORD* pFirst, DWORD* pLast) const
     return true;
 }
 
+std::size_t CBinaryImage::FirstAreaEndingAtOrAfter(DWORD nAddress) const
+{
+    std::size_t nLow = 0, nHigh = m_Areas.size();
+    while (nLow < nHigh) {
+        const std::size_t nMid = nLow + (nHigh - nLow) / 2;
+        if (m_Areas[nMid].last < nAddress)
+            nLow = nMid + 1;
+        else
+            nHigh = nMid;
+    }
+    return nLow;
+}
+
+std::size_t CBinaryImage::FirstAreaStartingAbove(DWORD nAddress) const
+{
+    std::size_t nLow = 0, nHigh = m_Areas.size();
+    while (nLow < nHigh) {
+        const std::size_t nMid = nLow + (nHigh - nLow) / 2;
+        if (m_Areas[nMid].first <= nAddress)
+            nLow = nMid + 1;
+        else
+            nHigh = nMid;
+    }
+    return nLow;
+}
+
 int CBinaryImage::RemoveArea(DWORD nAddress, DWORD nLength)
 {
     if (nLength == 0)
         return 1;
     const DWORD nLast = static_cast<DWORD>(std::min<std::uint64_t>(std::uint64_t(nAddress) + nLength - 1, kTopAddress));
-    // First area that ends at or after the range's start.
-    auto it = std::lower_bound(m_Areas.begin(), m_Areas.end(), nAddress,
-                               [](const IMAGE_AREA& area, DWORD nValue) { return area.last < nValue; });
-    if (it == m_Areas.end() || it->first > nLast)
+    std::size_t i = FirstAreaEndingAtOrAfter(nAddress);
+    if (i == m_Areas.size() || m_Areas[i].first > nLast)
         return 1;
-    if (it->first < nAddress && it->last > nLast) {
+    IMAGE_AREA& area = m_Areas[i];
+    if (area.first < nAddress && area.last > nLast) {
         // The range lies strictly inside one area: split it.
         if (m_Areas.size() >= static_cast<std::size_t>(kMaxAreas))
             return 0;
-        const IMAGE_AREA upper{nLast + 1, it->last};
-        it->last = nAddress - 1;
-        m_Areas.insert(it + 1, upper);
+        const IMAGE_AREA upper{nLast + 1, area.last};
+        area.last = nAddress - 1;
+        m_Areas.Insert(i + 1, upper);
         return 1;
     }
-    if (it->first < nAddress) {
-        it->last = nAddress - 1;
-        ++it;
+    if (area.first < nAddress) {
+        area.last = nAddress - 1;
+        ++i;
     }
-    auto covered = it;
-    while (covered != m_Areas.end() && covered->last <= nLast)
-        ++covered;
-    it = m_Areas.erase(it, covered);
-    if (it != m_Areas.end() && it->first <= nLast)
-        it->first = nLast + 1;
+    std::size_t nCovered = i;
+    while (nCovered < m_Areas.size() && m_Areas[nCovered].last <= nLast)
+        ++nCovered;
+    m_Areas.EraseRange(i, nCovered);
+    if (i < m_Areas.size() && m_Areas[i].first <= nLast)
+        m_Areas[i].first = nLast + 1;
     return 1;
 }
 
@@ -1247,20 +1268,18 @@ int CBinaryImage::RecordArea(DWORD nAddress, DWORD nLength)
     if (!RemoveArea(nAddress, nLength))
         return 0;
     const DWORD nLast = static_cast<DWORD>(std::min<std::uint64_t>(std::uint64_t(nAddress) + nLength - 1, kTopAddress));
-    // First area beginning above the new one.
-    auto it = std::upper_bound(m_Areas.begin(), m_Areas.end(), nAddress,
-                               [](DWORD nValue, const IMAGE_AREA& area) { return nValue < area.first; });
-    if (nLast != kTopAddress && it != m_Areas.end() && it->first == nLast + 1) {
-        it->first = nAddress;
+    const std::size_t i = FirstAreaStartingAbove(nAddress);
+    if (nLast != kTopAddress && i < m_Areas.size() && m_Areas[i].first == nLast + 1) {
+        m_Areas[i].first = nAddress;
         return 1;
     }
-    if (nAddress != 0 && it != m_Areas.begin() && (it - 1)->last == nAddress - 1) {
-        (it - 1)->last = nLast;
+    if (nAddress != 0 && i > 0 && m_Areas[i - 1].last == nAddress - 1) {
+        m_Areas[i - 1].last = nLast;
         return 1;
     }
     if (m_Areas.size() >= static_cast<std::size_t>(kMaxAreas))
         return 0;
-    m_Areas.insert(it, IMAGE_AREA{nAddress, nLast});
+    m_Areas.Insert(i, IMAGE_AREA{nAddress, nLast});
     return 1;
 }
 

@@ -126,8 +126,8 @@ protected:
     virtual int FindBlockAfterAddress(DWORD nAddress, DATA_INFO* pSet);
     virtual int FindBlockIndex(CDataBlock* pBlock, DATA_INFO* pSet);
     // The caller makes room for one more entry first (DATA_INFO::MakeRoom).
-    virtual void AddToPointerArray(CDataBlock** ppArray, CDataBlock* pBlock, int nIndex, int* pnCount);
-    virtual void RemoveFromPointerArray(CDataBlock** ppArray, int nIndex, int* pnCount);
+    virtual void AddToPointerArray(DATA_INFO* pSet, CDataBlock* pBlock, int nIndex);
+    virtual void RemoveFromPointerArray(DATA_INFO* pSet, int nIndex);
     virtual int GetNextMemoryRangeByIndex(int nIndex, DWORD nFrom, DWORD* pFirst, DWORD* pLast, DATA_INFO* pSet);
     // Rebuilds the range set over [nFrom, nTo] from what the data set still holds there.
     virtual void UpdateRangeInfo(DWORD nFrom, DWORD nTo, DATA_INFO* pData, DATA_INFO* pRanges);
@@ -155,7 +155,7 @@ protected:
         DWORD last;
     };
 
-    std::vector<IMAGE_AREA> m_Areas;
+    CTieredArray<IMAGE_AREA> m_Areas;
     DWORD m_nBlankThreshold = 1;
     BOOL m_bUseThreshold = FALSE;
     bool m_bUploadedData = false;
@@ -180,6 +180,8 @@ private:
     };
 
     int RecordArea(DWORD nAddress, DWORD nLength);
+    std::size_t FirstAreaEndingAtOrAfter(DWORD nAddress) const;
+    std::size_t FirstAreaStartingAbove(DWORD nAddress) const;
     int RemoveArea(DWORD nAddress, DWORD nLength);
 
     std::uint64_t WindowEnd() const { return std::uint64_t(m_nStartAddress) + m_nImageSize; }

@@ -91,23 +91,16 @@ void CDataBlock::SetStartAddress(DWORD nStart)
 
 DATA_INFO::~DATA_INFO()
 {
-    for (int i = 0; i < m_nCount; ++i)
-        delete m_Blocks[static_cast<size_t>(i)];
+    for (int i = 0; i < GetCount(); ++i)
+        delete GetAt(i);
 }
 
 bool DATA_INFO::MakeRoom()
 {
-    if (m_nCount >= kMaxBlocks)
-        return false;
-    if (m_Blocks.size() <= static_cast<size_t>(m_nCount)) {
-        const size_t nGrown = std::max<size_t>(16, m_Blocks.size() * 2);
-        m_Blocks.resize(std::min<size_t>(nGrown, kMaxBlocks), nullptr);
-    }
-    return true;
+    return GetCount() < kMaxBlocks;
 }
 
 void DATA_INFO::ReleaseStorage()
 {
-    if (m_nCount == 0)
-        std::vector<CDataBlock*>().swap(m_Blocks);
+    m_Blocks.Release();
 }

@@ -3,8 +3,8 @@
 // (DATA_INFO): the blocks ordered by start address, and the same blocks in the
 // order they arrived, newest at the tail.
 #include <memory>
-#include <vector>
 
+#include "image/TieredArray.h"
 #include "platform/Types.h"
 
 class CDataBlock
@@ -60,7 +60,7 @@ struct DATA_INFO
     DATA_INFO& operator=(const DATA_INFO&) = delete;
     ~DATA_INFO();
 
-    int GetCount() const { return m_nCount; }
+    int GetCount() const { return static_cast<int>(m_Blocks.size()); }
     CDataBlock* GetAt(int nIndex) const { return m_Blocks[static_cast<size_t>(nIndex)]; }
     // Makes sure one more entry fits in m_Blocks; false when the set is full.
     bool MakeRoom();
@@ -69,10 +69,10 @@ struct DATA_INFO
 
     // Newest block of the arrival chain; nullptr when empty.
     CDataBlock* m_pLast = nullptr;
-    // Address-ordered entries [0, m_nCount). The storage grows on demand (up
-    // to kMaxBlocks) so that an empty set costs next to nothing.
-    std::vector<CDataBlock*> m_Blocks;
-    int m_nCount = 0;
+    // Address-ordered entries. The storage grows on demand (up to kMaxBlocks)
+    // so that an empty set costs next to nothing, and an entry goes in
+    // anywhere without moving all those after it.
+    CTieredArray<CDataBlock*> m_Blocks;
     // Generation given to the next block that starts its own.
     DWORD m_nNextCounter = 0;
     // Longest block added since the set was last emptied: bounds how far below

@@ -263,31 +263,37 @@ TEST(RangesAndAreas, ReportsListRangesInTheirFormat)
 TEST(Limits, FullSetsAndAFullAreaTableRefuseMoreAndKeepWhatTheyHave)
 {
     zftest::RecordingHost host;
-    CProbeImage image(0x81000);
     const BYTE three[] = {0x12, 2, 3};
-    for (DWORD i = 0; i < DATA_INFO::kMaxBlocks; ++i)
-        image.SetData(4 * i, 3, three, &image.m_ImageData);
-    EXPECT_EQ(image.GetAreaCount(), CBinaryImage::kMaxAreas);
-    const DWORD memory = image.GetCacheMemoryUsed();
-    EXPECT_TRUE(host.questions.empty());
+    // Filled from the bottom up and from the top down: the same limits.
+    for (const bool bDescending : {true, false}) {
+        SCOPED_TRACE(bDescending ? "descending" : "ascending");
+        host.questions.clear();
+        CProbeImage image(0x81000);
+        for (DWORD i = 0; i < DATA_INFO::kMaxBlocks; ++i)
+            image.SetData(4 * (bDescending ? DATA_INFO::kMaxBlocks - 1 - i : i), 3, three, &image.m_ImageData);
+        EXPECT_EQ(image.GetAreaCount(), CBinaryImage::kMaxAreas);
+        const DWORD memory = image.GetCacheMemoryUsed();
+        EXPECT_TRUE(host.questions.empty());
 
-    image.SetData(0x80800, 1, three, &image.m_ImageData);
-    ASSERT_EQ(host.questions.size(), 1u);
-    EXPECT_EQ(host.questions[0].text, "No more memory can be allocated - clear some data.");
-    EXPECT_EQ(host.questions[0].style, qtNotice);
-    EXPECT_EQ(image.m_ImageData.GetCount(), DATA_INFO::kMaxBlocks);
-    EXPECT_EQ(image.GetCacheMemoryUsed(), memory);
-    EXPECT_EQ(image.GetDataByte(0x80800), 0xFF);
-    EXPECT_EQ(image.GetDataByte(0x7FFFC), 0x12);
-    image.CheckInvariants();
+        image.SetData(0x80800, 1, three, &image.m_ImageData);
+        ASSERT_EQ(host.questions.size(), 1u);
+        EXPECT_EQ(host.questions[0].text, "No more memory can be allocated - clear some data.");
+        EXPECT_EQ(host.questions[0].style, qtNotice);
+        EXPECT_EQ(image.m_ImageData.GetCount(), DATA_INFO::kMaxBlocks);
+        EXPECT_EQ(image.GetCacheMemoryUsed(), memory);
+        EXPECT_EQ(image.GetDataByte(0x80800), 0xFF);
+        EXPECT_EQ(image.GetDataByte(0x7FFFC), 0x12);
+        EXPECT_EQ(image.GetDataByte(0), 0x12);
+        image.CheckInvariants();
 
-    // With the blocks gone the areas stay: a new area or a split is refused.
-    image.DeleteAllBlocks(&image.m_ImageData);
-    const zftest::Ranges before = image.Areas();
-    const BYTE blank = 0xFF;
-    image.SetData(0x41, 1, &blank, &image.m_ImageData); // strictly inside an area
-    image.SetData(0x80800, 1, three, &image.m_ImageData);
-    EXPECT_EQ(image.Areas(), before);
-    EXPECT_EQ(image.GetDataByte(0x80800), 0x12) << "the data itself is stored";
+        // With the blocks gone the areas stay: a new area or a split is refused.
+        image.DeleteAllBlocks(&image.m_ImageData);
+        const zftest::Ranges before = image.Areas();
+        const BYTE blank = 0xFF;
+        image.SetData(0x41, 1, &blank, &image.m_ImageData); // strictly inside an area
+        image.SetData(0x80800, 1, three, &image.m_ImageData);
+        EXPECT_EQ(image.Areas(), before);
+        EXPECT_EQ(image.GetDataByte(0x80800), 0x12) << "the data itself is stored";
+    }
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -413,4 +414,138 @@ TEST_F(ReferenceTools, SavedFilesAreAcceptedAndCompareEqual)
         ASSERT_EQ(image.SaveFile(saved.c_str(), 0, 0xFFFFFFFF, 0), 1);
         EXPECT_NE(Shell("srec_cmp " + saved + " " + source), 0) << "the comparison sees a changed byte";
     }
+}
+
+namespace {
+
+// Every set in address order: start, size and (where the set carries them) bytes.
+struct SetDump
+{
+    std::vector<DWORD> starts, sizes;
+    Bytes bytes;
+    bool operator==(const SetDump&) const = default;
+};
+
+std::vector<SetDump> DumpSets(CProbeImage& image)
+{
+    std::vector<SetDump> out;
+    for (DATA_INFO* pSet : {&image.m_ImageData, &image.m_FileLoadRanges, &image.m_UndoData, &image.m_RedoData,
+                            &image.m_UndoRanges, &image.m_RedoRanges}) {
+        const bool bData = pSet == &image.m_ImageData || pSet == &image.m_UndoData || pSet == &image.m_RedoData;
+        SetDump dump;
+        for (int i = 0; i < pSet->GetCount(); ++i) {
+            CDataBlock* p = pSet->GetAt(i);
+            dump.starts.push_back(p->GetStartAddress());
+            dump.sizes.push_back(p->GetSizeOfData());
+            if (bData)
+                dump.bytes.insert(dump.bytes.end(), p->GetData(p->GetStartAddress()),
+                                  p->GetData(p->GetStartAddress()) + p->GetSizeOfData());
+        }
+        out.push_back(std::move(dump));
+    }
+    return out;
+}
+
+struct Snapshot
+{
+    std::vector<SetDump> sets;
+    Ranges areas;
+    DWORD start = 0, size = 0, memory = 0;
+    bool operator==(const Snapshot&) const = default;
+};
+
+Snapshot Take(CProbeImage& image)
+{
+    image.CheckInvariants();
+    return {DumpSets(image), image.Areas(), image.GetStartAddress(), image.GetImageSize(),
+            image.GetCacheMemoryUsed()};
+}
+
+// Record k: 1 + k % 23 bytes at 0x1000 + 48 * k (gapped), never H'FF.
+struct SRecordSpec
+{
+    DWORD address;
+    Bytes data;
+};
+
+std::vector<SRecordSpec> GappedRecords(int nCount)
+{
+    std::vector<SRecordSpec> out;
+    for (int k = 0; k < nCount; ++k) {
+        Bytes data = Random(1 + k % 23, k);
+        for (BYTE& b : data)
+            b &= 0x7F;
+        out.push_back({DWORD(0x1000 + 48 * k), data});
+    }
+    return out;
+}
+
+std::vector<SRecordSpec> InOrder(std::vector<SRecordSpec> records, int nOrder)
+{
+    if (nOrder == 1)
+        std::reverse(records.begin(), records.end());
+    if (nOrder == 2)
+        std::shuffle(records.begin(), records.end(), std::mt19937(5));
+    if (nOrder == 3) {
+        // Two interleaved runs, one rising and one falling.
+        std::vector<SRecordSpec> mixed;
+        for (std::size_t i = 0, j = records.size(); i < j; ++i) {
+            mixed.push_back(records[i]);
+            if (--j > i)
+                mixed.push_back(records[j]);
+        }
+        records = mixed;
+    }
+    return records;
+}
+
+} // namespace
+
+// Ascending order is the reference; enough records to fill several of the
+// block store's rings.
+TEST(SRecordLoad, RecordOrderNeverChangesTheImageOrItsHistory)
+{
+    const char* kOrders[] = {"ascending", "descending", "shuffled", "interleaved"};
+    const std::vector<SRecordSpec> records = GappedRecords(1500);
+    TempDir dir;
+    RecordingHost host;
+    std::vector<Snapshot> loaded, stored, undone, redone, taken;
+    for (int nOrder = 0; nOrder < 4; ++nOrder) {
+        SCOPED_TRACE(kOrders[nOrder]);
+        const std::vector<SRecordSpec> ordered = InOrder(records, nOrder);
+        std::string text;
+        for (const SRecordSpec& r : ordered)
+            text += Record('3', 4, r.address, r.data) + "\n";
+        const std::string path = dir.File(std::string(kOrders[nOrder]) + ".srec");
+        WriteAll(path, text);
+        CProbeImage file(0);
+        ASSERT_EQ(file.LoadFile(path.c_str()), 1);
+        loaded.push_back(Take(file));
+
+        // The same records as the loaders store them, with the history kept.
+        CProbeImage image(0);
+        for (const SRecordSpec& r : ordered)
+            image.SetDataFromFile(r.address, static_cast<DWORD>(r.data.size()), r.data.data());
+        image.Write(0x1000 + 48 * 700 - 4, Bytes(60, 0x33)); // one edit across several records
+        stored.push_back(Take(image));
+        image.UndoAllRange(0x1000 + 48 * 700, 48 * 10);
+        undone.push_back(Take(image));
+        image.RedoAll();
+        redone.push_back(Take(image));
+        image.UndoFileLoad();
+        taken.push_back(Take(image));
+        ASSERT_FALSE(HasFatalFailure());
+    }
+    EXPECT_FALSE(loaded[0].sets[0].starts.empty());
+    EXPECT_FALSE(stored[0].sets[2].starts.empty()) << "the writes left history";
+    EXPECT_NE(stored[0], undone[0]);
+    for (int nOrder = 1; nOrder < 4; ++nOrder) {
+        SCOPED_TRACE(kOrders[nOrder]);
+        EXPECT_TRUE(loaded[nOrder] == loaded[0]);
+        EXPECT_TRUE(stored[nOrder] == stored[0]);
+        EXPECT_TRUE(undone[nOrder] == undone[0]);
+        EXPECT_TRUE(redone[nOrder] == redone[0]);
+        EXPECT_TRUE(taken[nOrder] == taken[0]);
+    }
+    EXPECT_TRUE(host.questions.empty());
 }
