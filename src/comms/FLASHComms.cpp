@@ -20,6 +20,8 @@ std::atomic<int> s_nSleepTime{0};
 std::atomic<int> s_nSleepCount{1};
 
 constexpr DWORD kDefaultTimeout = 1500;
+// How long a cancel may go unseen while waiting for a slow answer.
+constexpr int kWaitSliceMs = 100;
 // Keeps a deadline within the span a 32-bit tick count can compare.
 constexpr int kMaxWaitSeconds = 2000000;
 
@@ -228,6 +230,8 @@ bool CFLASHComms::SetTimeouts(eTimeoutType type)
     int nWrite = -1;
     if (type == ttExtraLong)
         nRead = nWrite = 20000;
+    if (type == ttWaitSlice)
+        nRead = kWaitSliceMs;
 
     // Read time-outs that shrink as the line gets faster: rows by rate, columns
     // ttQuick, ttLong, ttSuperQuick.
@@ -239,7 +243,7 @@ bool CFLASHComms::SetTimeouts(eTimeoutType type)
         nRead = kScaled[nRow][nColumn];
     }
 
-    if (type != ttQuickUnscaled && nRead != -1) {
+    if (type != ttQuickUnscaled && type != ttWaitSlice && nRead != -1) {
         const unsigned long long scaled =
             static_cast<unsigned long long>(nRead) * ::Settings::GeneralMultiplier.Read();
         nRead = static_cast<int>(std::min<unsigned long long>(scaled, INT_MAX));
@@ -284,7 +288,15 @@ bool CFLASHComms::GetTimedResponse(unsigned char* pExpected, int nSeconds)
         return false;
     }
     m_bCancel = false;
-    SetTimeouts(ttDefault);
+    m_bWaitCancelled = false;
+    // Read in short slices so that a cancel ends the wait within one; the
+    // caller finds the default time-outs in place afterwards.
+    SetTimeouts(ttWaitSlice);
+    struct SRestore
+    {
+        CFLASHComms* pComms;
+        ~SRestore() { pComms->SetTimeouts(ttDefault); }
+    } restore{this};
     const DWORD nSpan = static_cast<DWORD>(std::clamp(nSeconds, 0, kMaxWaitSeconds)) * 1000u + WireDelayMs();
     const DWORD nDeadline = GetTickCount() + nSpan;
     // Compared by difference so that a wrap of the tick count changes nothing.
@@ -309,10 +321,19 @@ bool CFLASHComms::GetTimedResponse(unsigned char* pExpected, int nSeconds)
         if (m_bLineFailed)
             return false;
     }
-    if (m_bCancel)
+    if (m_bCancel) {
+        m_bWaitCancelled = true;
         return true;
+    }
     DisplayError("'" + PortNameText() + ":' read time out", 15005);
     return false;
+}
+
+bool CFLASHComms::WaitWasCancelled() const
+{
+    if (m_bUseAlternate && m_pAlternateComms)
+        return m_pAlternateComms->WaitWasCancelled();
+    return m_bWaitCancelled;
 }
 
 void CFLASHComms::DiscardInFlight()

@@ -34,6 +34,7 @@ enum eTimeoutType {
     ttStandard = 4,
     ttSuperQuick = 5,
     ttQuickUnscaled = 6, // ttQuick without the "GeneralMultiplier" factor
+    ttWaitSlice = 7,     // one slice of a long wait: a cancel is looked at between slices
 };
 
 class CFLASHComms : public CStatusUpdate
@@ -58,6 +59,9 @@ public:
     // Waits up to nSeconds for one byte. True when it is *pExpected, or when
     // cancelled; false with the byte stored in *pExpected when another came.
     virtual bool GetTimedResponse(unsigned char* pExpected, int nSeconds);
+    // True when the last GetTimedResponse was ended by a cancel: the answer it
+    // waited for is still owed by the target.
+    bool WaitWasCancelled() const;
     virtual bool FlushBuffers();
     // After a cancelled transfer: lets the target's unfinished answer arrive
     // and drops it, keeping what this side still has to send.
@@ -111,6 +115,7 @@ protected:
     eTimeoutType m_AlternateTimeoutType = ttDefault;
     CDeviceInfo* m_pDeviceInfo = nullptr;
     std::atomic<bool> m_bCancel{false};
+    bool m_bWaitCancelled = false;
     DWORD m_dwLastError = 0;
     DWORD m_dwEffectiveBaudRate = 0;
     char* m_pszPortName = nullptr;

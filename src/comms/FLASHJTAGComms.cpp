@@ -117,7 +117,8 @@ bool CFLASHJTAGComms::SetTimeouts(eTimeoutType type)
     case ttQuick: m_dwWordTimeout = ::Settings::JTAGQuick.Read(); break;
     case ttLong: m_dwWordTimeout = ::Settings::JTAGLong.Read(); break;
     case ttSuperQuick: m_dwWordTimeout = ::Settings::JTAGSuperQuick.Read(); break;
-    case ttDefault: m_dwWordTimeout = ::Settings::JTAGDefault.Read(); break;
+    case ttDefault:
+    case ttWaitSlice: m_dwWordTimeout = ::Settings::JTAGDefault.Read(); break;
     default: break;
     }
     return true;

@@ -48,6 +48,11 @@ bool CConfigFile::IsValid(const CString& section, const CString& key) const
     return !m_strFileName.IsEmpty() && !section.IsEmpty() && !key.IsEmpty();
 }
 
+bool CConfigFile::HasSection(const CString& section) const
+{
+    return !m_strFileName.IsEmpty() && !section.IsEmpty() && PrivateProfileHasSection(section, m_strFileName);
+}
+
 CString CConfigFile::Lookup(const CString& section, const CString& key, const CString& strDefault) const
 {
     return GetPrivateProfileStringA(section, key, strDefault, m_strFileName, kProfileBufferSize);

@@ -25,6 +25,8 @@ public:
     // section or key is empty. A key present with an empty value leaves the
     // output as the caller had it; a missing key gives the default.
     bool GetString(const CString& section, const CString& key, const CString& strDefault, CString& value) const;
+    // False for a missing section, where every read gives its default.
+    bool HasSection(const CString& section) const;
     // "True"/"False" in any case give 1/0; other text its leading decimal integer (0 if none).
     bool GetInt(const CString& section, const CString& key, int nDefault, int* pValue) const;
     // The leading decimal floating-point number (0.0 if none).

@@ -184,6 +184,12 @@ void CDeviceInfo::LoadDeviceInfo(CString path)
         CString name;
         unsigned long start = 0, size = 0;
         int ebr0 = 0, ebr1 = 0, ebr2 = 0;
+        // Every key of a missing section reads as its default: a count far
+        // beyond the blocks given costs one look each, not six.
+        if (!file.HasSection(section)) {
+            m_EraseBlocks.AddTail(new CBlockItem(name, 0, 0, 0, 0, 0));
+            continue;
+        }
         file.GetString(section, "Block Name", "", name);
         file.GetUnsigned(section, "Start (Hex)", 0, &start, true);
         file.GetUnsigned(section, "Size (Hex)", 0, &size, true);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <cctype>
 #include <strings.h>
 #include <sys/stat.h>
@@ -77,6 +78,8 @@ bool ReadInto(const CString& path, Content& c)
 
 std::string g_strMemoryPath;
 std::string* g_pMemoryText = nullptr;
+// Bumped whenever the memory text is set or written, so its index knows it is stale.
+unsigned long g_nMemoryGeneration = 0;
 
 bool IsMemoryFile(const CString& path)
 {
@@ -214,27 +217,33 @@ std::string Lower(std::string_view s)
 // of one text; scanning it for each would cost more than the code under test.
 struct MemoryIndex
 {
-    std::string text;
+    unsigned long generation = 0;
     // Built in place: its lines view its own text, so it must never move.
     std::unique_ptr<const Content> content;
     std::unordered_map<std::string, std::string_view> values;
+    std::unordered_set<std::string> sections;
 };
+
+MemoryIndex g_memoryIndex;
+bool g_bMemoryIndexBuilt = false;
 
 const MemoryIndex& IndexMemoryFile()
 {
-    static MemoryIndex index;
-    static bool built = false;
-    if (built && index.text == *g_pMemoryText)
+    MemoryIndex& index = g_memoryIndex;
+    bool& built = g_bMemoryIndexBuilt;
+    if (built && index.generation == g_nMemoryGeneration)
         return index;
     index.content.reset(new Content(Load(CString(g_strMemoryPath.c_str()))));
-    index.text = *g_pMemoryText;
+    index.generation = g_nMemoryGeneration;
     index.values.clear();
+    index.sections.clear();
     std::string section;
     bool inSection = false;
     for (std::string_view line : index.content->lines) {
         std::string_view name, k, v;
         if (SectionOf(line, name)) {
             section = Lower(name);
+            index.sections.insert(section);
             inSection = true;
         } else if (inSection && KeyValueOf(line, k, v)) {
             index.values.emplace(section + '\0' + Lower(k), v);
@@ -244,13 +253,31 @@ const MemoryIndex& IndexMemoryFile()
     return index;
 }
 
+// Lower-case "section\0key" in a buffer reused from call to call: the memory
+// file is read from one thread only.
+const std::string& ProbeKey(const CString& section, const CString* pKey)
+{
+    static std::string probe;
+    probe.clear();
+    const auto add = [](const std::string& s) {
+        for (char ch : s)
+            probe.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(ch))));
+    };
+    add(section.str());
+    if (pKey) {
+        probe.push_back('\0');
+        add(pKey->str());
+    }
+    return probe;
+}
+
 // The key's value as FindKey finds it; false when missing.
 bool FindValue(const CString& path, const CString& section, const CString& key, std::string& value)
 {
     std::string_view found;
     if (IsMemoryFile(path)) {
         const MemoryIndex& index = IndexMemoryFile();
-        const auto it = index.values.find(Lower(section.str()) + '\0' + Lower(key.str()));
+        const auto it = index.values.find(ProbeKey(section, &key));
         if (it == index.values.end())
             return false;
         value = it->second;
@@ -286,6 +313,22 @@ void SetPrivateProfileMemoryFile(const CString& path, std::string* pText)
 {
     g_strMemoryPath = pText ? path.str() : std::string();
     g_pMemoryText = pText;
+    ++g_nMemoryGeneration;
+    // Back to files: the index is let go, so that nothing stays allocated.
+    if (!pText) {
+        g_memoryIndex = MemoryIndex{};
+        g_bMemoryIndexBuilt = false;
+    }
+}
+
+bool PrivateProfileHasSection(const CString& section, const CString& path)
+{
+    if (IsMemoryFile(path))
+        return IndexMemoryFile().sections.count(ProbeKey(section, nullptr)) > 0;
+    const Content c = Load(path);
+    std::string_view name;
+    return std::any_of(c.lines.begin(), c.lines.end(),
+                       [&](std::string_view line) { return SectionOf(line, name) && SameName(name, section); });
 }
 
 bool WritePrivateProfileStringA(const CString& section, const CString& key, const CString& value,
@@ -351,6 +394,7 @@ bool WritePrivateProfileStringA(const CString& section, const CString& key, cons
         data.append(line).append(eol);
     if (IsMemoryFile(path)) {
         *g_pMemoryText = data;
+        ++g_nMemoryGeneration;
         return true;
     }
     const bool ok = ReplaceFile(target, data, err);

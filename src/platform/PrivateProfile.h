@@ -30,8 +30,12 @@ UINT GetPrivateProfileIntA(const CString& section, const CString& key, int nDefa
 // stores the system's error number there.
 // Reads and writes of this one path go to *pText instead of the file system
 // until called again with nullptr, so fuzzers and tests run without files.
-// Not for use while other threads read profiles.
+// A text changed other than through WritePrivateProfileStringA needs this
+// call again. Not for use while other threads read profiles.
 void SetPrivateProfileMemoryFile(const CString& path, std::string* pText);
+
+// True when the file has a "[section]" line (case does not matter).
+bool PrivateProfileHasSection(const CString& section, const CString& path);
 
 bool WritePrivateProfileStringA(const CString& section, const CString& key, const CString& value,
                                 const CString& path, int* pError = nullptr);

@@ -54,11 +54,14 @@ namespace {
 class CAttached
 {
 public:
-    // Leaves the channel alone when bAttach is false.
-    CAttached(CFLASHComms* pComms, CStatusUpdate* pProtocol, bool bAttach = true)
-        : m_pComms(bAttach ? pComms : nullptr), m_pPrevious(bAttach ? pComms->SetStatusUpdate(pProtocol) : nullptr)
+    // Leaves the channel alone when bAttach is false. Settled() is false when
+    // an answer a cancelled wait left owed could not be taken first.
+    CAttached(CFLASHComms* pComms, CFLASHProtocol* pProtocol, bool bAttach = true)
+        : m_pComms(bAttach ? pComms : nullptr), m_pPrevious(bAttach ? pComms->SetStatusUpdate(pProtocol) : nullptr),
+          m_bSettled(pProtocol->SettleOwedAnswer())
     {
     }
+    bool Settled() const { return m_bSettled; }
     ~CAttached()
     {
         if (m_pComms)
@@ -70,6 +73,7 @@ public:
 private:
     CFLASHComms* m_pComms;
     CStatusUpdate* m_pPrevious;
+    bool m_bSettled;
 };
 } // namespace
 
@@ -155,7 +159,7 @@ bool CFLASHProtocol::ExchangeHandshake(BYTE identifier)
 
 bool CFLASHProtocol::IsReallyConnected(unsigned char identifier)
 {
-    if (!m_pComms || !m_pDeviceID || m_pComms->GetStatus() != psOpen)
+    if (!m_pComms || !m_pDeviceID || m_pComms->GetStatus() != psOpen || !SettleOwedAnswer())
         return false;
     Attach();
     m_pComms->SetTimeouts(ttQuick);
@@ -175,6 +179,8 @@ bool CFLASHProtocol::EraseFLASHBlock(unsigned long start, unsigned long end, con
     if (!m_pComms || !m_pDeviceID)
         return false;
     CAttached attached(m_pComms, this);
+    if (!attached.Settled())
+        return false;
     m_byLastCommand = kErase;
     SendByte(kErase);
     SendEraseRange(start, end, pEBR);
@@ -186,10 +192,16 @@ bool CFLASHProtocol::EraseFLASHBlock(unsigned long start, unsigned long end, con
         // Unchanged means nothing came at all.
         bFailed = last == kEraseRunning || (last != kEraseDone && last != kEraseFailed);
     }
-    // Each later poll may take as long as a 20 s read; waited for in slices, so a cancel ends it.
-    constexpr int kPollSeconds = 20;
-    while (last == kEraseRunning && !bFailed && !m_bCancelled)
-        bFailed = !m_pComms->GetTimedResponse(&last, kPollSeconds) && last == kEraseRunning;
+    bool bWaitEnded = m_pComms->WaitWasCancelled();
+    while (last == kEraseRunning && !bFailed && !m_bCancelled && !bWaitEnded) {
+        bFailed = !m_pComms->GetTimedResponse(&last, kErasePollSeconds) && last == kEraseRunning;
+        bWaitEnded = m_pComms->WaitWasCancelled();
+    }
+    // Ended by a cancel while the kernel still erases: its answer comes later.
+    if (last == kEraseRunning && !bFailed) {
+        m_bEraseOwed = true;
+        m_nOwedSeconds = std::max(nWait, kErasePollSeconds);
+    }
     m_pComms->SetTimeouts(ttDefault);
     if (bFailed)
         return false;
@@ -198,6 +210,42 @@ bool CFLASHProtocol::EraseFLASHBlock(unsigned long start, unsigned long end, con
     if (last == kEraseFailed)
         DisplayError("PreWrite Failed", 0);
     return false;
+}
+
+void CFLASHProtocol::OweAnswers(int nCount, int nSeconds)
+{
+    m_nOwedAnswers += nCount;
+    m_nOwedSeconds = std::max(m_nOwedSeconds, nSeconds);
+}
+
+bool CFLASHProtocol::SettleOwedAnswer()
+{
+    if (!m_bEraseOwed && m_nOwedAnswers == 0)
+        return true;
+    if (!m_pComms || m_pComms->GetStatus() != psOpen) {
+        m_bEraseOwed = false;
+        m_nOwedAnswers = 0;
+        return true;
+    }
+    // The target answers a cancelled wait in its own time; taken and dropped
+    // here, that answer is not read as the reply to what is asked next.
+    DisplayAdvancedMessage("Waiting for the target to answer the cancelled command", 0);
+    while (m_bEraseOwed) {
+        BYTE by = kEraseRunning;
+        const bool bRunning = m_pComms->GetTimedResponse(&by, m_nOwedSeconds);
+        if (m_pComms->WaitWasCancelled())
+            return false;
+        m_bEraseOwed = bRunning;
+    }
+    for (; m_nOwedAnswers > 0; --m_nOwedAnswers) {
+        BYTE by = 0;
+        m_pComms->GetTimedResponse(&by, m_nOwedSeconds);
+        if (m_pComms->WaitWasCancelled())
+            return false;
+    }
+    m_nOwedSeconds = 0;
+    m_pComms->DiscardInFlight();
+    return true;
 }
 
 void CFLASHProtocol::SendEraseRange(unsigned long start, unsigned long end, const unsigned char* pEBR)
@@ -215,6 +263,8 @@ bool CFLASHProtocol::BlankCheck(bool* pBlank, unsigned long start, unsigned long
     if (!m_pComms || !m_pDeviceID || !pBlank)
         return false;
     CAttached attached(m_pComms, this);
+    if (!attached.Settled())
+        return false;
     m_byLastCommand = kBlankCheck;
     return SendByte(kBlankCheck) && BlankCheckRange(pBlank, start, length);
 }
@@ -225,7 +275,10 @@ bool CFLASHProtocol::BlankCheckRange(bool* pBlank, unsigned long start, unsigned
     if (!SendField(start, nWidth) || !SendField(length, nWidth))
         return false;
     BYTE by = kBlank;
-    const bool bMatched = m_pComms->GetTimedResponse(&by, static_cast<int>(Settings::CheckBlankTimeout.Read()));
+    const int nWait = static_cast<int>(Settings::CheckBlankTimeout.Read());
+    const bool bMatched = m_pComms->GetTimedResponse(&by, nWait);
+    if (m_pComms->WaitWasCancelled())
+        OweAnswers(1, nWait);
     if (!bMatched && by == kBlank)
         return false; // nothing came
     *pBlank = bMatched;
@@ -243,6 +296,8 @@ bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, uns
     if (!m_pComms || !m_pDeviceID || (!pBuffer && length > 0))
         return false;
     CAttached attached(m_pComms, this);
+    if (!attached.Settled())
+        return false;
     BeginRead(length);
     unsigned long done = 0;
     for (int nRestart = 0;; ++nRestart) {
@@ -444,6 +499,8 @@ bool CFLASHProtocol::WriteTransfer(unsigned long start, unsigned long length, un
         return false;
     // The 1K write leaves the channel's messages where they were.
     CAttached attached(m_pComms, this, !bPlaceModule);
+    if (!attached.Settled())
+        return false;
     m_bCancelled = false;
     if (!SendTransferCommand(kWriteBase, length + padding, start)) {
         DisplayError("Failed to send command parameters", 0);
@@ -476,7 +533,7 @@ bool CFLASHProtocol::WriteTransfer(unsigned long start, unsigned long length, un
 
         if (!ChunkTaken(nWait, bPlaceModule))
             return false;
-        if (m_bCancelled) {
+        if (m_bCancelled || m_nOwedAnswers > 0) {
             if (!SendByte(kAbort))
                 return false;
             break;
@@ -487,6 +544,9 @@ bool CFLASHProtocol::WriteTransfer(unsigned long start, unsigned long length, un
         }
         remaining -= chunk;
     }
+    // The final status comes after an answer still owed: read later, not now.
+    if (m_nOwedAnswers > 0)
+        return true;
     BYTE status = 0;
     const bool bRead = m_pComms->ReadBytes(&status, 1, nullptr, true);
     if (m_bCancelled)
@@ -520,6 +580,16 @@ bool CFLASHProtocol::ChunkTaken(int nWait, bool bPlainRead)
     } else if (!m_pComms->GetTimedResponse(&reply, nWait) && reply == kWriteVerified) {
         DisplayError("Target did not respond within the specified time", 0);
         return false;
+    } else if (m_pComms->WaitWasCancelled()) {
+        // The chunk's answer is on its way (the kernel is programming it): it
+        // is taken before the abort, so the final status is read as itself.
+        unsigned long received = 0;
+        m_pComms->ReadBytes(&reply, 1, &received, false);
+        if (received == 0) {
+            // Still not here: the answer and the final status are owed.
+            OweAnswers(2, nWait);
+            reply = kWriteVerified;
+        }
     }
     // 0x10 says the kernel took the chunk without verifying it yet.
     // Address and data have already moved past the chunk, so it is
@@ -603,6 +673,8 @@ bool CFLASHProtocol::WaitForAnswer(BYTE* pAnswer, int nSeconds)
     // nothing did; the acknowledge serves as that marker.
     BYTE by = kAck;
     const bool bMatched = m_pComms->GetTimedResponse(&by, nSeconds);
+    if (m_pComms->WaitWasCancelled())
+        OweAnswers(1, nSeconds);
     if (!bMatched && by == kAck)
         return false;
     *pAnswer = by;
@@ -631,6 +703,8 @@ bool CFLASHProtocol::RequestLineSize(unsigned short& lineSize)
     if (!m_pComms)
         return false;
     CAttached attached(m_pComms, this);
+    if (!attached.Settled())
+        return false;
     DisplayMessage("Sending inquiry for getting line size", 0);
     m_byLastCommand = kLineSizeInquiry;
     BYTE head[2] = {};
@@ -655,6 +729,8 @@ bool CFLASHProtocol::RequestBootProgramStatus(unsigned char* pStatus)
     if (!m_pComms)
         return false;
     CAttached attached(m_pComms, this);
+    if (!attached.Settled())
+        return false;
     m_byLastCommand = kStatusInquiry;
     // Answer code, length, status, error, sum check.
     BYTE answer[5] = {};
@@ -687,6 +763,8 @@ bool CFLASHProtocol::DownloadFunction_ProtocolB(int function, unsigned long leng
     if (!m_pComms || (!pCode && length > 0))
         return false;
     CAttached attached(m_pComms, this);
+    if (!attached.Settled())
+        return false;
     m_byLastCommand = request;
     BYTE answer = 0;
     bool bResult = SendByte(request) && m_pComms->ReadBytes(&answer, 1, nullptr, false);
@@ -735,6 +813,8 @@ bool CFLASHProtocol::EraseFLASHBlock_ProtocolB(int block, int count)
     if (!m_pComms)
         return false;
     CAttached attached(m_pComms, this);
+    if (!attached.Settled())
+        return false;
     if (block < 0 || block > kLastBlockNumber || count < 1 || count > 0xFF) {
         CString text;
         text.Format("Erase block number %d (count %d) cannot be sent to the boot program", block, count);
@@ -749,6 +829,8 @@ bool CFLASHProtocol::EraseFLASHBlock_End()
     if (!m_pComms)
         return false;
     CAttached attached(m_pComms, this);
+    if (!attached.Settled())
+        return false;
     return SendEraseFrame(0x01, 0xFF);
 }
 
@@ -757,6 +839,8 @@ bool CFLASHProtocol::BlankCheck_ProtocolB(bool* pBlank, unsigned long, unsigned 
     if (!m_pComms || !pBlank)
         return false;
     CAttached attached(m_pComms, this);
+    if (!attached.Settled())
+        return false;
     *pBlank = true;
     m_byLastCommand = kBlankCheckB;
     BYTE answer = 0;
@@ -779,6 +863,8 @@ bool CFLASHProtocol::ReadData_ProtocolB(unsigned long start, unsigned long lengt
     if (!m_pComms || (!pBuffer && length > 0))
         return false;
     CAttached attached(m_pComms, this);
+    if (!attached.Settled())
+        return false;
     BeginRead(length);
     for (int nTry = 0;; ++nTry) {
         const DWORD before = GetProgress();
@@ -873,6 +959,8 @@ bool CFLASHProtocol::WriteVerifyFLASHData_ProtocolB(unsigned long start, unsigne
         return false;
     }
     CAttached attached(m_pComms, this);
+    if (!attached.Settled())
+        return false;
     m_bCancelled = false;
     unsigned long address = start;
     unsigned long remaining = length;

@@ -65,6 +65,8 @@ public:
     // Block numbers stop short of the end-of-erase marker 0xFF.
     static constexpr int kLastBlockNumber = 254;
 
+    // Each erase poll after the first wait may take this long.
+    static constexpr int kErasePollSeconds = 20;
     static constexpr unsigned long kReadChunk = 32;
     static constexpr int kReadRetries = 20;
     // Reads started again from a known address after a lost acknowledge.
@@ -104,6 +106,10 @@ public:
     // The boot program always checks the whole user FLASH: the range is not sent.
     virtual bool BlankCheck_ProtocolB(bool* pBlank, unsigned long start, unsigned long length);
     virtual bool EraseFLASHBlock_End();
+
+    // Takes and drops what a cancelled wait left the target still to send,
+    // before anything else is asked; false when a cancel ended this wait too.
+    bool SettleOwedAnswer();
 
     CFLASHComms* GetFLASHComms() const { return m_pComms; }
     BYTE GetLastCommand() const { return m_byLastCommand; }
@@ -186,6 +192,8 @@ protected:
     // One erase frame and its answer.
     bool SendEraseFrame(BYTE count, BYTE block);
     void ReportUnexpected(BYTE answer, const char* pszCommand);
+    // Answers of nCount bytes, each due within nSeconds, that a cancel left unread.
+    void OweAnswers(int nCount, int nSeconds);
 
     CFLASHComms* m_pComms = nullptr;
     CFLASHDevice* m_pDevice = nullptr;
@@ -193,6 +201,10 @@ protected:
     BYTE m_byLastCommand = 0;
     long m_nReadOwed = 0; // bytes of the classic read's chunks asked for and not yet come
     std::atomic<bool> m_bCancelled{false};
+    // Left by a cancelled wait: an erase's answer (after its polls) and single answer bytes.
+    bool m_bEraseOwed = false;
+    int m_nOwedAnswers = 0;
+    int m_nOwedSeconds = 0;
 };
 
 // For kernels started in USER mode: the identity reply carries the RAM top.

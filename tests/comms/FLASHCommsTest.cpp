@@ -413,6 +413,7 @@ TEST_F(CommsTest, TimedResponseTellsTheExpectedByteFromAnotherAndTimesOutWithout
     unsigned char expected = 0x06;
     peer.Send({0x06});
     EXPECT_TRUE(comms.GetTimedResponse(&expected, 2));
+    EXPECT_FALSE(comms.WaitWasCancelled());
     peer.Send({0x15});
     EXPECT_FALSE(comms.GetTimedResponse(&expected, 2));
     EXPECT_EQ(expected, 0x15);
@@ -442,6 +443,7 @@ TEST_F(CommsTest, CancelFromAnotherThreadEndsTheWaitWithinOneRead)
         elapsed = ElapsedMs(start);
     });
     EXPECT_TRUE(result);
+    EXPECT_TRUE(comms.WaitWasCancelled()); // the answer is still owed
     EXPECT_LT(elapsed, 100 + 1500 + 1000);
     EXPECT_TRUE(host.shown.empty());
 }

@@ -209,6 +209,45 @@ TEST_F(Programmer, CancelDuringAWriteStopsItAndLeavesTheProgrammerUsable)
     EXPECT_TRUE(FLASHHolds(target, small));
 }
 
+TEST_F(Programmer, ACommandAfterACancelledEraseDoesNotTakeTheEraseAnswerForItsOwn)
+{
+    // Seconds per block: the cancel comes while the chip is still erasing.
+    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT Resident", ctGENBootDirect, {{"Erase Time", "4000"}}));
+    ASSERT_TRUE(programmer->Connect()) << Errors();
+    CBlockItem* pErased = Block(*programmer, 1);
+    CBlockItem* pKept = Block(*programmer, 3);
+    const std::vector<BYTE> kept = Pattern(64, 0x5C);
+    target.LoadFLASH(static_cast<DWORD>(pErased->m_lStart), std::vector<BYTE>(16, 0x00));
+    target.LoadFLASH(static_cast<DWORD>(pKept->m_lStart), kept);
+    const auto before = target.GetEraseCounts()[1];
+
+    const auto start = target.GetHostBytesTaken();
+    std::atomic<bool> done{false};
+    std::thread canceller([&] {
+        while (target.GetHostBytesTaken() <= start && !done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        programmer->Cancel();
+    });
+    CObList chosen;
+    chosen.AddTail(pErased);
+    programmer->EraseFLASHBlocks(&chosen);
+    done = true;
+    canceller.join();
+    EXPECT_TRUE(programmer->GetCancelFlag());
+
+    // The chip answers the erase when it is done; the read waits for that answer and drops it.
+    std::unique_ptr<CFLASHBinaryImage> back(
+        programmer->ReadImage(0, nullptr, static_cast<DWORD>(pKept->m_lStart), static_cast<DWORD>(kept.size())));
+    ASSERT_TRUE(back) << Errors();
+    for (DWORD i = 0; i < kept.size(); ++i)
+        ASSERT_EQ(back->GetDataByte(i), kept[i]) << i;
+    EXPECT_EQ(target.GetEraseCounts()[1], before + 1);
+    const std::vector<SImageRange> next = {{static_cast<DWORD>(pErased->m_lStart), Pattern(128, 0x67)}};
+    auto image = LoadImage(next);
+    ASSERT_TRUE(programmer->WriteImage(image.get())) << Errors();
+    EXPECT_TRUE(FLASHHolds(target, next));
+}
+
 TEST_F(Programmer, ALostTargetEndsTheWriteAndIsAskedAboutOnTheNextConnect)
 {
     ASSERT_TRUE(Start("ZT31F256.ini", "BOOT Resident", ctGENBootDirect));

@@ -129,6 +129,27 @@ TEST_F(PrivateProfile, FailedWritesReportTheReasonAndLoseNothing)
     EXPECT_FALSE(WritePrivateProfileStringA("A", "", "1", m_path.c_str()));
 }
 
+TEST_F(PrivateProfile, SectionsAreFoundInFileAndMemoryAsTheReadsFindThem)
+{
+    std::string text = "orphan=x\n[Device]\nName=a\n  [ Empty ]  \n; [Comment]\n[Other\nk=v\n";
+    Put(text);
+    const CString memory("/nonexistent/memory.ini");
+    SetPrivateProfileMemoryFile(memory, &text);
+    const std::pair<const char*, bool> cases[] = {{"device", true},    {"EMPTY", true},   {"Other", true},
+                                                  {"Comment", false}, {"orphan", false}, {"None", false}};
+    for (const auto& [section, present] : cases) {
+        EXPECT_EQ(PrivateProfileHasSection(section, memory), present) << section;
+        EXPECT_EQ(PrivateProfileHasSection(section, m_path.c_str()), present) << section;
+    }
+    // A new text, set again, is indexed anew.
+    text = "[New]\nk=1\n";
+    SetPrivateProfileMemoryFile(memory, &text);
+    EXPECT_TRUE(PrivateProfileHasSection("new", memory));
+    EXPECT_FALSE(PrivateProfileHasSection("Device", memory));
+    EXPECT_EQ(GetPrivateProfileStringA("New", "k", "", memory), "1");
+    SetPrivateProfileMemoryFile(memory, nullptr);
+}
+
 TEST_F(PrivateProfile, AMemoryFileReadsAndWritesAsTheFileDoes)
 {
     std::string text = "orphan=x\n[Device]\nName = a\nname=b\nEmpty=\n; Late=c\n[Other]\nName=o\n[DEVICE]\nLate=d\n";

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <thread>
 
 #include "protocol/ScriptedDevice.h"
@@ -203,6 +204,52 @@ TEST_F(ProtocolTest, WriteFailuresReportTheirTexts)
     comms.failWrites = true;
     EXPECT_FALSE(run.Protocol()->WriteVerifyFLASHData(0, 64, data.data(), 0, 0));
     EXPECT_TRUE(run.Shown("Failed to send command parameters"));
+}
+
+TEST_F(ProtocolTest, AnAnswerACancelledWaitLeftOwedIsNotTakenForTheNextOne)
+{
+    constexpr int kCancel = CFakeComms::kCancelled;
+    constexpr int kGap = CFakeComms::kGap;
+    std::vector<BYTE> data(64, 0);
+    run.device->SetBufferSize(64);
+    const BYTE ebr[3] = {0x04, 0x99, 0x99};
+    bool blank = false;
+    const struct
+    {
+        const char* name;
+        std::vector<int> before; // what the chip sends up to the cancel and just after it
+        std::function<void()> cancelled;
+        std::vector<int> late; // what it sends later, before the next answer
+    } cases[] = {
+        // The chunk's answer comes just after the cancel, the final status after the abort.
+        {"write chunk", {kCancel, 0x00, 0x23},
+         [&] { EXPECT_TRUE(run.Protocol()->WriteVerifyFLASHData(0, 64, data.data(), 0, 0)); }, {}},
+        // Neither the chunk's answer nor the final status came before the write gave up.
+        {"write chunk, answer late", {kCancel, kGap},
+         [&] { EXPECT_TRUE(run.Protocol()->WriteVerifyFLASHData(0, 64, data.data(), 0, 0)); }, {0x00, 0x23}},
+        {"erase", {kCancel}, [&] { EXPECT_FALSE(run.Protocol()->EraseFLASHBlock(0, 0xFFF, ebr)); },
+         {0x29, 0x29, 0x24}},
+        // A cancel seen between two polls.
+        {"erase poll", {0x29}, [&] { EXPECT_FALSE(run.Protocol()->EraseFLASHBlock(0, 0xFFF, ebr)); }, {0x29, 0x30}},
+        {"blank check", {kCancel}, [&] { run.Protocol()->BlankCheck(&blank, 0, 1); }, {0x25}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        comms.replies.clear();
+        comms.Reply(c.before);
+        comms.onWrite = [&](BYTE) { run.Protocol()->Cancel(); };
+        c.cancelled();
+        comms.onWrite = nullptr;
+        EXPECT_TRUE(comms.replies.empty());
+        const size_t sent = comms.written.size();
+        comms.Reply(c.late);
+        comms.Reply({0x26});
+        blank = false;
+        EXPECT_TRUE(run.Protocol()->BlankCheck(&blank, 0x100, 0x200));
+        EXPECT_TRUE(blank);
+        EXPECT_TRUE(comms.replies.empty());
+        EXPECT_EQ(Slice(comms.written, sent, 100), Bytes({0x05, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00}));
+    }
 }
 
 TEST_F(ProtocolTest, LargeBufferStretchesTheWriteTimeout)

@@ -15,6 +15,8 @@ class CFakeComms : public CFLASHComms
 {
 public:
     static constexpr int kGap = -1;
+    // Ends a timed wait as a cancel does, before any byte came.
+    static constexpr int kCancelled = -2;
 
     CFakeComms() : CFLASHComms("FAKE") {}
 
@@ -36,7 +38,12 @@ public:
     bool GetTimedResponse(unsigned char* pExpected, int nSeconds) override
     {
         waits.push_back(nSeconds);
+        m_bWaitCancelled = false;
         int b = Take();
+        if (b == kCancelled) {
+            m_bWaitCancelled = true;
+            return true;
+        }
         if (b < 0) {
             DisplayError("'FAKE:' read time out", 15005);
             return false;

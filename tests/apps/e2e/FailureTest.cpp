@@ -28,6 +28,17 @@ struct Failure : ::testing::Test
         std::ofstream(dir.File("data.bin"), std::ios::binary) << std::string(64, '\x5A');
         return dir.File("data.bin");
     }
+
+    // Ctrl-C once the tool says it is erasing; the tool ends as cancelled.
+    static void CancelDuringTheErase(CToolProcess& tool)
+    {
+        bool erasing = false;
+        for (std::string line; !erasing && tool.ReadLine(line, 60000);)
+            erasing = line.find("\"Erasing") != std::string::npos;
+        ASSERT_TRUE(erasing) << tool.Out() << tool.Err();
+        tool.Signal(SIGINT);
+        EXPECT_EQ(tool.Wait(60000), ecCancelled) << tool.Err();
+    }
 };
 
 struct SCase
@@ -117,12 +128,7 @@ TEST_F(Failure, ACancelledEraseSaysOnlyThatItWasCancelled)
     // A chip full of data: the write erases first, and each block takes a minute.
     CSimProcess sim("devices/ZT31F256.ini", {"--set", "FLASH Fill=0x00", "--set", "Erase Time=60000"});
     CToolProcess tool({ZFLASH_CLI_EXE, "--json", "-p", sim.Port(), "program", Image()});
-    bool erasing = false;
-    for (std::string line; !erasing && tool.ReadLine(line, 60000);)
-        erasing = line.find("\"Erasing") != std::string::npos;
-    ASSERT_TRUE(erasing) << tool.Out() << tool.Err();
-    tool.Signal(SIGINT);
-    EXPECT_EQ(tool.Wait(60000), ecCancelled) << tool.Err();
+    CancelDuringTheErase(tool);
     int errors = 0;
     std::istringstream lines(tool.Out());
     for (std::string line; std::getline(lines, line);) {
@@ -133,4 +139,19 @@ TEST_F(Failure, ACancelledEraseSaysOnlyThatItWasCancelled)
         }
     }
     EXPECT_EQ(errors, 1) << tool.Out();
+}
+
+TEST_F(Failure, ARunCancelledDuringAnEraseLeavesTheTargetReadyForTheNextRun)
+{
+    // A chip full of data: the write erases first, for seconds a block.
+    CSimProcess sim("devices/ZT31F256.ini", {"--verbose", "--set", "FLASH Fill=0x00", "--set", "Erase Time=4000"});
+    ASSERT_FALSE(sim.Port().empty());
+    const std::string image = Image();
+    CToolProcess tool({ZFLASH_CLI_EXE, "--json", "-p", sim.Port(), "program", image});
+    CancelDuringTheErase(tool);
+
+    // The chip cannot stop an erase: it answers when done, after the tool has gone.
+    ASSERT_TRUE(sim.WaitForNote("erased ", 60000)) << sim.Err();
+    const SToolResult r = RunZflash({"-p", sim.Port(), "-c", "boot-resident", "program", image, "--verify"});
+    EXPECT_EQ(r.code, ecSuccess) << r.err << sim.Err();
 }

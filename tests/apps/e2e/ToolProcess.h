@@ -102,6 +102,18 @@ public:
     }
     const std::string& Out() const { return m_out; }
     const std::string& Err() const { return m_err; }
+    // Collects output until text has appeared on stderr; false after timeoutMs.
+    bool WaitForErr(const std::string& text, int timeoutMs)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (m_err.find(text) == std::string::npos) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || m_errFd < 0 || !Pump(static_cast<int>(left.count())))
+                return false;
+        }
+        return true;
+    }
 
 private:
     bool Pump(int timeoutMs)
@@ -168,6 +180,8 @@ public:
         return m_proc.Wait(20000);
     }
     const std::string& Err() const { return m_proc.Err(); }
+    // With --verbose: waits for one of the target's notes.
+    bool WaitForNote(const std::string& text, int timeoutMs) { return m_proc.WaitForErr(text, timeoutMs); }
 
 private:
     CToolProcess m_proc;
