@@ -164,10 +164,9 @@ using Bytes = std::optional<std::vector<unsigned char>>;
 
 std::vector<unsigned char> Frame(unsigned char kind, std::vector<unsigned char> payload)
 {
-    std::vector<unsigned char> bytes{kind, static_cast<unsigned char>(payload.size()),
-                                     static_cast<unsigned char>(payload.size() >> 8)};
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
-    return bytes;
+    payload.insert(payload.begin(), {kind, static_cast<unsigned char>(payload.size()),
+                                     static_cast<unsigned char>(payload.size() >> 8)});
+    return payload;
 }
 
 // A stand-in adapter server: opens the port, then answers each word read with
