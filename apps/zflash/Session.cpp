@@ -178,6 +178,13 @@ int CSession::CreateProgrammer(int type)
     namespace fs = std::filesystem;
     FLASHManager.Initialise("");
     const long protocol = m_Options.nProtocol >= 0 ? m_Options.nProtocol : m_pInfo->m_nProtocol;
+    if (protocol == 1 && IsBoardConnection(type)) {
+        // The board's boot sequence changes the rate the classic way, which a
+        // Protocol B boot program does not understand.
+        m_console.Error("a Protocol B chip cannot be connected through the Kivu board",
+                        "connect its serial line directly (-c boot)");
+        return ecUsage;
+    }
     const float frequency = static_cast<float>(m_Options.dFrequency > 0 ? m_Options.dFrequency
                                                                         : m_pInfo->m_dEVBClock);
     std::string name = m_pInfo->m_strDeviceCode.GetString();

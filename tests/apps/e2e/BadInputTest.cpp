@@ -142,6 +142,8 @@ const SBadInput kCases[] = {
     {"ZeroSizedBlock", {"-d", "{dir}/zero.ini", "blocks"}, ecFile, "[Erase Block 2] \"Size (Hex)\" = '0'"},
     {"MissingKernel", {"-d", "{dir}/kernel.ini", "blocks"}, ecFile, "\"Main Kernel\" names"},
     {"FolderAsModule", {"-d", "{dir}/module.ini", "blocks"}, ecFile, "\"Write module\" names"},
+    {"ProtocolBThroughTheBoard", {"-d", SourcePath("devices/ZT52F128.ini"), "-c", "board-boot", "blocks"}, ecUsage,
+     "cannot be connected through the Kivu board"},
     {"MissingPort", {"-p", "/nonexistent/ttyUSB9", "blocks"}, ecConnection, "No such file or directory"},
     {"PortThatIsNoTerminal", {"-p", "/dev/null", "blocks"}, ecConnection, "not a serial port or terminal"},
     {"PortThatIsAFolder", {"-p", "{dir}/folder", "blocks"}, ecConnection, "Is a directory"},
