@@ -221,11 +221,18 @@ TEST_F(Programmer, ACommandAfterACancelledEraseDoesNotTakeTheEraseAnswerForItsOw
     target.LoadFLASH(static_cast<DWORD>(pKept->m_lStart), kept);
     const auto before = target.GetEraseCounts()[1];
 
-    const auto start = target.GetHostBytesTaken();
+    // The chip's first "still erasing" byte: the command is whole on its side.
+    const auto polls = [&] {
+        std::size_t n = 0;
+        for (const CSimByteEntry& e : target.GetTranscript().GetBytes())
+            n += e.m_eDirection == sdTargetToHost && e.m_ePhase == phErase;
+        return n;
+    };
+    const std::size_t pollsBefore = polls();
     std::atomic<bool> done{false};
     std::thread canceller([&] {
-        while (target.GetHostBytesTaken() <= start && !done)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        while (polls() == pollsBefore && !done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         programmer->Cancel();
     });
     CObList chosen;
