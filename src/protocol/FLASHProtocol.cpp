@@ -356,6 +356,11 @@ void CFLASHProtocol::DrainOwed(bool bWait)
     DrainLine();
 }
 
+void CFLASHProtocol::AwaitChunkOf(unsigned long remaining)
+{
+    m_nReadOwed += static_cast<long>(std::min<unsigned long>(remaining, kReadChunk));
+}
+
 bool CFLASHProtocol::CopyAgrees(const unsigned char* pChunk, unsigned long chunk)
 {
     BYTE copy[kReadChunk];
@@ -366,7 +371,7 @@ bool CFLASHProtocol::CopyAgrees(const unsigned char* pChunk, unsigned long chunk
     if (copied == 0 && !m_bCancelled) {
         if (!SendByte(kChunkAgain))
             return false;
-        m_nReadOwed += static_cast<long>(chunk);
+        AwaitChunkOf(chunk);
         m_pComms->ReadBytes(copy, chunk, &copied, false);
     }
     m_nReadOwed -= static_cast<long>(copied);
@@ -379,7 +384,8 @@ CFLASHProtocol::eReadEnd CFLASHProtocol::ReadChunks(unsigned long start, unsigne
     bool bSending = SendTransferCommand(kReadBase, length, start);
     if (bSending && bPlaceModule && !(m_pDevice && m_pDevice->ManageFunctionMap(fnRead)))
         return reFailed;
-    m_nReadOwed = static_cast<long>(std::min<unsigned long>(length, kReadChunk));
+    m_nReadOwed = 0;
+    AwaitChunkOf(length);
 
     m_pComms->SetTimeouts(ttQuick);
     int nBudget = kReadRetries;
@@ -426,7 +432,7 @@ CFLASHProtocol::eReadEnd CFLASHProtocol::ReadChunks(unsigned long start, unsigne
                 nDoubtful = bAskedAgain ? 1 : nDoubtful - 1;
             }
             bSending = SendByte(kChunkOK);
-            m_nReadOwed += static_cast<long>(std::min<unsigned long>(remaining - chunk, kReadChunk));
+            AwaitChunkOf(remaining - chunk);
             nBudget = kReadRetries;
             bAskedAgain = false;
             pBuffer += chunk;
@@ -438,7 +444,7 @@ CFLASHProtocol::eReadEnd CFLASHProtocol::ReadChunks(unsigned long start, unsigne
             // Waiting for a chunk that never came at all is worth it once.
             DrainOwed(received > 0 || nBudget == kReadRetries);
             bSending = SendByte(kChunkAgain);
-            m_nReadOwed += static_cast<long>(chunk);
+            AwaitChunkOf(chunk);
             bAskedAgain = true;
             --nBudget;
         }

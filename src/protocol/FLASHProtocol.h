@@ -158,6 +158,8 @@ protected:
     // is answered with one whole chunk) when bWait, then waits for the line
     // to fall quiet.
     void DrainOwed(bool bWait);
+    // One more chunk asked for: the next of what remains, at most 32 bytes.
+    void AwaitChunkOf(unsigned long remaining);
     // The classic write: the 1K variant places its write module once the
     // command is out and sends the data a byte at a time, the padding after
     // the last chunk.
