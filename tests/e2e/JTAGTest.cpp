@@ -36,7 +36,7 @@ public:
         SetScanletBackend(m_pPelto);
         return ::testing::AssertionSuccess();
     }
-    ScopedSettings m_settings;
+    ScopedSettings m_settings{ScopedSettings::kVirtualTargetFactor};
     CSimTarget m_target;
     std::shared_ptr<CSimPelto> m_pPelto;
     CFLASHJTAGComms m_comms;

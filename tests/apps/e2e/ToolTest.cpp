@@ -33,7 +33,7 @@ std::vector<nlohmann::json> Events(const std::string& out)
 // Every run gets its own settings and a folder for its files.
 struct Tool : ::testing::Test
 {
-    zftest::ScopedSettings settings;
+    zftest::ScopedSettings settings{zftest::ScopedSettings::kVirtualTargetFactor};
     zftest::TempDir dir;
 };
 } // namespace
