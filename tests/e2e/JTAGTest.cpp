@@ -1,5 +1,6 @@
 // The JTAG channel over the simulated Pelto adapter: the adapter's faults at
-// opening. Words both ways run through the adapter socket (PeltoSocketTest).
+// opening. Words both ways run in the board road over JTAG (BoardConnectTest)
+// and through the adapter socket (PeltoSocketTest).
 #include <gtest/gtest.h>
 
 #include <memory>
