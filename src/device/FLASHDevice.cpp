@@ -364,7 +364,7 @@ bool CFLASHDevice::SetFunctionMap(CFLASHFunctionMap* pMap)
             return false;
         // The placement was worked out from the length measured.
         if (code.size() != request.lengths[placement.nEntry]) {
-            DisplayError(MissingText("kernel module", entries[placement.nEntry]) + ": its length changed", 15006);
+            DisplayError("Kernel module '" + entries[placement.nEntry] + "' changed while it was being loaded", 15006);
             return false;
         }
         if (!m_pProtocol->DownloadFunction(placement.wAddress, placement.wLength, code.data()))
