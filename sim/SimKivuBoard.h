@@ -69,6 +69,7 @@ public:
     DWORD GetPCRate() const { return m_PCLine.GetTargetRate(); }
     DWORD GetChipRate() const { return m_dwChipRate.load(); }
     std::uint64_t GetIdleMilliseconds() const { return m_PCLine.GetIdleMilliseconds(); }
+    bool IsQuiet(DWORD quietMs) const { return m_PCLine.IsQuiet(quietMs); }
     BYTE Port(WORD address) const { return m_Ports[address].load(); }
     const CSimTranscript& GetTranscript() const { return m_Transcript; }
     std::vector<CSimEvent> GetEvents(eSimEventKind kind) const { return m_Transcript.GetEvents(kind); }

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
@@ -149,6 +150,13 @@ std::uint64_t CSimLine::GetIdleMilliseconds() const
 {
     const std::int64_t d = NowMs() - m_qwLastActivity.load();
     return d > 0 ? static_cast<std::uint64_t>(d) : 0;
+}
+
+bool CSimLine::IsQuiet(DWORD quietMs) const
+{
+    int unread = 0;
+    return GetIdleMilliseconds() >= quietMs && IsWaitingForInput() &&
+           (m_nMaster < 0 || (::ioctl(m_nMaster, FIONREAD, &unread) == 0 && unread == 0));
 }
 
 std::chrono::nanoseconds CSimLine::ByteTime(DWORD rate)

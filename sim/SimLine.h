@@ -120,6 +120,8 @@ public:
     bool IsWaitingForInput() const { return m_bWaitingForInput.load(); }
     // Milliseconds since the last byte in either direction (or since Open).
     std::uint64_t GetIdleMilliseconds() const;
+    // Quiet that long, waiting for input, and nothing written to it unread.
+    bool IsQuiet(DWORD quietMs) const;
 
 private:
     // How often the host's rate is looked at while the target waits.

@@ -265,6 +265,19 @@ bool CSimTarget::WaitUntilIdle(std::uint64_t hostBytes, DWORD timeoutMs) const
                      timeoutMs);
 }
 
+bool CSimTarget::WaitUntilQuiet(DWORD quietMs, DWORD timeoutMs) const
+{
+    // Bytes written just before the call may not be readable yet (the pty
+    // hands them over on a kernel worker), so the quiet must also last past it.
+    const auto asked = std::chrono::steady_clock::now();
+    return PollUntil(
+        [&] {
+            return std::chrono::steady_clock::now() - asked >= std::chrono::milliseconds(quietMs) &&
+                   m_Line.IsQuiet(quietMs) && (!m_pBoard || m_pBoard->IsQuiet(quietMs));
+        },
+        timeoutMs);
+}
+
 bool CSimTarget::WriteTranscript(const CString& path, CString* pError) const
 {
     CString title;

@@ -108,6 +108,9 @@ public:
     // The chip has taken this many bytes from the host and waits for more: it
     // has done everything those bytes asked for.
     bool WaitUntilIdle(std::uint64_t hostBytes, DWORD timeoutMs) const;
+    // Nothing has crossed either line for quietMs and the chip waits for input:
+    // whatever the host wrote last has been taken.
+    bool WaitUntilQuiet(DWORD quietMs, DWORD timeoutMs) const;
     std::uint64_t GetHostBytesTaken() const { return m_Line.GetHostBytesTaken(); }
     std::uint64_t GetTargetBytesSent() const { return m_Line.GetTargetBytesSent(); }
     // Quiet time on the host's line and the chip's.

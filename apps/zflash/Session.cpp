@@ -25,6 +25,10 @@ namespace {
 constexpr const char* kDefaultDevice = "ZT31F256.ini";
 // The Kivu board's own line rate.
 constexpr long kBoardRate = 9600;
+// How long the virtual target must have been quiet before its transcript is
+// taken, and the most the tool waits for that.
+constexpr DWORD kTraceQuietMs = 150; // the board holds a frame start up to 100 ms
+constexpr DWORD kTraceSettleMs = 5000;
 
 // The virtual target starts the way the connection type expects to find the chip.
 const char* SimStartMode(int type)
@@ -343,6 +347,11 @@ void CSession::Close()
         CRegister::ClearSessionValues();
     }
     if (m_pSim) {
+        // The host's last bytes may still be on their way to the chip (through
+        // the board, behind a kernel it sends again): a transcript cut before
+        // them would not show how the session ended.
+        if (!m_Options.strTrace.empty())
+            m_pSim->WaitUntilQuiet(kTraceQuietMs, kTraceSettleMs);
         m_pSim->Stop();
         if (!m_Options.strTrace.empty()) {
             CString error;
