@@ -10,7 +10,7 @@
 #include "comms/FLASHComms.h"
 #include "device/DeviceID.h"
 #include "device/FunctionMap.h"
-#include "operations/StatusUpdate.h"
+#include "platform/StatusUpdate.h"
 #include "platform/String.h"
 #include "platform/Types.h"
 

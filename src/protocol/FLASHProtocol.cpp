@@ -6,7 +6,7 @@
 #include "device/DeviceID.h"
 #include "device/FLASHDevice.h"
 #include "device/FunctionMap.h"
-#include "operations/SettingsKeys.h"
+#include "platform/SettingsKeys.h"
 #include "platform/WireFormat.h"
 
 CFLASHProtocol::CFLASHProtocol(CFLASHDevice* pDevice, CFLASHComms* pComms)

@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "comms/FLASHComms.h"
-#include "operations/StatusUpdate.h"
+#include "platform/StatusUpdate.h"
 #include "platform/String.h"
 #include "platform/Types.h"
 
