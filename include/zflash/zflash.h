@@ -35,8 +35,6 @@
 #include "devicedb/DeviceDB.h"
 #include "devicedb/DeviceInfo.h"
 
-#include "device/DeviceID.h"
-#include "device/FunctionMap.h"
 #include "device/FLASHDevice.h"
 #include "device/FLASH1KDevice.h"
 
@@ -51,6 +49,8 @@
 #include "interface/FLASHInterface.h"
 #include "interface/FLASHKivuInterface.h"
 
+#include "protocol/DeviceID.h"
+#include "protocol/FunctionMap.h"
 #include "protocol/FLASHProtocol.h"
 #include "protocol/FLASH1KProtocol.h"
 

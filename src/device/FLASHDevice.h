@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "comms/FLASHComms.h"
-#include "device/DeviceID.h"
-#include "device/FunctionMap.h"
 #include "platform/StatusUpdate.h"
 #include "platform/String.h"
 #include "platform/Types.h"
+#include "protocol/DeviceID.h"
+#include "protocol/FunctionMap.h"
 
 class CBlockItem;
 class CDeviceInfo;

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "device/DeviceID.h"
 #include "device/FLASHDevice.h"
-#include "device/FunctionMap.h"
 #include "platform/SettingsKeys.h"
 #include "platform/WireFormat.h"
+#include "protocol/DeviceID.h"
+#include "protocol/FunctionMap.h"
 
 CFLASHProtocol::CFLASHProtocol(CFLASHDevice* pDevice, CFLASHComms* pComms)
     : m_pComms(pComms), m_pDevice(pDevice), m_pDeviceID(pDevice ? pDevice->GetDeviceID() : nullptr)
