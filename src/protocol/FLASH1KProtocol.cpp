@@ -1,6 +1,5 @@
 #include "protocol/FLASH1KProtocol.h"
 
-#include "device/FLASHDevice.h"
 #include "platform/WireFormat.h"
 #include "protocol/DeviceID.h"
 
