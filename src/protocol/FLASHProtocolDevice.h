@@ -24,6 +24,6 @@ protected:
     CFLASHProtocolDevice() = default;
     CFLASHProtocolDevice(const CFLASHProtocolDevice&) = default;
     CFLASHProtocolDevice& operator=(const CFLASHProtocolDevice&) = default;
-    // Never deleted through this type.
+    // Never deleted through this type; virtual so that no implementer needs its own.
     virtual ~CFLASHProtocolDevice() = default;
 };
