@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "Console.h"
-#include "operations/StatusUpdate.h"
 #include "platform/HostUI.h"
+#include "platform/StatusUpdate.h"
 
 enum eAnswerPolicy { apAsk, apYes, apNo };
 

@@ -1,6 +1,6 @@
 #include "ProgressMeter.h"
 
-#include "operations/StatusUpdate.h"
+#include "platform/StatusUpdate.h"
 
 CProgressMeter::CProgressMeter(CStatusUpdate& sink, CConsole& console, int nIntervalMs)
     : m_sink(sink), m_console(console), m_nIntervalMs(nIntervalMs), m_since(std::chrono::steady_clock::now())

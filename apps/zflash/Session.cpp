@@ -10,7 +10,7 @@
 #include "LibraryMessages.h"
 #include "ProgressMeter.h"
 #include "devicedb/DeviceDB.h"
-#include "operations/Register.h"
+#include "platform/Register.h"
 #include "platform/Module.h"
 #include "programmer/FLASHManager.h"
 #include "comms/Scanlet.h"

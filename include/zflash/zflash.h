@@ -4,20 +4,20 @@
 #include "platform/File.h"
 #include "platform/HostUI.h"
 #include "platform/List.h"
+#include "platform/MessageCatalogue.h"
 #include "platform/Module.h"
 #include "platform/Object.h"
 #include "platform/PrivateProfile.h"
+#include "platform/Register.h"
+#include "platform/SettingsKeys.h"
+#include "platform/StatusUpdate.h"
 #include "platform/String.h"
 #include "platform/Sync.h"
 #include "platform/Time.h"
 #include "platform/Types.h"
 #include "platform/Window.h"
 
-#include "operations/MessageCatalogue.h"
 #include "operations/Operation.h"
-#include "operations/Register.h"
-#include "operations/SettingsKeys.h"
-#include "operations/StatusUpdate.h"
 #include "operations/FLASHOperation.h"
 #include "operations/DocumentOperations.h"
 #include "operations/ProgrammerOperations.h"
@@ -35,8 +35,6 @@
 #include "devicedb/DeviceDB.h"
 #include "devicedb/DeviceInfo.h"
 
-#include "device/DeviceID.h"
-#include "device/FunctionMap.h"
 #include "device/FLASHDevice.h"
 #include "device/FLASH1KDevice.h"
 
@@ -51,6 +49,8 @@
 #include "interface/FLASHInterface.h"
 #include "interface/FLASHKivuInterface.h"
 
+#include "protocol/DeviceID.h"
+#include "protocol/FunctionMap.h"
 #include "protocol/FLASHProtocol.h"
 #include "protocol/FLASH1KProtocol.h"
 

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "comms/PortRegistry.h"
-#include "operations/SettingsKeys.h"
+#include "platform/SettingsKeys.h"
 #include "platform/Time.h"
 
 CCriticalSection CFLASHComms::m_csComms;

@@ -12,7 +12,7 @@
 #include <mutex>
 
 #include "comms/SerialLine.h"
-#include "operations/StatusUpdate.h"
+#include "platform/StatusUpdate.h"
 #include "platform/String.h"
 #include "platform/Sync.h"
 #include "platform/Types.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "devicedb/DeviceInfo.h"
-#include "operations/SettingsKeys.h"
+#include "platform/SettingsKeys.h"
 
 namespace {
 constexpr unsigned long kWordBytes = 4;

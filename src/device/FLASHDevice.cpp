@@ -6,9 +6,9 @@
 #include "device/ModulePlan.h"
 #include "devicedb/BlockItem.h"
 #include "devicedb/DeviceInfo.h"
-#include "operations/SettingsKeys.h"
 #include "platform/File.h"
 #include "platform/HostUI.h"
+#include "platform/SettingsKeys.h"
 #include "platform/WireFormat.h"
 #include "protocol/FLASHProtocol.h"
 

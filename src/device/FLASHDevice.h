@@ -8,22 +8,19 @@
 #include <vector>
 
 #include "comms/FLASHComms.h"
-#include "device/DeviceID.h"
-#include "device/FunctionMap.h"
-#include "operations/StatusUpdate.h"
+#include "platform/StatusUpdate.h"
 #include "platform/String.h"
 #include "platform/Types.h"
+#include "protocol/DeviceID.h"
+#include "protocol/FLASHProtocolDevice.h"
+#include "protocol/FunctionMap.h"
 
 class CBlockItem;
 class CDeviceInfo;
 class CFLASHProtocol;
 
-class CFLASHDevice : public CStatusUpdate
+class CFLASHDevice : public CStatusUpdate, public CFLASHProtocolDevice
 {
-    friend class CFLASHProtocol;
-    friend class CFLASHUserModeProtocol;
-    friend class CFLASH1KProtocol;
-
 public:
     // Devices with this much RAM or less keep only the most recent module.
     static constexpr DWORD kSmallRAM = 0x800;
@@ -36,9 +33,10 @@ public:
     void SetAdvancedUser(bool bAdvanced) override;
 
 protected:
-    virtual void OnWriteBlock(unsigned long address, unsigned long length);
+    void OnWriteBlock(unsigned long address, unsigned long length) override;
     virtual void PrioritiseFunctions(eFLASHFunction function);
-    virtual bool ManageFunctionMap(eFLASHFunction function);
+    bool ManageFunctionMap(eFLASHFunction function) override;
+    void MarkWrongKernel() override { m_bWrongKernel = true; }
 
 public:
     virtual void SetBufferSize(unsigned short size) { m_dwBufferSize = size; }
@@ -79,11 +77,11 @@ public:
 
     void SetProtocol(int nProtocol) { m_nProtocol = nProtocol; }
     int GetProtocol() const { return m_nProtocol; }
-    CFLASHDeviceID* GetDeviceID() const { return m_pDeviceID; }
+    CFLASHDeviceID* GetDeviceID() const override { return m_pDeviceID; }
     CFLASHProtocol* GetFLASHProtocol() const { return m_pProtocol; }
     CDeviceInfo* GetDeviceInfo() const { return m_pDeviceInfo; }
     CFLASHComms* GetFLASHComms() const { return m_pComms; }
-    DWORD GetBufferSize() const { return m_dwBufferSize; }
+    DWORD GetBufferSize() const override { return m_dwBufferSize; }
     DWORD GetBufferAddress() const { return m_dwBufferAddress; }
     DWORD GetFreeRAM() const { return m_dwFreeRAM; }
     DWORD GetAvailableRAM() const { return m_dwAvailableRAM; }

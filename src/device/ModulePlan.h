@@ -5,8 +5,8 @@
 #include <array>
 #include <vector>
 
-#include "device/FunctionMap.h"
 #include "platform/Types.h"
+#include "protocol/FunctionMap.h"
 
 struct SModuleRequest
 {

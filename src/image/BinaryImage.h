@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "image/DataBlock.h"
-#include "operations/StatusUpdate.h"
+#include "platform/StatusUpdate.h"
 #include "platform/Types.h"
 
 class CBinaryImage : public CStatusUpdate

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "operations/StatusUpdate.h"
+#include "platform/StatusUpdate.h"
 #include "platform/Types.h"
 
 class CBinaryImage;

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "image/FLASHDocument.h"
-#include "operations/SettingsKeys.h"
+#include "platform/SettingsKeys.h"
 #include "platform/Time.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <climits>
 
 #include "devicedb/DeviceInfo.h"
-#include "operations/SettingsKeys.h"
+#include "platform/SettingsKeys.h"
 #include "platform/Time.h"
 #include "platform/WireFormat.h"
 

@@ -9,7 +9,7 @@
 
 #include "comms/FLASHComms.h"
 #include "devicedb/BaudCalcType.h"
-#include "operations/StatusUpdate.h"
+#include "platform/StatusUpdate.h"
 #include "platform/Types.h"
 
 class CDeviceInfo;

@@ -5,7 +5,7 @@
 #include <iterator>
 
 #include "devicedb/DeviceInfo.h"
-#include "operations/SettingsKeys.h"
+#include "platform/SettingsKeys.h"
 #include "platform/Time.h"
 #include "platform/WireFormat.h"
 

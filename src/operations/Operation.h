@@ -7,8 +7,8 @@
 #include <mutex>
 #include <thread>
 
-#include "operations/StatusUpdate.h"
 #include "platform/Object.h"
+#include "platform/StatusUpdate.h"
 #include "platform/String.h"
 #include "platform/Types.h"
 

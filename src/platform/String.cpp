@@ -7,7 +7,7 @@
 #include <strings.h>
 #include <vector>
 
-#include "operations/MessageCatalogue.h"
+#include "platform/MessageCatalogue.h"
 
 namespace {
 const char* const kWhite = " \t\r\n\v\f";

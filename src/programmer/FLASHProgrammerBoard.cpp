@@ -2,7 +2,7 @@
 // target's supplies, mode pins and reset, boots it and relays the link once
 // transparent. Over the JTAG adapter the board is reached on its serial link
 // beside the adapter, and the kernel itself over JTAG.
-#include "operations/SettingsKeys.h"
+#include "platform/SettingsKeys.h"
 #include "platform/Time.h"
 #include "programmer/FLASHProgrammer.h"
 

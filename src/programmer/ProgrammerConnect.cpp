@@ -2,8 +2,8 @@
 #include <vector>
 
 #include "interface/FLASHGENInterface.h"
-#include "operations/SettingsKeys.h"
 #include "platform/File.h"
+#include "platform/SettingsKeys.h"
 #include "platform/Time.h"
 #include "programmer/FLASHProgrammer.h"
 

@@ -1,5 +1,5 @@
 // Ending a connection, with the optional reset through the board.
-#include "operations/SettingsKeys.h"
+#include "platform/SettingsKeys.h"
 #include "programmer/FLASHProgrammer.h"
 
 namespace {

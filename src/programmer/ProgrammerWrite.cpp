@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "devicedb/BlockItem.h"
-#include "operations/SettingsKeys.h"
+#include "platform/SettingsKeys.h"
 #include "platform/Time.h"
 #include "platform/WireFormat.h"
 #include "programmer/WritePlan.h"

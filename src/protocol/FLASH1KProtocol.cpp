@@ -1,8 +1,7 @@
 #include "protocol/FLASH1KProtocol.h"
 
-#include "device/DeviceID.h"
-#include "device/FLASHDevice.h"
 #include "platform/WireFormat.h"
+#include "protocol/DeviceID.h"
 
 bool CFLASH1KUserModeProtocol::ReadDeviceID(unsigned char identifier)
 {

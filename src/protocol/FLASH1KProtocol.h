@@ -7,7 +7,7 @@
 class CFLASH1KProtocol : public CFLASHProtocol
 {
 public:
-    CFLASH1KProtocol(CFLASHDevice* pDevice, CFLASHComms* pComms) : CFLASHProtocol(pDevice, pComms) {}
+    CFLASH1KProtocol(CFLASHProtocolDevice* pDevice, CFLASHComms* pComms) : CFLASHProtocol(pDevice, pComms) {}
 
     bool EraseFLASHBlock(unsigned long start, unsigned long end, const unsigned char* pEBR) override;
     bool BlankCheck(bool* pBlank, unsigned long start, unsigned long length) override;
@@ -32,6 +32,6 @@ private:
 class CFLASH1KUserModeProtocol : public CFLASH1KProtocol
 {
 public:
-    CFLASH1KUserModeProtocol(CFLASHDevice* pDevice, CFLASHComms* pComms) : CFLASH1KProtocol(pDevice, pComms) {}
+    CFLASH1KUserModeProtocol(CFLASHProtocolDevice* pDevice, CFLASHComms* pComms) : CFLASH1KProtocol(pDevice, pComms) {}
     bool ReadDeviceID(unsigned char identifier) override;
 };

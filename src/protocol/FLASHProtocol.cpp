@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "device/DeviceID.h"
-#include "device/FLASHDevice.h"
-#include "device/FunctionMap.h"
-#include "operations/SettingsKeys.h"
+#include "platform/SettingsKeys.h"
 #include "platform/WireFormat.h"
+#include "protocol/DeviceID.h"
+#include "protocol/FunctionMap.h"
 
-CFLASHProtocol::CFLASHProtocol(CFLASHDevice* pDevice, CFLASHComms* pComms)
+CFLASHProtocol::CFLASHProtocol(CFLASHProtocolDevice* pDevice, CFLASHComms* pComms)
     : m_pComms(pComms), m_pDevice(pDevice), m_pDeviceID(pDevice ? pDevice->GetDeviceID() : nullptr)
 {
 }
@@ -105,7 +104,7 @@ void CFLASHProtocol::RefuseKernel(const char* pszWarning)
     DisplayWarning(pszWarning, 0);
     Detach();
     if (m_pDevice)
-        m_pDevice->m_bWrongKernel = true;
+        m_pDevice->MarkWrongKernel();
 }
 
 bool CFLASHProtocol::ReadDeviceID(unsigned char identifier)

@@ -6,11 +6,11 @@
 #include <atomic>
 
 #include "comms/FLASHComms.h"
-#include "operations/StatusUpdate.h"
+#include "platform/StatusUpdate.h"
 #include "platform/String.h"
 #include "platform/Types.h"
+#include "protocol/FLASHProtocolDevice.h"
 
-class CFLASHDevice;
 class CFLASHDeviceID;
 class CFLASHFunctionMap;
 
@@ -72,7 +72,7 @@ public:
     // Reads started again from a known address after a lost acknowledge.
     static constexpr int kReadRestarts = 3;
 
-    CFLASHProtocol(CFLASHDevice* pDevice, CFLASHComms* pComms);
+    CFLASHProtocol(CFLASHProtocolDevice* pDevice, CFLASHComms* pComms);
     CFLASHProtocol(const CFLASHProtocol&) = delete;
     CFLASHProtocol& operator=(const CFLASHProtocol&) = delete;
     ~CFLASHProtocol() override = default;
@@ -198,7 +198,7 @@ protected:
     void OweAnswers(int nCount, int nSeconds);
 
     CFLASHComms* m_pComms = nullptr;
-    CFLASHDevice* m_pDevice = nullptr;
+    CFLASHProtocolDevice* m_pDevice = nullptr;
     CFLASHDeviceID* m_pDeviceID = nullptr;
     BYTE m_byLastCommand = 0;
     long m_nReadOwed = 0; // bytes of the classic read's chunks asked for and not yet come
@@ -213,6 +213,6 @@ protected:
 class CFLASHUserModeProtocol : public CFLASHProtocol
 {
 public:
-    CFLASHUserModeProtocol(CFLASHDevice* pDevice, CFLASHComms* pComms) : CFLASHProtocol(pDevice, pComms) {}
+    CFLASHUserModeProtocol(CFLASHProtocolDevice* pDevice, CFLASHComms* pComms) : CFLASHProtocol(pDevice, pComms) {}
     bool ReadDeviceID(unsigned char identifier) override;
 };

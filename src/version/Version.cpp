@@ -1,6 +1,6 @@
 #include "version/Version.h"
 
-#include "operations/Register.h"
+#include "platform/Register.h"
 
 namespace {
 const CNorvaneLibVersion& Record()

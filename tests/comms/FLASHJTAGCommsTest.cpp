@@ -5,8 +5,8 @@
 #include "PtyPeer.h"
 #include "comms/FLASHJTAGComms.h"
 #include "interface/FakeComms.h"
-#include "operations/SettingsKeys.h"
 #include "platform/PrivateProfile.h"
+#include "platform/SettingsKeys.h"
 
 using namespace zftest;
 using Word = std::array<unsigned char, 4>;

@@ -13,7 +13,7 @@
 #include "image/FLASHDocument.h"
 #include "image/FLASHPropertyViewer.h"
 #include "image/ImageProbe.h"
-#include "operations/SettingsKeys.h"
+#include "platform/SettingsKeys.h"
 #include "platform/Time.h"
 
 using zftest::Bytes;

@@ -5,7 +5,7 @@
 
 #include "FakeComms.h"
 #include "interface/FLASHKivuInterface.h"
-#include "operations/SettingsKeys.h"
+#include "platform/SettingsKeys.h"
 
 using namespace zftest;
 

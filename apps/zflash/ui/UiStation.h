@@ -24,7 +24,7 @@
 #include "image/FLASHBinaryImage.h"
 #include "image/FLASHDocument.h"
 #include "operations/Operation.h"
-#include "operations/StatusUpdate.h"
+#include "platform/StatusUpdate.h"
 
 class CFLASHOperation;
 class COTPConfig;

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "device/DeviceID.h"
-#include "device/FunctionMap.h"
+#include "protocol/DeviceID.h"
+#include "protocol/FunctionMap.h"
 
 TEST(CFLASHDeviceID, ReplyFieldsKeepTheirByteOrder)
 {

@@ -1,4 +1,4 @@
-#include "operations/StatusUpdate.h"
+#include "platform/StatusUpdate.h"
 
 namespace {
 // A sink attached in a circle would otherwise forward for ever.

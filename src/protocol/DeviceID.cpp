@@ -1,4 +1,4 @@
-#include "device/DeviceID.h"
+#include "protocol/DeviceID.h"
 
 void DeviceIDBitFields::SetFieldWidth(int nWidth)
 {

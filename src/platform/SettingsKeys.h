@@ -3,7 +3,7 @@
 // readers and the documentation agree on one table.
 #include <span>
 
-#include "operations/Register.h"
+#include "platform/Register.h"
 
 struct SSettingInt
 {

@@ -3,8 +3,8 @@
 #include <fstream>
 
 #include "TestSupport.h"
-#include "operations/SettingsKeys.h"
-#include "operations/StatusUpdate.h"
+#include "platform/SettingsKeys.h"
+#include "platform/StatusUpdate.h"
 
 namespace {
 class CWarningSink : public CStatusUpdate

@@ -1,4 +1,4 @@
-#include "operations/SettingsKeys.h"
+#include "platform/SettingsKeys.h"
 
 namespace Settings {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "operations/MessageCatalogue.h"
+#include "platform/MessageCatalogue.h"
 
 TEST(MessageCatalogue, LookupFindsEachEntryAndNothingElse)
 {

@@ -1,4 +1,4 @@
-#include "operations/Register.h"
+#include "platform/Register.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,8 +8,8 @@
 #include <mutex>
 #include <string>
 
-#include "operations/StatusUpdate.h"
 #include "platform/PrivateProfile.h"
+#include "platform/StatusUpdate.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "operations/MessageCatalogue.h"
+#include "platform/MessageCatalogue.h"
 
 #include <algorithm>
 #include <iterator>

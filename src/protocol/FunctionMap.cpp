@@ -1,4 +1,4 @@
-#include "device/FunctionMap.h"
+#include "protocol/FunctionMap.h"
 
 int CFLASHFunctionMap::EntryOf(eFLASHFunction function)
 {

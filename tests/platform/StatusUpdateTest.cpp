@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "operations/StatusUpdate.h"
+#include "platform/StatusUpdate.h"
 
 namespace {
 // A host-side sink that keeps what arrives instead of showing it.
