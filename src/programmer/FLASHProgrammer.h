@@ -199,21 +199,6 @@ protected:
     // the connection just made had the device erased (the user was told).
     bool AutoErasedOnConnect(bool* pConnected);
 
-    // Routes a part's messages to the programmer for a scope, and back to
-    // the part itself afterwards, on every path.
-    class CForward
-    {
-    public:
-        CForward(CStatusUpdate* pPart, CStatusUpdate* pTarget);
-        ~CForward();
-        CForward(const CForward&) = delete;
-        CForward& operator=(const CForward&) = delete;
-        void End();
-
-    private:
-        CStatusUpdate* m_pPart;
-    };
-
     // Marks a long operation as running, so that Cancel also stops the device.
     class CBusy
     {

@@ -78,7 +78,7 @@ bool CFLASHProgrammer::PrepareBoard(bool bUserMode, bool* pCancelled)
         *pCancelled = true;
         return false;
     }
-    CForward forward(m_pComms, this);
+    CStatusForward forward(m_pComms, this, feDetach);
     return m_pComms->UseAlternateComms(true, true);
 }
 
@@ -98,7 +98,7 @@ bool CFLASHProgrammer::ConnectKivuBootMode()
     if (!PrepareBoard(false, &bCancelled))
         return bCancelled;
 
-    CForward board(m_pInterface, this);
+    CStatusForward board(m_pInterface, this, feDetach);
     bool bOK = m_pInterface->SetupSCIMax();
     SetProgressString("Looking for interface...");
     bOK = bOK && Step(*this, m_pInterface->Reset(), 15021);
@@ -169,7 +169,7 @@ bool CFLASHProgrammer::ConnectKivuBootMode()
     if (!m_pDevice)
         return false;
     {
-        CForward forward(m_pDevice, this);
+        CStatusForward forward(m_pDevice, this, feDetach);
         if (!m_pDevice->Initialise())
             return false;
         if (m_bCancel)
@@ -210,7 +210,7 @@ bool CFLASHProgrammer::ConnectKivuUserMode()
     m_pComms->Settings("9600,n,8,1");
     bool bOK = false;
     {
-        CForward board(m_pInterface, this);
+        CStatusForward board(m_pInterface, this, feDetach);
         bOK = Step(*this, m_pInterface->Enable12V(true), 15011) && Step(*this, m_pInterface->EnableVpp(true), 15012);
         if (bOK && !m_pInterface->SetupSCIMin()) {
             DisplayError("Failed to set Kivu to 9600", 0);
@@ -219,7 +219,7 @@ bool CFLASHProgrammer::ConnectKivuUserMode()
         bOK = bOK && Step(*this, m_pInterface->GoTransparent(false), 15015);
     }
     {
-        CForward forward(m_pComms, this);
+        CStatusForward forward(m_pComms, this, feDetach);
         m_pComms->UseAlternateComms(false, true);
     }
     if (!bOK)
@@ -232,13 +232,13 @@ bool CFLASHProgrammer::ConnectKivuUserMode()
 
     if (IsJTAG()) {
         // Wakes the target's debug link; the board stays out of it.
-        CForward forward(m_pComms, this);
+        CStatusForward forward(m_pComms, this, feDetach);
         m_pComms->WriteByte(0x00);
     } else {
         CString changing;
         changing.Format("Changing baud rate to %ld bps", m_nBaudRate);
         DisplayMessage(changing, 0);
-        CForward board(m_pInterface, this);
+        CStatusForward board(m_pInterface, this, feDetach);
         if (!m_pInterface->GoTransparent(false))
             return false;
     }
@@ -295,7 +295,7 @@ bool CFLASHProgrammer::ConnectKivuResident(bool bUserMode)
     }
     m_pComms->Settings(BaudSettings(m_nBaudRate));
     {
-        CForward board(m_pInterface, this);
+        CStatusForward board(m_pInterface, this, feDetach);
         if (!Step(*this, m_pInterface->GoTransparent(false), 15015))
             return false;
     }

@@ -91,7 +91,7 @@ bool CFLASHProgrammer::ConnectGENUserMode()
         m_pComms->Settings(settings);
         DisplayMessage("Setting up comms : '" + settings + "'", 0);
         DisplayMessage("Sending command string : '" + command + "'", 0);
-        CForward forward(m_pComms, this);
+        CStatusForward forward(m_pComms, this, feDetach);
         m_pComms->WriteBytes(reinterpret_cast<const unsigned char*>(static_cast<const char*>(command)),
                              static_cast<unsigned long>(command.GetLength()), true);
         forward.End();
@@ -113,7 +113,7 @@ bool CFLASHProgrammer::ConnectGENUserMode()
         return false;
     }
     {
-        CForward forward(m_pInterface, this);
+        CStatusForward forward(m_pInterface, this, feDetach);
         unsigned char buffer[16] = {};
         if (!m_pInterface->ChangeBaud(static_cast<unsigned long>(m_nBaudRate), CFLASHInterface::kBootCode9600, buffer,
                                       m_pDeviceInfo ? m_pDeviceInfo->m_eBRRFormula : ctSimpleDivide)) {
@@ -154,7 +154,7 @@ bool CFLASHProgrammer::ConnectGENBootMode()
         pGEN->m_dwHighestBootRate = static_cast<DWORD>(m_nBaudRate);
 
     {
-        CForward forward(m_pComms, this);
+        CStatusForward forward(m_pComms, this, feDetach);
         if (!m_pComms->UseAlternateComms(true, true))
             return false;
     }
@@ -164,7 +164,7 @@ bool CFLASHProgrammer::ConnectGENBootMode()
     unsigned char nBootCode = 0;
     bool bBooted = false;
     {
-        CForward forward(m_pInterface, this);
+        CStatusForward forward(m_pInterface, this, feDetach);
         bBooted = m_pInterface->BootSCI(&nBootCode);
     }
     if (!bBooted && !m_bCancel)
@@ -178,7 +178,7 @@ bool CFLASHProgrammer::ConnectGENBootMode()
         m_bAutoErased = true;
 
     {
-        CForward forward(m_pInterface, this);
+        CStatusForward forward(m_pInterface, this, feDetach);
         if (!DownloadMicroKernel())
             return false;
     }
@@ -193,7 +193,7 @@ bool CFLASHProgrammer::ConnectGENBootMode()
     changing.Format("Changing baud rate to %ld bps", m_nBaudRate);
     DisplayMessage(changing, 0);
     {
-        CForward forward(m_pInterface, this);
+        CStatusForward forward(m_pInterface, this, feDetach);
         unsigned char buffer[16] = {};
         const BaudCalcType formula = m_pDeviceInfo ? m_pDeviceInfo->m_eBRRFormula : ctSimpleDivide;
         const bool bChanged =
@@ -216,7 +216,7 @@ bool CFLASHProgrammer::ConnectGENBootMode()
     if (!m_pDevice)
         return false;
     {
-        CForward forward(m_pDevice, this);
+        CStatusForward forward(m_pDevice, this, feDetach);
         if (!m_pDevice->Initialise())
             return false;
         if (m_bCancel)
@@ -242,7 +242,7 @@ bool CFLASHProgrammer::StartDeviceKernel(eKernelStart start, CStatusUpdate* pSin
 {
     if (!m_pDevice)
         return false;
-    CForward forward(m_pDevice, pSink);
+    CStatusForward forward(m_pDevice, pSink, feDetach);
     if (!m_pDevice->Initialise())
         return false;
     bool bKernel = false;
