@@ -60,16 +60,24 @@ private:
 };
 
 // Points the settings store at a fresh file for the life of the object.
+// Tests against a virtual target pass a time-out factor: the target runs on
+// threads beside the test, and a loaded machine can keep it from answering
+// inside a real chip's windows. Every file written then carries the factor,
+// unless the test sets "GeneralMultiplier" itself.
 class ScopedSettings
 {
 public:
-    ScopedSettings() : m_file(m_dir.File("settings.ini"))
+    static constexpr int kVirtualTargetFactor = 4;
+
+    explicit ScopedSettings(int nTimeoutFactor = 1) : m_file(m_dir.File("settings.ini")), m_nFactor(nTimeoutFactor)
     {
         const char* old = std::getenv("ZFLASH_SETTINGS");
         m_hadOld = old != nullptr;
         if (old)
             m_old = old;
         ::setenv("ZFLASH_SETTINGS", m_file.c_str(), 1);
+        if (m_nFactor != 1)
+            Write("");
     }
     ~ScopedSettings()
     {
@@ -84,16 +92,26 @@ public:
     const std::string& Path() const { return m_file; }
     void Write(const std::string& content) const
     {
+        std::string text = content;
+        if (m_nFactor != 1 && text.find("GeneralMultiplier") == std::string::npos) {
+            const std::string line = "GeneralMultiplier=" + std::to_string(m_nFactor) + "\n";
+            const auto at = text.find("[Serial]\n");
+            if (at == std::string::npos)
+                text = "[Serial]\n" + line + text;
+            else
+                text.insert(at + 9, line);
+        }
         FILE* f = std::fopen(m_file.c_str(), "wb");
         if (!f)
             std::abort();
-        std::fwrite(content.data(), 1, content.size(), f);
+        std::fwrite(text.data(), 1, text.size(), f);
         std::fclose(f);
     }
 
 private:
     TempDir m_dir;
     std::string m_file;
+    int m_nFactor;
     std::string m_old;
     bool m_hadOld = false;
 };

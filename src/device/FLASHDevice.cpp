@@ -1,7 +1,9 @@
 #include "device/FLASHDevice.h"
 
 #include <algorithm>
+#include <iterator>
 
+#include "device/ModulePlan.h"
 #include "devicedb/BlockItem.h"
 #include "devicedb/DeviceInfo.h"
 #include "operations/SettingsKeys.h"
@@ -13,7 +15,6 @@
 CFLASHUniqueIDCounter CFLASHDevice::m_sCurrentUniqueID;
 
 namespace {
-constexpr DWORD RoundUp4(DWORD n) { return (n + 3u) & ~3u; }
 constexpr DWORD RoundDown4(DWORD n) { return n & ~3u; }
 
 CFLASHProtocol* MakeProtocol(CFLASHDevice* pDevice, CFLASHComms* pComms, bool bUser)
@@ -344,67 +345,45 @@ bool CFLASHDevice::SetFunctionMap(CFLASHFunctionMap* pMap)
     static const char* const tooBig[4] = {"Write module too big to fit in RAM", "Erase module too big to fit in RAM",
                                           "Read module too big to fit in RAM",
                                           "Check blank module too big to fit in RAM"};
-    DWORD lengths[4] = {};
-    DWORD total = 0;
-    for (int entry : {0, 1, 3, 2}) {
-        if (pMap->GetEntry(entry) == 0)
-            continue;
-        if (!MeasureFile(entries[entry], "kernel module", &lengths[entry]))
+    SModuleRequest request{*pMap, {}, {}, m_dwMainKernelSize, m_dwFreeRAM, m_pDeviceID->GetLineSize(),
+                           m_dwRAMSize, m_bAutomaticModules};
+    std::copy(std::begin(m_FunctionPriority), std::end(m_FunctionPriority), request.priority.begin());
+    for (int entry : {0, 1, 3, 2})
+        if (pMap->GetEntry(entry) != 0 && !MeasureFile(entries[entry], "kernel module", &request.lengths[entry]))
             return false;
-        total = RoundUp4(total + lengths[entry]);
-    }
-
-    if (m_bAutomaticModules) {
-        // Compared signed: with less free RAM than one line nothing fits, so
-        // everything not pinned goes (an unsigned difference would wrap and
-        // keep every module).
-        const long long room = static_cast<long long>(m_dwFreeRAM) - m_pDeviceID->GetLineSize();
-        const bool bPinned = m_dwRAMSize <= kSmallRAM;
-        for (int i = 3; i >= 0; --i) {
-            if (static_cast<long long>(total) <= room && (!bPinned || i == 0))
-                break;
-            const eFLASHFunction function = m_FunctionPriority[i];
-            if (bPinned && function == m_FunctionPriority[0])
-                break;
-            if (function == fnVerify) {
-                AfxMessageBox(kNoVerify);
-                continue;
-            }
-            const int entry = CFLASHFunctionMap::EntryOf(function);
-            if (entry < 0 || pMap->GetEntry(entry) == 0)
-                continue;
-            pMap->SetEntry(entry, 0);
-            total = RoundDown4(total > lengths[entry] ? total - lengths[entry] : 0);
-        }
-    }
+    const CModulePlan plan(request);
+    for (int i = 0; i < plan.VerifyNotices(); ++i)
+        AfxMessageBox(kNoVerify);
+    for (int entry : plan.Evicted())
+        pMap->SetEntry(entry, 0);
 
     CStatusForward attached(m_pProtocol, this, feRestore);
-    WORD next = static_cast<WORD>(RoundUp4(static_cast<WORD>(m_dwMainKernelSize)));
-    for (int entry = 0; entry < 4; ++entry) {
-        if (pMap->GetEntry(entry) == 0)
-            continue;
-        if (lengths[entry] > m_dwFreeRAM) {
-            pMap->SetEntry(entry, 0);
-            DisplayError(tooBig[entry], 0);
+    for (const CModulePlan::SPlacement& placement : plan.Placements()) {
+        std::vector<BYTE> code;
+        if (!ReadWholeFile(entries[placement.nEntry], "kernel module", &code))
+            return false;
+        // The placement was worked out from the length measured.
+        if (code.size() != request.lengths[placement.nEntry]) {
+            DisplayError("Kernel module '" + entries[placement.nEntry] + "' changed while it was being loaded", 15006);
             return false;
         }
-        std::vector<BYTE> code;
-        if (!ReadWholeFile(entries[entry], "kernel module", &code))
+        if (!m_pProtocol->DownloadFunction(placement.wAddress, placement.wLength, code.data()))
             return false;
-        const WORD length = static_cast<WORD>(code.size());
-        if (!m_pProtocol->DownloadFunction(next, length, code.data()))
-            return false;
-        pMap->SetEntry(entry, next);
-        next = static_cast<WORD>(RoundUp4(static_cast<WORD>(next + length)));
-        m_dwFreeRAM -= std::min<DWORD>(m_dwFreeRAM, RoundUp4(length));
+        pMap->SetEntry(placement.nEntry, placement.wAddress);
+        m_dwFreeRAM = placement.dwFreeRAMAfter;
+    }
+    if (plan.TooBig() >= 0) {
+        pMap->SetEntry(plan.TooBig(), 0);
+        DisplayError(tooBig[plan.TooBig()], 0);
+        return false;
     }
     pMap->SetEntry(4, 0);
     pMap->SetEntry(5, 0);
     const int count = pMap->GetUsedCount();
 
     SetBufferSize();
-    m_dwBufferAddress = next;
-    if (!m_pProtocol->DownloadFunctionMap(pMap, static_cast<unsigned char>(count), next,
+    m_dwBufferAddress = plan.BufferAddress();
+    if (!m_pProtocol->DownloadFunctionMap(pMap, static_cast<unsigned char>(count), plan.BufferAddress(),
                                           static_cast<unsigned short>(m_dwBufferSize)))
         return false;
     OnPropertyChange();

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <initializer_list>
+#include <vector>
 
 #include "comms/FLASHComms.h"
 #include "device/FLASHDevice.h"
@@ -25,6 +26,7 @@
 class CBinaryImage;
 class CBlockItem;
 class COTPConfig;
+class CWritePlan;
 
 // The eight connection sequences; the values are the ones hosts store.
 enum eConnectionType {
@@ -242,6 +244,11 @@ protected:
     bool BlocksKeptTheirData();
     // False (with a message) unless the range reads back all H'FF.
     bool ReadsBlank(DWORD nStart, DWORD nLength);
+    // The parts of a write that move bytes, in the order the plan gives.
+    // *pCancelled: the user cancelled, or a cancel stopped the writing.
+    bool EraseForWrite(const CWritePlan& plan, std::vector<const CBlockItem*>* pErased, bool* pCancelled);
+    bool WriteRanges(CFLASHBinaryImage& image, const CWritePlan& plan, bool* pCancelled);
+    bool CloseProtocolBWrite();
     // Runs before the erase operations and the block-list build: true when
     // the connection just made had the device erased (the user was told).
     bool AutoErasedOnConnect(bool* pConnected);

@@ -106,7 +106,7 @@ struct OperationChain : ::testing::Test
         return new CSRecordDecodeOperation(&window, &image, nullptr, sink, name.c_str(), &document, parent);
     }
 
-    zftest::ScopedSettings settings;
+    zftest::ScopedSettings settings{zftest::ScopedSettings::kVirtualTargetFactor};
     zftest::RecordingHost host;
     zftest::TempDir dir;
     std::string file = dir.File("image.s19");

@@ -82,7 +82,7 @@ protected:
         return bResult;
     }
 
-    ScopedSettings settings;
+    ScopedSettings settings{ScopedSettings::kVirtualTargetFactor};
     TempDir dir;
     CSimTarget target;
     // Declared last: it goes before the target it talks to.

@@ -156,7 +156,7 @@ public:
         return n;
     }
 
-    ScopedSettings settings;
+    ScopedSettings settings{ScopedSettings::kVirtualTargetFactor};
     CSimTarget target;
     CDeviceInfo info;
     CFLASHComms comms;

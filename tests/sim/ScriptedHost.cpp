@@ -283,9 +283,4 @@ bool CScriptedHost::Write(DWORD start, const std::vector<BYTE>& data, std::vecto
     return !final.empty();
 }
 
-void CScriptedHost::End(bool reset)
-{
-    Send({0x0B, static_cast<BYTE>(reset ? 0x55 : 0x00)});
-}
-
 } // namespace simtest

@@ -81,7 +81,6 @@ public:
     // Writes the data as one chunk; pReplies gets the chunk's answer and the
     // final status. False when an answer is missing or not 0x00.
     bool Write(DWORD start, const std::vector<BYTE>& data, std::vector<BYTE>* pReplies);
-    void End(bool reset);
 
 private:
     const CSimTarget* m_pTarget;

@@ -1,10 +1,8 @@
 // The boot program and the micro-kernel, walked byte by byte by a scripted
 // host, for what the library never sends: extra zeros, a failing or missing
 // acknowledge, a corrupted micro-kernel, a failed link check, the wrong main
-// kernel, power cuts; and the pace of a throttled line.
+// kernel, power cuts.
 #include <gtest/gtest.h>
-
-#include <chrono>
 
 #include "SimTestSupport.h"
 
@@ -124,16 +122,4 @@ TEST(SimBoot, PowerAndResetStartTheBootProgramAgain)
     EXPECT_EQ(run.host.Boot(), 9600u);
     EXPECT_THAT(run.Events(ekNote), HasSubstr("power off"));
     EXPECT_THAT(run.Events(ekNote), HasSubstr("sent to the chip without power were lost"));
-}
-
-TEST(SimBoot, ThrottlingTakesTheLinesTimePerByte)
-{
-    CSimRun run;
-    ASSERT_TRUE(run.StartBooted(DataPath("TT08.ini"), {{"Throttle", "1"}}));
-    const std::vector<BYTE> code = ReadFile(DataPath(kUKernel));
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(run.host.DownloadEchoed(code));
-    const auto took = std::chrono::steady_clock::now() - start;
-    // Each of the 98 bytes crosses twice, 10 bits at 9600 baud each way: at least 204 ms.
-    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 2 * 98 * 10 * 1000 / 9600);
 }

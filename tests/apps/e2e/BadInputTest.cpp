@@ -151,7 +151,7 @@ const SBadInput kCases[] = {
 
 struct BadInput : ::testing::TestWithParam<SBadInput>
 {
-    zftest::ScopedSettings settings;
+    zftest::ScopedSettings settings{zftest::ScopedSettings::kVirtualTargetFactor};
     zftest::TempDir dir;
 };
 } // namespace

@@ -20,7 +20,7 @@ using zftest::SourcePath;
 namespace {
 struct Failure : ::testing::Test
 {
-    zftest::ScopedSettings settings;
+    zftest::ScopedSettings settings{zftest::ScopedSettings::kVirtualTargetFactor};
     zftest::TempDir dir;
 
     std::string Image()

@@ -69,7 +69,7 @@ std::vector<nlohmann::json> Targets(const std::string& out)
 
 struct Gang : ::testing::Test
 {
-    zftest::ScopedSettings settings;
+    zftest::ScopedSettings settings{zftest::ScopedSettings::kVirtualTargetFactor};
     zftest::TempDir dir;
     std::vector<BYTE> image;
 

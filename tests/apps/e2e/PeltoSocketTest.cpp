@@ -83,7 +83,7 @@ bool Handshake(CFLASHJTAGComms& comms)
 
 TEST(PeltoSocket, ChannelExchangesKernelWordsWithASeparateSimulatorOneHostAtATime)
 {
-    ScopedSettings settings;
+    ScopedSettings settings{ScopedSettings::kVirtualTargetFactor};
     RecordingHost host;
     TempDir dir;
     SAdapterSim sim(dir);
@@ -134,7 +134,7 @@ TEST(PeltoSocket, ChannelExchangesKernelWordsWithASeparateSimulatorOneHostAtATim
 
 TEST(PeltoSocket, ToolProgramsThroughTheSocketAndNamesAMissingOne)
 {
-    ScopedSettings settings;
+    ScopedSettings settings{ScopedSettings::kVirtualTargetFactor};
     TempDir dir;
     const std::vector<std::string> args{"-d", SourcePath("devices/ZT31F256.ini"), "-p", "Quarn Pelto", "-c",
                                         "boot-resident"};

@@ -19,7 +19,7 @@ struct SReadFault
 class ReadFault : public testing::TestWithParam<SReadFault>
 {
 protected:
-    zftest::ScopedSettings settings;
+    zftest::ScopedSettings settings{zftest::ScopedSettings::kVirtualTargetFactor};
     zftest::TempDir dir;
 };
 } // namespace

@@ -97,7 +97,7 @@ protected:
         return states;
     }
 
-    ScopedSettings m_settings;
+    ScopedSettings m_settings{ScopedSettings::kVirtualTargetFactor};
     TempDir m_dir;
     CUiServer m_server;
     std::unique_ptr<httplib::Client> m_pClient;
