@@ -359,10 +359,9 @@ bool CImageFiles::Load(const std::string& path, eImageFormat format, DWORD nBase
         source = link.string();
     }
     // The image reports what it loaded; its messages go where the file's go.
-    CStatusUpdate* previous = pSink ? pImage->SetStatusUpdate(pSink) : nullptr;
+    CStatusForward imageToSink(pSink ? pImage : nullptr, pSink, feRestore);
     const int ok = file.LoadFile(source.c_str(), pImage, 0);
-    if (previous)
-        pImage->SetStatusUpdate(previous);
+    imageToSink.End();
     if (!link.empty())
         std::filesystem::remove(link, ec);
     if (file.m_bFellBack) {

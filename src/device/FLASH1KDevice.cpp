@@ -56,7 +56,7 @@ bool CFLASH1KDevice::ReDownloadMainKernel()
     GetProgress() += 60;
     bool bResult = false;
     {
-        CProtocolAttached attached(m_pProtocol, this);
+        CStatusForward attached(m_pProtocol, this, feRestore);
         bResult = m_pProtocol->DownloadFunction(0, static_cast<unsigned short>(image.size()), image.data());
     }
     m_dwMainKernelSize = static_cast<DWORD>(image.size());
@@ -75,7 +75,7 @@ bool CFLASH1KDevice::EraseFLASHBlock(CBlockItem* pBlock)
     const DWORD start = static_cast<DWORD>(pBlock->m_lStart);
     bool bResult = false;
     {
-        CProtocolAttached attached(m_pProtocol, this);
+        CStatusForward attached(m_pProtocol, this, feRestore);
         bResult = m_pProtocol->EraseFLASHBlock(start, start + static_cast<DWORD>(pBlock->m_lSize), ebr);
     }
     if (bResult) {
@@ -92,7 +92,7 @@ bool CFLASH1KDevice::BlankCheck(bool* pBlank, unsigned long start, unsigned long
         return false;
     bool bResult = false;
     {
-        CProtocolAttached attached(m_pProtocol, this);
+        CStatusForward attached(m_pProtocol, this, feRestore);
         bResult = m_pProtocol->BlankCheck(pBlank, start, length);
     }
     ReDownloadMainKernel();
@@ -105,7 +105,7 @@ bool CFLASH1KDevice::ReadData(unsigned long start, unsigned long length, unsigne
         return false;
     bool bResult = false;
     {
-        CProtocolAttached attached(m_pProtocol, this);
+        CStatusForward attached(m_pProtocol, this, feRestore);
         bResult = m_pProtocol->ReadData(start, length, pBuffer);
     }
     ReDownloadMainKernel();
@@ -118,7 +118,7 @@ bool CFLASH1KDevice::WriteVerifyFLASH(unsigned long start, unsigned long length,
         return false;
     bool bResult = false;
     {
-        CProtocolAttached attached(m_pProtocol, this);
+        CStatusForward attached(m_pProtocol, this, feRestore);
         if (pData)
             bResult = m_pProtocol->WriteVerifyFLASHData(start, length, pData, PaddingFor(length), nUnused);
     }

@@ -235,7 +235,7 @@ bool CFLASHDevice::IsReallyConnected()
 {
     if (!m_pProtocol)
         return false;
-    CProtocolAttached attached(m_pProtocol, this);
+    CStatusForward attached(m_pProtocol, this, feRestore);
     if (m_nProtocol == 0) {
         bool bResult = m_pProtocol->IsReallyConnected(m_byIdentifier);
         if (bResult && !HandshakeAccepted())
@@ -253,7 +253,7 @@ bool CFLASHDevice::Disconnect(bool bReset)
 {
     if (!m_pProtocol)
         return false;
-    CProtocolAttached attached(m_pProtocol, this);
+    CStatusForward attached(m_pProtocol, this, feRestore);
     if (!m_pProtocol->Disconnect(bReset))
         return false;
     m_dwBufferSize = 0;
@@ -357,7 +357,7 @@ bool CFLASHDevice::SetFunctionMap(CFLASHFunctionMap* pMap)
     for (int entry : plan.Evicted())
         pMap->SetEntry(entry, 0);
 
-    CProtocolAttached attached(m_pProtocol, this);
+    CStatusForward attached(m_pProtocol, this, feRestore);
     for (const CModulePlan::SPlacement& placement : plan.Placements()) {
         std::vector<BYTE> code;
         if (!ReadWholeFile(entries[placement.nEntry], "kernel module", &code))
@@ -414,7 +414,7 @@ bool CFLASHDevice::EraseFLASHBlock(CBlockItem* pBlock)
         return false;
     const BYTE ebr[3] = {pBlock->m_byEBR0, pBlock->m_byEBR1, pBlock->m_byEBR2};
     const DWORD start = static_cast<DWORD>(pBlock->m_lStart);
-    CProtocolAttached attached(m_pProtocol, this);
+    CStatusForward attached(m_pProtocol, this, feRestore);
     if (!m_pProtocol->EraseFLASHBlock(start, start + static_cast<DWORD>(pBlock->m_lSize) - 1, ebr))
         return false;
     pBlock->m_bWritten = 0;
@@ -426,7 +426,7 @@ bool CFLASHDevice::BlankCheck(bool* pBlank, unsigned long start, unsigned long l
 {
     if (!m_pProtocol || !ManageFunctionMap(fnCheckBlank))
         return false;
-    CProtocolAttached attached(m_pProtocol, this);
+    CStatusForward attached(m_pProtocol, this, feRestore);
     return m_pProtocol->BlankCheck(pBlank, start, length);
 }
 
@@ -434,7 +434,7 @@ bool CFLASHDevice::ReadData(unsigned long start, unsigned long length, unsigned 
 {
     if (!m_pProtocol || !ManageFunctionMap(fnRead))
         return false;
-    CProtocolAttached attached(m_pProtocol, this);
+    CStatusForward attached(m_pProtocol, this, feRestore);
     return m_pProtocol->ReadData(start, length, pBuffer);
 }
 
@@ -444,7 +444,7 @@ bool CFLASHDevice::WriteVerifyFLASH(unsigned long start, unsigned long length, u
         return false;
     if (!pData)
         return true;
-    CProtocolAttached attached(m_pProtocol, this);
+    CStatusForward attached(m_pProtocol, this, feRestore);
     return m_pProtocol->WriteVerifyFLASHData(start, length, pData, PaddingFor(length), nUnused);
 }
 
@@ -549,7 +549,7 @@ bool CFLASHDevice::DownloadModule_ProtocolB(eFLASHFunction function)
         return false;
     BYTE status = 0;
     {
-        CProtocolAttached attached(m_pProtocol, this);
+        CStatusForward attached(m_pProtocol, this, feRestore);
         if (!m_pProtocol->RequestBootProgramStatus(&status))
             return false;
     }
@@ -567,7 +567,7 @@ bool CFLASHDevice::DownloadModule(int function)
     if (!ReadWholeFile(function == fnWrite ? m_pDeviceInfo->m_strWriteModule : m_pDeviceInfo->m_strEraseModule,
                        "kernel module", &code))
         return false;
-    CProtocolAttached attached(m_pProtocol, this);
+    CStatusForward attached(m_pProtocol, this, feRestore);
     if (!m_pProtocol->DownloadFunction_ProtocolB(function, static_cast<unsigned long>(code.size()), code.data()))
         return false;
     m_dwFreeRAM -= std::min<DWORD>(m_dwFreeRAM, static_cast<DWORD>(code.size()));
@@ -588,7 +588,7 @@ bool CFLASHDevice::EraseFLASHBlock_ProtocolB(CBlockItem* pBlock)
     }
     if (!DownloadModule_ProtocolB(fnErase))
         return false;
-    CProtocolAttached attached(m_pProtocol, this);
+    CStatusForward attached(m_pProtocol, this, feRestore);
     if (!m_pProtocol->EraseFLASHBlock_ProtocolB(number, 1))
         return false;
     pBlock->m_bWritten = 0;
@@ -600,7 +600,7 @@ bool CFLASHDevice::EraseFLASHBlock_End()
 {
     if (!m_pProtocol)
         return false;
-    CProtocolAttached attached(m_pProtocol, this);
+    CStatusForward attached(m_pProtocol, this, feRestore);
     return m_pProtocol->EraseFLASHBlock_End();
 }
 
@@ -608,7 +608,7 @@ bool CFLASHDevice::BlankCheck_ProtocolB(bool* pBlank, unsigned long start, unsig
 {
     if (!m_pProtocol || !DownloadModule_ProtocolB(fnCheckBlank))
         return false;
-    CProtocolAttached attached(m_pProtocol, this);
+    CStatusForward attached(m_pProtocol, this, feRestore);
     return m_pProtocol->BlankCheck_ProtocolB(pBlank, start, length);
 }
 
@@ -616,7 +616,7 @@ bool CFLASHDevice::ReadData_ProtocolB(unsigned long start, unsigned long length,
 {
     if (!m_pProtocol || !DownloadModule_ProtocolB(fnRead))
         return false;
-    CProtocolAttached attached(m_pProtocol, this);
+    CStatusForward attached(m_pProtocol, this, feRestore);
     return m_pProtocol->ReadData_ProtocolB(start, length, pBuffer);
 }
 
@@ -626,6 +626,6 @@ bool CFLASHDevice::WriteVerifyFLASH_ProtocolB(unsigned long start, unsigned long
         return false;
     if (!pData)
         return true;
-    CProtocolAttached attached(m_pProtocol, this);
+    CStatusForward attached(m_pProtocol, this, feRestore);
     return m_pProtocol->WriteVerifyFLASHData_ProtocolB(start, length, pData, PaddingFor(length));
 }

@@ -106,25 +106,6 @@ public:
 protected:
     void ReplaceProtocol(CFLASHProtocol* pProtocol);
 
-    // The protocol's messages reach the device for the length of one call,
-    // and go back to where they went before: a 1K operation places its module
-    // while already attached.
-    class CProtocolAttached
-    {
-    public:
-        CProtocolAttached(CStatusUpdate* pProtocol, CStatusUpdate* pDevice)
-            : m_pProtocol(pProtocol), m_pPrevious(pProtocol->SetStatusUpdate(pDevice))
-        {
-        }
-        ~CProtocolAttached() { m_pProtocol->SetStatusUpdate(m_pPrevious); }
-        CProtocolAttached(const CProtocolAttached&) = delete;
-        CProtocolAttached& operator=(const CProtocolAttached&) = delete;
-
-    private:
-        CStatusUpdate* m_pProtocol;
-        CStatusUpdate* m_pPrevious;
-    };
-
     // Makes the protocol object for a kernel just started.
     using ProtocolFactory = CFLASHProtocol* (*)(CFLASHDevice* pDevice, CFLASHComms* pComms, bool bUser);
     bool DownloadMainKernel(bool bUser);

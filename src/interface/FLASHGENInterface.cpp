@@ -77,7 +77,7 @@ bool CFLASHGENInterface::EnableLine(BYTE nCommand, bool bEnable, const char* psz
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     const BYTE nData = bEnable ? kLineOn : kLineOff;
     SendFrame(nCommand, &nData, 1, bEnable ? pszOn : pszOff);
     return Response(nullptr, static_cast<BYTE>(0xE0 + nCommand));
@@ -109,7 +109,7 @@ bool CFLASHGENInterface::GoTransparent(bool)
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     DisplayAdvancedMessage("Setting the interface to transparent mode", 0);
     SendFrame(0x08, nullptr, 0, nullptr);
     return Response(nullptr, 0xE8);
@@ -119,7 +119,7 @@ bool CFLASHGENInterface::SetReset(bool bOn)
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     const BYTE nCommand = bOn ? 0x0E : 0x0F;
     SendFrame(nCommand, nullptr, 0, nullptr);
     DisplayAdvancedMessage(bOn ? "Taking RESET line low (Reset On)" : "Taking RESET line high (Reset Off)", 0);
@@ -151,7 +151,7 @@ bool CFLASHGENInterface::BootSCI(unsigned char* pCode)
     m_bCancel = false;
     if (!m_pComms || !pCode)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     DisplayMessage("Initiating BOOT SCI sequence", 0);
     SetProgressString("Booting the device");
     for (const SBootRate& rate : kRates) {
@@ -186,7 +186,7 @@ bool CFLASHGENInterface::ZeroTransmission()
     m_bCancel = false;
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     m_pComms->SetTimeouts(ttSuperQuick);
     bool bMatched = false;
     int nTry = 0;
@@ -280,7 +280,7 @@ bool CFLASHGENInterface::Download(unsigned char* pData, unsigned long nSize)
         DisplayError(text, 0);
         return false;
     }
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     const auto sizeBytes = WireFormat::BigEndian<2>(nSize);
     for (BYTE nSizeByte : sizeBytes) {
         m_pComms->WriteByte(nSizeByte);
@@ -330,7 +330,7 @@ bool CFLASHGENInterface::SetupSCI(unsigned char* pParameters, unsigned char*)
                                             "19200,n,8,1", "38400,n,8,1", "57600,n,8,1", "115200,n,8,1"};
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     Sleep(5);
     if (pParameters && pParameters[1] < std::size(kSettings) && !m_pComms->Settings(kSettings[pParameters[1]]))
         return false;
@@ -352,7 +352,7 @@ bool CFLASHGENInterface::ChangeBaud(unsigned long nNewRate, unsigned long nPrese
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     if (!m_pComms->WriteByte(0x44) || !m_pComms->WriteByte(0x04))
         return false;
     if (!PerformMicroKernelBaudChange(nNewRate, nPresentRate, type))
@@ -366,7 +366,7 @@ bool CFLASHGENInterface::ChangeBaud_ProtocolB(unsigned long nNewRate, unsigned l
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     if (!PerformMicroKernelBaudChange_Protcol_B(nNewRate, nPresentRate, type, fFrequency, nCKPDivisor, nCKMDivisor,
                                                 false))
         return false;

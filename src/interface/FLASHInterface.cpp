@@ -80,18 +80,6 @@ void CFLASHInterface::DetachComms()
         m_pComms->SetStatusUpdate(m_pComms);
 }
 
-CFLASHInterface::CCommsAttachment::CCommsAttachment(CFLASHInterface* pInterface) : m_pComms(pInterface->m_pComms)
-{
-    if (m_pComms)
-        m_pPrevious = m_pComms->SetStatusUpdate(pInterface);
-}
-
-CFLASHInterface::CCommsAttachment::~CCommsAttachment()
-{
-    if (m_pComms)
-        m_pComms->SetStatusUpdate(m_pPrevious ? m_pPrevious : m_pComms);
-}
-
 bool CFLASHInterface::CalculateBRR(unsigned long nNewRate, unsigned long nPresentRate, BaudCalcType type,
                                    BYTE nReceived, BYTE* pBRR)
 {

@@ -92,22 +92,6 @@ protected:
     // Ends the channel's forwarding to this interface.
     void DetachComms();
 
-    // Routes the channel's reports to the interface for one operation and
-    // gives them back to whatever had them before (the channel itself when
-    // nothing had), so that nested operations keep the outer routing.
-    class CCommsAttachment
-    {
-    public:
-        explicit CCommsAttachment(CFLASHInterface* pInterface);
-        ~CCommsAttachment();
-        CCommsAttachment(const CCommsAttachment&) = delete;
-        CCommsAttachment& operator=(const CCommsAttachment&) = delete;
-
-    private:
-        CFLASHComms* m_pComms;
-        CStatusUpdate* m_pPrevious = nullptr;
-    };
-
     CDeviceInfo* m_pDeviceInfo = nullptr;
     CFLASHComms* m_pComms = nullptr;
     std::atomic<bool> m_bCancel{false};

@@ -130,7 +130,7 @@ bool CFLASHKivuInterface::Initialise()
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     DisplayMessage(m_dwBoardVariant == 0 ? "Looking for Tarrow interface..." : "Looking for Ellund interface...", 0);
     SendFrame(kcIdentify, nullptr, 0);
     if (!Response(nullptr, kAnswerBase + kcIdentify)) {
@@ -157,7 +157,7 @@ bool CFLASHKivuInterface::ReadPort(unsigned short nAddress, unsigned char* pValu
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     const auto data = WireFormat::BigEndian<2>(nAddress);
     SendFrame(kcReadPort, data.data(), 2);
     return Response(pValue, kAnswerBase + kcReadPort);
@@ -167,7 +167,7 @@ bool CFLASHKivuInterface::WritePort(unsigned short nAddress, unsigned char* pVal
 {
     if (!m_pComms || !pValue)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     m_pComms->WriteByte(kFrameStart);
     m_pComms->WriteByte(kcWritePort);
     m_pComms->WriteByte(4);
@@ -183,7 +183,7 @@ bool CFLASHKivuInterface::Status(unsigned char* pStatus)
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     SendFrame(kcStatus, nullptr, 0);
     return Response(pStatus, kAnswerBase + kcStatus, kStatusBytes);
 }
@@ -192,7 +192,7 @@ bool CFLASHKivuInterface::Reset()
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     DisplayAdvancedMessage("Resetting interface", 0);
     SendFrame(kcReset, nullptr, 0);
     return Response(nullptr, kAnswerBase + kcReset);
@@ -202,7 +202,7 @@ bool CFLASHKivuInterface::RunCommand()
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     SendFrame(kcRunCommand, nullptr, 0);
     BYTE nByte = 0;
     if (!ReadOne(nByte) || nByte != kAnswerBase + kcRunCommand)
@@ -214,7 +214,7 @@ bool CFLASHKivuInterface::LoadCommand(unsigned char* pCommand, unsigned long nLe
 {
     if (!m_pComms || (!pCommand && nLength > 0))
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     SendFrame(kcLoadCommand, WireFormat::BigEndian<4>(nLength).data(), 4);
     BYTE reply[3] = {0, 0, 0};
     m_pComms->ReadBytes(reply, 3, nullptr, false);
@@ -236,7 +236,7 @@ bool CFLASHKivuInterface::EnableLine(BYTE nCommand, bool bEnable, const char* ps
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     m_pComms->WriteByte(kFrameStart);
     m_pComms->WriteByte(nCommand);
     m_pComms->WriteByte(1);
@@ -272,7 +272,7 @@ bool CFLASHKivuInterface::SetReset(bool bOn)
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     const BYTE nCommand = bOn ? kcResetOn : kcResetOff;
     SendFrame(nCommand, nullptr, 0);
     DisplayAdvancedMessage(bOn ? "Taking RESET line low (Reset On)" : "Taking RESET line high (Reset Off)", 0);
@@ -309,7 +309,7 @@ bool CFLASHKivuInterface::GoTransparent(bool bModeByte)
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     if (bModeByte && !RunPMODECommand())
         DisplayError("PMODE Command failed", 0);
     DisplayAdvancedMessage("Setting the interface to transparent mode", 0);
@@ -321,7 +321,7 @@ bool CFLASHKivuInterface::ResetTarget(bool bPartial)
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     SetProgressString("Resetting Device");
     DisplayMessage("Resetting Device", 0);
     GetProgress() = 0;
@@ -371,7 +371,7 @@ bool CFLASHKivuInterface::BootSCI(unsigned char* pCode)
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     DisplayAdvancedMessage("Booting Zentra device", 0);
     Sleep(400);
     SendFrame(kcBoot, nullptr, 0);
@@ -432,7 +432,7 @@ bool CFLASHKivuInterface::Download(unsigned char* pData, unsigned long nSize)
     m_bCancel = false;
     if (!m_pComms || (!pData && nSize > 0))
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     SetProgressString("Negotiating with interface");
     GetProgress() = 0;
 
@@ -494,7 +494,7 @@ bool CFLASHKivuInterface::SetupSCI(unsigned char* pParameters, unsigned char* pB
 {
     if (!m_pComms || !pParameters)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     BYTE nLocal = 0;
     BYTE& nReply = pBuffer ? *pBuffer : nLocal;
     SendFrame(kcSetupSCI, pParameters, 5);
@@ -529,7 +529,7 @@ bool CFLASHKivuInterface::SetupSCIMax()
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     m_pComms->Settings("9600,n,8,1");
     if (!GetVersion(&m_wFirmwareVersion)) {
         DisplayError("", 15035);
@@ -562,7 +562,7 @@ bool CFLASHKivuInterface::SetupSCIMin()
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     if (!GetVersion(&m_wFirmwareVersion)) {
         DisplayError("", 15035);
         return false;
@@ -591,7 +591,7 @@ bool CFLASHKivuInterface::ChangeBaud(unsigned long nNewRate, unsigned long nPres
 {
     if (!m_pComms)
         return false;
-    CCommsAttachment attach(this);
+    CStatusForward attach(m_pComms, this, feRestore);
     // Firmware 1.03 to 1.06 passes the micro-kernel's baud command under another code.
     const bool bOldCommand = m_wFirmwareVersion >= 0x0103 && m_wFirmwareVersion <= 0x0106;
     const bool bSent = m_pComms->WriteByte(0x55) && m_pComms->WriteByte(bOldCommand ? 0x09 : 0x04);

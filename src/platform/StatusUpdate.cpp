@@ -54,6 +54,20 @@ CStatusUpdate* CStatusUpdate::SetStatusUpdate(CStatusUpdate* pTarget)
     return prev ? prev : this;
 }
 
+CStatusForward::CStatusForward(CStatusUpdate* pPart, CStatusUpdate* pTarget, eForwardEnd rule)
+    : m_pPart(pPart), m_rule(rule)
+{
+    if (m_pPart)
+        m_pPrevious = m_pPart->SetStatusUpdate(pTarget);
+}
+
+void CStatusForward::End()
+{
+    if (m_pPart)
+        m_pPart->SetStatusUpdate(m_rule == feRestore ? m_pPrevious : m_pPart);
+    m_pPart = nullptr;
+}
+
 CStatusUpdate* CStatusUpdate::GetStatusUpdate() const
 {
     CStatusUpdate* p = m_pStatusUpdate.load();

@@ -63,3 +63,27 @@ private:
     mutable std::mutex m_textMutex;
     CString m_strProgress;
 };
+
+// What a forwarding scope leaves its part attached to when it ends.
+enum eForwardEnd {
+    feRestore, // the sink it had before: a nested scope keeps the outer routing
+    feDetach,  // itself: its forwarding ends, whatever routed it before
+};
+
+// Routes a part's messages to a target for a scope; on leaving (or at End)
+// the part is attached as the rule says. A null part makes it do nothing.
+class CStatusForward
+{
+public:
+    CStatusForward(CStatusUpdate* pPart, CStatusUpdate* pTarget, eForwardEnd rule);
+    ~CStatusForward() { End(); }
+    CStatusForward(const CStatusForward&) = delete;
+    CStatusForward& operator=(const CStatusForward&) = delete;
+    // Applies the rule now; the scope's end then does nothing.
+    void End();
+
+private:
+    CStatusUpdate* m_pPart;
+    CStatusUpdate* m_pPrevious = nullptr;
+    eForwardEnd m_rule;
+};

@@ -15,24 +15,6 @@ namespace {
 std::mutex g_mutexIndexGuard;
 } // namespace
 
-CFLASHProgrammer::CForward::CForward(CStatusUpdate* pPart, CStatusUpdate* pTarget) : m_pPart(pPart)
-{
-    if (m_pPart)
-        m_pPart->SetStatusUpdate(pTarget);
-}
-
-CFLASHProgrammer::CForward::~CForward()
-{
-    End();
-}
-
-void CFLASHProgrammer::CForward::End()
-{
-    if (m_pPart)
-        m_pPart->SetStatusUpdate(m_pPart);
-    m_pPart = nullptr;
-}
-
 CFLASHProgrammer::CFLASHProgrammer(CFLASHComms* pComms, CFLASHDevice* pDevice, CFLASHInterface* pInterface,
                                    CString configFilePath)
     : m_pInterface(pInterface), m_pDevice(pDevice), m_pComms(pComms)
@@ -236,7 +218,7 @@ bool CFLASHProgrammer::OpenComms()
     CString text = "Opening port '" + m_strCommsPort + "' ...";
     SetProgressString(text);
     DisplayMessage(text, 0);
-    CForward forward(m_pComms, this);
+    CStatusForward forward(m_pComms, this, feDetach);
     if (m_pComms && m_pComms->Open(nullptr))
         return true;
     forward.End();

@@ -8,6 +8,8 @@
 // Every long operation holds the programmer's named mutex for its whole run;
 // Cancel may come from another thread and never blocks on it.
 #include <atomic>
+#include <functional>
+#include <initializer_list>
 #include <vector>
 
 #include "comms/FLASHComms.h"
@@ -164,14 +166,42 @@ public:
     static int m_nMutexIndex;
 
 protected:
-    // Opening steps shared by the connection sequences (after the lock is taken).
+    // What a connection step tells its sequence.
+    enum eStep
+    {
+        stNext,   // go on with the next step
+        stFailed, // the sequence returns false
+        stDone,   // the sequence returns true: connected, cancelled or declined
+    };
+    using ConnectStep = std::function<eStep()>;
+    // Runs a connection sequence under the lock: the steps in order, until
+    // one does not say stNext.
+    bool RunSequence(std::initializer_list<ConnectStep> steps);
+    static eStep NextIf(bool bOK) { return bOK ? stNext : stFailed; }
+    static eStep Finished(bool bResult) { return bResult ? stDone : stFailed; }
+    eStep CancelPoint() const { return m_bCancel ? stDone : stNext; }
+
+    // Opening steps shared by the connection sequences.
     bool OpenConnection(const char* pszConfiguration, bool bResetProgress);
-    // Completion steps: progress 100, connected, block list and blank check.
-    bool CompleteConnection();
+    // The programmer's baud rate on the channel (its result is not needed).
+    void ApplyBaudRate();
+    // Channel messages go to the programmer while it routes to the alternate.
+    bool UseAlternateLine();
+    // Direct BOOT mode: the line to the boot program, then its handshake.
+    eStep PrepareBootProgram();
+    eStep BootHandshake(unsigned char* pBootCode);
+    // The micro-kernel through the interface, then progress to negotiation.
+    // bBoard: a failed download also sets the board back to 9600.
+    eStep SendMicroKernel(bool bBoard);
     // Sends the definition's micro-kernel through the interface. False when the
     // file is missing or the download failed (both reported); a download cut
     // short by a cancel is no failure.
     bool DownloadMicroKernel();
+    // The micro-kernel's (or the USER-mode program's) rate change, announced.
+    void AnnounceRateChange();
+    eStep ChangeRate(unsigned char nBootCode, bool bProtocolB);
+    // The device's Initialise and the BOOT-mode main kernel download.
+    eStep StartBootKernel(bool bProtocolB);
     // How a sequence gets its main kernel running.
     enum eKernelStart
     {
@@ -182,11 +212,28 @@ protected:
     // The device's Initialise, the kernel start and the check that the kernel
     // answers, the device's messages going to pSink meanwhile.
     bool StartDeviceKernel(eKernelStart start, CStatusUpdate* pSink);
+    // Completion steps: progress 100, connected, block list and blank check.
+    bool CompleteConnection();
+    // A BOOT-mode completion: no blank check after the boot program erased.
+    bool CompleteBootConnection();
+    // A resident kernel found: connected, told, then the completion steps.
+    bool CompleteResidentConnection();
     void ReportConnectionComplete();
-    // Board sequences: a kernel still running is taken over (connected on
-    // return when so); the channel brought to the board's link; types 4 and 7.
+    // Types 5 and 6.
+    bool ConnectGENResident(bool bUserMode);
+    // Board sequences. A kernel still running is taken over (connected on
+    // return when so).
     bool FindInitialisedDevice(bool bUserMode);
-    bool PrepareBoard(bool bUserMode, bool* pCancelled);
+    bool HasBoardInterface();
+    // The channel brought to the board's link.
+    eStep PrepareBoard(bool bUserMode);
+    // The board puts the target in BOOT mode and boots it, keeping the boot
+    // program's bit-rate value; or puts it in USER mode.
+    eStep SwitchBoardToBoot(unsigned char* pBootCode);
+    eStep SwitchBoardToUser();
+    eStep ChangeRateThroughBoard(unsigned char nBootCode);
+    eStep ReachUserModeTarget();
+    // Types 4 and 7.
     bool ConnectKivuResident(bool bUserMode);
     // Board connection types (0, 1, 4, 7).
     static bool IsBoardType(eConnectionType type);
@@ -205,21 +252,6 @@ protected:
     // Runs before the erase operations and the block-list build: true when
     // the connection just made had the device erased (the user was told).
     bool AutoErasedOnConnect(bool* pConnected);
-
-    // Routes a part's messages to the programmer for a scope, and back to
-    // the part itself afterwards, on every path.
-    class CForward
-    {
-    public:
-        CForward(CStatusUpdate* pPart, CStatusUpdate* pTarget);
-        ~CForward();
-        CForward(const CForward&) = delete;
-        CForward& operator=(const CForward&) = delete;
-        void End();
-
-    private:
-        CStatusUpdate* m_pPart;
-    };
 
     // Marks a long operation as running, so that Cancel also stops the device.
     class CBusy

@@ -8,13 +8,6 @@
 
 namespace {
 
-CString BaudSettings(long nRate)
-{
-    CString text;
-    text.Format("%ld,n,8,1", nRate);
-    return text;
-}
-
 // A board step that failed: the empty text stands for the catalogue message.
 bool Step(CStatusUpdate& sink, bool bResult, WORD nId)
 {
@@ -46,7 +39,7 @@ public:
 // resetting the target would throw away what it was doing.
 bool CFLASHProgrammer::FindInitialisedDevice(bool bUserMode)
 {
-    m_pComms->Settings(BaudSettings(m_nBaudRate));
+    ApplyBaudRate();
     m_pComms->SetTimeouts(ttQuick);
     CProbeSink probe(this);
     if (!StartDeviceKernel(bUserMode ? ksUserResident : ksBootResident, &probe))
@@ -66,39 +59,29 @@ bool CFLASHProgrammer::FindInitialisedDevice(bool bUserMode)
     return m_bConnected;
 }
 
+bool CFLASHProgrammer::HasBoardInterface()
+{
+    if (!m_pInterface)
+        DisplayError("No programming interface for a connection using the Quarn Kivu", 0);
+    return m_pInterface != nullptr;
+}
+
 // Brings the channel to the board's link at 9600 baud.
-bool CFLASHProgrammer::PrepareBoard(bool bUserMode, bool* pCancelled)
+auto CFLASHProgrammer::PrepareBoard(bool bUserMode) -> eStep
 {
     m_pComms->Settings("9600, n, 8, 1");
     m_pComms->SetTimeouts(ttDefault);
     m_pComms->FlushBuffers();
-    if (!bUserMode) {
+    if (!bUserMode)
         GetProgress() += 10;
-    } else if (m_bCancel) {
-        *pCancelled = true;
-        return false;
-    }
-    CForward forward(m_pComms, this);
-    return m_pComms->UseAlternateComms(true, true);
+    else if (m_bCancel)
+        return stDone;
+    return NextIf(UseAlternateLine());
 }
 
-bool CFLASHProgrammer::ConnectKivuBootMode()
+auto CFLASHProgrammer::SwitchBoardToBoot(unsigned char* pBootCode) -> eStep
 {
-    CSingleLock lock(m_pLock, true);
-    CBusy busy(m_bBusy);
-    if (!OpenConnection("'BOOT Mode' connection using the Quarn Kivu", true))
-        return false;
-    if (FindInitialisedDevice(false))
-        return true;
-    if (!m_pInterface) {
-        DisplayError("No programming interface for a connection using the Quarn Kivu", 0);
-        return false;
-    }
-    bool bCancelled = false;
-    if (!PrepareBoard(false, &bCancelled))
-        return bCancelled;
-
-    CForward board(m_pInterface, this);
+    CStatusForward board(m_pInterface, this, feDetach);
     bool bOK = m_pInterface->SetupSCIMax();
     SetProgressString("Looking for interface...");
     bOK = bOK && Step(*this, m_pInterface->Reset(), 15021);
@@ -117,100 +100,59 @@ bool CFLASHProgrammer::ConnectKivuBootMode()
     bOK = bOK && Step(*this, m_pInterface->SetReset(false), 15023);
     if (bOK && !ContinueAfterModeSwitch(*this, "Device is now in BOOT Mode, continue connection?")) {
         m_pInterface->SetupSCIMin();
-        return true;
+        return stDone;
     }
-    unsigned char nBootCode = 0;
-    bOK = bOK && Step(*this, m_pInterface->BootSCI(&nBootCode), 15024);
-    if (!bOK) {
-        board.End();
-        if (m_pInterface->Reset()) {
-            m_pInterface->SetupSCIMin();
-            m_pInterface->Initialise();
-        }
-        return false;
-    }
-
-    if (m_pDeviceInfo && m_pDeviceInfo->m_bBOOTModeAutoErase)
-        m_bAutoErased = true;
-
-    if (!DownloadMicroKernel()) {
-        m_pInterface->SetupSCIMin();
-        return false;
-    }
-    if (m_bCancel)
-        return true;
-    SetProgressString("Negotiating connection");
-    GetProgress() += 30;
-    if (m_bCancel)
-        return true;
-
-    if (!m_pInterface->SetupSCIMin())
-        return false;
-    if (!Step(*this, m_pInterface->GoTransparent(true), 15015))
-        return false;
-    CString changing;
-    changing.Format("Changing baud rate to %ld bps", m_nBaudRate);
-    DisplayMessage(changing, 0);
-    unsigned char work[16] = {};
-    if (!m_pInterface->ChangeBaud(static_cast<unsigned long>(m_nBaudRate), nBootCode, work,
-                                  m_pDeviceInfo ? m_pDeviceInfo->m_eBRRFormula : ctSimpleDivide)) {
-        if (m_bCancel)
-            return true;
-        CString failed;
-        failed.Format("Failed to set baud rate to %ld", m_nBaudRate);
-        DisplayError(failed, 15016);
-        return false;
-    }
-    if (!m_pInterface->GoTransparent(false))
-        return false;
+    bOK = bOK && Step(*this, m_pInterface->BootSCI(pBootCode), 15024);
+    if (bOK)
+        return stNext;
+    // The board's own recovery is no part of the connection's report.
     board.End();
-
-    GetProgress() += 10;
-    if (!m_pDevice)
-        return false;
-    {
-        CForward forward(m_pDevice, this);
-        if (!m_pDevice->Initialise())
-            return false;
-        if (m_bCancel)
-            return true;
-        // The board's micro-kernel speaks the classic protocol only.
-        const bool bKernel = m_pDevice->DownloadBOOTModeKernel();
-        if (m_bCancel)
-            return true;
-        if (!bKernel)
-            return false;
+    if (m_pInterface->Reset()) {
+        m_pInterface->SetupSCIMin();
+        m_pInterface->Initialise();
     }
-    ClearBlockEraseList();
-    GetProgress() = 100;
-    m_bConnected = true;
-    if (m_bAutoErased) {
-        ReportConnectionComplete();
-        return true;
-    }
-    return CompleteConnection();
+    return stFailed;
 }
 
-bool CFLASHProgrammer::ConnectKivuUserMode()
+// Past the micro-kernel download: the board back to 9600 and transparent,
+// the micro-kernel's rate change through it, then the board out of the way.
+auto CFLASHProgrammer::ChangeRateThroughBoard(unsigned char nBootCode) -> eStep
 {
-    CSingleLock lock(m_pLock, true);
-    CBusy busy(m_bBusy);
-    if (!OpenConnection("'USER Mode', using Quarn Kivu", false))
-        return false;
-    if (FindInitialisedDevice(true))
-        return true;
-    if (!m_pInterface) {
-        DisplayError("No programming interface for a connection using the Quarn Kivu", 0);
-        return false;
-    }
-    bool bCancelled = false;
-    if (!PrepareBoard(true, &bCancelled))
-        return bCancelled;
+    CStatusForward board(m_pInterface, this, feDetach);
+    if (!m_pInterface->SetupSCIMin())
+        return stFailed;
+    if (!Step(*this, m_pInterface->GoTransparent(true), 15015))
+        return stFailed;
+    const eStep changed = ChangeRate(nBootCode, false);
+    if (changed != stNext)
+        return changed;
+    return NextIf(m_pInterface->GoTransparent(false));
+}
 
+bool CFLASHProgrammer::ConnectKivuBootMode()
+{
+    unsigned char nBootCode = 0;
+    return RunSequence({
+        [&] { return NextIf(OpenConnection("'BOOT Mode' connection using the Quarn Kivu", true)); },
+        [&] { return FindInitialisedDevice(false) ? stDone : stNext; },
+        [&] { return NextIf(HasBoardInterface()); },
+        [&] { return PrepareBoard(false); },
+        [&] { return SwitchBoardToBoot(&nBootCode); },
+        [&] { return SendMicroKernel(true); },
+        [&] { return ChangeRateThroughBoard(nBootCode); },
+        // The board's micro-kernel speaks the classic protocol only.
+        [&] { return StartBootKernel(false); },
+        [&] { return Finished(CompleteBootConnection()); },
+    });
+}
+
+// The channel goes back from the alternate port whatever the board did.
+auto CFLASHProgrammer::SwitchBoardToUser() -> eStep
+{
     m_pComms->Settings("9600,n,8,1");
     bool bOK = false;
     {
-        CForward board(m_pInterface, this);
+        CStatusForward board(m_pInterface, this, feDetach);
         bOK = Step(*this, m_pInterface->Enable12V(true), 15011) && Step(*this, m_pInterface->EnableVpp(true), 15012);
         if (bOK && !m_pInterface->SetupSCIMin()) {
             DisplayError("Failed to set Kivu to 9600", 0);
@@ -219,90 +161,86 @@ bool CFLASHProgrammer::ConnectKivuUserMode()
         bOK = bOK && Step(*this, m_pInterface->GoTransparent(false), 15015);
     }
     {
-        CForward forward(m_pComms, this);
+        CStatusForward forward(m_pComms, this, feDetach);
         m_pComms->UseAlternateComms(false, true);
     }
-    if (!bOK)
-        return false;
-    if (!ContinueAfterModeSwitch(*this, "Device is now in USER Mode, continue connection?"))
-        return true;
-    Sleep(500);
-    if (m_bCancel)
-        return true;
+    return NextIf(bOK);
+}
 
+auto CFLASHProgrammer::ReachUserModeTarget() -> eStep
+{
     if (IsJTAG()) {
         // Wakes the target's debug link; the board stays out of it.
-        CForward forward(m_pComms, this);
+        CStatusForward forward(m_pComms, this, feDetach);
         m_pComms->WriteByte(0x00);
-    } else {
-        CString changing;
-        changing.Format("Changing baud rate to %ld bps", m_nBaudRate);
-        DisplayMessage(changing, 0);
-        CForward board(m_pInterface, this);
-        if (!m_pInterface->GoTransparent(false))
-            return false;
+        return stNext;
     }
-    if (m_bCancel)
-        return true;
-    if (!StartDeviceKernel(ksUserDownload, this))
-        return false;
-    return CompleteConnection();
+    AnnounceRateChange();
+    CStatusForward board(m_pInterface, this, feDetach);
+    return NextIf(m_pInterface->GoTransparent(false));
+}
+
+bool CFLASHProgrammer::ConnectKivuUserMode()
+{
+    return RunSequence({
+        [&] { return NextIf(OpenConnection("'USER Mode', using Quarn Kivu", false)); },
+        [&] { return FindInitialisedDevice(true) ? stDone : stNext; },
+        [&] { return NextIf(HasBoardInterface()); },
+        [&] { return PrepareBoard(true); },
+        [&] { return SwitchBoardToUser(); },
+        [&] {
+            return ContinueAfterModeSwitch(*this, "Device is now in USER Mode, continue connection?") ? stNext : stDone;
+        },
+        [&] {
+            Sleep(500);
+            return CancelPoint();
+        },
+        [&] { return ReachUserModeTarget(); },
+        [&] { return CancelPoint(); },
+        [&] { return NextIf(StartDeviceKernel(ksUserDownload, this)); },
+        [&] { return Finished(CompleteConnection()); },
+    });
 }
 
 // Types 4 and 7: a kernel is already running behind the board. Over JTAG it
 // is reached without the board, so the board is never asked for anything.
 bool CFLASHProgrammer::ConnectKivuResident(bool bUserMode)
 {
-    CSingleLock lock(m_pLock, true);
-    CBusy busy(m_bBusy);
-    if (m_pDevice && m_bConnected && m_pDevice->IsReallyConnected())
-        return true;
-    m_bConnected = false;
-    if (!OpenConnection(bUserMode ? "'USER Mode' kernel already resident, using Quarn Kivu"
-                                  : "'BOOT Mode' kernel already resident, using Quarn Kivu",
-                        true))
-        return false;
-    if (!m_pDevice)
-        return false;
-
-    // A first look that a second attempt follows keeps its complaints quiet.
-    auto kernelAnswers = [&](bool bQuiet) {
-        CProbeSink probe(this);
-        return StartDeviceKernel(bUserMode ? ksUserResident : ksBootResident,
-                                 bQuiet ? static_cast<CStatusUpdate*>(&probe) : this);
-    };
-    auto found = [&] {
-        GetProgress() = 100;
-        m_bConnected = true;
-        DisplayMessage("Found initialised device", 0);
-        return CompleteConnection();
-    };
-
-    const bool bJTAG = IsJTAG();
-    if (!bJTAG)
-        m_pComms->Settings(BaudSettings(m_nBaudRate));
-    if (kernelAnswers(!bJTAG))
-        return found();
-    if (m_bCancel)
-        return true;
-
-    // The board may not be relaying yet: ask it to, then try once more.
-    if (m_pDevice->IsWrongKernel() || bJTAG)
-        return false;
-    if (!m_pInterface) {
-        DisplayError("No programming interface for a connection using the Quarn Kivu", 0);
-        return false;
-    }
-    m_pComms->Settings(BaudSettings(m_nBaudRate));
-    {
-        CForward board(m_pInterface, this);
-        if (!Step(*this, m_pInterface->GoTransparent(false), 15015))
-            return false;
-    }
-    m_pComms->Settings(BaudSettings(m_nBaudRate));
-    if (kernelAnswers(false))
-        return found();
-    return false;
+    const eKernelStart start = bUserMode ? ksUserResident : ksBootResident;
+    return RunSequence({
+        [&] {
+            if (m_pDevice && m_bConnected && m_pDevice->IsReallyConnected())
+                return stDone;
+            m_bConnected = false;
+            return stNext;
+        },
+        [&] {
+            return NextIf(OpenConnection(bUserMode ? "'USER Mode' kernel already resident, using Quarn Kivu"
+                                                   : "'BOOT Mode' kernel already resident, using Quarn Kivu",
+                                         true) &&
+                          m_pDevice);
+        },
+        // A first look that a second attempt follows keeps its complaints quiet.
+        [&] {
+            if (!IsJTAG())
+                ApplyBaudRate();
+            CProbeSink probe(this);
+            if (StartDeviceKernel(start, IsJTAG() ? static_cast<CStatusUpdate*>(this) : &probe))
+                return Finished(CompleteResidentConnection());
+            return CancelPoint();
+        },
+        // The board may not be relaying yet: ask it to, then try once more.
+        [&] { return NextIf(!m_pDevice->IsWrongKernel() && !IsJTAG() && HasBoardInterface()); },
+        [&] {
+            ApplyBaudRate();
+            CStatusForward board(m_pInterface, this, feDetach);
+            return NextIf(Step(*this, m_pInterface->GoTransparent(false), 15015));
+        },
+        [&] {
+            ApplyBaudRate();
+            return Finished(StartDeviceKernel(start, this) && CompleteResidentConnection());
+        },
+    });
 }
 
 bool CFLASHProgrammer::ConnectKivuBootDirect()

@@ -22,8 +22,8 @@ int CFLASHProgrammer::BoardSearchRates(long nBaudRate, long* pRates, int nMax)
 bool CFLASHProgrammer::Disconnect(int offerReset, int noReset)
 {
     CSingleLock lock(m_pLock, true);
-    CForward comms(m_pComms, this);
-    CForward device(m_pDevice, this);
+    CStatusForward comms(m_pComms, this, feDetach);
+    CStatusForward device(m_pDevice, this, feDetach);
 
     const unsigned nSetting = Settings::DisconnectReset.Read();
     bool bOffer = offerReset != 0;
@@ -82,7 +82,7 @@ bool CFLASHProgrammer::Disconnect(int offerReset, int noReset)
             if (bFound && m_pInterface) {
                 const bool bUser = m_ConnectionType == ctKivuUserMode || m_ConnectionType == ctKivuUserDirect;
                 {
-                    CForward board(m_pInterface, this);
+                    CStatusForward board(m_pInterface, this, feDetach);
                     m_pInterface->ResetTarget(bUser);
                 }
                 m_pComms->UseAlternateComms(false, true);

@@ -34,8 +34,8 @@ bool CFLASHProgrammer::EraseFLASH()
     if (!bConnected || !m_pDevice)
         return false;
     m_bCancel = false;
-    CForward device(m_pDevice, this);
-    CForward comms(m_pComms, this);
+    CStatusForward device(m_pDevice, this, feDetach);
+    CStatusForward comms(m_pComms, this, feDetach);
     bool bErased = false;
     for (CObject* pObject : m_pDeviceInfo->m_EraseBlocks) {
         if (m_bCancel)
@@ -69,8 +69,8 @@ bool CFLASHProgrammer::EraseFLASHBlocks(CObList* pBlocks)
     }
     GetProgress() = 0;
     SetProgressString("Erasing...");
-    CForward device(m_pDevice, this);
-    CForward comms(m_pComms, this);
+    CStatusForward device(m_pDevice, this, feDetach);
+    CStatusForward comms(m_pComms, this, feDetach);
     bool bErased = false;
     for (CObject* pObject : *pBlocks) {
         if (m_bCancel)
@@ -152,8 +152,8 @@ bool CFLASHProgrammer::BuildBlockEraseList()
     // A definition without blocks has nothing to find: the list is done at once.
     const DWORD nCount = static_cast<DWORD>(m_pDeviceInfo->m_EraseBlocks.GetCount());
     const DWORD nStep = nCount ? 100 / nCount : 100;
-    CForward device(m_pDevice, this);
-    CForward comms(m_pComms, this);
+    CStatusForward device(m_pDevice, this, feDetach);
+    CStatusForward comms(m_pComms, this, feDetach);
     for (CObject* pObject : m_pDeviceInfo->m_EraseBlocks) {
         if (m_bCancel)
             break;
@@ -198,8 +198,8 @@ bool CFLASHProgrammer::BlankCheck(bool* pBlank)
     DisplayTaskMessage("Checking for blank device", 0);
     SetProgressString("Checking for blank device");
     GetProgress() = 75;
-    CForward device(m_pDevice, this);
-    CForward comms(m_pComms, this);
+    CStatusForward device(m_pDevice, this, feDetach);
+    CStatusForward comms(m_pComms, this, feDetach);
     const DWORD nSize = m_pDevice->GetFLASHSize();
     const bool bChecked = m_nProtocol == 1 ? m_pDevice->BlankCheck_ProtocolB(pBlank, 0, nSize)
                                            : m_pDevice->BlankCheck(pBlank, 0, nSize);
@@ -245,8 +245,8 @@ CFLASHBinaryImage* CFLASHProgrammer::ReadImage(int atAddress, CFLASHBinaryImage*
         DisplayError("", 15054);
         return nullptr;
     }
-    CForward device(m_pDevice, this);
-    CForward comms(m_pComms, this);
+    CStatusForward device(m_pDevice, this, feDetach);
+    CStatusForward comms(m_pComms, this, feDetach);
     const bool bRead = m_nProtocol == 1 ? m_pDevice->ReadData_ProtocolB(start, length, buffer.data())
                                         : m_pDevice->ReadData(start, length, buffer.data());
     if (!bRead) {

@@ -68,8 +68,8 @@ bool CFLASHProgrammer::WriteImage(CFLASHBinaryImage* pImage)
     }
     GetProgress() = 0;
     SetProgressString("Processing image data");
-    CForward device(m_pDevice, this);
-    CForward comms(m_pComms, this);
+    CStatusForward device(m_pDevice, this, feDetach);
+    CStatusForward comms(m_pComms, this, feDetach);
 
     const DWORD nStartTick = GetTickCount();
     SetProgressRange(0, pImage->GetImageSize());

@@ -48,34 +48,6 @@ bool CFLASHProtocol::SendField(unsigned long value, int nWidth)
     return m_pComms && m_pComms->WriteBytes(bytes, static_cast<unsigned long>(nWidth), false);
 }
 
-namespace {
-// Channel messages travel through the protocol for the length of one operation.
-class CAttached
-{
-public:
-    // Leaves the channel alone when bAttach is false. Settled() is false when
-    // an answer a cancelled wait left owed could not be taken first.
-    CAttached(CFLASHComms* pComms, CFLASHProtocol* pProtocol, bool bAttach = true)
-        : m_pComms(bAttach ? pComms : nullptr), m_pPrevious(bAttach ? pComms->SetStatusUpdate(pProtocol) : nullptr),
-          m_bSettled(pProtocol->SettleOwedAnswer())
-    {
-    }
-    bool Settled() const { return m_bSettled; }
-    ~CAttached()
-    {
-        if (m_pComms)
-            m_pComms->SetStatusUpdate(m_pPrevious);
-    }
-    CAttached(const CAttached&) = delete;
-    CAttached& operator=(const CAttached&) = delete;
-
-private:
-    CFLASHComms* m_pComms;
-    CStatusUpdate* m_pPrevious;
-    bool m_bSettled;
-};
-} // namespace
-
 void CFLASHProtocol::Cancel()
 {
     m_bCancelled = true;
@@ -177,8 +149,8 @@ bool CFLASHProtocol::EraseFLASHBlock(unsigned long start, unsigned long end, con
 {
     if (!m_pComms || !m_pDeviceID)
         return false;
-    CAttached attached(m_pComms, this);
-    if (!attached.Settled())
+    CStatusForward attached(m_pComms, this, feRestore);
+    if (!SettleOwedAnswer())
         return false;
     m_byLastCommand = kErase;
     SendByte(kErase);
@@ -261,8 +233,8 @@ bool CFLASHProtocol::BlankCheck(bool* pBlank, unsigned long start, unsigned long
 {
     if (!m_pComms || !m_pDeviceID || !pBlank)
         return false;
-    CAttached attached(m_pComms, this);
-    if (!attached.Settled())
+    CStatusForward attached(m_pComms, this, feRestore);
+    if (!SettleOwedAnswer())
         return false;
     m_byLastCommand = kBlankCheck;
     return SendByte(kBlankCheck) && BlankCheckRange(pBlank, start, length);
@@ -294,8 +266,8 @@ bool CFLASHProtocol::ReadTransfer(unsigned long start, unsigned long length, uns
 {
     if (!m_pComms || !m_pDeviceID || (!pBuffer && length > 0))
         return false;
-    CAttached attached(m_pComms, this);
-    if (!attached.Settled())
+    CStatusForward attached(m_pComms, this, feRestore);
+    if (!SettleOwedAnswer())
         return false;
     BeginRead(length);
     unsigned long done = 0;
@@ -503,8 +475,8 @@ bool CFLASHProtocol::WriteTransfer(unsigned long start, unsigned long length, un
     if (!bPlaceModule && !HasWriteBuffer(length))
         return false;
     // The 1K write leaves the channel's messages where they were.
-    CAttached attached(m_pComms, this, !bPlaceModule);
-    if (!attached.Settled())
+    CStatusForward attached(bPlaceModule ? nullptr : m_pComms, this, feRestore);
+    if (!SettleOwedAnswer())
         return false;
     m_bCancelled = false;
     if (!SendTransferCommand(kWriteBase, length + padding, start)) {
@@ -707,8 +679,8 @@ bool CFLASHProtocol::RequestLineSize(unsigned short& lineSize)
 {
     if (!m_pComms)
         return false;
-    CAttached attached(m_pComms, this);
-    if (!attached.Settled())
+    CStatusForward attached(m_pComms, this, feRestore);
+    if (!SettleOwedAnswer())
         return false;
     DisplayMessage("Sending inquiry for getting line size", 0);
     m_byLastCommand = kLineSizeInquiry;
@@ -733,8 +705,8 @@ bool CFLASHProtocol::RequestBootProgramStatus(unsigned char* pStatus)
 {
     if (!m_pComms)
         return false;
-    CAttached attached(m_pComms, this);
-    if (!attached.Settled())
+    CStatusForward attached(m_pComms, this, feRestore);
+    if (!SettleOwedAnswer())
         return false;
     m_byLastCommand = kStatusInquiry;
     // Answer code, length, status, error, sum check.
@@ -767,8 +739,8 @@ bool CFLASHProtocol::DownloadFunction_ProtocolB(int function, unsigned long leng
     }
     if (!m_pComms || (!pCode && length > 0))
         return false;
-    CAttached attached(m_pComms, this);
-    if (!attached.Settled())
+    CStatusForward attached(m_pComms, this, feRestore);
+    if (!SettleOwedAnswer())
         return false;
     m_byLastCommand = request;
     BYTE answer = 0;
@@ -817,8 +789,8 @@ bool CFLASHProtocol::EraseFLASHBlock_ProtocolB(int block, int count)
 {
     if (!m_pComms)
         return false;
-    CAttached attached(m_pComms, this);
-    if (!attached.Settled())
+    CStatusForward attached(m_pComms, this, feRestore);
+    if (!SettleOwedAnswer())
         return false;
     if (block < 0 || block > kLastBlockNumber || count < 1 || count > 0xFF) {
         CString text;
@@ -833,8 +805,8 @@ bool CFLASHProtocol::EraseFLASHBlock_End()
 {
     if (!m_pComms)
         return false;
-    CAttached attached(m_pComms, this);
-    if (!attached.Settled())
+    CStatusForward attached(m_pComms, this, feRestore);
+    if (!SettleOwedAnswer())
         return false;
     return SendEraseFrame(0x01, 0xFF);
 }
@@ -843,8 +815,8 @@ bool CFLASHProtocol::BlankCheck_ProtocolB(bool* pBlank, unsigned long, unsigned 
 {
     if (!m_pComms || !pBlank)
         return false;
-    CAttached attached(m_pComms, this);
-    if (!attached.Settled())
+    CStatusForward attached(m_pComms, this, feRestore);
+    if (!SettleOwedAnswer())
         return false;
     *pBlank = true;
     m_byLastCommand = kBlankCheckB;
@@ -867,8 +839,8 @@ bool CFLASHProtocol::ReadData_ProtocolB(unsigned long start, unsigned long lengt
 {
     if (!m_pComms || (!pBuffer && length > 0))
         return false;
-    CAttached attached(m_pComms, this);
-    if (!attached.Settled())
+    CStatusForward attached(m_pComms, this, feRestore);
+    if (!SettleOwedAnswer())
         return false;
     BeginRead(length);
     for (int nTry = 0;; ++nTry) {
@@ -963,8 +935,8 @@ bool CFLASHProtocol::WriteVerifyFLASHData_ProtocolB(unsigned long start, unsigne
         DisplayError("The boot program's line size is 0: nothing can be written", 0);
         return false;
     }
-    CAttached attached(m_pComms, this);
-    if (!attached.Settled())
+    CStatusForward attached(m_pComms, this, feRestore);
+    if (!SettleOwedAnswer())
         return false;
     m_bCancelled = false;
     unsigned long address = start;

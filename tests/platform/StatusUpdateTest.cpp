@@ -110,6 +110,49 @@ TEST(CStatusUpdate, ACircularAttachmentDoesNotHang)
     a.GetProgress() += 1;
 }
 
+TEST(CStatusForward, EachRuleLeavesThePartWhereItSays)
+{
+    const struct
+    {
+        eForwardEnd rule;
+        bool bAttachedBefore;
+        bool bBackToOuter;
+    } cases[] = {
+        {feRestore, false, false},
+        {feRestore, true, true},
+        {feDetach, false, false},
+        {feDetach, true, false},
+    };
+    for (const auto& c : cases) {
+        for (const bool bEndEarly : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "rule " << c.rule << ", attached " << c.bAttachedBefore << ", early "
+                                            << bEndEarly);
+            CCollectingSink outer, target;
+            CPart part;
+            if (c.bAttachedBefore)
+                part.SetStatusUpdate(&outer);
+            CStatusUpdate* expected = c.bBackToOuter ? static_cast<CStatusUpdate*>(&outer) : &part;
+            {
+                CStatusForward forward(&part, &target, c.rule);
+                part.DisplayError("during", 0);
+                if (bEndEarly) {
+                    forward.End();
+                    EXPECT_EQ(part.GetStatusUpdate(), expected);
+                    // Once ended, the scope's end leaves the part alone.
+                    part.SetStatusUpdate(&target);
+                    expected = &target;
+                }
+            }
+            EXPECT_EQ(part.GetStatusUpdate(), expected);
+            EXPECT_EQ(target.errors.size(), 1u);
+            EXPECT_TRUE(outer.errors.empty());
+        }
+    }
+    CCollectingSink target;
+    CStatusForward nothing(nullptr, &target, feDetach);
+    nothing.End();
+}
+
 TEST(CHostUI, DefaultHostNeverBlocksAndAnswersConservatively)
 {
     CHostUI& host = GetHostUI();
