@@ -15,6 +15,9 @@
 #include "sim/SimUserProgram.h"
 
 namespace {
+// The most Start waits for the chip's thread to power the chip on.
+constexpr DWORD kPowerOnWaitMs = 5000;
+
 // Waits by looking every millisecond; the target's thread does the work.
 template <typename Pred>
 bool PollUntil(Pred pred, DWORD timeoutMs)
@@ -119,6 +122,10 @@ bool CSimTarget::Start(CString* pError)
     m_bHeldInReset = false;
     m_dwStarts = 0;
     m_thread = std::thread(&CSimTarget::ThreadMain, this);
+    // The board notes the chip's start count when it goes transparent and ends
+    // transparent mode when the count moves: the power-on must be counted
+    // before the board can look, however late the chip's thread gets to run.
+    PollUntil([&] { return m_dwStarts.load() > 0 || m_eState.load() == ssHeldInReset; }, kPowerOnWaitMs);
     if (m_BoardSettings.m_bPresent) {
         m_pBoard = std::make_unique<CSimKivuBoard>(*this, m_BoardSettings);
         if (m_EventListener)
