@@ -430,12 +430,24 @@ bool CSimLine::SleepUntil(Clock::time_point when)
     // Sub-millisecond waits must not stretch by the default timer slack.
     static thread_local const bool s_bTightTimers = ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0;
     (void)s_bTightTimers;
+    // A processor left idle for a byte time at a slow rate wakes tens of
+    // microseconds late, and at every turn of the line that lateness would
+    // add to the host's wait: long sleeps end by watching the clock.
+    const bool bSpinTail = m_bPacing && when - Clock::now() > kSpinAfter;
     for (;;) {
         if (m_bInterrupted)
             return false;
-        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(when - Clock::now()).count();
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(when - Clock::now()).count();
         if (left <= 0)
             return true;
+        if (bSpinTail) {
+            if (left <= kSpinTail.count()) {
+                while (Clock::now() < when && !m_bInterrupted) {
+                }
+                return !m_bInterrupted;
+            }
+            left -= kSpinTail.count();
+        }
         // Keeps taking in what the host writes meanwhile, so each byte's
         // schedule starts from when it was written, not from when it was looked at.
         const bool gather = m_bPacing && m_nMaster >= 0 && m_Input.size() - m_nInputPos < 65536;

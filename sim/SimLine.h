@@ -124,6 +124,9 @@ public:
     bool IsQuiet(DWORD quietMs) const;
 
 private:
+    // Sleeps longer than kSpinAfter end with kSpinTail of watching the clock.
+    static constexpr std::chrono::nanoseconds kSpinAfter{300000};
+    static constexpr std::chrono::nanoseconds kSpinTail{60000};
     // How often the host's rate is looked at while the target waits.
     static constexpr int kRateWatchMs = 2;
 
