@@ -2,7 +2,7 @@
 // PtyRoundTrip: a byte written to a pseudo-terminal, taken by a thread blocked
 // in poll on the other end, and written back: two wake-ups and two hand-overs,
 // the least a request and its answer cost between the tool and the virtual
-// target. SleepLateness: how late a sleep to an absolute instant wakes (the
+// target; back to back, and after both sides were quiet for a while. SleepLateness: how late a sleep to an absolute instant wakes (the
 // paced virtual target hands each byte over at such an instant).
 // bench/line-floor.sh counts each job's turns and prints the floor with them.
 #include <benchmark/benchmark.h>
@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <thread>
 
@@ -47,6 +48,13 @@ void PtyRoundTrip(benchmark::State& state)
     });
     unsigned char b = 0x55;
     for (auto _ : state) {
+        if (state.range(0) > 0) {
+            // Both sides idle as long as a byte takes at a slow rate, as in a
+            // boot program's echo, so the processor may sleep deeper.
+            state.PauseTiming();
+            std::this_thread::sleep_for(std::chrono::microseconds(state.range(0)));
+            state.ResumeTiming();
+        }
         if (::write(master, &b, 1) != 1 || !WaitAndRead(master, &b)) {
             state.SkipWithError("the echo did not come back");
             break;
@@ -61,7 +69,8 @@ void PtyRoundTrip(benchmark::State& state)
         benchmark::Counter(static_cast<double>(state.iterations()) * 2, benchmark::Counter::kIsRate |
                                                                            benchmark::Counter::kInvert);
 }
-BENCHMARK(PtyRoundTrip)->UseRealTime()->Unit(benchmark::kMicrosecond);
+// Back to back, and after 1 ms of quiet (a byte's time at 9600 bit/s).
+BENCHMARK(PtyRoundTrip)->Arg(0)->Arg(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 std::int64_t Nanoseconds(const timespec& t)
 {
