@@ -2,8 +2,9 @@
 // PtyRoundTrip: a byte written to a pseudo-terminal, taken by a thread blocked
 // in poll on the other end, and written back: two wake-ups and two hand-overs,
 // the least a request and its answer cost between the tool and the virtual
-// target; back to back, and after both sides were quiet for a while. SleepLateness: how late a sleep to an absolute instant wakes (the
-// paced virtual target hands each byte over at such an instant).
+// target; back to back, and after both sides were quiet for a while.
+// SleepLateness: how late a sleep to an absolute instant wakes (the paced
+// virtual target hands each byte over at such an instant).
 // bench/line-floor.sh counts each job's turns and prints the floor with them.
 #include <benchmark/benchmark.h>
 
