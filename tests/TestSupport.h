@@ -95,11 +95,12 @@ public:
         std::string text = content;
         if (m_nFactor != 1 && text.find("GeneralMultiplier") == std::string::npos) {
             const std::string line = "GeneralMultiplier=" + std::to_string(m_nFactor) + "\n";
-            const auto at = text.find("[Serial]\n");
+            const std::string section = "[Serial]\n";
+            const auto at = text.find(section);
             if (at == std::string::npos)
-                text = "[Serial]\n" + line + text;
+                text = section + line + text;
             else
-                text.insert(at + 9, line);
+                text.insert(at + section.size(), line);
         }
         FILE* f = std::fopen(m_file.c_str(), "wb");
         if (!f)
