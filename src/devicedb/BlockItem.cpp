@@ -5,11 +5,18 @@
 ZF_IMPLEMENT_SERIAL(CBlockItem)
 
 namespace {
-// Addresses and sizes are 32-bit on the target; the end of a block is worked
-// out in 64 bits so that a block reaching the top of the range does not wrap.
+// Addresses and sizes are 32-bit on the target and kept in signed fields.
+// They are stored sign-extended, as the definitions and archives hold them,
 std::int64_t Low32(long v)
 {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<unsigned long>(v)));
+}
+
+// and compared unsigned, in 64 bits, so that a block on either side of 2 GiB,
+// across it or reaching the top of the range neither wraps nor changes sign.
+std::uint64_t Address32(long v)
+{
+    return static_cast<std::uint32_t>(static_cast<unsigned long>(v));
 }
 } // namespace
 
@@ -46,13 +53,13 @@ void CBlockItem::Serialize(CArchive& ar)
 
 bool CBlockItem::IsBlockAddress(long lAddress) const
 {
-    const std::int64_t a = Low32(lAddress);
-    return m_lStart <= a && a < static_cast<std::int64_t>(m_lStart) + m_lSize;
+    const std::uint64_t a = Address32(lAddress);
+    return Address32(m_lStart) <= a && a < Address32(m_lStart) + Address32(m_lSize);
 }
 
 bool CBlockItem::IsBlockAddress(long lFrom, long lTo) const
 {
-    return Low32(lTo) >= m_lStart && Low32(lFrom) < static_cast<std::int64_t>(m_lStart) + m_lSize;
+    return Address32(lTo) >= Address32(m_lStart) && Address32(lFrom) < Address32(m_lStart) + Address32(m_lSize);
 }
 
 bool CBlockItem::HasSameDefinition(const CBlockItem& other) const

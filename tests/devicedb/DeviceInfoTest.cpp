@@ -189,19 +189,23 @@ TEST(CDeviceInfo, RelativeEntriesResolveUnderTheDefinitionFolder)
     EXPECT_EQ(CDeviceInfo().ResolvePath("a.bin"), (std::filesystem::current_path() / "a.bin").string());
 }
 
-TEST(CBlockItem, AddressTestsAreSigned32Bit)
+TEST(CBlockItem, AddressTestsCoverTheWhole32BitRange)
 {
     CBlockItem b("EB1", 0x8000, 0x1000, 1, 2, 3);
     CBlockItem top("Top", 0xFFFF8000l, 0x8000, 0, 0, 0);
+    CBlockItem mid("Mid", 0x7FFFF000l, 0x2000, 0, 0, 0);
     EXPECT_EQ(top.m_lStart, -0x8000);
     // Single addresses, then ranges that touch the block or miss it by one.
-    for (auto [item, address, inside] : {std::tuple{&b, 0x7FFFl, false}, {&b, 0x8000l, true}, {&b, 0x8FFFl, true},
-                                         {&b, 0x9000l, false}, {&top, 0xFFFFFFFFl, true}, {&top, -1l, true},
-                                         {&top, 0l, false}})
+    for (auto [item, address, inside] :
+         {std::tuple{&b, 0x7FFFl, false}, {&b, 0x8000l, true}, {&b, 0x8FFFl, true}, {&b, 0x9000l, false},
+          {&top, 0xFFFFFFFFl, true}, {&top, -1l, true}, {&top, 0l, false}, {&top, 0x7FFF8000l, false},
+          {&mid, 0x7FFFFFFFl, true}, {&mid, 0x80000000l, true}, {&mid, 0x80000FFFl, true}, {&mid, 0x80001000l, false}})
         EXPECT_EQ(item->IsBlockAddress(address), inside) << item->m_strBlockName.GetString() << " " << address;
-    for (auto [first, last, inside] : {std::tuple{0x0l, 0x8000l, true}, {0x8FFFl, 0xFFFFl, true},
-                                       {0x9000l, 0xFFFFl, false}, {0x0l, 0x7FFFl, false}})
-        EXPECT_EQ(b.IsBlockAddress(first, last), inside) << first << "-" << last;
+    for (auto [item, first, last, inside] :
+         {std::tuple{&b, 0x0l, 0x8000l, true}, {&b, 0x8FFFl, 0xFFFFl, true}, {&b, 0x9000l, 0xFFFFl, false},
+          {&b, 0x0l, 0x7FFFl, false}, {&mid, 0x80000800l, 0x80000900l, true}, {&mid, 0x7FFF0000l, 0x7FFFF000l, true},
+          {&mid, 0x80001000l, 0xFFFFFFFFl, false}, {&b, 0x8FFFl, 0x80000000l, true}})
+        EXPECT_EQ(item->IsBlockAddress(first, last), inside) << first << "-" << last;
 
     b.m_bWritten = 1;
     b.m_bEraseRequest = 1;
