@@ -192,43 +192,86 @@ void CSimMainKernel::Refuse(const char* pszOperation, const CString& why)
     m_target.Event(ekRefusal, "%s refused: %s", pszOperation, why.GetString());
 }
 
+bool CSimMainKernel::ModuleRefused(int entry, const char* pszOperation)
+{
+    CString why;
+    if (ModuleReady(entry, &why))
+        return false;
+    Refuse(pszOperation, why);
+    Tx(kRefused);
+    return true;
+}
+
+CString CSimMainKernel::BlockNames(const std::vector<std::size_t>& blocks) const
+{
+    CString names;
+    for (std::size_t i : blocks)
+        names += (names.IsEmpty() ? "" : " ") + m_target.Model().GetBlocks()[i].m_strName;
+    return names;
+}
+
 void CSimMainKernel::Erase()
 {
     Phase(phErase);
-    const int width = m_def.AddressWidth();
-    const int registers = m_def.EBRCount();
     DWORD start = 0, end = 0;
     BYTE ebr[3] = {0, 0, 0};
-    if (!ReceiveModule(enErase, false))
+    if (!ReceiveEraseRequest(&start, &end, ebr) || !ReceiveModule(enErase, true) || ModuleRefused(enErase, "erase"))
         return;
-    if (!RxNumber(width, &start, m_def.m_dwByteTimeout) || !RxNumber(width, &end, m_def.m_dwByteTimeout)) {
-        Abandoned("erase");
-        return;
-    }
-    if (RxField(ebr, static_cast<DWORD>(registers), m_def.m_dwByteTimeout) != static_cast<DWORD>(registers)) {
-        Abandoned("erase");
-        return;
-    }
-    CString why;
-    if (!ReceiveModule(enErase, true))
-        return;
-    if (!ModuleReady(enErase, &why)) {
-        Refuse("erase", why);
-        Tx(kRefused);
-        return;
-    }
     const CSimFaults faults = m_target.Faults();
     const DWORD number = m_target.NextEraseNumber();
-    if (faults.m_dwCorruptEraseRegisters == number && registers > 0) {
-        // The first register that selects anything, bent as a corrupted byte would be.
-        int r = 0;
-        while (r + 1 < registers && ebr[r] == 0)
-            ++r;
-        m_target.Event(ekFault, "erase %lu: erase register %d arrives as H'%02X instead of H'%02X", UL(number), r,
-                       ebr[r] ^ CSimFaults::kCorruptMask, ebr[r]);
-        ebr[r] ^= CSimFaults::kCorruptMask;
+    if (faults.m_dwCorruptEraseRegisters == number)
+        CorruptEraseRegister(ebr, number);
+    const std::vector<std::size_t> picked = PickBlocks(start, end, ebr);
+    if (picked.empty()) {
+        m_target.Event(ekViolation, "erase of H'%08lX - H'%08lX selects no block", UL(start), UL(end));
+        Tx(0x30);
+        return;
     }
-    // The erase registers pick the blocks; the addresses only say what the host meant.
+    if (!EraseTime(static_cast<DWORD>(picked.size()), faults.m_dwErasePolls))
+        return;
+    if (faults.m_dwFailErase == number) {
+        m_target.Event(ekFault, "erase %lu fails (0x30)", UL(number));
+        Tx(0x30);
+        return;
+    }
+    for (std::size_t i : picked)
+        m_target.Model().EraseBlock(i);
+    m_target.Event(ekNote, "erased %s", BlockNames(picked).GetString());
+    Tx(0x24);
+}
+
+bool CSimMainKernel::ReceiveEraseRequest(DWORD* pStart, DWORD* pEnd, BYTE* pEBR)
+{
+    const int width = m_def.AddressWidth();
+    const DWORD registers = static_cast<DWORD>(m_def.EBRCount());
+    if (!ReceiveModule(enErase, false))
+        return false;
+    if (!RxNumber(width, pStart, m_def.m_dwByteTimeout) || !RxNumber(width, pEnd, m_def.m_dwByteTimeout) ||
+        RxField(pEBR, registers, m_def.m_dwByteTimeout) != registers) {
+        Abandoned("erase");
+        return false;
+    }
+    return true;
+}
+
+void CSimMainKernel::CorruptEraseRegister(BYTE* pEBR, DWORD number)
+{
+    const int registers = m_def.EBRCount();
+    if (registers <= 0)
+        return;
+    // The first register that selects anything, bent as a corrupted byte would be.
+    int r = 0;
+    while (r + 1 < registers && pEBR[r] == 0)
+        ++r;
+    m_target.Event(ekFault, "erase %lu: erase register %d arrives as H'%02X instead of H'%02X", UL(number), r,
+                   pEBR[r] ^ CSimFaults::kCorruptMask, pEBR[r]);
+    pEBR[r] ^= CSimFaults::kCorruptMask;
+}
+
+// The erase registers pick the blocks; the addresses only say what the host meant.
+std::vector<std::size_t> CSimMainKernel::PickBlocks(DWORD start, DWORD end, const BYTE* pEBR)
+{
+    const int registers = m_def.EBRCount();
     const auto& blocks = m_target.Model().GetBlocks();
     std::vector<std::size_t> picked, meant;
     for (std::size_t i = 0; i < blocks.size(); ++i) {
@@ -237,47 +280,28 @@ void CSimMainKernel::Erase()
             meant.push_back(i);
         bool selected = false;
         for (int r = 0; r < registers; ++r)
-            selected = selected || (b.m_byEBR[r] & ebr[r]) != 0;
+            selected = selected || (b.m_byEBR[r] & pEBR[r]) != 0;
         if (selected)
             picked.push_back(i);
     }
     if (registers == 0)
-        picked = meant;
-    else if (picked != meant) {
-        CString p, m;
-        for (std::size_t i : picked)
-            p += (p.IsEmpty() ? "" : " ") + blocks[i].m_strName;
-        for (std::size_t i : meant)
-            m += (m.IsEmpty() ? "" : " ") + blocks[i].m_strName;
+        return meant;
+    if (picked != meant)
         m_target.Event(ekViolation, "the erase registers select {%s} but H'%08lX - H'%08lX covers {%s}",
-                       p.GetString(), UL(start), UL(end), m.GetString());
-    }
-    if (picked.empty()) {
-        m_target.Event(ekViolation, "erase of H'%08lX - H'%08lX selects no block", UL(start), UL(end));
-        Tx(0x30);
-        return;
-    }
-    const DWORD total = m_def.m_dwEraseTime * static_cast<DWORD>(picked.size());
-    const DWORD polls = faults.m_dwErasePolls;
+                       BlockNames(picked).GetString(), UL(start), UL(end), BlockNames(meant).GetString());
+    return picked;
+}
+
+bool CSimMainKernel::EraseTime(DWORD blocks, DWORD polls)
+{
+    // The kernel reports that it is still busy polls times along the way.
+    const DWORD total = m_def.m_dwEraseTime * blocks;
     const DWORD step = total / (polls + 1);
     for (DWORD i = 0; i < polls; ++i) {
         if (!m_line.Delay(step) || !Tx(0x29))
-            return;
+            return false;
     }
-    if (!m_line.Delay(total - step * polls))
-        return;
-    if (faults.m_dwFailErase == number) {
-        m_target.Event(ekFault, "erase %lu fails (0x30)", UL(number));
-        Tx(0x30);
-        return;
-    }
-    CString names;
-    for (std::size_t i : picked) {
-        m_target.Model().EraseBlock(i);
-        names += (names.IsEmpty() ? "" : " ") + blocks[i].m_strName;
-    }
-    m_target.Event(ekNote, "erased %s", names.GetString());
-    Tx(0x24);
+    return m_line.Delay(total - step * polls);
 }
 
 void CSimMainKernel::BlankCheck()
@@ -291,14 +315,8 @@ void CSimMainKernel::BlankCheck()
         Abandoned("blank check");
         return;
     }
-    CString why;
-    if (!ReceiveModule(enCheckBlank, true))
+    if (!ReceiveModule(enCheckBlank, true) || ModuleRefused(enCheckBlank, "blank check"))
         return;
-    if (!ModuleReady(enCheckBlank, &why)) {
-        Refuse("blank check", why);
-        Tx(kRefused);
-        return;
-    }
     if (!m_target.Model().InFLASH(start, length)) {
         m_target.Event(ekViolation, "blank check of H'%08lX + H'%08lX reaches beyond the FLASH", UL(start), UL(length));
         Tx(kRefused);
@@ -320,14 +338,8 @@ void CSimMainKernel::Read(BYTE command)
         Abandoned("read");
         return;
     }
-    CString why;
-    if (!ReceiveModule(enRead, false) || !ReceiveModule(enRead, true))
+    if (!ReceiveModule(enRead, false) || !ReceiveModule(enRead, true) || ModuleRefused(enRead, "read"))
         return;
-    if (!ModuleReady(enRead, &why)) {
-        Refuse("read", why);
-        Tx(kRefused);
-        return;
-    }
     std::vector<BYTE> data;
     if (!m_target.Model().ReadFLASH(start, length, &data)) {
         m_target.Event(ekViolation, "read of H'%08lX + H'%08lX reaches beyond the FLASH", UL(start), UL(length));

@@ -41,6 +41,12 @@ protected:
     void Identity();
     void Handshake();
     void Erase();
+    bool ReceiveEraseRequest(DWORD* pStart, DWORD* pEnd, BYTE* pEBR);
+    void CorruptEraseRegister(BYTE* pEBR, DWORD number);
+    std::vector<std::size_t> PickBlocks(DWORD start, DWORD end, const BYTE* pEBR);
+    // Waits out the erase of that many blocks; false when interrupted.
+    bool EraseTime(DWORD blocks, DWORD polls);
+    CString BlockNames(const std::vector<std::size_t>& blocks) const;
     void BlankCheck();
     void Read(BYTE command);
     void Write(BYTE command);
@@ -50,6 +56,8 @@ protected:
 
     bool ModuleInPlace(int entry, CString* pWhy) const;
     void Refuse(const char* pszOperation, const CString& why);
+    // When the operation's module is not ready: noted and answered with the refusal.
+    bool ModuleRefused(int entry, const char* pszOperation);
     // The bytes of one write chunk, as the host's protocol sends them: how
     // many of count came.
     virtual DWORD ReceiveChunk(BYTE* pData, DWORD count);
