@@ -192,6 +192,15 @@ void CSimMainKernel::Refuse(const char* pszOperation, const CString& why)
     m_target.Event(ekRefusal, "%s refused: %s", pszOperation, why.GetString());
 }
 
+bool CSimMainKernel::ReceiveRange(BYTE command, const char* pszOperation, DWORD* pLength, DWORD* pStart)
+{
+    if (RxNumber(command >> 5, pLength, m_def.m_dwByteTimeout) &&
+        RxNumber(m_def.AddressWidth(), pStart, m_def.m_dwByteTimeout))
+        return true;
+    Abandoned(pszOperation);
+    return false;
+}
+
 bool CSimMainKernel::ModuleRefused(int entry, const char* pszOperation)
 {
     CString why;
@@ -333,11 +342,8 @@ void CSimMainKernel::Read(BYTE command)
 {
     Phase(phRead);
     DWORD length = 0, start = 0;
-    if (!RxNumber(command >> 5, &length, m_def.m_dwByteTimeout) ||
-        !RxNumber(m_def.AddressWidth(), &start, m_def.m_dwByteTimeout)) {
-        Abandoned("read");
+    if (!ReceiveRange(command, "read", &length, &start))
         return;
-    }
     if (!ReceiveModule(enRead, false) || !ReceiveModule(enRead, true) || ModuleRefused(enRead, "read"))
         return;
     std::vector<BYTE> data;
@@ -354,17 +360,8 @@ void CSimMainKernel::Read(BYTE command)
         if (!TxField(data.data() + offset, chunk))
             return;
         BYTE reply = 0;
-        bool lost = false;
-        do {
-            if (!Rx(&reply, m_def.m_dwReplyTimeout)) {
-                Abandoned("read");
-                return;
-            }
-            // A lost acknowledge leaves the kernel waiting for a reply to the same chunk.
-            lost = reply == 0x00 && m_target.NextReadAckNumber() == m_target.Faults().m_dwLoseReadAck;
-            if (lost)
-                m_target.Event(ekFault, "the acknowledge of the read chunk at H'%08lX is lost", UL(start + offset));
-        } while (lost);
+        if (!ReceiveReadReply(start + offset, &reply))
+            return;
         if (reply == 0x00) {
             offset += chunk;
         } else if (reply == 0x01) {
@@ -380,6 +377,22 @@ void CSimMainKernel::Read(BYTE command)
     m_target.Event(ekNote, "read H'%08lX + H'%08lX (%lu chunks sent again)", UL(start), UL(length), UL(resent));
 }
 
+bool CSimMainKernel::ReceiveReadReply(DWORD address, BYTE* pReply)
+{
+    bool lost = false;
+    do {
+        if (!Rx(pReply, m_def.m_dwReplyTimeout)) {
+            Abandoned("read");
+            return false;
+        }
+        // A lost acknowledge leaves the kernel waiting for a reply to the same chunk.
+        lost = *pReply == 0x00 && m_target.NextReadAckNumber() == m_target.Faults().m_dwLoseReadAck;
+        if (lost)
+            m_target.Event(ekFault, "the acknowledge of the read chunk at H'%08lX is lost", UL(address));
+    } while (lost);
+    return true;
+}
+
 DWORD CSimMainKernel::ReceiveChunk(BYTE* pData, DWORD count)
 {
     return RxField(pData, count, m_def.m_dwByteTimeout);
@@ -391,103 +404,30 @@ void CSimMainKernel::Swallow(DWORD count)
     ReceiveChunk(ignored.data(), count);
 }
 
+DWORD CSimMainKernel::LineSize() const
+{
+    return m_def.m_wLineSize ? m_def.m_wLineSize : 1;
+}
+
 void CSimMainKernel::Write(BYTE command)
 {
     Phase(phWrite);
     DWORD length = 0, start = 0;
-    if (!RxNumber(command >> 5, &length, m_def.m_dwByteTimeout) ||
-        !RxNumber(m_def.AddressWidth(), &start, m_def.m_dwByteTimeout)) {
-        Abandoned("write");
+    if (!ReceiveRange(command, "write", &length, &start))
         return;
-    }
-    if (!ReceiveModule(enWrite, false) || !ReceiveModule(enWrite, true))
+    if (!ReceiveModule(enWrite, false) || !ReceiveModule(enWrite, true) || !WriteAccepted(start, length))
         return;
-    // A refused write still takes its first chunk, so that the data is not
-    // mistaken for commands, and answers it with the refusal.
-    const DWORD firstChunk = std::min<DWORD>(length, m_wBufferSize ? m_wBufferSize : length);
-    CString why;
-    if (!ModuleReady(enWrite, &why)) {
-        Refuse("write", why);
-        Swallow(firstChunk);
-        Tx(kRefused);
-        return;
-    }
-    if (m_wBufferSize == 0) {
-        Refuse("write", "the function map gives no data buffer");
-        Swallow(firstChunk);
-        Tx(kRefused);
-        return;
-    }
-    if (!m_target.Model().InFLASH(start, length)) {
-        m_target.Event(ekViolation, "write of H'%08lX + H'%08lX reaches beyond the FLASH", UL(start), UL(length));
-        Swallow(firstChunk);
-        Tx(kRefused);
-        return;
-    }
-    const DWORD line = m_def.m_wLineSize ? m_def.m_wLineSize : 1;
-    if (start % line != 0 || length % line != 0)
-        m_target.Event(ekViolation, "write of H'%08lX + H'%08lX is not aligned to the line size %lu", UL(start),
-                       UL(length), UL(line));
-
     const CSimFaults faults = m_target.Faults();
     const DWORD number = m_target.NextWriteNumber();
     std::vector<BYTE> chunkData;
-    DWORD offset = 0;
-    while (offset < length) {
+    for (DWORD offset = 0; offset < length;) {
         const DWORD chunk = std::min<DWORD>(m_wBufferSize, length - offset);
         chunkData.assign(chunk, 0xFF);
-        const DWORD got = ReceiveChunk(chunkData.data(), chunk);
-        if (got < chunk) {
-            if (Interrupted())
-                return;
-            // Announced padding that never came: less than a line at the very
-            // end is taken as H'FF, which leaves the FLASH as it is.
-            const DWORD missing = chunk - got;
-            if (got == 0 || missing >= line || offset + chunk != length) {
-                m_target.Event(ekViolation, "write: %lu of %lu bytes of a chunk came; write abandoned", UL(got),
-                               UL(chunk));
-                return;
-            }
-            m_target.Event(ekViolation, "write: the last %lu announced bytes never came; taken as H'FF", UL(missing));
-        }
-        if (!m_target.Model().WriteRAM(m_wBufferAddress, chunkData.data(), chunk))
-            m_target.Event(ekViolation, "the data buffer H'%04X + %lu lies outside RAM", m_wBufferAddress, UL(chunk));
-        const DWORD address = start + offset;
-        DWORD firstIllegal = 0;
-        const DWORD illegal = m_target.Model().Program(address, chunkData.data(), chunk, &firstIllegal);
-        bool ok = true;
-        if (illegal) {
-            m_target.Event(ekViolation, "write to H'%08lX: %lu bytes ask 0 bits to become 1 (first at H'%08lX); the "
-                           "FLASH was not erased there",
-                           UL(address), UL(illegal), UL(firstIllegal));
-            ok = !m_def.m_bFailOverwrite;
-        }
-        const DWORD chunkNumber = m_target.NextWriteChunkNumber();
-        if (faults.m_dwFailWriteChunk == chunkNumber) {
-            m_target.Event(ekFault, "write chunk %lu at H'%08lX fails", UL(chunkNumber), UL(address));
-            ok = false;
-        }
-        BYTE answer = ok ? kWriteOK : kWriteFailed;
-        if (ok && faults.m_dwAcceptWriteChunk == chunkNumber) {
-            m_target.Event(ekFault, "write chunk %lu at H'%08lX answered with H'10", UL(chunkNumber), UL(address));
-            answer = kWriteAccepted;
-        }
-        if (!Tx(answer) || !ok)
+        if (!ReceiveWriteChunk(chunkData.data(), chunk, offset + chunk == length))
             return;
-        BYTE reply = 0;
-        if (!Rx(&reply, m_def.m_dwReplyTimeout)) {
-            Abandoned("write");
+        const BYTE answer = ProgramChunk(start + offset, chunkData.data(), chunk, faults);
+        if (!Tx(answer) || answer == kWriteFailed || !HostWantsMore(offset + chunk, length))
             return;
-        }
-        if (reply == 0xFF) {
-            m_target.Event(ekNote, "write cancelled by the host after %lu of %lu bytes", UL(offset + chunk), UL(length));
-            Tx(kWriteFailed);
-            return;
-        }
-        if (reply != 0x01) {
-            m_target.Event(ekViolation, "reply H'%02X after a write chunk is neither 01 nor FF; write abandoned", reply);
-            return;
-        }
         offset += chunk;
     }
     if (faults.m_dwFailWrite == number) {
@@ -497,6 +437,96 @@ void CSimMainKernel::Write(BYTE command)
     }
     m_target.Event(ekNote, "wrote H'%08lX + H'%08lX", UL(start), UL(length));
     Tx(kWriteOK);
+}
+
+bool CSimMainKernel::WriteAccepted(DWORD start, DWORD length)
+{
+    // A refused write still takes its first chunk, so that the data is not
+    // mistaken for commands, and answers it with the refusal.
+    const DWORD firstChunk = std::min<DWORD>(length, m_wBufferSize ? m_wBufferSize : length);
+    CString why;
+    if (!ModuleReady(enWrite, &why)) {
+        Refuse("write", why);
+    } else if (m_wBufferSize == 0) {
+        Refuse("write", "the function map gives no data buffer");
+    } else if (!m_target.Model().InFLASH(start, length)) {
+        m_target.Event(ekViolation, "write of H'%08lX + H'%08lX reaches beyond the FLASH", UL(start), UL(length));
+    } else {
+        const DWORD line = LineSize();
+        if (start % line != 0 || length % line != 0)
+            m_target.Event(ekViolation, "write of H'%08lX + H'%08lX is not aligned to the line size %lu", UL(start),
+                           UL(length), UL(line));
+        return true;
+    }
+    Swallow(firstChunk);
+    Tx(kRefused);
+    return false;
+}
+
+bool CSimMainKernel::ReceiveWriteChunk(BYTE* pData, DWORD chunk, bool bLast)
+{
+    const DWORD got = ReceiveChunk(pData, chunk);
+    if (got == chunk)
+        return true;
+    if (Interrupted())
+        return false;
+    // Announced padding that never came: less than a line at the very end is
+    // taken as H'FF, which leaves the FLASH as it is.
+    const DWORD missing = chunk - got;
+    if (got == 0 || missing >= LineSize() || !bLast) {
+        m_target.Event(ekViolation, "write: %lu of %lu bytes of a chunk came; write abandoned", UL(got), UL(chunk));
+        return false;
+    }
+    m_target.Event(ekViolation, "write: the last %lu announced bytes never came; taken as H'FF", UL(missing));
+    return true;
+}
+
+// Programs one chunk through the data buffer: the answer to the host.
+BYTE CSimMainKernel::ProgramChunk(DWORD address, const BYTE* pData, DWORD chunk, const CSimFaults& faults)
+{
+    if (!m_target.Model().WriteRAM(m_wBufferAddress, pData, chunk))
+        m_target.Event(ekViolation, "the data buffer H'%04X + %lu lies outside RAM", m_wBufferAddress, UL(chunk));
+    DWORD firstIllegal = 0;
+    const DWORD illegal = m_target.Model().Program(address, pData, chunk, &firstIllegal);
+    bool ok = true;
+    if (illegal) {
+        m_target.Event(ekViolation, "write to H'%08lX: %lu bytes ask 0 bits to become 1 (first at H'%08lX); the "
+                       "FLASH was not erased there",
+                       UL(address), UL(illegal), UL(firstIllegal));
+        ok = !m_def.m_bFailOverwrite;
+    }
+    const DWORD chunkNumber = m_target.NextWriteChunkNumber();
+    if (faults.m_dwFailWriteChunk == chunkNumber) {
+        m_target.Event(ekFault, "write chunk %lu at H'%08lX fails", UL(chunkNumber), UL(address));
+        ok = false;
+    }
+    if (!ok)
+        return kWriteFailed;
+    if (faults.m_dwAcceptWriteChunk == chunkNumber) {
+        m_target.Event(ekFault, "write chunk %lu at H'%08lX answered with H'10", UL(chunkNumber), UL(address));
+        return kWriteAccepted;
+    }
+    return kWriteOK;
+}
+
+// The host's reply after a chunk: false when the write ends there.
+bool CSimMainKernel::HostWantsMore(DWORD done, DWORD length)
+{
+    BYTE reply = 0;
+    if (!Rx(&reply, m_def.m_dwReplyTimeout)) {
+        Abandoned("write");
+        return false;
+    }
+    if (reply == 0xFF) {
+        m_target.Event(ekNote, "write cancelled by the host after %lu of %lu bytes", UL(done), UL(length));
+        Tx(kWriteFailed);
+        return false;
+    }
+    if (reply != 0x01) {
+        m_target.Event(ekViolation, "reply H'%02X after a write chunk is neither 01 nor FF; write abandoned", reply);
+        return false;
+    }
+    return true;
 }
 
 eSimNext CSimMainKernel::ModuleDownload(BYTE command)
@@ -585,7 +615,7 @@ void CSimMainKernel::FunctionMap()
     if (bufferEnd > WorkAreaStart())
         m_target.Event(ekViolation, "the data buffer H'%04lX + %lu reaches into the kernel's work area (from H'%04lX)",
                        UL(bufferAddress), UL(bufferSize), UL(WorkAreaStart()));
-    const DWORD line = m_def.m_wLineSize ? m_def.m_wLineSize : 1;
+    const DWORD line = LineSize();
     if (bufferSize % line != 0)
         m_target.Event(ekViolation, "the data buffer size %lu is not a multiple of the line size %lu", UL(bufferSize),
                        UL(line));
