@@ -404,51 +404,18 @@ void CSimProtocolB::Erase()
 void CSimProtocolB::Write()
 {
     Phase(phWrite);
-    const char* what = "write";
     BYTE sum = 0x50;
     DWORD address = 0;
-    if (!RxFrameNumber(&address, &sum, what))
+    if (!RxFrameNumber(&address, &sum, "write"))
         return;
     if (address == 0xFFFFFFFF) {
-        if (!CheckSum(sum, 0xD0, what))
-            return;
-        if (!m_bKernel) {
-            Reject(ekRefusal, 0xD0, kNoProgram, "end of writing refused: no main kernel is running");
-            return;
-        }
-        m_target.Event(ekNote, "writing ended");
-        Tx(kAck);
+        EndWriting(sum);
         return;
     }
     const DWORD line = m_def.m_wLineSize ? m_def.m_wLineSize : 1;
-    // A line and its sum; a shorter frame is noticed when its bytes stop.
-    std::vector<BYTE> frame;
-    frame.reserve(line + 1);
-    for (DWORD i = 0; i <= line; ++i) {
-        BYTE b = 0;
-        if (!Rx(&b, m_def.m_dwByteTimeout))
-            break;
-        frame.push_back(b);
-    }
-    if (Interrupted())
+    std::vector<BYTE> data;
+    if (!RxLine(address, line, sum, &data))
         return;
-    BYTE total = static_cast<BYTE>(sum + SumOf(frame));
-    if (frame.size() <= line) {
-        if (frame.size() < 2 || total != 0) {
-            m_target.Event(ekViolation, "write to H'%08lX: %zu of %lu bytes came; abandoned", UL(address),
-                           frame.size(), UL(line + 1));
-            return;
-        }
-        m_target.Event(ekViolation, "write to H'%08lX: a line of %zu bytes instead of %lu; the rest taken as H'FF",
-                       UL(address), frame.size() - 1, UL(line));
-        frame.back() = 0xFF; // the sum came early
-        frame.resize(line + 1, 0xFF);
-    } else if (total != 0) {
-        Reject(ekViolation, 0xD0, kSumError, "write to H'%08lX: the sum check H'%02X does not close the frame",
-               UL(address), frame.back());
-        return;
-    }
-    frame.pop_back();
     if (m_byStatus != kStatusWrite) {
         Reject(ekRefusal, 0xD0, kNoProgram, "write refused: the write module is not in place (status H'%02X)",
                m_byStatus);
@@ -464,7 +431,7 @@ void CSimProtocolB::Write()
         return;
     }
     DWORD firstIllegal = 0;
-    const DWORD illegal = m_target.Model().Program(address, frame.data(), line, &firstIllegal);
+    const DWORD illegal = m_target.Model().Program(address, data.data(), line, &firstIllegal);
     if (illegal) {
         m_target.Event(ekViolation, "write to H'%08lX: %lu bytes ask 0 bits to become 1 (first at H'%08lX); the FLASH "
                        "was not erased there",
@@ -475,6 +442,51 @@ void CSimProtocolB::Write()
         }
     }
     Tx(kAck);
+}
+
+void CSimProtocolB::EndWriting(BYTE sum)
+{
+    if (!CheckSum(sum, 0xD0, "write"))
+        return;
+    if (!m_bKernel) {
+        Reject(ekRefusal, 0xD0, kNoProgram, "end of writing refused: no main kernel is running");
+        return;
+    }
+    m_target.Event(ekNote, "writing ended");
+    Tx(kAck);
+}
+
+bool CSimProtocolB::RxLine(DWORD address, DWORD line, BYTE sum, std::vector<BYTE>* pData)
+{
+    // A line and its sum; a shorter frame is noticed when its bytes stop.
+    std::vector<BYTE>& frame = *pData;
+    frame.reserve(line + 1);
+    for (DWORD i = 0; i <= line; ++i) {
+        BYTE b = 0;
+        if (!Rx(&b, m_def.m_dwByteTimeout))
+            break;
+        frame.push_back(b);
+    }
+    if (Interrupted())
+        return false;
+    const BYTE total = static_cast<BYTE>(sum + SumOf(frame));
+    if (frame.size() <= line) {
+        if (frame.size() < 2 || total != 0) {
+            m_target.Event(ekViolation, "write to H'%08lX: %zu of %lu bytes came; abandoned", UL(address),
+                           frame.size(), UL(line + 1));
+            return false;
+        }
+        m_target.Event(ekViolation, "write to H'%08lX: a line of %zu bytes instead of %lu; the rest taken as H'FF",
+                       UL(address), frame.size() - 1, UL(line));
+        frame.back() = 0xFF; // the sum came early
+        frame.resize(line + 1, 0xFF);
+    } else if (total != 0) {
+        Reject(ekViolation, 0xD0, kSumError, "write to H'%08lX: the sum check H'%02X does not close the frame",
+               UL(address), frame.back());
+        return false;
+    }
+    frame.pop_back();
+    return true;
 }
 
 void CSimProtocolB::Read()

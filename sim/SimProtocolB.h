@@ -51,6 +51,10 @@ private:
     void Module(BYTE command);
     void Erase();
     void Write();
+    void EndWriting(BYTE sum);
+    // A line of data and the sum check closing the frame begun with sum; false
+    // when the write goes no further.
+    bool RxLine(DWORD address, DWORD line, BYTE sum, std::vector<BYTE>* pData);
     void Read();
     void BlankCheck();
 
