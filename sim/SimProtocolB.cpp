@@ -211,25 +211,8 @@ void CSimProtocolB::NewBitRate()
     const DWORD rate = ((DWORD(f[0]) << 8) | f[1]) * 100;
     const DWORD input = (DWORD(f[2]) << 8) | f[3]; // MHz x 100
     const BYTE ckm = f[5], ckp = f[6];
-    const DWORD chip = static_cast<DWORD>(std::lround(m_def.m_dClockMHz * 100.0));
-    if (!CSimBaud::RatesMatch(input, chip, m_def.m_dwRateTolerance)) {
-        Reject(ekViolation, 0xBF, kClockError,
-               "new bit rate: an input clock of %.2f MHz, but the chip runs at %.4f MHz", input / 100.0,
-               m_def.m_dClockMHz);
+    if (!ClocksAccepted(input, ckm, ckp))
         return;
-    }
-    auto ratio = [](BYTE r) { return r == 1 || r == 2 || r == 4 || r == 8; };
-    if (!ratio(ckm) || !ratio(ckp)) {
-        Reject(ekViolation, 0xBF, kRatioError,
-               "new bit rate: multiplication ratios %u (system) and %u (peripheral); each must be 1, 2, 4 or 8", ckm,
-               ckp);
-        return;
-    }
-    if (ckp > ckm) {
-        Reject(ekViolation, 0xBF, kFrequencyError,
-               "new bit rate: the peripheral clock (x%u) may not run above the system clock (x%u)", ckp, ckm);
-        return;
-    }
     const double peripheralHz = m_def.m_dClockMHz * 1e6 * ckp;
     BYTE brr = 0;
     const bool fits = rate != 0 && CSimBaud::BRRForRate(m_def.m_eFormula, peripheralHz, rate, &brr);
@@ -244,6 +227,35 @@ void CSimProtocolB::NewBitRate()
         return;
     m_line.SetTargetRate(actual);
     m_target.Event(ekNote, "new bit rate: BRR %u at x%u runs the UART at %lu baud", brr, ckp, UL(actual));
+    ConfirmNewRate(oldRate, actual);
+}
+
+bool CSimProtocolB::ClocksAccepted(DWORD input, BYTE ckm, BYTE ckp)
+{
+    const DWORD chip = static_cast<DWORD>(std::lround(m_def.m_dClockMHz * 100.0));
+    if (!CSimBaud::RatesMatch(input, chip, m_def.m_dwRateTolerance)) {
+        Reject(ekViolation, 0xBF, kClockError,
+               "new bit rate: an input clock of %.2f MHz, but the chip runs at %.4f MHz", input / 100.0,
+               m_def.m_dClockMHz);
+        return false;
+    }
+    auto ratio = [](BYTE r) { return r == 1 || r == 2 || r == 4 || r == 8; };
+    if (!ratio(ckm) || !ratio(ckp)) {
+        Reject(ekViolation, 0xBF, kRatioError,
+               "new bit rate: multiplication ratios %u (system) and %u (peripheral); each must be 1, 2, 4 or 8", ckm,
+               ckp);
+        return false;
+    }
+    if (ckp > ckm) {
+        Reject(ekViolation, 0xBF, kFrequencyError,
+               "new bit rate: the peripheral clock (x%u) may not run above the system clock (x%u)", ckp, ckm);
+        return false;
+    }
+    return true;
+}
+
+void CSimProtocolB::ConfirmNewRate(DWORD oldRate, DWORD actual)
+{
     // The host confirms with 0x06 at the new rate.
     Phase(phRateCheck);
     BYTE confirm = 0;

@@ -45,6 +45,9 @@ private:
     // false when the loop must stop; *pNext says what runs then.
     bool Command(BYTE command, eSimNext* pNext);
     void NewBitRate();
+    // The input clock and the two multiplication ratios; false when rejected.
+    bool ClocksAccepted(DWORD input, BYTE ckm, BYTE ckp);
+    void ConfirmNewRate(DWORD oldRate, DWORD actual);
     void LineSize();
     void Status();
     bool MainKernel();
