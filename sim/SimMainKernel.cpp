@@ -51,16 +51,22 @@ eSimNext CSimMainKernel::Run()
     }
 }
 
+// Erase, blank check, read and write: the commands after which AfterOperation runs.
+bool CSimMainKernel::IsOperation(BYTE command)
+{
+    const int lengthBytes = command >> 5;
+    return command == 0x03 || command == 0x05 ||
+           (lengthBytes >= 1 && lengthBytes <= 4 && ((command & 0x1F) == 0x02 || (command & 0x1F) == 0x04));
+}
+
 // Runs one command; *pHandled false means the kernel stops and next says what follows.
 eSimNext CSimMainKernel::Command(BYTE command, bool* pHandled)
 {
-    const int lengthBytes = command >> 5;
-    const bool operation = command == 0x03 || command == 0x05 ||
-                           (lengthBytes >= 1 && lengthBytes <= 4 && ((command & 0x1F) == 0x02 || (command & 0x1F) == 0x04));
     if (!m_bModuleCommands && (command == 0x28 || command == 0x48 || command == 0x38)) {
         m_target.Event(ekViolation, "H'%02X is not a command of this kernel; ignored", command);
         return snMainKernel;
     }
+    eSimNext next = snMainKernel;
     switch (command) {
     case 0x09:
         Identity();
@@ -87,37 +93,23 @@ eSimNext CSimMainKernel::Command(BYTE command, bool* pHandled)
         Read(command);
         break;
     case 0x28:
-    case 0x48: {
-        const eSimNext next = ModuleDownload(command);
-        if (next == snHalt) {
-            *pHandled = false;
-            return next;
-        }
+    case 0x48:
+        next = ModuleDownload(command);
         break;
-    }
     case 0x38:
         FunctionMap();
         break;
-    case 0x0B: {
-        const eSimNext next = EndOfConnection();
-        if (next == snRestart) {
-            *pHandled = false;
-            return next;
-        }
+    case 0x0B:
+        next = EndOfConnection();
         break;
-    }
     default:
         m_target.Event(ekViolation, "unknown command H'%02X ignored", command);
         break;
     }
-    if (operation && !Interrupted()) {
-        const eSimNext next = AfterOperation();
-        if (next != snMainKernel && next != snUserMainKernel) {
-            *pHandled = false;
-            return next;
-        }
-    }
-    return snMainKernel;
+    if (IsOperation(command) && !Interrupted())
+        next = AfterOperation();
+    *pHandled = next == snMainKernel || next == snUserMainKernel;
+    return *pHandled ? snMainKernel : next;
 }
 
 void CSimMainKernel::Identity()

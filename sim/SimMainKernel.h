@@ -38,6 +38,7 @@ protected:
     virtual eSimNext AfterOperation() { return m_bUser ? snUserMainKernel : snMainKernel; }
 
     eSimNext Command(BYTE command, bool* pHandled);
+    static bool IsOperation(BYTE command);
     void Identity();
     void Handshake();
     void Erase();
