@@ -11,6 +11,12 @@ public:
     eSimNext Run() override;
 
 private:
+    // The phases in the order they run; false or stInterrupted when interrupted,
+    // stFailed when the boot program stops.
+    bool MatchBitRate();
+    eStep Acknowledge(const CSimFaults& faults);
+    eStep ReceiveMicroKernel();
+    eStep AutoErase(const CSimFaults& faults);
     // The answer to a 0x00 of the bit-rate train, as late as the faults say.
     bool AnswerZero(const CSimFaults& faults);
 };

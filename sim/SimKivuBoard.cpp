@@ -397,109 +397,130 @@ void CSimKivuBoard::ThreadMain()
 
 void CSimKivuBoard::Handle(BYTE command, const std::vector<BYTE>& data)
 {
-    auto need = [&](std::size_t n) {
-        if (data.size() == n)
-            return true;
-        Event(ekViolation, "command %02X with %zu data bytes instead of %zu", command, data.size(), n);
-        Answer(command, {}, 0x01);
-        return false;
-    };
-    auto onOff = [&](std::atomic<bool>& pin, const char* name) {
-        if (!need(1))
-            return;
-        pin = data[0] == 0x00;
-        Event(ekNote, "%s %s", name, pin ? "on" : "off");
-        Answer(command, {}, 0x00);
-    };
-    auto number = [&]() { return (DWORD(data[0]) << 24) | (DWORD(data[1]) << 16) | (DWORD(data[2]) << 8) | data[3]; };
+    // How many data bytes each command takes; -1: whatever came.
+    static const int kDataBytes[16] = {-1, -1, -1, 1, 1, 1, 0, 4, 0, 5, 2, 4, 4, 0, 0, 0};
+    if (command < 16 && kDataBytes[command] >= 0 && !Need(command, data, static_cast<std::size_t>(kDataBytes[command])))
+        return;
     switch (command) {
     case 0x00: // identify
         Answer(command, {Port(0x00FE), Port(0x00FF)}, 0x00);
         break;
-    case 0x01: { // status
-        const BYTE flags = static_cast<BYTE>((m_b12V ? 1 : 0) | (m_bVpp ? 2 : 0) | (m_bMDx ? 4 : 0) |
-                                             (IsMDyOn() ? 8 : 0) | (m_bResetHeld ? 16 : 0));
-        Answer(command, {flags}, 0x00);
+    case 0x01:
+        Status();
         break;
-    }
     case 0x02: // reset the board
         Answer(command, {}, 0x00);
         ResetBoard();
         Event(ekNote, "board reset");
         break;
     case 0x03:
-        onOff(m_b12V, "12 V supply");
+        Switch(command, data[0] == 0x00, m_b12V, "12 V supply");
         break;
     case 0x04:
-        onOff(m_bVpp, "Vpp supply");
+        Switch(command, data[0] == 0x00, m_bVpp, "Vpp supply");
         break;
     case 0x05:
-        if (need(1)) {
-            m_bMDx = data[0] == 0x00;
-            Event(ekNote, "MDx %s", m_bMDx ? "on" : "off");
-            ApplyPins();
-            Answer(command, {}, 0x00);
-        }
+        SetMDx(data[0] == 0x00);
         break;
     case 0x06:
-        if (need(0))
-            BootChip();
+        BootChip();
         break;
     case 0x07:
-        if (need(4))
-            DownloadMicroKernel(number());
+        DownloadMicroKernel(Number(data));
         break;
     case 0x08:
-        if (need(0)) {
-            Answer(command, {}, 0x00);
-            m_bModeByte = m_bModeSent;
-            m_bModeSent = false;
-            m_bEscape = false;
-            m_dwStartsSeen = m_target.GetStartCount();
-            m_bTransparent = true;
-            Event(ekNote, "transparent mode%s", m_bModeByte ? " after the mode byte" : "");
-        }
+        EnterTransparentMode();
         break;
     case 0x09:
-        if (need(5))
-            SetupSCI(data);
+        SetupSCI(data);
         break;
-    case 0x0A:
-        if (need(2))
-            Answer(command, {Port(static_cast<WORD>((data[0] << 8) | data[1]))}, 0x00);
+    case 0x0A: // read a port
+        Answer(command, {Port(static_cast<WORD>((data[0] << 8) | data[1]))}, 0x00);
         break;
     case 0x0B:
-        if (need(4)) {
-            WritePort(static_cast<WORD>((data[0] << 8) | data[1]), data[2], data[3]);
-            Answer(command, {}, 0x00);
-        }
+        WritePort(static_cast<WORD>((data[0] << 8) | data[1]), data[2], data[3]);
+        Answer(command, {}, 0x00);
         break;
     case 0x0C:
-        if (need(4))
-            LoadCommand(number());
+        LoadCommand(Number(data));
         break;
     case 0x0D:
-        if (need(0) && BeginAnswer(command)) {
-            Event(ekNote, "ran the loaded command (%zu bytes)", m_LoadedCommand.size());
-            Out(0x00);
-        }
+        RunLoadedCommand();
         break;
     case 0x0E:
     case 0x0F:
-        if (need(0)) {
-            m_bResetHeld = command == 0x0E;
-            if (!m_bResetHeld)
-                m_bBooted = false;
-            Event(ekNote, "reset line %s", m_bResetHeld ? "low (held)" : "high (released)");
-            m_target.HoldInReset(m_bResetHeld);
-            Answer(command, {}, 0x00);
-        }
+        SetResetLine(command == 0x0E);
         break;
     default:
         Event(ekViolation, "unknown command %02X", command);
         Answer(command, {}, 0x01);
         break;
     }
+}
+
+bool CSimKivuBoard::Need(BYTE command, const std::vector<BYTE>& data, std::size_t count)
+{
+    if (data.size() == count)
+        return true;
+    Event(ekViolation, "command %02X with %zu data bytes instead of %zu", command, data.size(), count);
+    Answer(command, {}, 0x01);
+    return false;
+}
+
+DWORD CSimKivuBoard::Number(const std::vector<BYTE>& data)
+{
+    return (DWORD(data[0]) << 24) | (DWORD(data[1]) << 16) | (DWORD(data[2]) << 8) | data[3];
+}
+
+void CSimKivuBoard::Status()
+{
+    const BYTE flags = static_cast<BYTE>((m_b12V ? 1 : 0) | (m_bVpp ? 2 : 0) | (m_bMDx ? 4 : 0) | (IsMDyOn() ? 8 : 0) |
+                                         (m_bResetHeld ? 16 : 0));
+    Answer(0x01, {flags}, 0x00);
+}
+
+void CSimKivuBoard::Switch(BYTE command, bool bOn, std::atomic<bool>& supply, const char* name)
+{
+    supply = bOn;
+    Event(ekNote, "%s %s", name, supply ? "on" : "off");
+    Answer(command, {}, 0x00);
+}
+
+void CSimKivuBoard::SetMDx(bool bOn)
+{
+    m_bMDx = bOn;
+    Event(ekNote, "MDx %s", m_bMDx ? "on" : "off");
+    ApplyPins();
+    Answer(0x05, {}, 0x00);
+}
+
+void CSimKivuBoard::EnterTransparentMode()
+{
+    Answer(0x08, {}, 0x00);
+    m_bModeByte = m_bModeSent;
+    m_bModeSent = false;
+    m_bEscape = false;
+    m_dwStartsSeen = m_target.GetStartCount();
+    m_bTransparent = true;
+    Event(ekNote, "transparent mode%s", m_bModeByte ? " after the mode byte" : "");
+}
+
+void CSimKivuBoard::RunLoadedCommand()
+{
+    if (!BeginAnswer(0x0D))
+        return;
+    Event(ekNote, "ran the loaded command (%zu bytes)", m_LoadedCommand.size());
+    Out(0x00);
+}
+
+void CSimKivuBoard::SetResetLine(bool bHeld)
+{
+    m_bResetHeld = bHeld;
+    if (!bHeld)
+        m_bBooted = false;
+    Event(ekNote, "reset line %s", bHeld ? "low (held)" : "high (released)");
+    m_target.HoldInReset(bHeld);
+    Answer(bHeld ? 0x0E : 0x0F, {}, 0x00);
 }
 
 void CSimKivuBoard::ResetBoard()

@@ -84,6 +84,9 @@ private:
     void ThreadMain();
     bool ReadFrame(BYTE* pCommand, std::vector<BYTE>* pData);
     void Handle(BYTE command, const std::vector<BYTE>& data);
+    // Whether the frame has count data bytes; if not, noted and answered as an error.
+    bool Need(BYTE command, const std::vector<BYTE>& data, std::size_t count);
+    static DWORD Number(const std::vector<BYTE>& data);
     void Relay();
     // A host byte in transparent mode goes to the chip, past the watch for the baud change.
     void Forward(BYTE byte);
@@ -95,6 +98,12 @@ private:
     void Answer(BYTE command, const std::vector<BYTE>& data, BYTE status);
     void Out(BYTE byte);
 
+    void Status();
+    void Switch(BYTE command, bool bOn, std::atomic<bool>& supply, const char* name);
+    void SetMDx(bool bOn);
+    void EnterTransparentMode();
+    void RunLoadedCommand();
+    void SetResetLine(bool bHeld);
     void BootChip();
     void DownloadMicroKernel(DWORD count);
     void SetupSCI(const std::vector<BYTE>& block);

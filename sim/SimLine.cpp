@@ -230,75 +230,89 @@ eSimLineResult CSimLine::Receive(BYTE* pByte, bool* pIntact, DWORD timeoutMs)
             return lrByte;
         }
         if (m_nInputPos < m_Input.size()) {
-            if (m_bAnswerDebug) {
-                m_bAnswerDebug = false;
-                m_transcript.AddEvent(ekNote, m_ePhase, "the chip answers on its serial line again");
-            }
-            const SInput in = m_Input[m_nInputPos++];
-            const BYTE sent = in.m_byte;
-            const DWORD target = m_dwTargetRate;
-            const bool atOldRate = CSimBaud::RatesMatch(in.m_dwRates[0], target, m_dwTolerance);
-            const bool intact = atOldRate || CSimBaud::RatesMatch(in.m_dwRates[1], target, m_dwTolerance);
-            auto ended = Clock::now();
-            if (Paced()) {
-                // At the host's rate: the one that matched the chip's, else the latest.
-                const DWORD sentAt = atOldRate ? in.m_dwRates[0] : in.m_dwRates[1] ? in.m_dwRates[1] : target;
-                ended = m_rxEnd = std::max(in.m_written, m_rxEnd) + ByteTime(sentAt);
-                if (!SleepUntil(ended))
-                    return lrInterrupted;
-                m_chipTime = std::max(m_chipTime, ended);
-            }
-            ++m_qwHostBytesTaken;
-            Touch();
-            const eSimPhase phase = m_ePhase;
-            bool becameMute = false;
-            const ByteFault fault = NextFault(sdHostToTarget, phase, &becameMute);
-            BYTE flags = fault.flags;
-            if (fault.bDelay) {
-                m_transcript.AddEvent(ekFault, phase, "a byte from the host is delayed");
-                if (!Delay(fault.delayMs))
-                    return lrInterrupted;
-            }
-            if (fault.bDuplicate) {
-                // The copy is the next byte to take.
-                m_Input.insert(m_Input.begin() + static_cast<std::ptrdiff_t>(m_nInputPos), in);
-                m_transcript.AddEvent(ekFault, phase, "a byte from the host arrives twice");
-            }
-            if (flags & sfDropped) {
-                m_transcript.AddByte(sdHostToTarget, sent, sent, flags, phase, ended);
-                m_transcript.AddEvent(ekFault, phase, "a byte from the host was dropped");
+            const eTaken taken = TakeHostByte(pByte, pIntact);
+            if (taken == tkDropped)
                 continue;
-            }
-            BYTE seen = (flags & sfCorrupted) ? static_cast<BYTE>(sent ^ CSimFaults::kCorruptMask) : sent;
-            if (!intact) {
-                seen = CSimBaud::Garble(seen, in.m_dwRates[1], target);
-                flags |= sfGarbled;
-            }
-            m_transcript.AddByte(sdHostToTarget, sent, seen, flags, phase, ended);
-            if (flags & sfCorrupted)
-                m_transcript.AddEvent(ekFault, phase, "a byte from the host was corrupted");
-            if (becameMute)
-                m_transcript.AddEvent(ekFault, phase, "the target stops answering");
-            *pByte = seen;
-            *pIntact = intact;
-            return lrByte;
+            return taken == tkByte ? lrByte : lrInterrupted;
         }
-        int wait = kRateWatchMs;
-        if (deadline != Clock::time_point::max()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) {
-                if (!Pump(0)) {
-                    if (m_bPacing)
-                        m_chipTime = std::max(m_chipTime, Clock::now());
-                    return lrTimeout;
-                }
-                continue;
-            }
-            if (left < wait)
-                wait = static_cast<int>(left);
-        }
-        Pump(wait);
+        if (!AwaitInput(deadline))
+            return lrTimeout;
     }
+}
+
+CSimLine::eTaken CSimLine::TakeHostByte(BYTE* pByte, bool* pIntact)
+{
+    if (m_bAnswerDebug) {
+        m_bAnswerDebug = false;
+        m_transcript.AddEvent(ekNote, m_ePhase, "the chip answers on its serial line again");
+    }
+    const SInput in = m_Input[m_nInputPos++];
+    const BYTE sent = in.m_byte;
+    const DWORD target = m_dwTargetRate;
+    const bool atOldRate = CSimBaud::RatesMatch(in.m_dwRates[0], target, m_dwTolerance);
+    const bool intact = atOldRate || CSimBaud::RatesMatch(in.m_dwRates[1], target, m_dwTolerance);
+    auto ended = Clock::now();
+    if (Paced()) {
+        // At the host's rate: the one that matched the chip's, else the latest.
+        const DWORD sentAt = atOldRate ? in.m_dwRates[0] : in.m_dwRates[1] ? in.m_dwRates[1] : target;
+        ended = m_rxEnd = std::max(in.m_written, m_rxEnd) + ByteTime(sentAt);
+        if (!SleepUntil(ended))
+            return tkInterrupted;
+        m_chipTime = std::max(m_chipTime, ended);
+    }
+    ++m_qwHostBytesTaken;
+    Touch();
+    const eSimPhase phase = m_ePhase;
+    bool becameMute = false;
+    const ByteFault fault = NextFault(sdHostToTarget, phase, &becameMute);
+    BYTE flags = fault.flags;
+    if (fault.bDelay) {
+        m_transcript.AddEvent(ekFault, phase, "a byte from the host is delayed");
+        if (!Delay(fault.delayMs))
+            return tkInterrupted;
+    }
+    if (fault.bDuplicate) {
+        // The copy is the next byte to take.
+        m_Input.insert(m_Input.begin() + static_cast<std::ptrdiff_t>(m_nInputPos), in);
+        m_transcript.AddEvent(ekFault, phase, "a byte from the host arrives twice");
+    }
+    if (flags & sfDropped) {
+        m_transcript.AddByte(sdHostToTarget, sent, sent, flags, phase, ended);
+        m_transcript.AddEvent(ekFault, phase, "a byte from the host was dropped");
+        return tkDropped;
+    }
+    BYTE seen = (flags & sfCorrupted) ? static_cast<BYTE>(sent ^ CSimFaults::kCorruptMask) : sent;
+    if (!intact) {
+        seen = CSimBaud::Garble(seen, in.m_dwRates[1], target);
+        flags |= sfGarbled;
+    }
+    m_transcript.AddByte(sdHostToTarget, sent, seen, flags, phase, ended);
+    if (flags & sfCorrupted)
+        m_transcript.AddEvent(ekFault, phase, "a byte from the host was corrupted");
+    if (becameMute)
+        m_transcript.AddEvent(ekFault, phase, "the target stops answering");
+    *pByte = seen;
+    *pIntact = intact;
+    return tkByte;
+}
+
+bool CSimLine::AwaitInput(Clock::time_point deadline)
+{
+    int wait = kRateWatchMs;
+    if (deadline != Clock::time_point::max()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            if (Pump(0))
+                return true;
+            if (m_bPacing)
+                m_chipTime = std::max(m_chipTime, Clock::now());
+            return false;
+        }
+        if (left < wait)
+            wait = static_cast<int>(left);
+    }
+    Pump(wait);
+    return true;
 }
 
 void CSimLine::SetDebugPort(std::shared_ptr<CSimDebugPort> port)

@@ -148,6 +148,16 @@ private:
     };
     // The faults that strike the next byte of a direction in this phase.
     ByteFault NextFault(eSimDirection direction, eSimPhase phase, bool* pBecameMute);
+    enum eTaken
+    {
+        tkByte,
+        tkDropped, // lost on the way: the next one is due
+        tkInterrupted,
+    };
+    // The next byte of the input, as the chip sees it, at its instant on the schedule.
+    eTaken TakeHostByte(BYTE* pByte, bool* pIntact);
+    // Waits a little for the host's bytes; false once the deadline has passed with none.
+    bool AwaitInput(std::chrono::steady_clock::time_point deadline);
     bool WriteToHost(BYTE wire);
     bool Pump(int waitMs);
     // Takes in whatever the host has written, without waiting.

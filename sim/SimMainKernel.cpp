@@ -51,16 +51,22 @@ eSimNext CSimMainKernel::Run()
     }
 }
 
+// Erase, blank check, read and write: the commands after which AfterOperation runs.
+bool CSimMainKernel::IsOperation(BYTE command)
+{
+    const int lengthBytes = command >> 5;
+    return command == 0x03 || command == 0x05 ||
+           (lengthBytes >= 1 && lengthBytes <= 4 && ((command & 0x1F) == 0x02 || (command & 0x1F) == 0x04));
+}
+
 // Runs one command; *pHandled false means the kernel stops and next says what follows.
 eSimNext CSimMainKernel::Command(BYTE command, bool* pHandled)
 {
-    const int lengthBytes = command >> 5;
-    const bool operation = command == 0x03 || command == 0x05 ||
-                           (lengthBytes >= 1 && lengthBytes <= 4 && ((command & 0x1F) == 0x02 || (command & 0x1F) == 0x04));
     if (!m_bModuleCommands && (command == 0x28 || command == 0x48 || command == 0x38)) {
         m_target.Event(ekViolation, "H'%02X is not a command of this kernel; ignored", command);
         return snMainKernel;
     }
+    eSimNext next = snMainKernel;
     switch (command) {
     case 0x09:
         Identity();
@@ -87,37 +93,23 @@ eSimNext CSimMainKernel::Command(BYTE command, bool* pHandled)
         Read(command);
         break;
     case 0x28:
-    case 0x48: {
-        const eSimNext next = ModuleDownload(command);
-        if (next == snHalt) {
-            *pHandled = false;
-            return next;
-        }
+    case 0x48:
+        next = ModuleDownload(command);
         break;
-    }
     case 0x38:
         FunctionMap();
         break;
-    case 0x0B: {
-        const eSimNext next = EndOfConnection();
-        if (next == snRestart) {
-            *pHandled = false;
-            return next;
-        }
+    case 0x0B:
+        next = EndOfConnection();
         break;
-    }
     default:
         m_target.Event(ekViolation, "unknown command H'%02X ignored", command);
         break;
     }
-    if (operation && !Interrupted()) {
-        const eSimNext next = AfterOperation();
-        if (next != snMainKernel && next != snUserMainKernel) {
-            *pHandled = false;
-            return next;
-        }
-    }
-    return snMainKernel;
+    if (IsOperation(command) && !Interrupted())
+        next = AfterOperation();
+    *pHandled = next == snMainKernel || next == snUserMainKernel;
+    return *pHandled ? snMainKernel : next;
 }
 
 void CSimMainKernel::Identity()
@@ -192,43 +184,95 @@ void CSimMainKernel::Refuse(const char* pszOperation, const CString& why)
     m_target.Event(ekRefusal, "%s refused: %s", pszOperation, why.GetString());
 }
 
+bool CSimMainKernel::ReceiveRange(BYTE command, const char* pszOperation, DWORD* pLength, DWORD* pStart)
+{
+    if (RxNumber(command >> 5, pLength, m_def.m_dwByteTimeout) &&
+        RxNumber(m_def.AddressWidth(), pStart, m_def.m_dwByteTimeout))
+        return true;
+    Abandoned(pszOperation);
+    return false;
+}
+
+bool CSimMainKernel::ModuleRefused(int entry, const char* pszOperation)
+{
+    CString why;
+    if (ModuleReady(entry, &why))
+        return false;
+    Refuse(pszOperation, why);
+    Tx(kRefused);
+    return true;
+}
+
+CString CSimMainKernel::BlockNames(const std::vector<std::size_t>& blocks) const
+{
+    CString names;
+    for (std::size_t i : blocks)
+        names += (names.IsEmpty() ? "" : " ") + m_target.Model().GetBlocks()[i].m_strName;
+    return names;
+}
+
 void CSimMainKernel::Erase()
 {
     Phase(phErase);
-    const int width = m_def.AddressWidth();
-    const int registers = m_def.EBRCount();
     DWORD start = 0, end = 0;
     BYTE ebr[3] = {0, 0, 0};
-    if (!ReceiveModule(enErase, false))
+    if (!ReceiveEraseRequest(&start, &end, ebr) || !ReceiveModule(enErase, true) || ModuleRefused(enErase, "erase"))
         return;
-    if (!RxNumber(width, &start, m_def.m_dwByteTimeout) || !RxNumber(width, &end, m_def.m_dwByteTimeout)) {
-        Abandoned("erase");
-        return;
-    }
-    if (RxField(ebr, static_cast<DWORD>(registers), m_def.m_dwByteTimeout) != static_cast<DWORD>(registers)) {
-        Abandoned("erase");
-        return;
-    }
-    CString why;
-    if (!ReceiveModule(enErase, true))
-        return;
-    if (!ModuleReady(enErase, &why)) {
-        Refuse("erase", why);
-        Tx(kRefused);
-        return;
-    }
     const CSimFaults faults = m_target.Faults();
     const DWORD number = m_target.NextEraseNumber();
-    if (faults.m_dwCorruptEraseRegisters == number && registers > 0) {
-        // The first register that selects anything, bent as a corrupted byte would be.
-        int r = 0;
-        while (r + 1 < registers && ebr[r] == 0)
-            ++r;
-        m_target.Event(ekFault, "erase %lu: erase register %d arrives as H'%02X instead of H'%02X", UL(number), r,
-                       ebr[r] ^ CSimFaults::kCorruptMask, ebr[r]);
-        ebr[r] ^= CSimFaults::kCorruptMask;
+    if (faults.m_dwCorruptEraseRegisters == number)
+        CorruptEraseRegister(ebr, number);
+    const std::vector<std::size_t> picked = PickBlocks(start, end, ebr);
+    if (picked.empty()) {
+        m_target.Event(ekViolation, "erase of H'%08lX - H'%08lX selects no block", UL(start), UL(end));
+        Tx(0x30);
+        return;
     }
-    // The erase registers pick the blocks; the addresses only say what the host meant.
+    if (!EraseTime(static_cast<DWORD>(picked.size()), faults.m_dwErasePolls))
+        return;
+    if (faults.m_dwFailErase == number) {
+        m_target.Event(ekFault, "erase %lu fails (0x30)", UL(number));
+        Tx(0x30);
+        return;
+    }
+    for (std::size_t i : picked)
+        m_target.Model().EraseBlock(i);
+    m_target.Event(ekNote, "erased %s", BlockNames(picked).GetString());
+    Tx(0x24);
+}
+
+bool CSimMainKernel::ReceiveEraseRequest(DWORD* pStart, DWORD* pEnd, BYTE* pEBR)
+{
+    const int width = m_def.AddressWidth();
+    const DWORD registers = static_cast<DWORD>(m_def.EBRCount());
+    if (!ReceiveModule(enErase, false))
+        return false;
+    if (!RxNumber(width, pStart, m_def.m_dwByteTimeout) || !RxNumber(width, pEnd, m_def.m_dwByteTimeout) ||
+        RxField(pEBR, registers, m_def.m_dwByteTimeout) != registers) {
+        Abandoned("erase");
+        return false;
+    }
+    return true;
+}
+
+void CSimMainKernel::CorruptEraseRegister(BYTE* pEBR, DWORD number)
+{
+    const int registers = m_def.EBRCount();
+    if (registers <= 0)
+        return;
+    // The first register that selects anything, bent as a corrupted byte would be.
+    int r = 0;
+    while (r + 1 < registers && pEBR[r] == 0)
+        ++r;
+    m_target.Event(ekFault, "erase %lu: erase register %d arrives as H'%02X instead of H'%02X", UL(number), r,
+                   pEBR[r] ^ CSimFaults::kCorruptMask, pEBR[r]);
+    pEBR[r] ^= CSimFaults::kCorruptMask;
+}
+
+// The erase registers pick the blocks; the addresses only say what the host meant.
+std::vector<std::size_t> CSimMainKernel::PickBlocks(DWORD start, DWORD end, const BYTE* pEBR)
+{
+    const int registers = m_def.EBRCount();
     const auto& blocks = m_target.Model().GetBlocks();
     std::vector<std::size_t> picked, meant;
     for (std::size_t i = 0; i < blocks.size(); ++i) {
@@ -237,47 +281,28 @@ void CSimMainKernel::Erase()
             meant.push_back(i);
         bool selected = false;
         for (int r = 0; r < registers; ++r)
-            selected = selected || (b.m_byEBR[r] & ebr[r]) != 0;
+            selected = selected || (b.m_byEBR[r] & pEBR[r]) != 0;
         if (selected)
             picked.push_back(i);
     }
     if (registers == 0)
-        picked = meant;
-    else if (picked != meant) {
-        CString p, m;
-        for (std::size_t i : picked)
-            p += (p.IsEmpty() ? "" : " ") + blocks[i].m_strName;
-        for (std::size_t i : meant)
-            m += (m.IsEmpty() ? "" : " ") + blocks[i].m_strName;
+        return meant;
+    if (picked != meant)
         m_target.Event(ekViolation, "the erase registers select {%s} but H'%08lX - H'%08lX covers {%s}",
-                       p.GetString(), UL(start), UL(end), m.GetString());
-    }
-    if (picked.empty()) {
-        m_target.Event(ekViolation, "erase of H'%08lX - H'%08lX selects no block", UL(start), UL(end));
-        Tx(0x30);
-        return;
-    }
-    const DWORD total = m_def.m_dwEraseTime * static_cast<DWORD>(picked.size());
-    const DWORD polls = faults.m_dwErasePolls;
+                       BlockNames(picked).GetString(), UL(start), UL(end), BlockNames(meant).GetString());
+    return picked;
+}
+
+bool CSimMainKernel::EraseTime(DWORD blocks, DWORD polls)
+{
+    // The kernel reports that it is still busy polls times along the way.
+    const DWORD total = m_def.m_dwEraseTime * blocks;
     const DWORD step = total / (polls + 1);
     for (DWORD i = 0; i < polls; ++i) {
         if (!m_line.Delay(step) || !Tx(0x29))
-            return;
+            return false;
     }
-    if (!m_line.Delay(total - step * polls))
-        return;
-    if (faults.m_dwFailErase == number) {
-        m_target.Event(ekFault, "erase %lu fails (0x30)", UL(number));
-        Tx(0x30);
-        return;
-    }
-    CString names;
-    for (std::size_t i : picked) {
-        m_target.Model().EraseBlock(i);
-        names += (names.IsEmpty() ? "" : " ") + blocks[i].m_strName;
-    }
-    m_target.Event(ekNote, "erased %s", names.GetString());
-    Tx(0x24);
+    return m_line.Delay(total - step * polls);
 }
 
 void CSimMainKernel::BlankCheck()
@@ -291,14 +316,8 @@ void CSimMainKernel::BlankCheck()
         Abandoned("blank check");
         return;
     }
-    CString why;
-    if (!ReceiveModule(enCheckBlank, true))
+    if (!ReceiveModule(enCheckBlank, true) || ModuleRefused(enCheckBlank, "blank check"))
         return;
-    if (!ModuleReady(enCheckBlank, &why)) {
-        Refuse("blank check", why);
-        Tx(kRefused);
-        return;
-    }
     if (!m_target.Model().InFLASH(start, length)) {
         m_target.Event(ekViolation, "blank check of H'%08lX + H'%08lX reaches beyond the FLASH", UL(start), UL(length));
         Tx(kRefused);
@@ -315,19 +334,10 @@ void CSimMainKernel::Read(BYTE command)
 {
     Phase(phRead);
     DWORD length = 0, start = 0;
-    if (!RxNumber(command >> 5, &length, m_def.m_dwByteTimeout) ||
-        !RxNumber(m_def.AddressWidth(), &start, m_def.m_dwByteTimeout)) {
-        Abandoned("read");
+    if (!ReceiveRange(command, "read", &length, &start))
         return;
-    }
-    CString why;
-    if (!ReceiveModule(enRead, false) || !ReceiveModule(enRead, true))
+    if (!ReceiveModule(enRead, false) || !ReceiveModule(enRead, true) || ModuleRefused(enRead, "read"))
         return;
-    if (!ModuleReady(enRead, &why)) {
-        Refuse("read", why);
-        Tx(kRefused);
-        return;
-    }
     std::vector<BYTE> data;
     if (!m_target.Model().ReadFLASH(start, length, &data)) {
         m_target.Event(ekViolation, "read of H'%08lX + H'%08lX reaches beyond the FLASH", UL(start), UL(length));
@@ -342,17 +352,8 @@ void CSimMainKernel::Read(BYTE command)
         if (!TxField(data.data() + offset, chunk))
             return;
         BYTE reply = 0;
-        bool lost = false;
-        do {
-            if (!Rx(&reply, m_def.m_dwReplyTimeout)) {
-                Abandoned("read");
-                return;
-            }
-            // A lost acknowledge leaves the kernel waiting for a reply to the same chunk.
-            lost = reply == 0x00 && m_target.NextReadAckNumber() == m_target.Faults().m_dwLoseReadAck;
-            if (lost)
-                m_target.Event(ekFault, "the acknowledge of the read chunk at H'%08lX is lost", UL(start + offset));
-        } while (lost);
+        if (!ReceiveReadReply(start + offset, &reply))
+            return;
         if (reply == 0x00) {
             offset += chunk;
         } else if (reply == 0x01) {
@@ -368,6 +369,22 @@ void CSimMainKernel::Read(BYTE command)
     m_target.Event(ekNote, "read H'%08lX + H'%08lX (%lu chunks sent again)", UL(start), UL(length), UL(resent));
 }
 
+bool CSimMainKernel::ReceiveReadReply(DWORD address, BYTE* pReply)
+{
+    bool lost = false;
+    do {
+        if (!Rx(pReply, m_def.m_dwReplyTimeout)) {
+            Abandoned("read");
+            return false;
+        }
+        // A lost acknowledge leaves the kernel waiting for a reply to the same chunk.
+        lost = *pReply == 0x00 && m_target.NextReadAckNumber() == m_target.Faults().m_dwLoseReadAck;
+        if (lost)
+            m_target.Event(ekFault, "the acknowledge of the read chunk at H'%08lX is lost", UL(address));
+    } while (lost);
+    return true;
+}
+
 DWORD CSimMainKernel::ReceiveChunk(BYTE* pData, DWORD count)
 {
     return RxField(pData, count, m_def.m_dwByteTimeout);
@@ -379,103 +396,30 @@ void CSimMainKernel::Swallow(DWORD count)
     ReceiveChunk(ignored.data(), count);
 }
 
+DWORD CSimMainKernel::LineSize() const
+{
+    return m_def.m_wLineSize ? m_def.m_wLineSize : 1;
+}
+
 void CSimMainKernel::Write(BYTE command)
 {
     Phase(phWrite);
     DWORD length = 0, start = 0;
-    if (!RxNumber(command >> 5, &length, m_def.m_dwByteTimeout) ||
-        !RxNumber(m_def.AddressWidth(), &start, m_def.m_dwByteTimeout)) {
-        Abandoned("write");
+    if (!ReceiveRange(command, "write", &length, &start))
         return;
-    }
-    if (!ReceiveModule(enWrite, false) || !ReceiveModule(enWrite, true))
+    if (!ReceiveModule(enWrite, false) || !ReceiveModule(enWrite, true) || !WriteAccepted(start, length))
         return;
-    // A refused write still takes its first chunk, so that the data is not
-    // mistaken for commands, and answers it with the refusal.
-    const DWORD firstChunk = std::min<DWORD>(length, m_wBufferSize ? m_wBufferSize : length);
-    CString why;
-    if (!ModuleReady(enWrite, &why)) {
-        Refuse("write", why);
-        Swallow(firstChunk);
-        Tx(kRefused);
-        return;
-    }
-    if (m_wBufferSize == 0) {
-        Refuse("write", "the function map gives no data buffer");
-        Swallow(firstChunk);
-        Tx(kRefused);
-        return;
-    }
-    if (!m_target.Model().InFLASH(start, length)) {
-        m_target.Event(ekViolation, "write of H'%08lX + H'%08lX reaches beyond the FLASH", UL(start), UL(length));
-        Swallow(firstChunk);
-        Tx(kRefused);
-        return;
-    }
-    const DWORD line = m_def.m_wLineSize ? m_def.m_wLineSize : 1;
-    if (start % line != 0 || length % line != 0)
-        m_target.Event(ekViolation, "write of H'%08lX + H'%08lX is not aligned to the line size %lu", UL(start),
-                       UL(length), UL(line));
-
     const CSimFaults faults = m_target.Faults();
     const DWORD number = m_target.NextWriteNumber();
     std::vector<BYTE> chunkData;
-    DWORD offset = 0;
-    while (offset < length) {
+    for (DWORD offset = 0; offset < length;) {
         const DWORD chunk = std::min<DWORD>(m_wBufferSize, length - offset);
         chunkData.assign(chunk, 0xFF);
-        const DWORD got = ReceiveChunk(chunkData.data(), chunk);
-        if (got < chunk) {
-            if (Interrupted())
-                return;
-            // Announced padding that never came: less than a line at the very
-            // end is taken as H'FF, which leaves the FLASH as it is.
-            const DWORD missing = chunk - got;
-            if (got == 0 || missing >= line || offset + chunk != length) {
-                m_target.Event(ekViolation, "write: %lu of %lu bytes of a chunk came; write abandoned", UL(got),
-                               UL(chunk));
-                return;
-            }
-            m_target.Event(ekViolation, "write: the last %lu announced bytes never came; taken as H'FF", UL(missing));
-        }
-        if (!m_target.Model().WriteRAM(m_wBufferAddress, chunkData.data(), chunk))
-            m_target.Event(ekViolation, "the data buffer H'%04X + %lu lies outside RAM", m_wBufferAddress, UL(chunk));
-        const DWORD address = start + offset;
-        DWORD firstIllegal = 0;
-        const DWORD illegal = m_target.Model().Program(address, chunkData.data(), chunk, &firstIllegal);
-        bool ok = true;
-        if (illegal) {
-            m_target.Event(ekViolation, "write to H'%08lX: %lu bytes ask 0 bits to become 1 (first at H'%08lX); the "
-                           "FLASH was not erased there",
-                           UL(address), UL(illegal), UL(firstIllegal));
-            ok = !m_def.m_bFailOverwrite;
-        }
-        const DWORD chunkNumber = m_target.NextWriteChunkNumber();
-        if (faults.m_dwFailWriteChunk == chunkNumber) {
-            m_target.Event(ekFault, "write chunk %lu at H'%08lX fails", UL(chunkNumber), UL(address));
-            ok = false;
-        }
-        BYTE answer = ok ? kWriteOK : kWriteFailed;
-        if (ok && faults.m_dwAcceptWriteChunk == chunkNumber) {
-            m_target.Event(ekFault, "write chunk %lu at H'%08lX answered with H'10", UL(chunkNumber), UL(address));
-            answer = kWriteAccepted;
-        }
-        if (!Tx(answer) || !ok)
+        if (!ReceiveWriteChunk(chunkData.data(), chunk, offset + chunk == length))
             return;
-        BYTE reply = 0;
-        if (!Rx(&reply, m_def.m_dwReplyTimeout)) {
-            Abandoned("write");
+        const BYTE answer = ProgramChunk(start + offset, chunkData.data(), chunk, faults);
+        if (!Tx(answer) || answer == kWriteFailed || !HostWantsMore(offset + chunk, length))
             return;
-        }
-        if (reply == 0xFF) {
-            m_target.Event(ekNote, "write cancelled by the host after %lu of %lu bytes", UL(offset + chunk), UL(length));
-            Tx(kWriteFailed);
-            return;
-        }
-        if (reply != 0x01) {
-            m_target.Event(ekViolation, "reply H'%02X after a write chunk is neither 01 nor FF; write abandoned", reply);
-            return;
-        }
         offset += chunk;
     }
     if (faults.m_dwFailWrite == number) {
@@ -485,6 +429,96 @@ void CSimMainKernel::Write(BYTE command)
     }
     m_target.Event(ekNote, "wrote H'%08lX + H'%08lX", UL(start), UL(length));
     Tx(kWriteOK);
+}
+
+bool CSimMainKernel::WriteAccepted(DWORD start, DWORD length)
+{
+    // A refused write still takes its first chunk, so that the data is not
+    // mistaken for commands, and answers it with the refusal.
+    const DWORD firstChunk = std::min<DWORD>(length, m_wBufferSize ? m_wBufferSize : length);
+    CString why;
+    if (!ModuleReady(enWrite, &why)) {
+        Refuse("write", why);
+    } else if (m_wBufferSize == 0) {
+        Refuse("write", "the function map gives no data buffer");
+    } else if (!m_target.Model().InFLASH(start, length)) {
+        m_target.Event(ekViolation, "write of H'%08lX + H'%08lX reaches beyond the FLASH", UL(start), UL(length));
+    } else {
+        const DWORD line = LineSize();
+        if (start % line != 0 || length % line != 0)
+            m_target.Event(ekViolation, "write of H'%08lX + H'%08lX is not aligned to the line size %lu", UL(start),
+                           UL(length), UL(line));
+        return true;
+    }
+    Swallow(firstChunk);
+    Tx(kRefused);
+    return false;
+}
+
+bool CSimMainKernel::ReceiveWriteChunk(BYTE* pData, DWORD chunk, bool bLast)
+{
+    const DWORD got = ReceiveChunk(pData, chunk);
+    if (got == chunk)
+        return true;
+    if (Interrupted())
+        return false;
+    // Announced padding that never came: less than a line at the very end is
+    // taken as H'FF, which leaves the FLASH as it is.
+    const DWORD missing = chunk - got;
+    if (got == 0 || missing >= LineSize() || !bLast) {
+        m_target.Event(ekViolation, "write: %lu of %lu bytes of a chunk came; write abandoned", UL(got), UL(chunk));
+        return false;
+    }
+    m_target.Event(ekViolation, "write: the last %lu announced bytes never came; taken as H'FF", UL(missing));
+    return true;
+}
+
+// Programs one chunk through the data buffer: the answer to the host.
+BYTE CSimMainKernel::ProgramChunk(DWORD address, const BYTE* pData, DWORD chunk, const CSimFaults& faults)
+{
+    if (!m_target.Model().WriteRAM(m_wBufferAddress, pData, chunk))
+        m_target.Event(ekViolation, "the data buffer H'%04X + %lu lies outside RAM", m_wBufferAddress, UL(chunk));
+    DWORD firstIllegal = 0;
+    const DWORD illegal = m_target.Model().Program(address, pData, chunk, &firstIllegal);
+    bool ok = true;
+    if (illegal) {
+        m_target.Event(ekViolation, "write to H'%08lX: %lu bytes ask 0 bits to become 1 (first at H'%08lX); the "
+                       "FLASH was not erased there",
+                       UL(address), UL(illegal), UL(firstIllegal));
+        ok = !m_def.m_bFailOverwrite;
+    }
+    const DWORD chunkNumber = m_target.NextWriteChunkNumber();
+    if (faults.m_dwFailWriteChunk == chunkNumber) {
+        m_target.Event(ekFault, "write chunk %lu at H'%08lX fails", UL(chunkNumber), UL(address));
+        ok = false;
+    }
+    if (!ok)
+        return kWriteFailed;
+    if (faults.m_dwAcceptWriteChunk == chunkNumber) {
+        m_target.Event(ekFault, "write chunk %lu at H'%08lX answered with H'10", UL(chunkNumber), UL(address));
+        return kWriteAccepted;
+    }
+    return kWriteOK;
+}
+
+// The host's reply after a chunk: false when the write ends there.
+bool CSimMainKernel::HostWantsMore(DWORD done, DWORD length)
+{
+    BYTE reply = 0;
+    if (!Rx(&reply, m_def.m_dwReplyTimeout)) {
+        Abandoned("write");
+        return false;
+    }
+    if (reply == 0xFF) {
+        m_target.Event(ekNote, "write cancelled by the host after %lu of %lu bytes", UL(done), UL(length));
+        Tx(kWriteFailed);
+        return false;
+    }
+    if (reply != 0x01) {
+        m_target.Event(ekViolation, "reply H'%02X after a write chunk is neither 01 nor FF; write abandoned", reply);
+        return false;
+    }
+    return true;
 }
 
 eSimNext CSimMainKernel::ModuleDownload(BYTE command)
@@ -573,7 +607,7 @@ void CSimMainKernel::FunctionMap()
     if (bufferEnd > WorkAreaStart())
         m_target.Event(ekViolation, "the data buffer H'%04lX + %lu reaches into the kernel's work area (from H'%04lX)",
                        UL(bufferAddress), UL(bufferSize), UL(WorkAreaStart()));
-    const DWORD line = m_def.m_wLineSize ? m_def.m_wLineSize : 1;
+    const DWORD line = LineSize();
     if (bufferSize % line != 0)
         m_target.Event(ekViolation, "the data buffer size %lu is not a multiple of the line size %lu", UL(bufferSize),
                        UL(line));

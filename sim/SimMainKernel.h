@@ -38,18 +38,37 @@ protected:
     virtual eSimNext AfterOperation() { return m_bUser ? snUserMainKernel : snMainKernel; }
 
     eSimNext Command(BYTE command, bool* pHandled);
+    static bool IsOperation(BYTE command);
     void Identity();
     void Handshake();
     void Erase();
+    bool ReceiveEraseRequest(DWORD* pStart, DWORD* pEnd, BYTE* pEBR);
+    void CorruptEraseRegister(BYTE* pEBR, DWORD number);
+    std::vector<std::size_t> PickBlocks(DWORD start, DWORD end, const BYTE* pEBR);
+    // Waits out the erase of that many blocks; false when interrupted.
+    bool EraseTime(DWORD blocks, DWORD polls);
+    CString BlockNames(const std::vector<std::size_t>& blocks) const;
     void BlankCheck();
     void Read(BYTE command);
+    bool ReceiveReadReply(DWORD address, BYTE* pReply);
     void Write(BYTE command);
+    // Refuses (taking the first chunk) or accepts a write of that range.
+    bool WriteAccepted(DWORD start, DWORD length);
+    // False when the write is abandoned.
+    bool ReceiveWriteChunk(BYTE* pData, DWORD chunk, bool bLast);
+    BYTE ProgramChunk(DWORD address, const BYTE* pData, DWORD chunk, const CSimFaults& faults);
+    bool HostWantsMore(DWORD done, DWORD length);
     eSimNext ModuleDownload(BYTE command);
     void FunctionMap();
     eSimNext EndOfConnection();
 
     bool ModuleInPlace(int entry, CString* pWhy) const;
     void Refuse(const char* pszOperation, const CString& why);
+    // When the operation's module is not ready: noted and answered with the refusal.
+    bool ModuleRefused(int entry, const char* pszOperation);
+    // The length (its width given by the command) and start address of a read or write.
+    bool ReceiveRange(BYTE command, const char* pszOperation, DWORD* pLength, DWORD* pStart);
+    DWORD LineSize() const;
     // The bytes of one write chunk, as the host's protocol sends them: how
     // many of count came.
     virtual DWORD ReceiveChunk(BYTE* pData, DWORD count);

@@ -36,6 +36,16 @@ bool CSimOneKKernel::ReceiveModule(int entry, bool bAfterParameters)
         Abandoned("module download");
         return false;
     }
+    LoadOverKernel(entry, code);
+    if (entry == enWrite && !ReceiveBufferMap(length))
+        return false;
+    Phase(phase);
+    return true;
+}
+
+void CSimOneKKernel::LoadOverKernel(int entry, const std::vector<BYTE>& code)
+{
+    const DWORD length = static_cast<DWORD>(code.size());
     const DWORD limit = WorkAreaStart();
     if (length > limit)
         m_target.Event(ekViolation, "a module of %lu bytes over the main kernel reaches into the kernel's work area "
@@ -52,36 +62,36 @@ bool CSimOneKKernel::ReceiveModule(int entry, bool bAfterParameters)
     if (m_nReceived >= 0) {
         m_target.Event(ekNote, "%s module '%s' loaded over the main kernel (%lu bytes)", EntryName(m_nReceived),
                        m_target.Module(m_nReceived).GetPath().GetString(), UL(length));
-    } else {
-        CString why;
-        const CSimKernelFile& wanted = m_target.Module(entry);
-        if (wanted.IsLoaded())
-            wanted.Matches(code.data(), code.size(), &why);
-        m_target.Event(ekViolation, "the module loaded over the main kernel (%lu bytes) is none of the module files%s%s",
-                       UL(length), why.IsEmpty() ? "" : ": it ", why.GetString());
+        return;
     }
+    CString why;
+    const CSimKernelFile& wanted = m_target.Module(entry);
+    if (wanted.IsLoaded())
+        wanted.Matches(code.data(), code.size(), &why);
+    m_target.Event(ekViolation, "the module loaded over the main kernel (%lu bytes) is none of the module files%s%s",
+                   UL(length), why.IsEmpty() ? "" : ": it ", why.GetString());
+}
 
-    if (entry == enWrite) {
-        DWORD address = 0, size = 0;
-        if (!RxNumber(2, &address, m_def.m_dwByteTimeout) || !RxNumber(2, &size, m_def.m_dwByteTimeout)) {
-            Abandoned("write buffer map");
-            return false;
-        }
-        m_wBufferAddress = static_cast<WORD>(address);
-        m_wBufferSize = static_cast<WORD>(size);
-        m_target.Event(ekNote, "data buffer H'%04lX + %lu", UL(address), UL(size));
-        const DWORD line = m_def.m_wLineSize ? m_def.m_wLineSize : 1;
-        if (address < length)
-            m_target.Event(ekViolation, "the data buffer at H'%04lX overlaps the write module (H'0000 - H'%04lX)",
-                           UL(address), UL(length - 1));
-        if (address + size > limit)
-            m_target.Event(ekViolation, "the data buffer H'%04lX + %lu reaches into the kernel's work area (from H'%04lX)",
-                           UL(address), UL(size), UL(limit));
-        if (size % line != 0)
-            m_target.Event(ekViolation, "the data buffer size %lu is not a multiple of the line size %lu", UL(size),
-                           UL(line));
+bool CSimOneKKernel::ReceiveBufferMap(DWORD moduleLength)
+{
+    DWORD address = 0, size = 0;
+    if (!RxNumber(2, &address, m_def.m_dwByteTimeout) || !RxNumber(2, &size, m_def.m_dwByteTimeout)) {
+        Abandoned("write buffer map");
+        return false;
     }
-    Phase(phase);
+    m_wBufferAddress = static_cast<WORD>(address);
+    m_wBufferSize = static_cast<WORD>(size);
+    m_target.Event(ekNote, "data buffer H'%04lX + %lu", UL(address), UL(size));
+    const DWORD limit = WorkAreaStart();
+    if (address < moduleLength)
+        m_target.Event(ekViolation, "the data buffer at H'%04lX overlaps the write module (H'0000 - H'%04lX)",
+                       UL(address), UL(moduleLength - 1));
+    if (address + size > limit)
+        m_target.Event(ekViolation, "the data buffer H'%04lX + %lu reaches into the kernel's work area (from H'%04lX)",
+                       UL(address), UL(size), UL(limit));
+    if (size % LineSize() != 0)
+        m_target.Event(ekViolation, "the data buffer size %lu is not a multiple of the line size %lu", UL(size),
+                       UL(LineSize()));
     return true;
 }
 

@@ -22,6 +22,11 @@ protected:
     DWORD ReceiveChunk(BYTE* pData, DWORD count) override;
 
 private:
+    // The module replaces the kernel in RAM, whichever module it is.
+    void LoadOverKernel(int entry, const std::vector<BYTE>& code);
+    // Where a write's data buffer lies; false when it does not come.
+    bool ReceiveBufferMap(DWORD moduleLength);
+
     bool m_bOverlaid = false; // a module has replaced the kernel in RAM
     bool m_bBroken = false;   // part of a module overwrote the kernel, then the bytes stopped
     int m_nReceived = -1;     // entry of the module file that came, -1 for none of them

@@ -211,25 +211,8 @@ void CSimProtocolB::NewBitRate()
     const DWORD rate = ((DWORD(f[0]) << 8) | f[1]) * 100;
     const DWORD input = (DWORD(f[2]) << 8) | f[3]; // MHz x 100
     const BYTE ckm = f[5], ckp = f[6];
-    const DWORD chip = static_cast<DWORD>(std::lround(m_def.m_dClockMHz * 100.0));
-    if (!CSimBaud::RatesMatch(input, chip, m_def.m_dwRateTolerance)) {
-        Reject(ekViolation, 0xBF, kClockError,
-               "new bit rate: an input clock of %.2f MHz, but the chip runs at %.4f MHz", input / 100.0,
-               m_def.m_dClockMHz);
+    if (!ClocksAccepted(input, ckm, ckp))
         return;
-    }
-    auto ratio = [](BYTE r) { return r == 1 || r == 2 || r == 4 || r == 8; };
-    if (!ratio(ckm) || !ratio(ckp)) {
-        Reject(ekViolation, 0xBF, kRatioError,
-               "new bit rate: multiplication ratios %u (system) and %u (peripheral); each must be 1, 2, 4 or 8", ckm,
-               ckp);
-        return;
-    }
-    if (ckp > ckm) {
-        Reject(ekViolation, 0xBF, kFrequencyError,
-               "new bit rate: the peripheral clock (x%u) may not run above the system clock (x%u)", ckp, ckm);
-        return;
-    }
     const double peripheralHz = m_def.m_dClockMHz * 1e6 * ckp;
     BYTE brr = 0;
     const bool fits = rate != 0 && CSimBaud::BRRForRate(m_def.m_eFormula, peripheralHz, rate, &brr);
@@ -244,6 +227,35 @@ void CSimProtocolB::NewBitRate()
         return;
     m_line.SetTargetRate(actual);
     m_target.Event(ekNote, "new bit rate: BRR %u at x%u runs the UART at %lu baud", brr, ckp, UL(actual));
+    ConfirmNewRate(oldRate, actual);
+}
+
+bool CSimProtocolB::ClocksAccepted(DWORD input, BYTE ckm, BYTE ckp)
+{
+    const DWORD chip = static_cast<DWORD>(std::lround(m_def.m_dClockMHz * 100.0));
+    if (!CSimBaud::RatesMatch(input, chip, m_def.m_dwRateTolerance)) {
+        Reject(ekViolation, 0xBF, kClockError,
+               "new bit rate: an input clock of %.2f MHz, but the chip runs at %.4f MHz", input / 100.0,
+               m_def.m_dClockMHz);
+        return false;
+    }
+    auto ratio = [](BYTE r) { return r == 1 || r == 2 || r == 4 || r == 8; };
+    if (!ratio(ckm) || !ratio(ckp)) {
+        Reject(ekViolation, 0xBF, kRatioError,
+               "new bit rate: multiplication ratios %u (system) and %u (peripheral); each must be 1, 2, 4 or 8", ckm,
+               ckp);
+        return false;
+    }
+    if (ckp > ckm) {
+        Reject(ekViolation, 0xBF, kFrequencyError,
+               "new bit rate: the peripheral clock (x%u) may not run above the system clock (x%u)", ckp, ckm);
+        return false;
+    }
+    return true;
+}
+
+void CSimProtocolB::ConfirmNewRate(DWORD oldRate, DWORD actual)
+{
     // The host confirms with 0x06 at the new rate.
     Phase(phRateCheck);
     BYTE confirm = 0;
@@ -404,51 +416,18 @@ void CSimProtocolB::Erase()
 void CSimProtocolB::Write()
 {
     Phase(phWrite);
-    const char* what = "write";
     BYTE sum = 0x50;
     DWORD address = 0;
-    if (!RxFrameNumber(&address, &sum, what))
+    if (!RxFrameNumber(&address, &sum, "write"))
         return;
     if (address == 0xFFFFFFFF) {
-        if (!CheckSum(sum, 0xD0, what))
-            return;
-        if (!m_bKernel) {
-            Reject(ekRefusal, 0xD0, kNoProgram, "end of writing refused: no main kernel is running");
-            return;
-        }
-        m_target.Event(ekNote, "writing ended");
-        Tx(kAck);
+        EndWriting(sum);
         return;
     }
     const DWORD line = m_def.m_wLineSize ? m_def.m_wLineSize : 1;
-    // A line and its sum; a shorter frame is noticed when its bytes stop.
-    std::vector<BYTE> frame;
-    frame.reserve(line + 1);
-    for (DWORD i = 0; i <= line; ++i) {
-        BYTE b = 0;
-        if (!Rx(&b, m_def.m_dwByteTimeout))
-            break;
-        frame.push_back(b);
-    }
-    if (Interrupted())
+    std::vector<BYTE> data;
+    if (!RxLine(address, line, sum, &data))
         return;
-    BYTE total = static_cast<BYTE>(sum + SumOf(frame));
-    if (frame.size() <= line) {
-        if (frame.size() < 2 || total != 0) {
-            m_target.Event(ekViolation, "write to H'%08lX: %zu of %lu bytes came; abandoned", UL(address),
-                           frame.size(), UL(line + 1));
-            return;
-        }
-        m_target.Event(ekViolation, "write to H'%08lX: a line of %zu bytes instead of %lu; the rest taken as H'FF",
-                       UL(address), frame.size() - 1, UL(line));
-        frame.back() = 0xFF; // the sum came early
-        frame.resize(line + 1, 0xFF);
-    } else if (total != 0) {
-        Reject(ekViolation, 0xD0, kSumError, "write to H'%08lX: the sum check H'%02X does not close the frame",
-               UL(address), frame.back());
-        return;
-    }
-    frame.pop_back();
     if (m_byStatus != kStatusWrite) {
         Reject(ekRefusal, 0xD0, kNoProgram, "write refused: the write module is not in place (status H'%02X)",
                m_byStatus);
@@ -464,7 +443,7 @@ void CSimProtocolB::Write()
         return;
     }
     DWORD firstIllegal = 0;
-    const DWORD illegal = m_target.Model().Program(address, frame.data(), line, &firstIllegal);
+    const DWORD illegal = m_target.Model().Program(address, data.data(), line, &firstIllegal);
     if (illegal) {
         m_target.Event(ekViolation, "write to H'%08lX: %lu bytes ask 0 bits to become 1 (first at H'%08lX); the FLASH "
                        "was not erased there",
@@ -475,6 +454,51 @@ void CSimProtocolB::Write()
         }
     }
     Tx(kAck);
+}
+
+void CSimProtocolB::EndWriting(BYTE sum)
+{
+    if (!CheckSum(sum, 0xD0, "write"))
+        return;
+    if (!m_bKernel) {
+        Reject(ekRefusal, 0xD0, kNoProgram, "end of writing refused: no main kernel is running");
+        return;
+    }
+    m_target.Event(ekNote, "writing ended");
+    Tx(kAck);
+}
+
+bool CSimProtocolB::RxLine(DWORD address, DWORD line, BYTE sum, std::vector<BYTE>* pData)
+{
+    // A line and its sum; a shorter frame is noticed when its bytes stop.
+    std::vector<BYTE>& frame = *pData;
+    frame.reserve(line + 1);
+    for (DWORD i = 0; i <= line; ++i) {
+        BYTE b = 0;
+        if (!Rx(&b, m_def.m_dwByteTimeout))
+            break;
+        frame.push_back(b);
+    }
+    if (Interrupted())
+        return false;
+    const BYTE total = static_cast<BYTE>(sum + SumOf(frame));
+    if (frame.size() <= line) {
+        if (frame.size() < 2 || total != 0) {
+            m_target.Event(ekViolation, "write to H'%08lX: %zu of %lu bytes came; abandoned", UL(address),
+                           frame.size(), UL(line + 1));
+            return false;
+        }
+        m_target.Event(ekViolation, "write to H'%08lX: a line of %zu bytes instead of %lu; the rest taken as H'FF",
+                       UL(address), frame.size() - 1, UL(line));
+        frame.back() = 0xFF; // the sum came early
+        frame.resize(line + 1, 0xFF);
+    } else if (total != 0) {
+        Reject(ekViolation, 0xD0, kSumError, "write to H'%08lX: the sum check H'%02X does not close the frame",
+               UL(address), frame.back());
+        return false;
+    }
+    frame.pop_back();
+    return true;
 }
 
 void CSimProtocolB::Read()

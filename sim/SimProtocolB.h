@@ -45,12 +45,19 @@ private:
     // false when the loop must stop; *pNext says what runs then.
     bool Command(BYTE command, eSimNext* pNext);
     void NewBitRate();
+    // The input clock and the two multiplication ratios; false when rejected.
+    bool ClocksAccepted(DWORD input, BYTE ckm, BYTE ckp);
+    void ConfirmNewRate(DWORD oldRate, DWORD actual);
     void LineSize();
     void Status();
     bool MainKernel();
     void Module(BYTE command);
     void Erase();
     void Write();
+    void EndWriting(BYTE sum);
+    // A line of data and the sum check closing the frame begun with sum; false
+    // when the write goes no further.
+    bool RxLine(DWORD address, DWORD line, BYTE sum, std::vector<BYTE>* pData);
     void Read();
     void BlankCheck();
 
