@@ -153,47 +153,6 @@ TEST(DeviceModules, PlacedOnFourByteBoundariesBehindTheKernel)
     EXPECT_EQ(pMap->GetFunction(fnRead), 568); // 516 + 50 rounded up
 }
 
-TEST(DeviceModules, SmallRamKeepsOnlyTheMostRecentModule)
-{
-    CScriptedDevice run(2048, 1024);
-    ASSERT_TRUE(run.Start());
-    run.comms.Reply({0x24});
-    auto* pBlock = static_cast<CBlockItem*>(run.info.m_EraseBlocks.GetHead());
-    ASSERT_TRUE(run.device->EraseFLASHBlock(pBlock));
-    EXPECT_EQ(run.device->GetFunctionMap()->GetFunction(fnErase), 1024);
-    std::vector<BYTE> data(64, 0);
-    run.comms.written.clear();
-    run.comms.Reply({0x00, 0x00});
-    ASSERT_TRUE(run.device->WriteVerifyFLASH(0, 64, data.data(), 0));
-    EXPECT_EQ(run.device->GetFunctionMap()->GetFunction(fnErase), 0);
-    EXPECT_EQ(run.device->GetFunctionMap()->GetFunction(fnWrite), 1024);
-    EXPECT_EQ(run.comms.written[0], 0x28);
-}
-
-TEST(DeviceModules, LargeRamEvictsLeastRecentUntilItFits)
-{
-    // 4096 - 128 - 3800 = 168 free; write (92) and erase (52) need 144, more than 168 less a 64-byte line.
-    CScriptedDevice run(4096, 3800);
-    ASSERT_TRUE(run.Start({64, 128, 0x09}));
-    run.comms.Reply({0x24});
-    auto* pBlock = static_cast<CBlockItem*>(run.info.m_EraseBlocks.GetHead());
-    ASSERT_TRUE(run.device->EraseFLASHBlock(pBlock));
-    std::vector<BYTE> data(64, 0);
-    run.comms.Reply({0x00, 0x00});
-    ASSERT_TRUE(run.device->WriteVerifyFLASH(0, 64, data.data(), 0));
-    // The erase module, less recent, goes.
-    EXPECT_EQ(run.device->GetFunctionMap()->GetFunction(fnErase), 0);
-    EXPECT_EQ(run.device->GetFunctionMap()->GetFunction(fnWrite), 3800);
-
-    // With a 16-byte line both fit and stay.
-    CScriptedDevice roomy(4096, 3800);
-    ASSERT_TRUE(roomy.Start({16, 128, 0x09}));
-    roomy.comms.Reply({0x24, 0x00, 0x00, 0x00, 0x00, 0x00}); // 16-byte buffer: four chunks
-    ASSERT_TRUE(roomy.device->EraseFLASHBlock(pBlock));
-    ASSERT_TRUE(roomy.device->WriteVerifyFLASH(0, 64, data.data(), 0));
-    EXPECT_EQ(roomy.device->GetFunctionMap()->GetFunction(fnErase), 3892);
-}
-
 TEST_F(DeviceStarted, MissingOrOversizedModuleFails)
 {
     run.info.m_strReadModule = "gone/read.bin";

@@ -1,7 +1,6 @@
 // The boot program and the micro-kernel, walked byte by byte by a scripted
-// host, for what the library never sends: extra zeros, a failing or missing
-// acknowledge, a corrupted micro-kernel, a failed link check, the wrong main
-// kernel, power cuts.
+// host, for what the library never sends: extra zeros, a corrupted
+// micro-kernel, the wrong main kernel, power cuts.
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.h"
@@ -12,30 +11,6 @@ namespace {
 const std::string kUKernel = "kernels/tt08/tt08_ukernel.bin";
 } // namespace
 
-TEST(SimBoot, TheAcknowledgeCanFailOrNeverCome)
-{
-    for (const char* answer : {"FF", "None"}) {
-        SCOPED_TRACE(answer);
-        CSimRun run;
-        ASSERT_TRUE(run.Start(DataPath("TT08.ini"), {{"Boot Answer", answer}}));
-        ASSERT_EQ(run.host.Boot(), 9600u);
-        run.host.Send(0x55);
-        if (answer[0] == 'F') {
-            EXPECT_EQ(run.host.Receive(1), std::vector<BYTE>{0xFF});
-        }
-        EXPECT_TRUE(run.host.Silent());
-        EXPECT_TRUE(run.target.WaitForState(ssHalted, 5000));
-        EXPECT_NE(run.Events(ekFault), "");
-        // A halted chip hears nothing until it is reset.
-        run.host.Send({0x00, 0x55});
-        EXPECT_TRUE(run.host.Silent());
-        run.target.Reset();
-        ASSERT_TRUE(run.target.WaitForState(ssBootProgram, 5000));
-        run.host.Send(0x00);
-        EXPECT_EQ(run.host.Receive(1), std::vector<BYTE>{0x00});
-    }
-}
-
 TEST(SimBoot, ExtraZerosAfterMatchingGetNoSecondAnswer)
 {
     CSimRun run;
@@ -44,30 +19,6 @@ TEST(SimBoot, ExtraZerosAfterMatchingGetNoSecondAnswer)
     run.host.Send({0x00, 0x00});
     EXPECT_TRUE(run.host.Silent());
     EXPECT_EQ(run.host.Acknowledge(), 0xAA);
-}
-
-TEST(SimBoot, AWrongBRRFailsTheLinkCheckAndTheOldRateComesBack)
-{
-    CSimRun run;
-    ASSERT_TRUE(run.StartBooted(DataPath("TT08.ini")));
-    ASSERT_TRUE(run.host.DownloadEchoed(ReadFile(DataPath(kUKernel))));
-    // BRR 1 puts the chip at 57600 while the host goes to 115200.
-    run.host.Send({0x44, 0x04});
-    EXPECT_EQ(run.host.Receive(1), std::vector<BYTE>{11});
-    run.host.Send(1);
-    ASSERT_TRUE(run.host.SetRate(115200));
-    run.host.Send({0x01, 0x02, 0x03, 0x04});
-    const std::vector<BYTE> echo = run.host.Receive(4);
-    ASSERT_EQ(echo.size(), 4u);
-    EXPECT_NE(echo, (std::vector<BYTE>{0x01, 0x02, 0x03, 0x04}));
-    ASSERT_TRUE(run.host.Silent());
-    EXPECT_EQ(run.target.GetTargetRate(), 9600u);
-    EXPECT_THAT(run.Events(ekNote), HasSubstr("instead of 01 02 03 04"));
-    // The micro-kernel is still there and takes a proper change.
-    ASSERT_TRUE(run.host.SetRate(9600));
-    ASSERT_TRUE(run.host.ChangeBaud(115200, 9600));
-    run.host.DownloadKernel(ReadFile(DataPath("kernels/tt08/tt08_main.bin")));
-    EXPECT_TRUE(run.target.WaitForState(ssMainKernel, 5000));
 }
 
 TEST(SimBoot, ADownloadThatIsNotTheFileHaltsTheChip)

@@ -1,5 +1,5 @@
 // The virtual target's parts on their own: rate arithmetic, the definition
-// reader, the FLASH and RAM model, kernel files and the transcript.
+// reader, kernel files and the transcript.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,34 +11,9 @@
 #include "sim/SimBaud.h"
 #include "sim/SimDefinition.h"
 #include "sim/SimKernelFile.h"
-#include "sim/SimModel.h"
 #include "sim/SimTranscript.h"
 
 using namespace simtest;
-
-TEST(SimBaud, RegisterValuesAndRatesFollowTheFormulas)
-{
-    BYTE brr = 0;
-    // Offset formulas: rate = clock / (32 (BRR + 1)).
-    ASSERT_TRUE(CSimBaud::BRRForRate(bfPavFormula, 7372800.0, 9600, &brr));
-    EXPECT_EQ(brr, 23);
-    ASSERT_TRUE(CSimBaud::BRRForRate(bfRivFormula, 7372800.0, 1200, &brr));
-    EXPECT_EQ(brr, 191);
-    EXPECT_EQ(CSimBaud::RateForBRR(bfLomFormula, 7372800.0, 1), 115200u);
-    EXPECT_EQ(CSimBaud::RateForBRR(bfPavFormula, 19660800.0, 4), 122880u);
-    // Simple division: rate = clock / (32 BRR); 0 counts as 256.
-    ASSERT_TRUE(CSimBaud::BRRForRate(bfSimpleDivide, 4915200.0, 1200, &brr));
-    EXPECT_EQ(brr, 128);
-    EXPECT_EQ(CSimBaud::RateForBRR(bfSimpleDivide, 4915200.0, 4), 38400u);
-    EXPECT_EQ(CSimBaud::RateForBRR(bfSimpleDivide, 4915200.0, 0), 600u);
-    // An 8-bit register cannot hold 511.
-    EXPECT_FALSE(CSimBaud::BRRForRate(bfPavFormula, 19660800.0, 1200, &brr));
-
-    eSimBRRFormula f = bfSimpleDivide;
-    EXPECT_TRUE(CSimBaud::FormulaFromText("ctRivFormula", &f));
-    EXPECT_EQ(f, bfRivFormula);
-    EXPECT_FALSE(CSimBaud::FormulaFromText("ctrivformula", &f));
-}
 
 TEST(SimBaud, MismatchedRatesGarbleEveryByte)
 {
@@ -60,31 +35,10 @@ TEST(SimBaud, MismatchedRatesGarbleEveryByte)
     }
 }
 
-TEST(SimDefinition, ReadsTheDeviceAndTheSimulatorSection)
+TEST(SimDefinition, SettingsOnTheSideWinAndKernelPathsFollowTheDefinition)
 {
     CSimDefinition d;
     CString error;
-    ASSERT_TRUE(d.Load(CString(DataPath("TT08.ini")), {}, &error)) << error.GetString();
-    EXPECT_EQ(d.m_strName, "TT08");
-    EXPECT_EQ(d.m_byKernelHandshake, 92);
-    EXPECT_EQ(d.m_byHandshake, 92); // the kernel answers with the definition's byte unless told otherwise
-    EXPECT_EQ(d.m_dwRAMSize, 2048u);
-    EXPECT_EQ(d.m_eFormula, bfPavFormula);
-    ASSERT_EQ(d.m_Blocks.size(), 5u);
-    EXPECT_EQ(d.m_Blocks[2].m_dwStart, 0x800u); // "0x800" and "C00" both read as hexadecimal
-    EXPECT_EQ(d.m_Blocks[3].m_dwStart, 0xC00u);
-    EXPECT_EQ(d.m_Blocks[4].m_byEBR[1], 1);
-    // Kernel paths are relative to the definition's folder; "\" counts as "/".
-    EXPECT_EQ(d.m_strUserMainKernel.str(), DataPath("kernels/tt08/tt08_user_main.bin"));
-    EXPECT_TRUE(d.m_strUserMicroKernel.IsEmpty());
-    EXPECT_EQ(d.m_wLineSize, 16);
-    EXPECT_EQ(d.AddressWidth(), 2);
-    EXPECT_EQ(d.EBRCount(), 2);
-    EXPECT_EQ(d.m_byBootBRR, 11); // 3.6864 MHz at 9600 baud
-    EXPECT_EQ(d.m_Faults.m_dwErasePolls, 3u);
-    EXPECT_EQ(d.m_eStartMode, smBoot);
-
-    // Settings given on the side win over the section.
     ASSERT_TRUE(d.Load(CString(DataPath("TT08.ini")),
                        {{"erase polls", "7"}, {"Boot Rate", "1200"}, {"Boot Answer", "none"}, {"Handshake", "0x10"}},
                        &error))
@@ -92,7 +46,11 @@ TEST(SimDefinition, ReadsTheDeviceAndTheSimulatorSection)
     EXPECT_EQ(d.m_Faults.m_dwErasePolls, 7u);
     EXPECT_EQ(d.m_byBootBRR, 95);
     EXPECT_EQ(d.m_Faults.m_eBootAnswer, baSilent);
+    EXPECT_EQ(d.m_byKernelHandshake, 92);
     EXPECT_EQ(d.m_byHandshake, 0x10);
+    // Relative to the definition's folder; "\" counts as "/".
+    EXPECT_EQ(d.m_strUserMainKernel.str(), DataPath("kernels/tt08/tt08_user_main.bin"));
+    EXPECT_TRUE(d.m_strUserMicroKernel.IsEmpty());
 }
 
 TEST(SimDefinition, RefusesWhatItCannotPlayWithAReason)
@@ -130,43 +88,6 @@ TEST(SimDefinition, RefusesWhatItCannotPlayWithAReason)
     CString error;
     EXPECT_FALSE(d.Load(CString(dir.File("missing.ini")), {}, &error));
     EXPECT_THAT(error.str(), HasSubstr("cannot read the device definition"));
-}
-
-TEST(SimModel, FlashBitsOnlyFallUntilTheBlockIsErased)
-{
-    CSimDefinition d;
-    ASSERT_TRUE(d.Load(CString(DataPath("TT08.ini")), {}, nullptr));
-    CSimModel m;
-    m.Configure(d);
-    EXPECT_TRUE(m.IsBlank(0, 8192));
-    const BYTE first[] = {0x0F, 0xF0, 0xAA};
-    DWORD firstIllegal = 0;
-    EXPECT_EQ(m.Program(0x400, first, 3, &firstIllegal), 0u);
-    const BYTE second[] = {0x03, 0x0F, 0x55};
-    // 0x0F -> 0x03 only clears bits; 0xF0 -> 0x0F and 0xAA -> 0x55 ask for 1 bits: two illegal
-    // bytes. Cells keep old AND new.
-    EXPECT_EQ(m.Program(0x400, second, 3, &firstIllegal), 2u);
-    EXPECT_EQ(firstIllegal, 0x401u);
-    std::vector<BYTE> data;
-    ASSERT_TRUE(m.ReadFLASH(0x400, 3, &data));
-    EXPECT_EQ(data, (std::vector<BYTE>{0x03, 0x00, 0x00}));
-    EXPECT_FALSE(m.IsBlank(0x400, 0x400));
-    m.EraseBlock(1);
-    EXPECT_TRUE(m.IsBlank(0x400, 0x400));
-    EXPECT_EQ(m.GetEraseCounts(), (std::vector<DWORD>{0, 1, 0, 0, 0}));
-    EXPECT_FALSE(m.InFLASH(0x1FFF, 2));
-    EXPECT_FALSE(m.ReadFLASH(0x2000, 1, &data));
-    EXPECT_FALSE(m.LoadFLASH(0x1FFF, {1, 2}));
-
-    const BYTE code[] = {1, 2, 3};
-    EXPECT_TRUE(m.WriteRAM(10, code, 3));
-    EXPECT_FALSE(m.WriteRAM(2047, code, 3));
-    DWORD diff = 0;
-    EXPECT_TRUE(m.RAMHolds(10, {1, 2, 3}, &diff));
-    EXPECT_FALSE(m.RAMHolds(10, {1, 9, 3}, &diff));
-    EXPECT_EQ(diff, 1u);
-    m.ScrambleRAM();
-    EXPECT_FALSE(m.RAMHolds(10, {1, 2, 3}, &diff));
 }
 
 TEST(SimKernelFile, SampleFilesCarryTheirHeaderAndDownloadsAreComparedWhole)
