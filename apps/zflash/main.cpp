@@ -42,6 +42,108 @@ int TerminalWidth()
         return ws.ws_col;
     return 80;
 }
+
+// Fills o from the command line. False when the run ends here (help, or a
+// command line that does not parse), with its exit status in *pCode.
+bool ParseCommandLine(int argc, char** argv, SCliOptions& o, int* pCode)
+{
+    CLI::App app{"zflash"};
+    app.name("zflash");
+    BuildCommandLine(app, o);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) {
+            *pCode = app.exit(e);
+            return false;
+        }
+        std::fprintf(stderr, "zflash: %s\n", e.what());
+        std::fprintf(stderr, "hint: run 'zflash --help' or 'zflash COMMAND --help'\n");
+        *pCode = ecUsage;
+        return false;
+    }
+    if (CLI::App* program = app.get_subcommand("program"); program && program->parsed())
+        o.bVerifyGiven = program->count("--verify") > 0;
+    if (!o.strSettings.empty())
+        ::setenv("ZFLASH_SETTINGS", o.strSettings.c_str(), 1);
+    return true;
+}
+
+// The reason the library's messages give for a failed command on a target.
+void ExplainTargetFailure(SCommandContext& c, CSession& session, int code)
+{
+    if (code == ecSuccess || code == ecNotBlank || session.WasCancelled() || !session.Definition())
+        return;
+    const long protocol = c.o.nProtocol >= 0 ? c.o.nProtocol : session.Definition()->m_nProtocol;
+    const SFailureReason why = ExplainFailure(session.Sink(), {c.o.strCommand, code, protocol, c.o.strErase});
+    if (!why.text.empty() && (why.bAlways || c.console.ErrorCount() == 0))
+        c.console.Error(why.text, why.hint);
+}
+
+// A command that talks to a target: its session, with Ctrl-C as a cancel.
+int RunOnTarget(SCommandContext& c)
+{
+    CSession session(c.o, c.console, c.host);
+    c.pSession = &session;
+    int code = ecSuccess;
+    {
+        CSignalWatch watch(
+            [&] {
+                c.console.Message(skWarning,
+                                  "Cancelling: waiting for the library to release the port (Ctrl-C again quits at once)",
+                                  0);
+                session.Cancel();
+            },
+            [] {
+                std::fputs("\nzflash: stopped at once; the port may need a reset\n", stderr);
+                std::_Exit(ecCancelled);
+            });
+        code = CheckCommandLine(c);
+        if (code == ecSuccess)
+            code = session.Open();
+        if (code == ecSuccess)
+            code = Dispatch(c);
+        session.Close();
+    }
+    ExplainTargetFailure(c, session, code);
+    if (session.WasCancelled()) {
+        code = ecCancelled;
+        c.console.Error("cancelled; the port is released");
+    }
+    return code;
+}
+
+int RunCommand(SCommandContext& c)
+{
+    const SCliOptions& o = c.o;
+    int code = ecSuccess;
+    if (IsGangRun(o)) {
+        if ((code = CheckCommandLine(c)) == ecSuccess)
+            code = CmdGang(c);
+    } else if (CommandNeedsTarget(o.strCommand)) {
+        code = RunOnTarget(c);
+    } else if (o.strCommand == "sim") {
+        CSignalWatch watch([] {});
+        code = CmdSim(c, [&] { return watch.WasSignalled(); });
+    } else if (o.strCommand == "ui") {
+        CSignalWatch watch([] {});
+        code = CmdUi(c, [&] { return watch.WasSignalled(); });
+    } else if ((code = CheckCommandLine(c)) == ecSuccess) {
+        code = Dispatch(c);
+    }
+    return code;
+}
+
+// Every failure ends with an error line, the library's last word when nothing else said why.
+void ReportFailure(const SCliOptions& o, CConsole& console, int code)
+{
+    // A gang names each target's failure in its own events and summary.
+    if (code == ecSuccess || code == ecNotBlank || console.ShowedError() || IsGangRun(o))
+        return;
+    const std::string last = console.LastMessage();
+    console.Error(std::string("the command failed (") + ExitCodeName(code) + ")" +
+                  (last.empty() ? "" : ": the library reported '" + last + "'"));
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -49,23 +151,10 @@ int main(int argc, char** argv)
     // Before any thread exists, so that only the watch thread takes them.
     CSignalWatch::BlockSignals();
 
-    CLI::App app{"zflash"};
-    app.name("zflash");
     SCliOptions o;
-    BuildCommandLine(app, o);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == 0)
-            return app.exit(e);
-        std::fprintf(stderr, "zflash: %s\n", e.what());
-        std::fprintf(stderr, "hint: run 'zflash --help' or 'zflash COMMAND --help'\n");
-        return ecUsage;
-    }
-    if (CLI::App* program = app.get_subcommand("program"); program && program->parsed())
-        o.bVerifyGiven = program->count("--verify") > 0;
-    if (!o.strSettings.empty())
-        ::setenv("ZFLASH_SETTINGS", o.strSettings.c_str(), 1);
+    int code = ecSuccess;
+    if (!ParseCommandLine(argc, argv, o, &code))
+        return code;
 
     const char* term = std::getenv("TERM");
     const bool terminal = ::isatty(STDERR_FILENO) && !(term && std::strcmp(term, "dumb") == 0);
@@ -79,58 +168,8 @@ int main(int argc, char** argv)
 
     nlohmann::json data;
     SCommandContext context{o, console, host, nullptr, data};
-    int code = ecSuccess;
-    if (IsGangRun(o)) {
-        if ((code = CheckCommandLine(context)) == ecSuccess)
-            code = CmdGang(context);
-    } else if (CommandNeedsTarget(o.strCommand)) {
-        CSession session(o, console, host);
-        context.pSession = &session;
-        {
-            CSignalWatch watch(
-                [&] {
-                    console.Message(skWarning,
-                                    "Cancelling: waiting for the library to release the port (Ctrl-C again quits at once)",
-                                    0);
-                    session.Cancel();
-                },
-                [] {
-                    std::fputs("\nzflash: stopped at once; the port may need a reset\n", stderr);
-                    std::_Exit(ecCancelled);
-                });
-            code = CheckCommandLine(context);
-            if (code == ecSuccess)
-                code = session.Open();
-            if (code == ecSuccess)
-                code = Dispatch(context);
-            session.Close();
-        }
-        if (code != ecSuccess && code != ecNotBlank && !session.WasCancelled() && session.Definition()) {
-            const long protocol = o.nProtocol >= 0 ? o.nProtocol : session.Definition()->m_nProtocol;
-            const SFailureReason why =
-                ExplainFailure(session.Sink(), {o.strCommand, code, protocol, o.strErase});
-            if (!why.text.empty() && (why.bAlways || console.ErrorCount() == 0))
-                console.Error(why.text, why.hint);
-        }
-        if (session.WasCancelled()) {
-            code = ecCancelled;
-            console.Error("cancelled; the port is released");
-        }
-    } else if (o.strCommand == "sim") {
-        CSignalWatch watch([] {});
-        code = CmdSim(context, [&] { return watch.WasSignalled(); });
-    } else if (o.strCommand == "ui") {
-        CSignalWatch watch([] {});
-        code = CmdUi(context, [&] { return watch.WasSignalled(); });
-    } else if ((code = CheckCommandLine(context)) == ecSuccess) {
-        code = Dispatch(context);
-    }
-    // A gang names each target's failure in its own events and summary.
-    if (code != ecSuccess && code != ecNotBlank && !console.ShowedError() && !IsGangRun(o)) {
-        const std::string last = console.LastMessage();
-        console.Error(std::string("the command failed (") + ExitCodeName(code) + ")" +
-                      (last.empty() ? "" : ": the library reported '" + last + "'"));
-    }
+    code = RunCommand(context);
+    ReportFailure(o, console, code);
     console.Result(o.strCommand, code, std::move(data));
     SetHostUI(nullptr);
     return code;

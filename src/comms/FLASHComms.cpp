@@ -34,6 +34,22 @@ char* CopyName(const char* pszName)
     std::memcpy(copy, pszName, n);
     return copy;
 }
+
+void ReadSleepSettings()
+{
+    s_bSleepOnWrite = ::Settings::SleepOnWrite.Read() != 0;
+    // Stored as unsigned; "-1" in the file is meant as a negative number.
+    s_nSleepTime = static_cast<int>(::Settings::SleepTime.Read());
+    s_nSleepCount = static_cast<int>(::Settings::SleepCount.Read());
+}
+
+// Busy in this process or another: to the user it is the same message.
+CString BusyText(const CString& name)
+{
+    CString busy;
+    busy.Format("The communications port '%s' is currently connected", name.GetString());
+    return busy;
+}
 } // namespace
 
 CFLASHComms::CFLASHComms() : CFLASHComms(nullptr) {}
@@ -66,10 +82,7 @@ CFLASHComms::~CFLASHComms()
 bool CFLASHComms::Open(const char* pszPortName)
 {
     CSingleLock lock(&m_csComms, true);
-    s_bSleepOnWrite = ::Settings::SleepOnWrite.Read() != 0;
-    // Stored as unsigned; "-1" in the file is meant as a negative number.
-    s_nSleepTime = static_cast<int>(::Settings::SleepTime.Read());
-    s_nSleepCount = static_cast<int>(::Settings::SleepCount.Read());
+    ReadSleepSettings();
 
     // Input left from before is stale; what is still being sent (a cancelled
     // transfer's abort) must reach the chip.
@@ -83,7 +96,19 @@ bool CFLASHComms::Open(const char* pszPortName)
         m_pszPortName = copy;
     }
     const CString name = PortNameText();
+    switch (ClaimRegisteredPort(name)) {
+    case crClaimed:
+        return true;
+    case crInUse:
+        return false;
+    case crNotRegistered:
+        break;
+    }
+    return OpenDevice(name) && ConfigureLine(name);
+}
 
+eClaimResult CFLASHComms::ClaimRegisteredPort(const CString& name)
+{
     if (m_hPort != INVALID_PORT_HANDLE) {
         CString registered;
         if (!CPortRegistry::NameOf(m_hPort, registered) || registered != name) {
@@ -91,27 +116,29 @@ bool CFLASHComms::Open(const char* pszPortName)
             m_hPort = INVALID_PORT_HANDLE;
         }
     }
-
-    CString busy;
-    busy.Format("The communications port '%s' is currently connected", name.GetString());
     int hRegistered = INVALID_PORT_HANDLE;
-    switch (CPortRegistry::Claim(name, hRegistered)) {
+    const eClaimResult result = CPortRegistry::Claim(name, hRegistered);
+    switch (result) {
     case crClaimed:
         m_hPort = hRegistered;
         m_Status = psOpen;
         m_bLineFailed = false;
         SerialLine::PurgeInput(m_hPort);
-        return true;
+        break;
     case crInUse:
-        DisplayError(busy, 15044);
+        DisplayError(BusyText(name), 15044);
         m_Status = psInUse;
         // "No handle" must not be a number another port could have.
         m_hPort = INVALID_PORT_HANDLE;
-        return false;
+        break;
     case crNotRegistered:
         break;
     }
+    return result;
+}
 
+bool CFLASHComms::OpenDevice(const CString& name)
+{
     m_Status = psClosed;
     const CString path = SerialLine::MapPortName(name);
     m_hPort = SerialLine::Open(path);
@@ -120,7 +147,7 @@ bool CFLASHComms::Open(const char* pszPortName)
         RecordSystemError(nError);
         if (nError == EBUSY) {
             // Held by another process: to the user it is the same busy port.
-            DisplayError(busy, 15044);
+            DisplayError(BusyText(name), 15044);
             m_Status = psInUse;
             return false;
         }
@@ -134,6 +161,11 @@ bool CFLASHComms::Open(const char* pszPortName)
     // Whatever an earlier user of the port left in flight is not ours.
     SerialLine::PurgeInput(m_hPort);
     m_txOnWire = {};
+    return true;
+}
+
+bool CFLASHComms::ConfigureLine(const CString& name)
+{
     // Adapters otherwise hold received bytes back for milliseconds, which
     // every turn-around of the protocol would pay.
     if (!SerialLine::SetLowLatency(m_hPort)) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "comms/PortRegistry.h"
 #include "comms/SerialLine.h"
 #include "platform/StatusUpdate.h"
 #include "platform/String.h"
@@ -131,6 +132,12 @@ protected:
     std::chrono::steady_clock::time_point m_txOnWire{};
 
 private:
+    // The steps of Open: take over a handle this process registered for the
+    // port, or open the device (exclusively), then set the line up.
+    eClaimResult ClaimRegisteredPort(const CString& name);
+    bool OpenDevice(const CString& name);
+    bool ConfigureLine(const CString& name);
+
     // Guards the alternate pointer against a Cancel from another thread.
     std::mutex m_alternateMutex;
 };

@@ -33,6 +33,130 @@ bool SameWords(const DWORD* a, const DWORD* b, int n)
             return false;
     return true;
 }
+
+// Reads the record's keys ("Device Info" unless told) through one scratch
+// value of each number kind: a key present but empty leaves the scratch
+// alone, so it repeats the number of that kind read before it.
+class CDeviceKeys
+{
+public:
+    explicit CDeviceKeys(const CConfigFile& file) : m_file(file) {}
+    int Int(const char* pszKey)
+    {
+        m_file.GetInt(kDeviceInfo, pszKey, 0, &m_n);
+        return m_n;
+    }
+    unsigned long Unsigned(const char* pszKey)
+    {
+        m_file.GetUnsigned(kDeviceInfo, pszKey, 0, &m_u, false);
+        return m_u;
+    }
+    float Float(const char* pszKey)
+    {
+        m_file.GetFloat(kDeviceInfo, pszKey, 0.0f, &m_f);
+        return m_f;
+    }
+    void Text(const char* pszKey, CString& value, const char* pszDefault = "", const char* pszSection = kDeviceInfo)
+    {
+        m_file.GetString(pszSection, pszKey, pszDefault, value);
+    }
+
+private:
+    const CConfigFile& m_file;
+    int m_n = 0;
+    unsigned long m_u = 0;
+    float m_f = 0.0f;
+};
+
+// The kernel and module files, read one after the other in this order.
+const struct
+{
+    const char* pszKey;
+    CString CDeviceInfo::*pField;
+} kFileKeys[] = {
+    {"uKernel", &CDeviceInfo::m_strMicroKernel},
+    {"USER uKernel", &CDeviceInfo::m_strUserMicroKernel},
+    {"Main Kernel", &CDeviceInfo::m_strMainKernel},
+    {"USER Main Kernel", &CDeviceInfo::m_strUserMainKernel},
+    {"CheckBlank module", &CDeviceInfo::m_strCheckBlankModule},
+    {"Erase module", &CDeviceInfo::m_strEraseModule},
+    {"Read module", &CDeviceInfo::m_strReadModule},
+    {"Verify module", &CDeviceInfo::m_strVerifyModule},
+    {"Write module", &CDeviceInfo::m_strWriteModule},
+    {"Default Interface", &CDeviceInfo::m_strDefaultInterface},
+};
+
+// Everything before the erase blocks: board, kernels, sizes, rates, JTAG.
+void ReadKernelKeys(CDeviceKeys& keys, CDeviceInfo& info)
+{
+    info.m_byKernelHandshake = static_cast<BYTE>(keys.Int("Kernel Handshake"));
+    keys.Text("EVB Name", info.m_strEVBName);
+    keys.Text("Base Device", info.m_strBaseDevice, "", kKernelInfo);
+    info.m_dEVBClock = keys.Float("EVB Clock MHz");
+    for (const auto& k : kFileKeys)
+        keys.Text(k.pszKey, info.*k.pField);
+    info.m_dwRAMSize = static_cast<DWORD>(keys.Unsigned("RAM Size"));
+    info.m_dwFLASHROMSize = static_cast<DWORD>(keys.Unsigned("FLASH ROM Size"));
+    keys.Text("BRR Formula", info.m_strBRRFormula, "ctSimpleDivide");
+    BaudCalcTypeFromText(info.m_strBRRFormula, &info.m_eBRRFormula);
+    info.m_dwBaudRate0 = static_cast<DWORD>(keys.Unsigned("Baud Rate 0"));
+    info.m_bJTAGAvailable = keys.Int("JTAG Available");
+    info.m_wJTAGDefaultTCKDiv = static_cast<WORD>(keys.Unsigned("JTAG Default TCKDiv"));
+    info.m_wJTAGDefaultCLK = static_cast<WORD>(keys.Unsigned("JTAG Default CLK"));
+    info.m_bBOOTModeAutoErase = keys.Int("BOOT Mode Auto Erase");
+}
+
+// Everything after the erase blocks: protocol and codes.
+void ReadCodeKeys(CDeviceKeys& keys, CDeviceInfo& info)
+{
+    info.m_nProtocol = keys.Int("Protocol");
+    keys.Text("Technology", info.m_strTechnology);
+    keys.Text("Device Code", info.m_strDeviceCode);
+    keys.Text("Product Code", info.m_strProductCode);
+    info.m_nMainFunctionOverlay = keys.Int("Main Function Overlay");
+}
+
+int EraseBlockCount(const CConfigFile& file, const CString& path)
+{
+    int count = 0;
+    file.GetInt(kDeviceInfo, "Erase Block Count", 0, &count);
+    if (count > CDeviceInfo::kMaxEraseBlocks) {
+        CString text;
+        text.Format("Device definition '%s' asks for %d erase blocks; only the first %d are read", path.GetString(),
+                    count, CDeviceInfo::kMaxEraseBlocks);
+        GetHostUI().ShowStatus(skWarning, text, 0);
+        count = CDeviceInfo::kMaxEraseBlocks;
+    }
+    return count;
+}
+
+CBlockItem* ReadEraseBlock(const CConfigFile& file, int index)
+{
+    CString section;
+    section.Format("Erase Block %d", index);
+    CString name;
+    unsigned long start = 0, size = 0;
+    int ebr0 = 0, ebr1 = 0, ebr2 = 0;
+    // Every key of a missing section reads as its default: a count far
+    // beyond the blocks given costs one look each, not six.
+    if (!file.HasSection(section))
+        return new CBlockItem(name, 0, 0, 0, 0, 0);
+    file.GetString(section, "Block Name", "", name);
+    file.GetUnsigned(section, "Start (Hex)", 0, &start, true);
+    file.GetUnsigned(section, "Size (Hex)", 0, &size, true);
+    file.GetInt(section, "EBR0", 0, &ebr0);
+    file.GetInt(section, "EBR1", 0, &ebr1);
+    file.GetInt(section, "EBR2", 0, &ebr2);
+    return new CBlockItem(name, static_cast<long>(start), static_cast<long>(size), static_cast<BYTE>(ebr0),
+                          static_cast<BYTE>(ebr1), static_cast<BYTE>(ebr2));
+}
+
+void ReadEraseBlocks(const CConfigFile& file, const CString& path, CObList& blocks)
+{
+    const int count = EraseBlockCount(file, path);
+    for (int i = 0; i < count; ++i)
+        blocks.AddTail(ReadEraseBlock(file, i));
+}
 } // namespace
 
 bool BaudCalcTypeFromText(const CString& text, BaudCalcType* pType)
@@ -109,12 +233,8 @@ void CDeviceInfo::ClearEraseBlocks()
     m_EraseBlocks.DeleteAll();
 }
 
-void CDeviceInfo::LoadDeviceInfo(CString path)
+void CDeviceInfo::ResetForLoad(const CString& path)
 {
-    CConfigFile file;
-    // Without a file every read below gives its default.
-    file.SetFileName(path);
-
     // A second load must not keep texts or blocks of the first: the text readers
     // leave their output alone when a key is missing.
     for (CString* s : {&m_strEVBName, &m_strBaseDevice, &m_strMicroKernel, &m_strUserMicroKernel, &m_strMainKernel,
@@ -131,83 +251,18 @@ void CDeviceInfo::LoadDeviceInfo(CString path)
         if (!ec)
             m_strDefinitionFolder = absolute.lexically_normal().parent_path().string();
     }
+}
 
-    int n = 0;
-    unsigned long u = 0;
-    float f = 0.0f;
-
-    file.GetInt(kDeviceInfo, "Kernel Handshake", 0, &n);
-    m_byKernelHandshake = static_cast<BYTE>(n);
-    file.GetString(kDeviceInfo, "EVB Name", "", m_strEVBName);
-    file.GetString(kKernelInfo, "Base Device", "", m_strBaseDevice);
-    file.GetFloat(kDeviceInfo, "EVB Clock MHz", 0.0f, &f);
-    m_dEVBClock = f;
-    file.GetString(kDeviceInfo, "uKernel", "", m_strMicroKernel);
-    file.GetString(kDeviceInfo, "USER uKernel", "", m_strUserMicroKernel);
-    file.GetString(kDeviceInfo, "Main Kernel", "", m_strMainKernel);
-    file.GetString(kDeviceInfo, "USER Main Kernel", "", m_strUserMainKernel);
-    file.GetString(kDeviceInfo, "CheckBlank module", "", m_strCheckBlankModule);
-    file.GetString(kDeviceInfo, "Erase module", "", m_strEraseModule);
-    file.GetString(kDeviceInfo, "Read module", "", m_strReadModule);
-    file.GetString(kDeviceInfo, "Verify module", "", m_strVerifyModule);
-    file.GetString(kDeviceInfo, "Write module", "", m_strWriteModule);
-    file.GetString(kDeviceInfo, "Default Interface", "", m_strDefaultInterface);
-    file.GetUnsigned(kDeviceInfo, "RAM Size", 0, &u, false);
-    m_dwRAMSize = static_cast<DWORD>(u);
-    file.GetUnsigned(kDeviceInfo, "FLASH ROM Size", 0, &u, false);
-    m_dwFLASHROMSize = static_cast<DWORD>(u);
-    file.GetString(kDeviceInfo, "BRR Formula", "ctSimpleDivide", m_strBRRFormula);
-    BaudCalcTypeFromText(m_strBRRFormula, &m_eBRRFormula);
-    file.GetUnsigned(kDeviceInfo, "Baud Rate 0", 0, &u, false);
-    m_dwBaudRate0 = static_cast<DWORD>(u);
-    file.GetInt(kDeviceInfo, "JTAG Available", 0, &n);
-    m_bJTAGAvailable = n;
-    file.GetUnsigned(kDeviceInfo, "JTAG Default TCKDiv", 0, &u, false);
-    m_wJTAGDefaultTCKDiv = static_cast<WORD>(u);
-    file.GetUnsigned(kDeviceInfo, "JTAG Default CLK", 0, &u, false);
-    m_wJTAGDefaultCLK = static_cast<WORD>(u);
-    file.GetInt(kDeviceInfo, "BOOT Mode Auto Erase", 0, &n);
-    m_bBOOTModeAutoErase = n;
-
-    int count = 0;
-    file.GetInt(kDeviceInfo, "Erase Block Count", 0, &count);
-    if (count > kMaxEraseBlocks) {
-        CString text;
-        text.Format("Device definition '%s' asks for %d erase blocks; only the first %d are read", path.GetString(),
-                    count, kMaxEraseBlocks);
-        GetHostUI().ShowStatus(skWarning, text, 0);
-        count = kMaxEraseBlocks;
-    }
-    for (int i = 0; i < count; ++i) {
-        CString section;
-        section.Format("Erase Block %d", i);
-        CString name;
-        unsigned long start = 0, size = 0;
-        int ebr0 = 0, ebr1 = 0, ebr2 = 0;
-        // Every key of a missing section reads as its default: a count far
-        // beyond the blocks given costs one look each, not six.
-        if (!file.HasSection(section)) {
-            m_EraseBlocks.AddTail(new CBlockItem(name, 0, 0, 0, 0, 0));
-            continue;
-        }
-        file.GetString(section, "Block Name", "", name);
-        file.GetUnsigned(section, "Start (Hex)", 0, &start, true);
-        file.GetUnsigned(section, "Size (Hex)", 0, &size, true);
-        file.GetInt(section, "EBR0", 0, &ebr0);
-        file.GetInt(section, "EBR1", 0, &ebr1);
-        file.GetInt(section, "EBR2", 0, &ebr2);
-        m_EraseBlocks.AddTail(new CBlockItem(name, static_cast<long>(start), static_cast<long>(size),
-                                             static_cast<BYTE>(ebr0), static_cast<BYTE>(ebr1),
-                                             static_cast<BYTE>(ebr2)));
-    }
-
-    file.GetInt(kDeviceInfo, "Protocol", 0, &n);
-    m_nProtocol = n;
-    file.GetString(kDeviceInfo, "Technology", "", m_strTechnology);
-    file.GetString(kDeviceInfo, "Device Code", "", m_strDeviceCode);
-    file.GetString(kDeviceInfo, "Product Code", "", m_strProductCode);
-    file.GetInt(kDeviceInfo, "Main Function Overlay", 0, &n);
-    m_nMainFunctionOverlay = n;
+void CDeviceInfo::LoadDeviceInfo(CString path)
+{
+    CConfigFile file;
+    // Without a file every read below gives its default.
+    file.SetFileName(path);
+    ResetForLoad(path);
+    CDeviceKeys keys(file);
+    ReadKernelKeys(keys, *this);
+    ReadEraseBlocks(file, path, m_EraseBlocks);
+    ReadCodeKeys(keys, *this);
 }
 
 void CDeviceInfo::Serialize(CArchive& ar)

@@ -92,6 +92,8 @@ public:
 
 private:
     void SerializeEraseBlocks(CArchive& ar);
+    // Empties what a load fills and records the definition's folder.
+    void ResetForLoad(const CString& path);
 
     CString m_strDefinitionFolder;
 };

@@ -292,4 +292,10 @@ protected:
     // Guards the part pointers against a Cancel from another thread while a
     // setter replaces them.
     CCriticalSection m_csParts;
+
+private:
+    // Disconnecting with a reset through the board: false when the board's
+    // line cannot be opened. The search asks the user and tries each rate.
+    bool DisconnectWithReset();
+    bool SearchForBoard();
 };

@@ -60,6 +60,19 @@ SUiReply Started(const std::string& name)
     return {202, {{"started", name}}};
 }
 
+// The bytes of the ranges from one image into the other, a piece at a time.
+void CopyRanges(const std::vector<SImageRange>& ranges, CFLASHBinaryImage& from, CFLASHBinaryImage& to)
+{
+    std::vector<BYTE> buffer(1 << 16);
+    for (const SImageRange& r : ranges)
+        for (unsigned long long a = r.first; a <= r.last;) {
+            const DWORD n = static_cast<DWORD>(std::min<unsigned long long>(buffer.size(), r.last - a + 1));
+            from.GetData(static_cast<DWORD>(a), buffer.data(), n);
+            to.SetDataFromFile(static_cast<DWORD>(a), n, buffer.data());
+            a += n;
+        }
+}
+
 const char* FailText(DWORD code)
 {
     switch (code) {
@@ -368,15 +381,7 @@ std::unique_ptr<CFLASHBinaryImage> CUiStation::ImageForDevice(std::string* pErro
         return nullptr;
     }
     std::unique_ptr<CFLASHBinaryImage> out(programmer->CreateImage());
-    std::vector<BYTE> buffer(1 << 16);
-    for (const SImageRange& r : ranges) {
-        for (unsigned long long a = r.first; a <= r.last;) {
-            const DWORD n = static_cast<DWORD>(std::min<unsigned long long>(buffer.size(), r.last - a + 1));
-            m_pImage->GetData(static_cast<DWORD>(a), buffer.data(), n);
-            out->SetDataFromFile(static_cast<DWORD>(a), n, buffer.data());
-            a += n;
-        }
-    }
+    CopyRanges(ranges, *m_pImage, *out);
     out->ResetUndoRedoMemory();
     return out;
 }
@@ -473,80 +478,7 @@ void CUiStation::Finished(CFLASHOperation* pOperation)
                         {"ok", code == fcSuccess && !cancelled}, {"cancelled", cancelled}, {"error", FailText(code)}};
     std::unique_lock device(m_deviceMutex);
     const std::string& name = m_Running.strName;
-    CDeviceInfo* info = m_pSession ? m_pSession->Definition() : nullptr;
-    auto blocksFromChip = [&] {
-        std::size_t i = 0;
-        for (CObject* o : programmer->GetDeviceInfo()->m_EraseBlocks)
-            if (i < m_BlockStates.size())
-                m_BlockStates[i++] = programmer->GetProtocol() == 1 ? "unknown"
-                                     : static_cast<CBlockItem*>(o)->m_bWritten ? "written"
-                                                                              : "blank";
-    };
-    if (name == "connect" && code == fcSuccess && programmer && programmer->IsConnected()) {
-        m_bConnected = true;
-        blocksFromChip();
-        CFLASHDevice* d = programmer->GetFLASHDevice();
-        if (const CFLASHDeviceID* id = d ? d->GetDeviceID() : nullptr) {
-            const BYTE* word = id->GetKernelWord();
-            char text[8];
-            std::snprintf(text, sizeof text, "%02X%02X", word[0], word[1]);
-            m_Identity = {{"device", programmer->GetDeviceName().GetString()}, {"kernel_word", text},
-                          {"line_size", id->GetLineSize()}, {"work_area", id->GetKernelWorkArea()},
-                          {"handshake", id->GetHandshake()}, {"buffer_size", d->GetBufferSize()},
-                          {"protocol", programmer->GetProtocol()}};
-        }
-    } else if (name == "blocks" && code == fcSuccess) {
-        blocksFromChip();
-    } else if (name == "blank" && code == fcSuccess && !cancelled) {
-        e["blank"] = static_cast<CBlankCheckOperation*>(pOperation)->IsBlank();
-    } else if (name == "erase" && code == fcSuccess && !cancelled && info) {
-        const CObList* erased = static_cast<CEraseBlocksOperation*>(pOperation)->GetBlockList();
-        std::size_t i = 0;
-        for (CObject* o : info->m_EraseBlocks) {
-            if (erased)
-                for (CObject* x : *erased)
-                    if (static_cast<CBlockItem*>(x)->m_strBlockName == static_cast<CBlockItem*>(o)->m_strBlockName &&
-                        i < m_BlockStates.size())
-                        m_BlockStates[i] = "erased";
-            ++i;
-        }
-    } else if (name == "read" && code == fcSuccess && !cancelled) {
-        std::unique_ptr<CFLASHBinaryImage> read(static_cast<CUploadOperation*>(pOperation)->GetReadImage());
-        if (read) {
-            std::lock_guard image(m_imageMutex);
-            std::vector<BYTE> buffer(1 << 16);
-            for (const SImageRange& r : CImageFiles::Ranges(read.get()))
-                for (unsigned long long a = r.first; a <= r.last;) {
-                    const DWORD n = static_cast<DWORD>(std::min<unsigned long long>(buffer.size(), r.last - a + 1));
-                    read->GetData(static_cast<DWORD>(a), buffer.data(), n);
-                    m_pImage->SetDataFromFile(static_cast<DWORD>(a), n, buffer.data());
-                    a += n;
-                }
-            // A read replaces the history, as the library's read does for its own image.
-            m_pImage->ResetUndoRedoMemory();
-            m_UndoNames.clear();
-            m_RedoNames.clear();
-        }
-    } else if (name == "program" || name == "job" || name == "verify") {
-        const bool verified = code == fcSuccess && !cancelled && m_bVerifiedSeen;
-        const bool written = name == "verify" ? verified : code == fcSuccess && !cancelled && m_bWrittenSeen;
-        if (written)
-            SetBlockStates(verified ? "verified" : "written", true);
-        e["written"] = written;
-        e["verified"] = verified;
-        if (name == "job") {
-            const bool pass = written && verified;
-            ++m_nUnits;
-            ++(pass ? m_nPassed : m_nFailed);
-            nlohmann::json result = {{"unit", m_nUnits}, {"job", m_Running.strJob}, {"pass", pass},
-                                     {"time", CTime::GetCurrentTime().Format("%H:%M:%S").GetString()}};
-            m_Results.push_front(result);
-            if (m_Results.size() > kResultsKept)
-                m_Results.pop_back();
-            e["pass"] = pass;
-            e["unit"] = m_nUnits;
-        }
-    }
+    TakeResult(pOperation, code == fcSuccess, cancelled, e);
     // Writes and jobs connect as they need and a job lets the target go at its end.
     m_bConnected = programmer && programmer->IsConnected();
     // The library let the virtual chip go: the next connection finds it as the
@@ -560,6 +492,100 @@ void CUiStation::Finished(CFLASHOperation* pOperation)
     m_events.Publish(e);
     PublishDevice();
     PublishImage();
+}
+
+void CUiStation::TakeResult(CFLASHOperation* pOperation, bool bSuccess, bool bCancelled, nlohmann::json& e)
+{
+    const std::string& name = m_Running.strName;
+    CFLASHProgrammer* programmer = pOperation->GetFLASHProgrammer();
+    CDeviceInfo* info = m_pSession ? m_pSession->Definition() : nullptr;
+    if (name == "connect" && bSuccess && programmer && programmer->IsConnected()) {
+        m_bConnected = true;
+        BlockStatesFromChip(programmer);
+        TakeIdentity(programmer);
+    } else if (name == "blocks" && bSuccess) {
+        BlockStatesFromChip(programmer);
+    } else if (name == "blank" && bSuccess && !bCancelled) {
+        e["blank"] = static_cast<CBlankCheckOperation*>(pOperation)->IsBlank();
+    } else if (name == "erase" && bSuccess && !bCancelled && info) {
+        MarkErased(static_cast<CEraseBlocksOperation*>(pOperation)->GetBlockList(), *info);
+    } else if (name == "read" && bSuccess && !bCancelled) {
+        TakeReadImage(std::unique_ptr<CFLASHBinaryImage>(static_cast<CUploadOperation*>(pOperation)->GetReadImage()));
+    } else if (name == "program" || name == "job" || name == "verify") {
+        TakeWriteResult(name, bSuccess && !bCancelled, e);
+    }
+}
+
+void CUiStation::BlockStatesFromChip(CFLASHProgrammer* programmer)
+{
+    std::size_t i = 0;
+    for (CObject* o : programmer->GetDeviceInfo()->m_EraseBlocks)
+        if (i < m_BlockStates.size())
+            m_BlockStates[i++] = programmer->GetProtocol() == 1 ? "unknown"
+                                 : static_cast<CBlockItem*>(o)->m_bWritten ? "written"
+                                                                          : "blank";
+}
+
+void CUiStation::TakeIdentity(CFLASHProgrammer* programmer)
+{
+    CFLASHDevice* d = programmer->GetFLASHDevice();
+    const CFLASHDeviceID* id = d ? d->GetDeviceID() : nullptr;
+    if (!id)
+        return;
+    const BYTE* word = id->GetKernelWord();
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X%02X", word[0], word[1]);
+    m_Identity = {{"device", programmer->GetDeviceName().GetString()}, {"kernel_word", text},
+                  {"line_size", id->GetLineSize()}, {"work_area", id->GetKernelWorkArea()},
+                  {"handshake", id->GetHandshake()}, {"buffer_size", d->GetBufferSize()},
+                  {"protocol", programmer->GetProtocol()}};
+}
+
+void CUiStation::MarkErased(const CObList* pErased, const CDeviceInfo& info)
+{
+    std::size_t i = 0;
+    for (CObject* o : info.m_EraseBlocks) {
+        if (pErased)
+            for (CObject* x : *pErased)
+                if (static_cast<CBlockItem*>(x)->m_strBlockName == static_cast<CBlockItem*>(o)->m_strBlockName &&
+                    i < m_BlockStates.size())
+                    m_BlockStates[i] = "erased";
+        ++i;
+    }
+}
+
+void CUiStation::TakeReadImage(std::unique_ptr<CFLASHBinaryImage> read)
+{
+    if (!read)
+        return;
+    std::lock_guard image(m_imageMutex);
+    CopyRanges(CImageFiles::Ranges(read.get()), *read, *m_pImage);
+    // A read replaces the history, as the library's read does for its own image.
+    m_pImage->ResetUndoRedoMemory();
+    m_UndoNames.clear();
+    m_RedoNames.clear();
+}
+
+void CUiStation::TakeWriteResult(const std::string& name, bool bOK, nlohmann::json& e)
+{
+    const bool verified = bOK && m_bVerifiedSeen;
+    const bool written = name == "verify" ? verified : bOK && m_bWrittenSeen;
+    if (written)
+        SetBlockStates(verified ? "verified" : "written", true);
+    e["written"] = written;
+    e["verified"] = verified;
+    if (name != "job")
+        return;
+    const bool pass = written && verified;
+    ++m_nUnits;
+    ++(pass ? m_nPassed : m_nFailed);
+    nlohmann::json result = {{"unit", m_nUnits}, {"job", m_Running.strJob}, {"pass", pass},
+                             {"time", CTime::GetCurrentTime().Format("%H:%M:%S").GetString()}};
+    m_Results.push_front(result);
+    if (m_Results.size() > kResultsKept)
+        m_Results.pop_back();
+    e["pass"] = pass;
+    e["unit"] = m_nUnits;
 }
 
 void CUiStation::DeleteFinished()

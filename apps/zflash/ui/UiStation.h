@@ -26,7 +26,10 @@
 #include "operations/Operation.h"
 #include "platform/StatusUpdate.h"
 
+class CDeviceInfo;
 class CFLASHOperation;
+class CFLASHProgrammer;
+class CObList;
 class COTPConfig;
 
 // An HTTP status and the JSON body that goes with it.
@@ -93,6 +96,15 @@ private:
     bool Ready(SUiReply& reply, bool bNeedConnection);
     void OnWindowMessage(UINT message, LPARAM lParam);
     void Finished(CFLASHOperation* pOperation);
+    // With both locks held: what the finished operation changed, taken into
+    // the station's state and into its finished event e.
+    void TakeResult(CFLASHOperation* pOperation, bool bSuccess, bool bCancelled, nlohmann::json& e);
+    void BlockStatesFromChip(CFLASHProgrammer* programmer);
+    void TakeIdentity(CFLASHProgrammer* programmer);
+    void MarkErased(const CObList* pErased, const CDeviceInfo& info);
+    void TakeReadImage(std::unique_ptr<CFLASHBinaryImage> read);
+    // A write, verify or production job; a job adds to the results.
+    void TakeWriteResult(const std::string& name, bool bOK, nlohmann::json& e);
     void DeleteFinished();
     // Copy of the document's image for a write or verify; null with the reason.
     std::unique_ptr<CFLASHBinaryImage> ImageForDevice(std::string* pError);
