@@ -89,12 +89,8 @@ class PacedLine : public CProgrammerFixture, public ::testing::WithParamInterfac
 TEST_P(PacedLine, ConnectsWritesAndReadsBackWithoutOutrunningTheWire)
 {
     const SPacedCase& c = GetParam();
-    ASSERT_TRUE(StartTarget(target, c.definition, {{"Start Mode", "BOOT"}, {"Throttle", "1"}}));
-    programmer.reset(FLASHManager.CreateFLASHProgrammer(
-        std::string(c.definition, std::string(c.definition).find('.')).c_str(), target.GetPortName(),
-        ctGENBootMode, ptEraseAutomatically, mlNormal, "", c.nProtocol, 16.0f, c.nClockRatio, c.nClockRatio, 0,
-        Definition(c.definition).c_str()));
-    ASSERT_TRUE(programmer);
+    ASSERT_TRUE(Start(c.definition, "BOOT", ctGENBootMode, {{"Throttle", "1"}}, c.nProtocol, c.nClockRatio));
+    programmer->SetProtectionType(ptEraseAutomatically);
     programmer->SetBaudRate(c.nRate);
     ASSERT_TRUE(programmer->Connect()) << Errors();
 
