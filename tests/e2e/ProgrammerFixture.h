@@ -48,6 +48,20 @@ protected:
         return image;
     }
 
+    // Reads the range and compares it with what the FLASH holds.
+    ::testing::AssertionResult ReadsBackRight(DWORD start, DWORD length)
+    {
+        std::unique_ptr<CFLASHBinaryImage> back(programmer->ReadImage(0, nullptr, start, length));
+        if (!back)
+            return ::testing::AssertionFailure() << "read failed: " << Errors();
+        const std::vector<BYTE> flash = target.GetFLASH();
+        for (DWORD i = 0; i < length; ++i)
+            if (back->GetDataByte(i) != flash[start + i])
+                return ::testing::AssertionFailure() << "byte " << i << " read as " << int(back->GetDataByte(i))
+                                                     << ", FLASH holds " << int(flash[start + i]);
+        return ::testing::AssertionSuccess();
+    }
+
     // A paced write, during which another thread runs action once the target has taken nBytes more.
     bool WriteWhile(CFLASHBinaryImage* pImage, std::uint64_t nBytes, const std::function<void()>& action)
     {

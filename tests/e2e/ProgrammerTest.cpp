@@ -92,10 +92,7 @@ TEST_P(Road, ConnectsWritesReadsBackErasesAndDisconnects)
     EXPECT_TRUE(Shown(position.str()));
     EXPECT_TRUE(Shown("Verification OK. You have successfully programmed the device"));
 
-    std::unique_ptr<CFLASHBinaryImage> back(programmer->ReadImage(0, nullptr, ranges[1].first, 0x100));
-    ASSERT_TRUE(back);
-    for (DWORD i = 0; i < 0x100; ++i)
-        ASSERT_EQ(back->GetDataByte(i), ranges[1].second[i]) << i;
+    EXPECT_TRUE(ReadsBackRight(ranges[1].first, 0x100));
 
     CObList chosen;
     for (CObject* p : programmer->GetDeviceInfo()->m_EraseBlocks)
@@ -243,11 +240,8 @@ TEST_F(Programmer, ACommandAfterACancelledEraseDoesNotTakeTheEraseAnswerForItsOw
     EXPECT_TRUE(programmer->GetCancelFlag());
 
     // The chip answers the erase when it is done; the read waits for that answer and drops it.
-    std::unique_ptr<CFLASHBinaryImage> back(
-        programmer->ReadImage(0, nullptr, static_cast<DWORD>(pKept->m_lStart), static_cast<DWORD>(kept.size())));
-    ASSERT_TRUE(back) << Errors();
-    for (DWORD i = 0; i < kept.size(); ++i)
-        ASSERT_EQ(back->GetDataByte(i), kept[i]) << i;
+    EXPECT_TRUE(ReadsBackRight(static_cast<DWORD>(pKept->m_lStart), static_cast<DWORD>(kept.size())));
+    EXPECT_TRUE(FLASHHolds(target, {{static_cast<DWORD>(pKept->m_lStart), kept}}));
     EXPECT_EQ(target.GetEraseCounts()[1], before + 1);
     const std::vector<SImageRange> next = {{static_cast<DWORD>(pErased->m_lStart), Pattern(128, 0x67)}};
     auto image = LoadImage(next);
