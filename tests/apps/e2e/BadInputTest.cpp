@@ -143,11 +143,7 @@ const SBadInput kCases[] = {
     {"PortThatIsAFolder", {"-p", "{dir}/folder", "blocks"}, ecConnection, "Is a directory"},
 };
 
-struct BadInput : ::testing::TestWithParam<SBadInput>
-{
-    zftest::ScopedSettings settings{zftest::ScopedSettings::kVirtualTargetFactor};
-    zftest::TempDir dir;
-};
+using BadInput = TToolRun<::testing::TestWithParam<SBadInput>>;
 } // namespace
 
 TEST_P(BadInput, IsRefusedWithItsReasonAndNothingSent)

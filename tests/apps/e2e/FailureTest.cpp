@@ -17,11 +17,8 @@ using ::testing::Not;
 using zftest::SourcePath;
 
 namespace {
-struct Failure : ::testing::Test
+struct Failure : TToolRun<>
 {
-    zftest::ScopedSettings settings{zftest::ScopedSettings::kVirtualTargetFactor};
-    zftest::TempDir dir;
-
     std::string Image()
     {
         std::ofstream(dir.File("data.bin"), std::ios::binary) << std::string(64, '\x5A');

@@ -30,12 +30,7 @@ std::vector<nlohmann::json> Events(const std::string& out)
     return events;
 }
 
-// Every run gets its own settings and a folder for its files.
-struct Tool : ::testing::Test
-{
-    zftest::ScopedSettings settings{zftest::ScopedSettings::kVirtualTargetFactor};
-    zftest::TempDir dir;
-};
+using Tool = TToolRun<>;
 } // namespace
 
 TEST_F(Tool, ProgramsTheExampleIntoTheVirtualTargetWithJsonEvents)
