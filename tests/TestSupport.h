@@ -33,6 +33,19 @@ inline std::string ReadAll(const std::string& path)
     return out.str();
 }
 
+// A bundled definition (a file under devices/) with one text replaced and its
+// kernels still found where they are, for a copy written elsewhere.
+inline std::string DefinitionText(const std::string& file, const std::string& from, const std::string& to)
+{
+    std::string text = ReadAll(SourcePath("devices/" + file));
+    for (size_t at; (at = text.find("= kernels/")) != std::string::npos;)
+        text.replace(at, 10, "= " + SourcePath("devices/kernels/"));
+    const size_t at = text.find(from);
+    if (at == std::string::npos)
+        std::abort();
+    return text.replace(at, from.size(), to);
+}
+
 class TempDir
 {
 public:

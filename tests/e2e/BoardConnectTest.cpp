@@ -1,9 +1,10 @@
 // The board connection types against the virtual Kivu board and chip, over
-// a serial port and beside the JTAG adapter.
+// a serial port and beside the JTAG adapter, and the adapter's faults at opening.
 #include <chrono>
 #include <thread>
 
 #include "ProgrammerFixture.h"
+#include "comms/FLASHJTAGComms.h"
 #include "sim/SimPelto.h"
 
 using namespace zftest;
@@ -96,10 +97,7 @@ TEST_P(BoardRoad, ConnectsThroughTheBoardAndResetsOnDisconnection)
     auto image = LoadImage(ranges);
     ASSERT_TRUE(programmer->WriteImage(image.get())) << Errors();
     EXPECT_TRUE(FLASHHolds(target, ranges));
-    std::unique_ptr<CFLASHBinaryImage> back(programmer->ReadImage(0, nullptr, 0x0200, 200));
-    ASSERT_TRUE(back);
-    for (DWORD i = 0; i < 200; ++i)
-        ASSERT_EQ(back->GetDataByte(i), ranges[0].second[i]) << i;
+    EXPECT_TRUE(ReadsBackRight(0x0200, 200));
 
     // The kernel left running is taken over as it is.
     ASSERT_TRUE(programmer->Disconnect(1, 1));
@@ -116,6 +114,7 @@ TEST_P(BoardRoad, ConnectsThroughTheBoardAndResetsOnDisconnection)
     EXPECT_EQ(Count(host.questions, "Would you like Velk to keep looking for the Kivu?"), bSearched ? 1 : 0);
     EXPECT_EQ(Shown("Invalid response received from the Kivu"), bSearched);
     EXPECT_TRUE(!Board().Is12VOn() && !Board().IsVppOn());
+    EXPECT_EQ(Count(host.questions, "Would you like to reset the device?"), 0); // the settings say reset
     EXPECT_GT(target.GetStartCount(), nStarts);
     EXPECT_FALSE(Shown("Device did not reset!"));
     EXPECT_EQ(BoardNotes("board reset") - nBoardResets, bUser ? 0 : 1);
@@ -193,3 +192,38 @@ TEST_F(KivuConnect, OverJTAGAUserModeSwitchAnsweredNoLeavesTheProgramRunning)
     EXPECT_FALSE(programmer->IsConnected());
     EXPECT_EQ(target.GetState(), ssUserProgram);
 }
+
+namespace {
+// The adapter's faults at opening: the channel is left closed.
+struct SPeltoFault
+{
+    const char* key;
+    const char* value;
+    const char* shown;
+    int scans;
+};
+
+void PrintTo(const SPeltoFault& f, std::ostream* os)
+{
+    *os << f.key;
+}
+
+class PeltoFault : public KivuConnect, public ::testing::WithParamInterface<SPeltoFault> {};
+} // namespace
+
+TEST_P(PeltoFault, AtOpeningClosesTheChannel)
+{
+    const auto [key, value, shown, scans] = GetParam();
+    ASSERT_TRUE(StartBoard("BOOT", ctKivuBootMode, true, {{key, value}}));
+    CFLASHJTAGComms comms;
+    EXPECT_FALSE(comms.Open());
+    EXPECT_TRUE(Shown(shown)) << Errors();
+    EXPECT_EQ(comms.GetStatus(), psClosed);
+    EXPECT_EQ(m_pPelto->GetScans(), scans);
+}
+
+INSTANTIATE_TEST_SUITE_P(Adapter, PeltoFault,
+                         ::testing::Values(SPeltoFault{"Pelto Scan Result", "1005", "SCAN IR Failed!", 1},
+                                           SPeltoFault{"Pelto Port Unavailable", "1",
+                                                       "Quarn Pelto : the adapter's port is in use by another program", 0}),
+                         [](const auto& test) { return std::string(test.param.key + 6, 4); });

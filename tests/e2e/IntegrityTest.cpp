@@ -17,26 +17,19 @@ protected:
         faults.*fault = n;
         target.SetFaults(faults);
     }
-    // Reads the range and compares it with what the FLASH holds.
-    ::testing::AssertionResult ReadsBackRight(DWORD start, DWORD length)
-    {
-        std::unique_ptr<CFLASHBinaryImage> back(programmer->ReadImage(0, nullptr, start, length));
-        if (!back)
-            return ::testing::AssertionFailure() << "read failed: " << Errors();
-        const std::vector<BYTE> flash = target.GetFLASH();
-        for (DWORD i = 0; i < length; ++i)
-            if (back->GetDataByte(i) != flash[start + i])
-                return ::testing::AssertionFailure() << "byte " << i << " read as " << int(back->GetDataByte(i))
-                                                     << ", FLASH holds " << int(flash[start + i]);
-        return ::testing::AssertionSuccess();
-    }
 };
 
 struct SLostAck
 {
     DWORD nAck;     // which acknowledge is lost
     bool bRepeated; // the chunks around it hold the same bytes
+    DWORD CSimFaults::*fault = &CSimFaults::m_dwLoseReadAck; // or which chip byte is dropped
 };
+
+void PrintTo(const SLostAck& c, std::ostream* os)
+{
+    *os << (c.fault == &CSimFaults::m_dwLoseReadAck ? "ack " : "dropped byte ") << c.nAck << (c.bRepeated ? " repeated" : "");
+}
 
 class LostReadAcknowledge : public Integrity, public ::testing::WithParamInterface<SLostAck>
 {
@@ -64,7 +57,7 @@ TEST_P(LostReadAcknowledge, ReadComesBackUnshifted)
     if (c.bRepeated)
         std::fill(data.begin() + 0x20 * (c.nAck - 1), data.begin() + 0x20 * (c.nAck + 1), 0x00);
     ASSERT_TRUE(target.LoadFLASH(0x1000, data));
-    ASSERT_NO_FATAL_FAILURE(ConnectThen(&CSimFaults::m_dwLoseReadAck, c.nAck));
+    ASSERT_NO_FATAL_FAILURE(ConnectThen(c.fault, c.nAck));
     EXPECT_TRUE(ReadsBackRight(0x1000, 0x200));
     EXPECT_EQ(target.GetEvents(ekFault).size(), 1u);
     // The connection is still in step afterwards.
@@ -73,7 +66,7 @@ TEST_P(LostReadAcknowledge, ReadComesBackUnshifted)
 
 INSTANTIATE_TEST_SUITE_P(Chunks, LostReadAcknowledge,
                          ::testing::Values(SLostAck{1, false}, SLostAck{5, false}, SLostAck{3, true},
-                                           SLostAck{15, false}));
+                                           SLostAck{15, false}, SLostAck{100, false, &CSimFaults::m_dwDropTargetByte}));
 
 TEST_F(Integrity, ProtocolBReadReplyWithABadSumIsAskedForAgain)
 {

@@ -89,12 +89,8 @@ class PacedLine : public CProgrammerFixture, public ::testing::WithParamInterfac
 TEST_P(PacedLine, ConnectsWritesAndReadsBackWithoutOutrunningTheWire)
 {
     const SPacedCase& c = GetParam();
-    ASSERT_TRUE(StartTarget(target, c.definition, {{"Start Mode", "BOOT"}, {"Throttle", "1"}}));
-    programmer.reset(FLASHManager.CreateFLASHProgrammer(
-        std::string(c.definition, std::string(c.definition).find('.')).c_str(), target.GetPortName(),
-        ctGENBootMode, ptEraseAutomatically, mlNormal, "", c.nProtocol, 16.0f, c.nClockRatio, c.nClockRatio, 0,
-        Definition(c.definition).c_str()));
-    ASSERT_TRUE(programmer);
+    ASSERT_TRUE(Start(c.definition, "BOOT", ctGENBootMode, {{"Throttle", "1"}}, c.nProtocol, c.nClockRatio));
+    programmer->SetProtectionType(ptEraseAutomatically);
     programmer->SetBaudRate(c.nRate);
     ASSERT_TRUE(programmer->Connect()) << Errors();
 
@@ -102,10 +98,7 @@ TEST_P(PacedLine, ConnectsWritesAndReadsBackWithoutOutrunningTheWire)
     auto image = LoadImage(ranges);
     ASSERT_TRUE(programmer->WriteImage(image.get())) << Errors();
     EXPECT_TRUE(FLASHHolds(target, ranges));
-    std::unique_ptr<CFLASHBinaryImage> back(programmer->ReadImage(0, nullptr, 0x100, 300));
-    ASSERT_TRUE(back) << Errors();
-    for (DWORD i = 0; i < 300; ++i)
-        ASSERT_EQ(back->GetDataByte(i), ranges[0].second[i]) << i;
+    EXPECT_TRUE(ReadsBackRight(0x100, 300));
     EXPECT_TRUE(NeverFasterThanTheWire(target.GetTranscript()));
 }
 
@@ -143,9 +136,5 @@ TEST_F(PacedLineCancel, ANewRunAfterACancelledReadConnectsAndReads)
     // The next run finds the kernel still running, as a new process would.
     programmer = MakeProgrammer(target, "ZT31F256.ini", ctGENBootDirect);
     ASSERT_TRUE(programmer->Connect()) << Errors();
-    std::unique_ptr<CFLASHBinaryImage> back(programmer->ReadImage(0, nullptr, 0x8000, 64));
-    ASSERT_TRUE(back) << Errors();
-    const std::vector<BYTE> expected = Pattern(64, 0x44);
-    for (DWORD i = 0; i < 64; ++i)
-        ASSERT_EQ(back->GetDataByte(i), expected[i]) << i;
+    EXPECT_TRUE(ReadsBackRight(0x8000, 64));
 }

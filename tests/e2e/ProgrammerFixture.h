@@ -18,37 +18,22 @@ namespace zftest {
 class CProgrammerFixture : public ::testing::Test, public CShownChecks
 {
 protected:
-    // A file under devices/, or an absolute path.
-    static std::string Definition(const std::string& name)
-    {
-        return name.front() == '/' ? name : SourcePath("devices/" + name);
-    }
-
-    ::testing::AssertionResult StartTarget(CSimTarget& t, const std::string& definition,
-                                           const CSimOverrides& overrides = {})
-    {
-        CString error;
-        if (!t.Load(Definition(definition).c_str(), &error, overrides) || !t.Start(&error))
-            return ::testing::AssertionFailure() << error.GetString();
-        return ::testing::AssertionSuccess();
-    }
-
     std::unique_ptr<CFLASHProgrammer> MakeProgrammer(const CSimTarget& t, const std::string& definition,
-                                                     eConnectionType type, long nProtocol = 0)
+                                                     eConnectionType type, long nProtocol = 0, int nClockRatio = 4)
     {
         const std::string name = definition.substr(definition.find_last_of('/') + 1);
         return std::unique_ptr<CFLASHProgrammer>(FLASHManager.CreateFLASHProgrammer(
             name.substr(0, name.find('.')).c_str(), t.GetPortName(), type, ptNeverErase, mlNormal, "",
-            nProtocol, 16.0f, 4, 4, 0, Definition(definition).c_str()));
+            nProtocol, 16.0f, nClockRatio, nClockRatio, 0, DefinitionPath(definition).c_str()));
     }
 
     // The usual case: one target in the given start mode and a programmer of the type.
     ::testing::AssertionResult Start(const std::string& definition, const char* startMode, eConnectionType type,
-                                     CSimOverrides overrides = {}, long nProtocol = 0)
+                                     CSimOverrides overrides = {}, long nProtocol = 0, int nClockRatio = 4)
     {
         overrides.insert(overrides.begin(), {"Start Mode", startMode});
-        auto started = StartTarget(target, definition, overrides);
-        if (started && !(programmer = MakeProgrammer(target, definition, type, nProtocol)))
+        auto started = StartSim(target, definition, overrides);
+        if (started && !(programmer = MakeProgrammer(target, definition, type, nProtocol, nClockRatio)))
             return ::testing::AssertionFailure() << "no programmer for " << definition;
         return started;
     }
@@ -61,6 +46,20 @@ protected:
         for (const auto& [address, bytes] : ranges)
             image->SetDataFromFile(address, static_cast<DWORD>(bytes.size()), bytes.data());
         return image;
+    }
+
+    // Reads the range and compares it with what the FLASH holds.
+    ::testing::AssertionResult ReadsBackRight(DWORD start, DWORD length)
+    {
+        std::unique_ptr<CFLASHBinaryImage> back(programmer->ReadImage(0, nullptr, start, length));
+        if (!back)
+            return ::testing::AssertionFailure() << "read failed: " << Errors();
+        const std::vector<BYTE> flash = target.GetFLASH();
+        for (DWORD i = 0; i < length; ++i)
+            if (back->GetDataByte(i) != flash[start + i])
+                return ::testing::AssertionFailure() << "byte " << i << " read as " << int(back->GetDataByte(i))
+                                                     << ", FLASH holds " << int(flash[start + i]);
+        return ::testing::AssertionSuccess();
     }
 
     // A paced write, during which another thread runs action once the target has taken nBytes more.

@@ -92,10 +92,7 @@ TEST_P(Road, ConnectsWritesReadsBackErasesAndDisconnects)
     EXPECT_TRUE(Shown(position.str()));
     EXPECT_TRUE(Shown("Verification OK. You have successfully programmed the device"));
 
-    std::unique_ptr<CFLASHBinaryImage> back(programmer->ReadImage(0, nullptr, ranges[1].first, 0x100));
-    ASSERT_TRUE(back);
-    for (DWORD i = 0; i < 0x100; ++i)
-        ASSERT_EQ(back->GetDataByte(i), ranges[1].second[i]) << i;
+    EXPECT_TRUE(ReadsBackRight(ranges[1].first, 0x100));
 
     CObList chosen;
     for (CObject* p : programmer->GetDeviceInfo()->m_EraseBlocks)
@@ -243,11 +240,8 @@ TEST_F(Programmer, ACommandAfterACancelledEraseDoesNotTakeTheEraseAnswerForItsOw
     EXPECT_TRUE(programmer->GetCancelFlag());
 
     // The chip answers the erase when it is done; the read waits for that answer and drops it.
-    std::unique_ptr<CFLASHBinaryImage> back(
-        programmer->ReadImage(0, nullptr, static_cast<DWORD>(pKept->m_lStart), static_cast<DWORD>(kept.size())));
-    ASSERT_TRUE(back) << Errors();
-    for (DWORD i = 0; i < kept.size(); ++i)
-        ASSERT_EQ(back->GetDataByte(i), kept[i]) << i;
+    EXPECT_TRUE(ReadsBackRight(static_cast<DWORD>(pKept->m_lStart), static_cast<DWORD>(kept.size())));
+    EXPECT_TRUE(FLASHHolds(target, {{static_cast<DWORD>(pKept->m_lStart), kept}}));
     EXPECT_EQ(target.GetEraseCounts()[1], before + 1);
     const std::vector<SImageRange> next = {{static_cast<DWORD>(pErased->m_lStart), Pattern(128, 0x67)}};
     auto image = LoadImage(next);
@@ -274,7 +268,7 @@ TEST_F(Programmer, TwoProgrammersOnTwoTargetsDoNotInterfere)
     settings.Write("[Programmer]\nReadbackVerify=1\n");
     ASSERT_TRUE(Start("ZT31F256.ini", "BOOT Resident", ctGENBootDirect));
     CSimTarget second;
-    ASSERT_TRUE(StartTarget(second, "ZT31F256.ini", {{"Start Mode", "BOOT Resident"}}));
+    ASSERT_TRUE(StartSim(second, "ZT31F256.ini", {{"Start Mode", "BOOT Resident"}}));
     auto other = MakeProgrammer(second, "ZT31F256.ini", ctGENBootDirect);
 
     const std::vector<SImageRange> one = {{0x1000, Pattern(0x2000, 0x01)}};
@@ -347,23 +341,4 @@ TEST_F(Programmer, AUserCommandWakesTheTargetsLoaderFirst)
     ASSERT_TRUE(programmer->Connect()) << Errors();
     EXPECT_TRUE(Shown("Sending command string : 'RUN!'"));
     EXPECT_TRUE(Shown("Waiting 200 milliseconds"));
-}
-
-TEST_F(Programmer, ABoardConnectionIsResetWithoutAQuestionWhenTheSettingsSaySo)
-{
-    settings.Write("[Programmer]\nDisconnectReset=1\n");
-    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT Resident", ctKivuBootDirect, {{"Kivu Board", "1"}, {"Resident Rate", "9600"}}));
-    // The board sequences come later: the board is made transparent and the direct sequence run by hand.
-    programmer->SetBaudRate(9600);
-    ASSERT_TRUE(programmer->OpenComms());
-    ASSERT_TRUE(programmer->GetFLASHInterface()->GoTransparent(false)) << Errors();
-    ASSERT_TRUE(programmer->ConnectGENBootDirect()) << Errors();
-
-    EXPECT_TRUE(programmer->Disconnect(0, 0));
-    EXPECT_FALSE(programmer->IsConnected());
-    // No question, and neither "Invalid response received from the Kivu" nor "Device did not reset!".
-    EXPECT_TRUE(host.questions.empty());
-    EXPECT_EQ(std::count_if(host.shown.begin(), host.shown.end(), [](auto& m) { return m.kind == skWarning; }), 0);
-    // Reset into its own program.
-    EXPECT_TRUE(target.WaitForState(ssUserProgram, 2000)) << CSimTarget::StateName(target.GetState());
 }

@@ -52,6 +52,21 @@ inline std::string EventTexts(const std::vector<CSimEvent>& events)
     return all;
 }
 
+// A file under devices/, or an absolute path.
+inline std::string DefinitionPath(const std::string& definition)
+{
+    return definition.front() == '/' ? definition : SourcePath("devices/" + definition);
+}
+
+inline ::testing::AssertionResult StartSim(CSimTarget& t, const std::string& definition,
+                                           const CSimOverrides& overrides = {})
+{
+    CString error;
+    if (!t.Load(DefinitionPath(definition).c_str(), &error, overrides) || !t.Start(&error))
+        return ::testing::AssertionFailure() << error.GetString();
+    return ::testing::AssertionSuccess();
+}
+
 // A host that records what is shown, and the questions the tests ask about it.
 class CShownChecks
 {
@@ -97,10 +112,9 @@ public:
     // A file under devices/, or an absolute path.
     ::testing::AssertionResult Start(const std::string& definition, const CSimOverrides& overrides = {})
     {
-        const CString path = (definition.front() == '/' ? definition : SourcePath("devices/" + definition)).c_str();
-        CString error;
-        if (!target.Load(path, &error, overrides) || !target.Start(&error))
-            return ::testing::AssertionFailure() << error.GetString();
+        if (auto started = StartSim(target, definition, overrides); !started)
+            return started;
+        const CString path = DefinitionPath(definition).c_str();
         info.LoadDeviceInfo(path);
         iface.SetDeviceInfo(&info);
         if (!comms.Open(target.GetPortName()))

@@ -67,10 +67,8 @@ std::vector<nlohmann::json> Targets(const std::string& out)
     return targets;
 }
 
-struct Gang : ::testing::Test
+struct Gang : TToolRun<>
 {
-    zftest::ScopedSettings settings{zftest::ScopedSettings::kVirtualTargetFactor};
-    zftest::TempDir dir;
     std::vector<BYTE> image;
 
     // A raw image over the first blocks, different in every byte of a block.

@@ -16,12 +16,7 @@ struct SReadFault
     std::vector<std::string> sets;
 };
 
-class ReadFault : public testing::TestWithParam<SReadFault>
-{
-protected:
-    zftest::ScopedSettings settings{zftest::ScopedSettings::kVirtualTargetFactor};
-    zftest::TempDir dir;
-};
+using ReadFault = TToolRun<testing::TestWithParam<SReadFault>>;
 } // namespace
 
 TEST_P(ReadFault, TheFileHoldsWhatTheChipHolds)

@@ -14,7 +14,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include "TestSupport.h"
+
+// A test whose every run gets its own settings (with the virtual target's
+// time-out factor) and a folder for its files.
+template <class TBase = ::testing::Test>
+struct TToolRun : TBase
+{
+    zftest::ScopedSettings settings{zftest::ScopedSettings::kVirtualTargetFactor};
+    zftest::TempDir dir;
+};
 
 class CToolProcess
 {

@@ -30,24 +30,20 @@ protected:
         m_Headers = {{"X-Zflash-Token", m_server.Token()}};
     }
 
-    json Get(const std::string& path, int nStatus = 200)
+    json Request(bool bPost, const std::string& path, const json& body, int nStatus)
     {
-        auto res = m_pClient->Get(path.c_str(), m_Headers);
+        auto res = bPost ? m_pClient->Post(path.c_str(), m_Headers, body.dump(), "application/json")
+                         : m_pClient->Get(path.c_str(), m_Headers);
         EXPECT_TRUE(res) << path;
         if (!res)
             return nullptr;
         EXPECT_EQ(res->status, nStatus) << path << ": " << res->body;
         return json::parse(res->body, nullptr, false);
     }
-
+    json Get(const std::string& path, int nStatus = 200) { return Request(false, path, nullptr, nStatus); }
     json Post(const std::string& path, const json& body = json::object(), int nStatus = 200)
     {
-        auto res = m_pClient->Post(path.c_str(), m_Headers, body.dump(), "application/json");
-        EXPECT_TRUE(res) << path;
-        if (!res)
-            return nullptr;
-        EXPECT_EQ(res->status, nStatus) << path << ": " << res->body;
-        return json::parse(res->body, nullptr, false);
+        return Request(true, path, body, nStatus);
     }
 
     // The next event that matches, reading on from where the last wait stopped.
