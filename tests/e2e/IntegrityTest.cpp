@@ -139,6 +139,11 @@ struct SBlankRun
     bool bWritten; // the program succeeds, the run reading back as H'FF
 };
 
+void PrintTo(const SBlankRun& c, std::ostream* os)
+{
+    *os << c.definition << " protocol " << c.nProtocol << " protection " << c.protection;
+}
+
 class FileSetsBlank : public Integrity, public ::testing::WithParamInterface<SBlankRun>
 {
 };
@@ -171,4 +176,9 @@ INSTANTIATE_TEST_SUITE_P(
     ProtectionAndProtocol, FileSetsBlank,
     ::testing::Values(SBlankRun{"ZT31F256.ini", 0, ptEraseAutomatically, true},
                       SBlankRun{"ZT31F256.ini", 0, ptNeverErase, false},
-                      SBlankRun{"ZT52F128.ini", 1, ptEraseAutomatically, false}));
+                      SBlankRun{"ZT52F128.ini", 1, ptEraseAutomatically, false}),
+    [](const auto& test) {
+        const SBlankRun& c = test.param;
+        return std::string(c.definition, 8) + "Protocol" + std::to_string(c.nProtocol) + "Protection" +
+               std::to_string(c.protection);
+    });

@@ -16,6 +16,11 @@ struct SReadFault
     std::vector<std::string> sets;
 };
 
+void PrintTo(const SReadFault& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 using ReadFault = TToolRun<testing::TestWithParam<SReadFault>>;
 } // namespace
 
