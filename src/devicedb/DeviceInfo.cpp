@@ -34,38 +34,39 @@ bool SameWords(const DWORD* a, const DWORD* b, int n)
     return true;
 }
 
-// Reads the record's keys ("Device Info" unless told) through one scratch
-// value of each number kind: a key present but empty leaves the scratch
-// alone, so it repeats the number of that kind read before it.
+// Reads the record's keys ("Device Info" unless told). A key present but
+// empty reads as missing: a scratch value shared by the keys of one kind
+// would repeat the number read before it (an empty "FLASH ROM Size" would
+// become the RAM size).
 class CDeviceKeys
 {
 public:
     explicit CDeviceKeys(const CConfigFile& file) : m_file(file) {}
-    int Int(const char* pszKey)
+    int Int(const char* pszKey) const
     {
-        m_file.GetInt(kDeviceInfo, pszKey, 0, &m_n);
-        return m_n;
+        int n = 0;
+        m_file.GetInt(kDeviceInfo, pszKey, 0, &n);
+        return n;
     }
-    unsigned long Unsigned(const char* pszKey)
+    unsigned long Unsigned(const char* pszKey) const
     {
-        m_file.GetUnsigned(kDeviceInfo, pszKey, 0, &m_u, false);
-        return m_u;
+        unsigned long u = 0;
+        m_file.GetUnsigned(kDeviceInfo, pszKey, 0, &u, false);
+        return u;
     }
-    float Float(const char* pszKey)
+    float Float(const char* pszKey) const
     {
-        m_file.GetFloat(kDeviceInfo, pszKey, 0.0f, &m_f);
-        return m_f;
+        float f = 0.0f;
+        m_file.GetFloat(kDeviceInfo, pszKey, 0.0f, &f);
+        return f;
     }
-    void Text(const char* pszKey, CString& value, const char* pszDefault = "", const char* pszSection = kDeviceInfo)
+    void Text(const char* pszKey, CString& value, const char* pszDefault = "", const char* pszSection = kDeviceInfo) const
     {
         m_file.GetString(pszSection, pszKey, pszDefault, value);
     }
 
 private:
     const CConfigFile& m_file;
-    int m_n = 0;
-    unsigned long m_u = 0;
-    float m_f = 0.0f;
 };
 
 // The kernel and module files, read one after the other in this order.
@@ -87,7 +88,7 @@ const struct
 };
 
 // Everything before the erase blocks: board, kernels, sizes, rates, JTAG.
-void ReadKernelKeys(CDeviceKeys& keys, CDeviceInfo& info)
+void ReadKernelKeys(const CDeviceKeys& keys, CDeviceInfo& info)
 {
     info.m_byKernelHandshake = static_cast<BYTE>(keys.Int("Kernel Handshake"));
     keys.Text("EVB Name", info.m_strEVBName);
@@ -107,7 +108,7 @@ void ReadKernelKeys(CDeviceKeys& keys, CDeviceInfo& info)
 }
 
 // Everything after the erase blocks: protocol and codes.
-void ReadCodeKeys(CDeviceKeys& keys, CDeviceInfo& info)
+void ReadCodeKeys(const CDeviceKeys& keys, CDeviceInfo& info)
 {
     info.m_nProtocol = keys.Int("Protocol");
     keys.Text("Technology", info.m_strTechnology);

@@ -71,6 +71,13 @@ TEST(CDeviceInfo, MissingFileOrKeysGiveDefaults)
     EXPECT_EQ(info.m_eBRRFormula, ctSimpleDivide) << "names compare with case";
     EXPECT_EQ(info.m_strBRRFormula, "ctpavformula");
     EXPECT_EQ(info.m_byKernelHandshake, 90);
+
+    // A key left empty is missing, not the number of its kind read before it.
+    info.LoadDeviceInfo(
+        Write(dir, "[Device Info]\nRAM Size=8192\nFLASH ROM Size=\nJTAG Available=1\nBOOT Mode Auto Erase=\n").c_str());
+    EXPECT_EQ(info.m_dwRAMSize, 8192u);
+    EXPECT_EQ(info.m_dwFLASHROMSize, 0u);
+    EXPECT_EQ(info.m_bBOOTModeAutoErase, 0);
 }
 
 TEST(CDeviceInfo, AbsurdBlockCountsAreBounded)
