@@ -6,6 +6,11 @@
 #include <fstream>
 #include <sstream>
 
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 #include "ExitCode.h"
@@ -171,6 +176,47 @@ TEST_F(Tool, QuestionsAreAnsweredByYesOrNoOrStopTheRunWithoutATerminal)
 
     r = with("--yes");
     EXPECT_EQ(r.code, ecSuccess) << r.out;
+}
+
+// Ctrl-C typed at a question is one cancel: exit 130 and the one line that
+// says so, not also the question's own "cancelled before the image was written".
+TEST_F(Tool, CtrlCAtAQuestionOnATerminalIsOneCancel)
+{
+    CSimProcess sim("devices/ZT31F256.ini", {"--set", "FLASH Fill=0x00"});
+    ASSERT_FALSE(sim.Port().empty()) << sim.Err();
+    const std::string port = sim.Port();
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(ZFLASH_CLI_EXE, "zflash", "-p", port.c_str(), "program", "--erase", "ask", kExample.c_str(), nullptr);
+        ::_exit(127);
+    }
+    std::string screen;
+    // What the tool shows, until the text given or the end (no text).
+    const auto show = [&](const char* until) {
+        pollfd p{master, POLLIN, 0};
+        while (!(until && screen.find(until) != std::string::npos) && ::poll(&p, 1, 60000) > 0) {
+            char buffer[4096];
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                return; // the tool has gone
+            screen.append(buffer, static_cast<std::size_t>(n));
+        }
+    };
+    show("erase this block?");
+    EXPECT_THAT(screen, HasSubstr("erase this block?"));
+    EXPECT_EQ(::write(master, "\x03", 1), 1);
+    show(nullptr);
+    ::close(master);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == ecCancelled) << screen;
+    std::size_t errors = 0;
+    for (std::size_t at = screen.find("error: "); at != std::string::npos; at = screen.find("error: ", at + 1))
+        ++errors;
+    EXPECT_EQ(errors, 1u) << screen;
+    EXPECT_THAT(screen, HasSubstr("cancelled; the port is released"));
 }
 
 TEST_F(Tool, ExitCodesSayWhatWentWrong)
