@@ -189,25 +189,35 @@ TEST_F(Tool, CtrlCAtAQuestionOnATerminalIsOneCancel)
     const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::execl(ZFLASH_CLI_EXE, "zflash", "-p", port.c_str(), "program", "--erase", "ask", kExample.c_str(), nullptr);
         ::_exit(127);
     }
     std::string screen;
-    // What the tool shows, until the text given or the end (no text).
+    // What the tool shows, until the text given or until it has gone (true);
+    // false after a minute of silence.
     const auto show = [&](const char* until) {
         pollfd p{master, POLLIN, 0};
-        while (!(until && screen.find(until) != std::string::npos) && ::poll(&p, 1, 60000) > 0) {
+        while (!(until && screen.find(until) != std::string::npos)) {
+            if (::poll(&p, 1, 60000) <= 0)
+                return false;
             char buffer[4096];
             const ssize_t n = ::read(master, buffer, sizeof buffer);
             if (n <= 0)
-                return; // the tool has gone
+                return true;
             screen.append(buffer, static_cast<std::size_t>(n));
         }
+        return true;
     };
     show("erase this block?");
     EXPECT_THAT(screen, HasSubstr("erase this block?"));
     EXPECT_EQ(::write(master, "\x03", 1), 1);
-    show(nullptr);
+    if (!show(nullptr)) {
+        ADD_FAILURE() << "the tool did not end after the cancel\n" << screen;
+        ::kill(pid, SIGKILL);
+    }
     ::close(master);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
