@@ -82,6 +82,10 @@ void CConsole::RedrawBarLocked()
 
 void CConsole::WriteLineLocked(FILE* pTo, const std::string& line)
 {
+    if (m_bPromptLineOpen) {
+        std::fputc('\n', m_pErr);
+        m_bPromptLineOpen = false;
+    }
     ClearBarLocked();
     std::fputs(line.c_str(), pTo);
     std::fputc('\n', pTo);
@@ -263,8 +267,18 @@ void CConsole::Prompt(const std::string& text)
     std::lock_guard lock(m_mutex);
     ClearBarLocked();
     m_bPrompting = true;
+    m_bPromptLineOpen = true;
     std::fputs((Paint("1;35", "? ") + text).c_str(), m_pErr);
     std::fflush(m_pErr);
+}
+
+void CConsole::EndPrompt(bool bEndedByPerson)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_bPromptLineOpen && !bEndedByPerson)
+        std::fputc('\n', m_pErr);
+    std::fflush(m_pErr);
+    m_bPromptLineOpen = false;
 }
 
 void CConsole::Print(const std::string& line)

@@ -52,6 +52,9 @@ public:
     void Question(const CString& text, eQueryType style, eQueryType answer, const char* pszBy);
     // Shows a question on stderr for a person to answer.
     void Prompt(const std::string& text);
+    // The question's line is over: ended by the person's Enter, or by a new
+    // line here when no answer came (end of input, a cancel).
+    void EndPrompt(bool bEndedByPerson);
     // Command output on stdout; suppressed in JSON mode (the result carries it).
     void Print(const std::string& line);
     // One JSON object per line on stdout; ignored unless in JSON mode.
@@ -84,6 +87,9 @@ private:
     std::string m_strLastMessage;
     // A person is typing an answer: the bar keeps off their line until the answer is in.
     bool m_bPrompting = false;
+    // The question's line still waits for the person's Enter: a line written
+    // meanwhile (the cancel's warning) starts on a line of its own.
+    bool m_bPromptLineOpen = false;
     std::string m_strBar;
     std::string m_strLastText;
     int m_nErrors = 0;

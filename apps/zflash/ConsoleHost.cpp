@@ -97,10 +97,10 @@ eQueryType CConsoleHost::AskPerson(const CString& text, eQueryType style)
     for (;;) {
         m_console.Prompt(std::string(text.GetString()) + choices);
         std::string reply;
-        if (!ReadLine(reply)) {
-            m_console.Prompt("\n");
+        const bool answered = ReadLine(reply);
+        m_console.EndPrompt(answered);
+        if (!answered)
             return SafeAnswer(style);
-        }
         const eQueryType answer = ParseReply(reply, style);
         if (answer != qtOK)
             return answer;

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include <poll.h>
@@ -227,6 +228,12 @@ TEST_F(Tool, CtrlCAtAQuestionOnATerminalIsOneCancel)
         ++errors;
     EXPECT_EQ(errors, 1u) << screen;
     EXPECT_THAT(screen, HasSubstr("cancelled; the port is released"));
+    // The open question's line is ended once: the cancel's warning starts a
+    // line of its own, and no empty "? " line follows.
+    std::string text = std::regex_replace(screen, std::regex("\x1b\\[[0-9;]*[A-Za-z]"), "");
+    std::erase(text, '\r');
+    EXPECT_THAT(text, HasSubstr("\nwarning: Cancelling")) << text;
+    EXPECT_EQ(text.find("\n? \n"), std::string::npos) << text;
 }
 
 TEST_F(Tool, ExitCodesSayWhatWentWrong)
