@@ -18,6 +18,15 @@
 
 #include "TestSupport.h"
 
+// In a forked child before exec: the tool takes its signals itself, so it
+// starts with none blocked.
+inline void UnblockAllSignals()
+{
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 // A test whose every run gets its own settings (with the virtual target's
 // time-out factor) and a folder for its files.
 template <class TBase = ::testing::Test>
@@ -41,10 +50,7 @@ public:
             ::dup2(devnull, 0);
             ::dup2(out[1], 1);
             ::dup2(err[1], 2);
-            // The tool takes its signals itself; start it with none blocked.
-            sigset_t none;
-            sigemptyset(&none);
-            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            UnblockAllSignals();
             std::vector<char*> args;
             for (const std::string& a : argv)
                 args.push_back(const_cast<char*>(a.c_str()));

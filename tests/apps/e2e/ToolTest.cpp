@@ -190,9 +190,7 @@ TEST_F(Tool, CtrlCAtAQuestionOnATerminalIsOneCancel)
     const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        UnblockAllSignals();
         ::execl(ZFLASH_CLI_EXE, "zflash", "-p", port.c_str(), "program", "--erase", "ask", kExample.c_str(), nullptr);
         ::_exit(127);
     }
