@@ -239,9 +239,12 @@ protected:
     static bool IsBoardType(eConnectionType type);
     bool IsJTAG() const;
     bool EraseBlock(CBlockItem* pBlock);
-    // After an erase: false (with the blocks named) when a block that held
-    // data and was not to be erased has gone blank.
-    bool BlocksKeptTheirData();
+    // After a classic erase: false (with the blocks named) when a block of
+    // `erased` (by start) still holds data, or one that held data and was
+    // not to be erased has gone blank.
+    bool ErasedAsAsked(const std::vector<DWORD>& erased);
+    // True when `erased` holds every block and the span they cover reads blank.
+    bool WholeFLASHReadsBlank(const std::vector<DWORD>& erased);
     // False (with a message) unless the range reads back all H'FF.
     bool ReadsBlank(DWORD nStart, DWORD nLength);
     // The parts of a write that move bytes, in the order the plan gives.

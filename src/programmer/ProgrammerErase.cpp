@@ -1,4 +1,5 @@
 // Erasing, blank checking, the per-block written flags and reading FLASH back.
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -36,17 +37,18 @@ bool CFLASHProgrammer::EraseFLASH()
     m_bCancel = false;
     CStatusForward device(m_pDevice, this, feDetach);
     CStatusForward comms(m_pComms, this, feDetach);
-    bool bErased = false;
+    std::vector<DWORD> erased;
     for (CObject* pObject : m_pDeviceInfo->m_EraseBlocks) {
         if (m_bCancel)
             break;
-        if (!EraseBlock(static_cast<CBlockItem*>(pObject)))
+        auto* pBlock = static_cast<CBlockItem*>(pObject);
+        if (!EraseBlock(pBlock))
             return false;
-        bErased = true;
+        erased.push_back(static_cast<DWORD>(pBlock->m_lStart));
     }
-    if (bErased && m_nProtocol == 1)
+    if (!erased.empty() && m_nProtocol == 1)
         m_pDevice->EraseFLASHBlock_End();
-    return true;
+    return m_bCancel || erased.empty() || ErasedAsAsked(erased);
 }
 
 bool CFLASHProgrammer::EraseFLASHBlocks(CObList* pBlocks)
@@ -71,7 +73,7 @@ bool CFLASHProgrammer::EraseFLASHBlocks(CObList* pBlocks)
     SetProgressString("Erasing...");
     CStatusForward device(m_pDevice, this, feDetach);
     CStatusForward comms(m_pComms, this, feDetach);
-    bool bErased = false;
+    std::vector<DWORD> erased;
     for (CObject* pObject : *pBlocks) {
         if (m_bCancel)
             break;
@@ -87,7 +89,7 @@ bool CFLASHProgrammer::EraseFLASHBlocks(CObList* pBlocks)
             DisplayError("", 15025);
             return false;
         }
-        bErased = true;
+        erased.push_back(static_cast<DWORD>(pBlock->m_lStart));
         // The caller may name copies of the definition's blocks; the check
         // below reads the definition's own.
         if (m_pDeviceInfo)
@@ -96,44 +98,71 @@ bool CFLASHProgrammer::EraseFLASHBlocks(CObList* pBlocks)
                     static_cast<CBlockItem*>(pOwn)->m_bWritten = 0;
         GetProgress() += static_cast<DWORD>(100 / n);
     }
-    if (bErased && m_nProtocol == 1)
+    if (!erased.empty() && m_nProtocol == 1)
         m_pDevice->EraseFLASHBlock_End();
-    if (bErased && !BlocksKeptTheirData())
+    if (!erased.empty() && !m_bCancel && !ErasedAsAsked(erased))
         return false;
     DisplayMessage("Erase complete", 0);
     return true;
 }
 
-bool CFLASHProgrammer::BlocksKeptTheirData()
+bool CFLASHProgrammer::ErasedAsAsked(const std::vector<DWORD>& erased)
 {
     // A classic erase command bent on the line picks blocks by its erase
-    // registers, not by the addresses beside them: blocks that held data and
-    // were not to be erased must still hold some. Protocol B frames carry a sum.
+    // registers, not by the addresses beside them: it can miss the block it
+    // named and take others. Protocol B frames carry a sum.
     if (m_nProtocol == 1 || !m_pDeviceInfo)
         return true;
-    CString lost;
+    if (WholeFLASHReadsBlank(erased))
+        return true;
+    CString lost, missed;
     for (CObject* pObject : m_pDeviceInfo->m_EraseBlocks) {
         auto* pBlock = static_cast<CBlockItem*>(pObject);
-        if (!pBlock->m_bWritten)
+        const DWORD start = static_cast<DWORD>(pBlock->m_lStart);
+        const bool bMeant = std::find(erased.begin(), erased.end(), start) != erased.end();
+        if (!bMeant && !pBlock->m_bWritten)
             continue;
         bool bBlank = false;
-        CString text;
-        if (!m_pDevice->BlankCheck(&bBlank, static_cast<DWORD>(pBlock->m_lStart), static_cast<DWORD>(pBlock->m_lSize))) {
-            text.Format("Could not check after the erase that block %s still holds its data",
-                        static_cast<const char*>(pBlock->m_strBlockName));
+        if (!m_pDevice->BlankCheck(&bBlank, start, static_cast<DWORD>(pBlock->m_lSize))) {
+            if (m_bCancel)
+                return false;
+            CString text;
+            text.Format("Could not check block %s after the erase", static_cast<const char*>(pBlock->m_strBlockName));
             DisplayError(text, 0);
             return false;
         }
-        if (bBlank) {
-            pBlock->m_bWritten = 0;
-            lost += (lost.IsEmpty() ? "" : ", ") + pBlock->m_strBlockName;
-        }
+        pBlock->m_bWritten = bBlank ? 0 : 1;
+        CString& names = bMeant ? missed : lost;
+        if (bMeant != bBlank)
+            names += (names.IsEmpty() ? "" : ", ") + pBlock->m_strBlockName;
     }
-    if (lost.IsEmpty())
-        return true;
-    DisplayError("The erase also erased " + lost + ", which held data and were not to be erased: that data is gone",
-                 0);
-    return false;
+    if (!missed.IsEmpty())
+        DisplayError("The erase left " + missed + " holding data: the chip did not erase what it was asked to", 0);
+    if (!lost.IsEmpty())
+        DisplayError("The erase also erased " + lost + ", which held data and were not to be erased: that data is gone",
+                     0);
+    return missed.IsEmpty() && lost.IsEmpty();
+}
+
+bool CFLASHProgrammer::WholeFLASHReadsBlank(const std::vector<DWORD>& erased)
+{
+    // One check for an erase of every block: a 1K kernel comes back after
+    // each, so block by block would cost a kernel download apiece.
+    DWORD first = 0xFFFFFFFF, last = 0;
+    for (CObject* pObject : m_pDeviceInfo->m_EraseBlocks) {
+        auto* pBlock = static_cast<CBlockItem*>(pObject);
+        const DWORD start = static_cast<DWORD>(pBlock->m_lStart);
+        if (pBlock->m_lSize <= 0 || std::find(erased.begin(), erased.end(), start) == erased.end())
+            return false;
+        first = std::min(first, start);
+        last = std::max(last, start + static_cast<DWORD>(pBlock->m_lSize) - 1);
+    }
+    bool bBlank = false;
+    if (first > last || !m_pDevice->BlankCheck(&bBlank, first, last - first + 1) || !bBlank)
+        return false;
+    for (CObject* pObject : m_pDeviceInfo->m_EraseBlocks)
+        static_cast<CBlockItem*>(pObject)->m_bWritten = 0;
+    return true;
 }
 
 bool CFLASHProgrammer::BuildBlockEraseList()

@@ -160,7 +160,9 @@ bool CFLASHProgrammer::EraseForWrite(const CWritePlan& plan, std::vector<const C
     DisplayMessage("Erase complete.", 0);
     if (m_nProtocol == 1)
         m_pDevice->EraseFLASHBlock_End();
-    return BlocksKeptTheirData();
+    // The blocks meant are written and read back next; only the others need
+    // a look now.
+    return ErasedAsAsked({});
 }
 
 bool CFLASHProgrammer::WriteRanges(CFLASHBinaryImage& image, const CWritePlan& plan, bool* pCancelled)

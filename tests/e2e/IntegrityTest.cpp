@@ -131,6 +131,29 @@ TEST_F(Integrity, CollateralEraseIsNamed)
     EXPECT_EQ(target.GetEraseCounts()[4], 1u);
 }
 
+// BLK1's register bit lies in the bend, so its erase takes BLK3, BLK4 and
+// BLK6 instead: the chip answers that it erased, yet BLK1 keeps its data.
+class MissedErase : public Integrity, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(MissedErase, FailsNamingTheBlock)
+{
+    const bool bAll = GetParam();
+    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT", ctGENBootMode));
+    ASSERT_TRUE(target.LoadFLASH(BlockStart(*programmer, 1), Pattern(0x40, 0x55)));
+    ASSERT_NO_FATAL_FAILURE(ConnectThen(&CSimFaults::m_dwCorruptEraseRegisters, bAll ? 2 : 1));
+    CObList& blocks = programmer->GetDeviceInfo()->m_EraseBlocks;
+    CObList chosen;
+    chosen.AddTail(blocks.GetAt(blocks.FindIndex(1)));
+    EXPECT_FALSE(bAll ? programmer->EraseFLASH() : programmer->EraseFLASHBlocks(&chosen));
+    EXPECT_TRUE(Shown(skError, "The erase left BLK1 holding data: the chip did not erase what it was asked to"))
+        << Errors();
+    EXPECT_EQ(target.GetEraseCounts()[1], 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(NamedOrAll, MissedErase, ::testing::Bool());
+
 struct SBlankRun
 {
     const char* definition;
