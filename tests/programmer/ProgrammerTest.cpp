@@ -2,11 +2,8 @@
 // rebuild parts, the texts and rate lists, and the paths that fail early.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <iterator>
 #include <string>
 
 #include "TestSupport.h"
@@ -105,8 +102,7 @@ TEST(ProgrammerTexts, BoardSearchRates)
     EXPECT_EQ(std::vector<long>(rates, rates + 8),
               (std::vector<long>{9600, 115200, 57600, 38400, 19200, 4800, 2400, 1200}));
     ASSERT_EQ(CFLASHProgrammer::BoardSearchRates(14400, rates, 16), 9);
-    EXPECT_EQ(rates[0], 14400);
-    EXPECT_EQ(rates[1], 115200);
+    EXPECT_EQ(std::vector<long>(rates, rates + 2), (std::vector<long>{14400, 115200}));
     EXPECT_EQ(CFLASHProgrammer::BoardSearchRates(0, rates, 16), 8);
     EXPECT_EQ(rates[0], 115200);
 }
@@ -133,8 +129,7 @@ TEST_F(ProgrammerSetUp, AFailedJobIsLoggedAndNeverReportsSuccess)
     COTPConfig config(dir.File("job.log").c_str(), "", "Ann", false);
     EXPECT_FALSE(p->OTPWriteFLASH(&image, &config));
     const std::string stars(80, '*');
-    std::ifstream in(dir.File("job.log"), std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), stars + "\r\n" + stars + "\r\nOperator Name : Ann\r\nResult : FLASH Programming Failed.\r\n\r\n\r\n");
+    EXPECT_EQ(ReadAll(dir.File("job.log")), stars + "\r\n" + stars + "\r\nOperator Name : Ann\r\nResult : FLASH Programming Failed.\r\n\r\n\r\n");
     EXPECT_FALSE(Shown("OTP operation completed successfully"));
 
     // A log in a folder that cannot exist: reported, the job still runs.
