@@ -140,15 +140,10 @@ TEST_P(KivuBoardRoad, BootsDownloadsAndChangesBaudThroughTheBoard)
 // Both ends of the firmware range that takes the old baud command, and the first after it.
 INSTANTIATE_TEST_SUITE_P(Firmware, KivuBoardRoad, ::testing::Values(0x0103, 0x0106, 0x0107, 0x0200, 0x0300));
 
+// A silent board, wrong answers and a boot erase that failed are the
+// interface's unit tests; here the faults that need the board and chip.
 TEST(KivuBoard, BoardFaultsGiveTheirReports)
 {
-    {
-        CBoardSession s;
-        ASSERT_TRUE(s.Start({{"Kivu Silent", "1"}}));
-        s.comms.SetTimeouts(ttQuick);
-        EXPECT_FALSE(s.iface.Initialise());
-        EXPECT_EQ(s.ErrorIds().back(), 15034);
-    }
     {
         CBoardSession s;
         ASSERT_TRUE(s.Start({{"Kivu Reset Detected", "1"}}));
@@ -156,33 +151,6 @@ TEST(KivuBoard, BoardFaultsGiveTheirReports)
         EXPECT_TRUE(s.Shown("Reset detected"));
         EXPECT_EQ(s.ErrorIds().back(), 15040);
         EXPECT_TRUE(s.iface.SetupSCIMin()); // the next set-up is answered
-    }
-    {
-        // Wrong answer code, then a frame without its status: each fails,
-        // and the board is still reachable afterwards.
-        CBoardSession s;
-        ASSERT_TRUE(s.Start({{"Kivu Wrong Answer", "1"}, {"Kivu Short Frame", "3"}}));
-        s.comms.SetTimeouts(ttQuick);
-        unsigned char value = 0;
-        EXPECT_FALSE(s.iface.ReadPort(0x00FE, &value));
-        unsigned char rest[3] = {}; // length, value and status of the refused frame
-        ASSERT_TRUE(s.comms.ReadBytes(rest, 3, nullptr, true));
-        EXPECT_TRUE(s.iface.ReadPort(0x00FE, &value));
-        EXPECT_EQ(value, 0x03);
-        EXPECT_FALSE(s.iface.Initialise());
-        EXPECT_TRUE(s.iface.Initialise());
-    }
-}
-
-TEST(KivuBoard, EraseFailuresReachTheHost)
-{
-    {
-        CBoardSession s;
-        ASSERT_TRUE(s.Start({{"Boot Answer", "FF"}}));
-        ASSERT_TRUE(s.BootMode());
-        unsigned char code = 0;
-        EXPECT_FALSE(s.iface.BootSCI(&code));
-        EXPECT_EQ(s.ErrorIds().back(), 15031);
     }
     {
         CBoardSession s;
