@@ -6,53 +6,33 @@ using namespace zftest;
 
 namespace {
 
-class Integrity : public CProgrammerFixture
-{
-protected:
-    // Connected, then the fault armed so that its count starts at the next operation.
-    void ConnectThen(DWORD CSimFaults::*fault, DWORD n)
-    {
-        ASSERT_TRUE(programmer->Connect()) << Errors();
-        CSimFaults faults;
-        faults.*fault = n;
-        target.SetFaults(faults);
-    }
-};
+using Integrity = CProgrammerFixture;
 
 struct SLostAck
 {
+    const char* what;
     DWORD nAck;     // which acknowledge is lost
     bool bRepeated; // the chunks around it hold the same bytes
     DWORD CSimFaults::*fault = &CSimFaults::m_dwLoseReadAck; // or which chip byte is dropped
+    long nProtocol = 0;
 };
 
 void PrintTo(const SLostAck& c, std::ostream* os)
 {
-    *os << (c.fault == &CSimFaults::m_dwLoseReadAck ? "ack " : "dropped byte ") << c.nAck << (c.bRepeated ? " repeated" : "");
+    *os << c.what << " " << c.nAck << (c.bRepeated ? " repeated" : "");
 }
 
-class LostReadAcknowledge : public Integrity, public ::testing::WithParamInterface<SLostAck>
-{
-};
+using LostReadAcknowledge = CProgrammerCases<SLostAck>;
 
 } // namespace
 
-TEST_F(Integrity, DeviceHasItsSizesBeforeConnecting)
-{
-    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT", ctGENBootMode));
-    const CFLASHDevice* pDevice = programmer->GetFLASHDevice();
-    ASSERT_NE(pDevice, nullptr);
-    EXPECT_EQ(pDevice->GetRAMSize(), programmer->GetDeviceInfo()->m_dwRAMSize);
-    EXPECT_EQ(pDevice->GetFLASHSize(), programmer->GetDeviceInfo()->m_dwFLASHROMSize);
-    EXPECT_GT(pDevice->GetFLASHSize(), 0u);
-}
-
 // The kernel answers the request to send again with the chunk whose
 // acknowledge it never saw; taken as the next chunk it would shift the rest.
+// A Protocol B reply with a bad sum is asked for again.
 TEST_P(LostReadAcknowledge, ReadComesBackUnshifted)
 {
     const SLostAck& c = GetParam();
-    ASSERT_TRUE(Start("ZT31F256.ini", "BOOT", ctGENBootMode));
+    ASSERT_TRUE(Start(c.nProtocol ? "ZT52F128.ini" : "ZT31F256.ini", "BOOT", ctGENBootMode, {}, c.nProtocol));
     std::vector<BYTE> data = Pattern(0x200, 0x21);
     if (c.bRepeated)
         std::fill(data.begin() + 0x20 * (c.nAck - 1), data.begin() + 0x20 * (c.nAck + 1), 0x00);
@@ -65,23 +45,14 @@ TEST_P(LostReadAcknowledge, ReadComesBackUnshifted)
 }
 
 INSTANTIATE_TEST_SUITE_P(Chunks, LostReadAcknowledge,
-                         ::testing::Values(SLostAck{1, false}, SLostAck{5, false}, SLostAck{3, true},
-                                           SLostAck{15, false}, SLostAck{100, false, &CSimFaults::m_dwDropTargetByte}));
-
-TEST_F(Integrity, ProtocolBReadReplyWithABadSumIsAskedForAgain)
-{
-    ASSERT_TRUE(Start("ZT52F128.ini", "BOOT", ctGENBootMode, {}, 1));
-    ASSERT_TRUE(target.LoadFLASH(0x2000, Pattern(0x300, 0x44)));
-    ASSERT_NO_FATAL_FAILURE(ConnectThen(&CSimFaults::m_dwCorruptReadReply, 1));
-    EXPECT_TRUE(ReadsBackRight(0x2000, 0x300));
-    EXPECT_EQ(target.GetEvents(ekFault).size(), 1u);
-}
+                         ::testing::Values(SLostAck{"ack", 1, false}, SLostAck{"ack", 5, false},
+                                           SLostAck{"ack", 3, true}, SLostAck{"ack", 15, false},
+                                           SLostAck{"dropped byte", 100, false, &CSimFaults::m_dwDropTargetByte},
+                                           SLostAck{"bad read sum", 1, false, &CSimFaults::m_dwCorruptReadReply, 1}));
 
 // A boot program that answers late, or answers every 0x00 of the train,
 // leaves answers on the line that belong to no step after the match.
-class BootAnswers : public Integrity, public ::testing::WithParamInterface<std::tuple<const char*, int>>
-{
-};
+using BootAnswers = CProgrammerCases<std::tuple<std::string, int>>;
 
 TEST_P(BootAnswers, AreTakenOnlyOnce)
 {
@@ -91,7 +62,7 @@ TEST_P(BootAnswers, AreTakenOnlyOnce)
         {{"Late Boot Answer", "40"}},
         {{"Late Boot Answer", "20"}, {"Repeat Boot Answer", "1"}},
     };
-    const long nProtocol = std::string(definition) == "ZT52F128.ini";
+    const long nProtocol = definition == "ZT52F128.ini";
     ASSERT_TRUE(Start(definition, "BOOT", ctGENBootMode, cases[nCase], nProtocol));
     EXPECT_TRUE(programmer->Connect()) << Errors();
     // A prompt first answer leaves the host nothing to repeat.
@@ -101,16 +72,8 @@ TEST_P(BootAnswers, AreTakenOnlyOnce)
 }
 
 INSTANTIATE_TEST_SUITE_P(BothKindsOfDevice, BootAnswers,
-                         ::testing::Combine(::testing::Values("ZT31F256.ini", "ZT52F128.ini"),
+                         ::testing::Combine(::testing::Values(std::string("ZT31F256.ini"), std::string("ZT52F128.ini")),
                                             ::testing::Values(0, 1, 2)));
-
-namespace {
-DWORD BlockStart(CFLASHProgrammer& p, int n)
-{
-    CObList& blocks = p.GetDeviceInfo()->m_EraseBlocks;
-    return static_cast<DWORD>(static_cast<CBlockItem*>(blocks.GetAt(blocks.FindIndex(n)))->m_lStart);
-}
-} // namespace
 
 // A bent erase register takes BLK4 with BLK2; the image's own ranges still
 // write and verify, so only a look at the blocks kept tells.
@@ -119,11 +82,11 @@ TEST_F(Integrity, CollateralEraseIsNamed)
     settings.Write("[Programmer]\nReadbackVerify=1\n");
     ASSERT_TRUE(Start("ZT31F256.ini", "BOOT", ctGENBootMode));
     const std::vector<BYTE> kept = Pattern(0x40, 0x66);
-    ASSERT_TRUE(target.LoadFLASH(BlockStart(*programmer, 2), Pattern(0x40, 0x55)));
-    ASSERT_TRUE(target.LoadFLASH(BlockStart(*programmer, 4), kept));
+    ASSERT_TRUE(target.LoadFLASH(BlockStart(2), Pattern(0x40, 0x55)));
+    ASSERT_TRUE(target.LoadFLASH(BlockStart(4), kept));
     ASSERT_NO_FATAL_FAILURE(ConnectThen(&CSimFaults::m_dwCorruptEraseRegisters, 1));
     programmer->SetProtectionType(ptEraseAutomatically);
-    auto image = LoadImage({{BlockStart(*programmer, 2), Pattern(0x80, 0x11)}});
+    auto image = LoadImage({{BlockStart(2), Pattern(0x80, 0x11)}});
     EXPECT_FALSE(programmer->WriteImage(image.get()));
     EXPECT_TRUE(Shown(skError, "The erase also erased BLK4, which held data and were not to be erased: that data is "
                                "gone"))
@@ -133,19 +96,16 @@ TEST_F(Integrity, CollateralEraseIsNamed)
 
 // BLK1's register bit lies in the bend, so its erase takes BLK3, BLK4 and
 // BLK6 instead: the chip answers that it erased, yet BLK1 keeps its data.
-class MissedErase : public Integrity, public ::testing::WithParamInterface<bool>
-{
-};
+using MissedErase = CProgrammerCases<bool>;
 
 TEST_P(MissedErase, FailsNamingTheBlock)
 {
     const bool bAll = GetParam();
     ASSERT_TRUE(Start("ZT31F256.ini", "BOOT", ctGENBootMode));
-    ASSERT_TRUE(target.LoadFLASH(BlockStart(*programmer, 1), Pattern(0x40, 0x55)));
+    ASSERT_TRUE(target.LoadFLASH(BlockStart(1), Pattern(0x40, 0x55)));
     ASSERT_NO_FATAL_FAILURE(ConnectThen(&CSimFaults::m_dwCorruptEraseRegisters, bAll ? 2 : 1));
-    CObList& blocks = programmer->GetDeviceInfo()->m_EraseBlocks;
     CObList chosen;
-    chosen.AddTail(blocks.GetAt(blocks.FindIndex(1)));
+    chosen.AddTail(Block(1));
     EXPECT_FALSE(bAll ? programmer->EraseFLASH() : programmer->EraseFLASHBlocks(&chosen));
     EXPECT_TRUE(Shown(skError, "The erase left BLK1 holding data: the chip did not erase what it was asked to"))
         << Errors();
@@ -167,9 +127,7 @@ void PrintTo(const SBlankRun& c, std::ostream* os)
     *os << c.definition << " protocol " << c.nProtocol << " protection " << c.protection;
 }
 
-class FileSetsBlank : public Integrity, public ::testing::WithParamInterface<SBlankRun>
-{
-};
+using FileSetsBlank = CProgrammerCases<SBlankRun>;
 
 // The file's run of H'FF falls in a block of its own that holds data.
 TEST_P(FileSetsBlank, ReadsBackAsTheFileSaysOrFails)
@@ -177,7 +135,7 @@ TEST_P(FileSetsBlank, ReadsBackAsTheFileSaysOrFails)
     const SBlankRun& c = GetParam();
     settings.Write("[Programmer]\nReadbackVerify=1\n");
     ASSERT_TRUE(Start(c.definition, "BOOT", ctGENBootMode, {}, c.nProtocol));
-    const DWORD run = BlockStart(*programmer, 3) + 0x100;
+    const DWORD run = BlockStart(3) + 0x100;
     ASSERT_TRUE(target.LoadFLASH(run - 0x10, std::vector<BYTE>(0x200, 0x00)));
     ASSERT_TRUE(programmer->Connect()) << Errors();
     programmer->SetProtectionType(c.protection);
@@ -199,9 +157,4 @@ INSTANTIATE_TEST_SUITE_P(
     ProtectionAndProtocol, FileSetsBlank,
     ::testing::Values(SBlankRun{"ZT31F256.ini", 0, ptEraseAutomatically, true},
                       SBlankRun{"ZT31F256.ini", 0, ptNeverErase, false},
-                      SBlankRun{"ZT52F128.ini", 1, ptEraseAutomatically, false}),
-    [](const auto& test) {
-        const SBlankRun& c = test.param;
-        return std::string(c.definition, 8) + "Protocol" + std::to_string(c.nProtocol) + "Protection" +
-               std::to_string(c.protection);
-    });
+                      SBlankRun{"ZT52F128.ini", 1, ptEraseAutomatically, false}));

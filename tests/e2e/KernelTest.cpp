@@ -3,9 +3,6 @@
 // faults, a USER kernel too large, injected faults and cancel.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <functional>
-
 #include "TargetSession.h"
 #include "device/FLASHDevice.h"
 #include "protocol/FLASHProtocol.h"
@@ -61,6 +58,12 @@ public:
         ASSERT_TRUE(comms.ReadBytes(echo, 4, nullptr, false));
     }
 
+    // Writes a copy of data: the device may change what it is given.
+    bool Write(DWORD address, std::vector<BYTE> data)
+    {
+        return device.WriteVerifyFLASH(address, static_cast<unsigned long>(data.size()), data.data(), 0);
+    }
+
     // Waits for the target to note something; its notes follow the host's last byte.
     bool WaitForEvent(eSimEventKind kind, const std::string& text) const { return Count(kind, text, 1) > 0; }
 
@@ -80,9 +83,8 @@ TEST_F(KernelRun, ResidentKernelErasesWritesReadsAndSwapsModules)
     EXPECT_NE(device.GetFunctionMap()->GetFunction(fnErase), 0);
 
     const std::vector<BYTE> data = Pattern(0x1000 + 100, 0x31);
-    std::vector<BYTE> copy = data;
     ASSERT_TRUE(device.EraseFLASHBlock(Block(2)));
-    ASSERT_TRUE(device.WriteVerifyFLASH(0x1000, static_cast<unsigned long>(data.size()), copy.data(), 0));
+    ASSERT_TRUE(Write(0x1000, data));
     // Only the most recent module lives beside the kernel on this device.
     EXPECT_EQ(device.GetFunctionMap()->GetFunction(fnErase), 0);
     EXPECT_NE(device.GetFunctionMap()->GetFunction(fnWrite), 0);
@@ -142,9 +144,8 @@ TEST_F(KernelRun, AFailedFinalWriteStatusIsAQuietFalse)
 {
     ASSERT_TRUE(StartResident({{"Fail Write", "1"}}));
     ASSERT_TRUE(device.EraseFLASHBlock(Block(0)));
-    std::vector<BYTE> data = Pattern(256, 3);
     const size_t shown = host.shown.size();
-    EXPECT_FALSE(device.WriteVerifyFLASH(0, 256, data.data(), 0));
+    EXPECT_FALSE(Write(0, Pattern(256, 3)));
     EXPECT_EQ(host.shown.size(), shown);
 }
 
@@ -155,8 +156,7 @@ TEST_F(KernelRun, AcceptedChunkReplyKeepsHostAndKernelInStep)
     ASSERT_TRUE(StartResident({{"Accept Write Chunk", "2"}}));
     ASSERT_TRUE(device.EraseFLASHBlock(Block(4)));
     const std::vector<BYTE> data = Pattern(0x0C00, 0x55);
-    std::vector<BYTE> copy = data;
-    ASSERT_TRUE(device.WriteVerifyFLASH(0x4000, static_cast<unsigned long>(data.size()), copy.data(), 0));
+    ASSERT_TRUE(Write(0x4000, data));
     ASSERT_GT(device.GetBufferSize(), 0u);
     ASSERT_LT(device.GetBufferSize(), data.size() / 2); // at least three chunks
     ASSERT_TRUE(WaitForEvent(ekFault, "answered with H'10"));
@@ -180,22 +180,11 @@ TEST_F(KernelRun, CancelFromAnotherThreadStopsReadAndWrite)
     // 32 KiB at 38400 would take seconds; each cancel comes once data flows.
     const auto cancelled = [this](DWORD progress, const std::function<bool()>& transfer) {
         device.GetProgress() = 0;
-        std::atomic<bool> done{false};
-        std::thread canceller([&] {
-            // A transfer that fails before the data flows must not leave the canceller waiting.
-            while (device.GetProgress() < progress && !done)
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            device.Cancel();
-        });
-        const bool result = transfer();
-        done = true;
-        canceller.join();
-        return result;
+        return WhileRunning(transfer, [&] { return device.GetProgress() >= progress; }, [&] { device.Cancel(); });
     };
     EXPECT_TRUE(cancelled(512, [&] { return device.ReadData(0, 0x8000, buffer.data()); }));
     EXPECT_TRUE(WaitForEvent(ekNote, "read cancelled by the host"));
-    std::vector<BYTE> data = Pattern(0x4000, 1);
-    EXPECT_TRUE(cancelled(256, [&] { return device.WriteVerifyFLASH(0x4000, 0x4000, data.data(), 0); }));
+    EXPECT_TRUE(cancelled(256, [&] { return Write(0x4000, Pattern(0x4000, 1)); }));
     EXPECT_TRUE(WaitForEvent(ekNote, "write cancelled by the host"));
     EXPECT_TRUE(device.IsReallyConnected());
 }

@@ -3,7 +3,6 @@
 // queues it again (retry) or deletes it.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <future>
@@ -17,7 +16,6 @@
 #include "operations/ProgrammerOperations.h"
 #include "platform/Window.h"
 #include "programmer/FLASHManager.h"
-#include "sim/SimTarget.h"
 
 namespace {
 struct SeenMessage
@@ -75,7 +73,7 @@ struct CCountedDecode : CSRecordDecodeOperation
     void SetManager(COperationManager* pQueue) { m_pManager = pQueue; }
 };
 
-struct OperationChain : ::testing::Test
+struct OperationChain : ::testing::Test, zftest::CShownChecks
 {
     void SetUp() override
     {
@@ -107,7 +105,6 @@ struct OperationChain : ::testing::Test
     }
 
     zftest::ScopedSettings settings{zftest::ScopedSettings::kVirtualTargetFactor};
-    zftest::RecordingHost host;
     zftest::TempDir dir;
     std::string file = dir.File("image.s19");
     CSimTarget target;
@@ -192,9 +189,7 @@ TEST_F(OperationChain, ADecodeChainStopsAtTheFirstFailureAndDeletesItsSinkOnce)
     EXPECT_EQ(seen.at(1).code, fcDecode);
     EXPECT_EQ(image.GetDataByte(0x10F), 0x0F);
     EXPECT_TRUE(host.questions.empty()); // a failed decode shows nothing
-    EXPECT_TRUE(std::any_of(host.shown.begin(), host.shown.end(), [](const auto& s) {
-        return s.kind == skSuccess && s.text == "The image was decoded successfully";
-    }));
+    EXPECT_TRUE(Shown(skSuccess, "The image was decoded successfully"));
     EXPECT_EQ(g_deleted, 1); // the third never ran; the sink went once
     EXPECT_FALSE(document.IsDocumentBusy());
 }

@@ -2,7 +2,6 @@
 // the fastest rate of each protocol: it connects, writes and reads back, and
 // the transcript shows a line that was never faster than the wire.
 #include <cstdio>
-#include <thread>
 
 #include "ProgrammerFixture.h"
 
@@ -31,20 +30,16 @@ std::int64_t ByteNs(DWORD rate)
 // The rate in force in each direction at each byte, from the line's notes.
 std::vector<DWORD> FastestRateAtEachByte(const CSimTranscript& transcript, std::size_t nBytes)
 {
-    std::vector<DWORD> rates(nBytes, 0);
+    std::vector<DWORD> rates(nBytes, 9600);
     DWORD host = 9600, chip = 9600;
-    std::size_t at = 0;
     for (const CSimEvent& e : transcript.GetEvents(ekNote)) {
-        for (; at < std::min(e.m_nBytesBefore, nBytes); ++at)
-            rates[at] = std::max(host, chip);
         unsigned long r = 0;
         if (std::sscanf(e.m_strText.GetString(), "host line rate now %lu baud", &r) == 1 && r)
             host = static_cast<DWORD>(r);
         else if (std::sscanf(e.m_strText.GetString(), "target line rate now %lu baud", &r) == 1 && r)
             chip = static_cast<DWORD>(r);
+        std::fill(rates.begin() + static_cast<long>(std::min(e.m_nBytesBefore, nBytes)), rates.end(), std::max(host, chip));
     }
-    for (; at < nBytes; ++at)
-        rates[at] = std::max(host, chip);
     return rates;
 }
 
@@ -80,9 +75,7 @@ std::vector<DWORD> FastestRateAtEachByte(const CSimTranscript& transcript, std::
     return ::testing::AssertionSuccess();
 }
 
-class PacedLine : public CProgrammerFixture, public ::testing::WithParamInterface<SPacedCase>
-{
-};
+using PacedLine = CProgrammerCases<SPacedCase>;
 
 } // namespace
 
@@ -94,10 +87,7 @@ TEST_P(PacedLine, ConnectsWritesAndReadsBackWithoutOutrunningTheWire)
     programmer->SetBaudRate(c.nRate);
     ASSERT_TRUE(programmer->Connect()) << Errors();
 
-    const std::vector<SImageRange> ranges = {{0x0100, Pattern(300, 0x21)}};
-    auto image = LoadImage(ranges);
-    ASSERT_TRUE(programmer->WriteImage(image.get())) << Errors();
-    EXPECT_TRUE(FLASHHolds(target, ranges));
+    ASSERT_TRUE(Writes({{0x0100, Pattern(300, 0x21)}}));
     EXPECT_TRUE(ReadsBackRight(0x100, 300));
     EXPECT_TRUE(NeverFasterThanTheWire(target.GetTranscript()));
 }
@@ -106,14 +96,9 @@ INSTANTIATE_TEST_SUITE_P(SlowestAndFastestRates, PacedLine,
                          ::testing::Values(SPacedCase{"ZT31F256.ini", 0, 9600, 4},
                                            SPacedCase{"ZT31F256.ini", 0, 115200, 4},
                                            SPacedCase{"ZT52F128.ini", 1, 9600, 4},
-                                           SPacedCase{"ZT52F128.ini", 1, 2000000, 8}),
-                         [](const auto& test) {
-                             return std::string(test.param.definition, 8) + "_" + std::to_string(test.param.nRate);
-                         });
+                                           SPacedCase{"ZT52F128.ini", 1, 2000000, 8}));
 
-class PacedLineCancel : public CProgrammerFixture
-{
-};
+using PacedLineCancel = CProgrammerFixture;
 
 // What a cancelled read leaves in flight must not spoil the next run on the port.
 TEST_F(PacedLineCancel, ANewRunAfterACancelledReadConnectsAndReads)
@@ -123,13 +108,8 @@ TEST_F(PacedLineCancel, ANewRunAfterACancelledReadConnectsAndReads)
     target.LoadFLASH(0x8000, Pattern(64, 0x44));
     target.SetThrottle(true);
     const auto start = target.GetTargetBytesSent();
-    std::thread canceller([&] {
-        for (int i = 0; i < 20000 && target.GetTargetBytesSent() < start + 2000; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        programmer->Cancel();
-    });
-    std::unique_ptr<CFLASHBinaryImage> partial(programmer->ReadImage(0, nullptr, 0, 0x20000));
-    canceller.join();
+    WhileRunning([&] { return std::unique_ptr<CFLASHBinaryImage>(programmer->ReadImage(0, nullptr, 0, 0x20000)); },
+                 [&] { return target.GetTargetBytesSent() >= start + 2000; }, [&] { programmer->Cancel(); });
     EXPECT_TRUE(programmer->GetCancelFlag());
     programmer.reset();
 

@@ -3,11 +3,9 @@
 // the manager and pointed at it. Tests derive from CProgrammerFixture.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <thread>
 
 #include "TargetSession.h"
 #include "programmer/FLASHManager.h"
@@ -48,6 +46,27 @@ protected:
         return image;
     }
 
+    // Writes an image of the ranges and checks the FLASH holds them.
+    ::testing::AssertionResult Writes(const std::vector<SImageRange>& ranges)
+    {
+        auto image = LoadImage(ranges);
+        if (!programmer->WriteImage(image.get()))
+            return ::testing::AssertionFailure() << "write failed: " << Errors();
+        return FLASHHolds(target, ranges);
+    }
+
+    CBlockItem* Block(int n) { return BlockAt(programmer->GetDeviceInfo()->m_EraseBlocks, n); }
+    DWORD BlockStart(int n) { return static_cast<DWORD>(Block(n)->m_lStart); }
+
+    // Connected, then the fault armed so that its count starts at the next operation.
+    void ConnectThen(DWORD CSimFaults::*fault, DWORD n)
+    {
+        ASSERT_TRUE(programmer->Connect()) << Errors();
+        CSimFaults faults;
+        faults.*fault = n;
+        target.SetFaults(faults);
+    }
+
     // Reads the range and compares it with what the FLASH holds.
     ::testing::AssertionResult ReadsBackRight(DWORD start, DWORD length)
     {
@@ -67,16 +86,8 @@ protected:
     {
         target.SetThrottle(true);
         const auto start = target.GetHostBytesTaken();
-        std::atomic<bool> done{false};
-        std::thread other([&] {
-            // A write that fails early must not leave this thread waiting.
-            while (target.GetHostBytesTaken() < start + nBytes && !done)
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            action();
-        });
-        const bool bResult = programmer->WriteImage(pImage);
-        done = true;
-        other.join();
+        const bool bResult = WhileRunning([&] { return programmer->WriteImage(pImage); },
+                                          [&] { return target.GetHostBytesTaken() >= start + nBytes; }, action);
         target.SetThrottle(false);
         return bResult;
     }
@@ -86,6 +97,12 @@ protected:
     CSimTarget target;
     // Declared last: it goes before the target it talks to.
     std::unique_ptr<CFLASHProgrammer> programmer;
+};
+
+// The fixture of a table of cases.
+template <class TCase>
+class CProgrammerCases : public CProgrammerFixture, public ::testing::WithParamInterface<TCase>
+{
 };
 
 } // namespace zftest

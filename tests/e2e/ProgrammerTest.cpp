@@ -13,12 +13,6 @@ using namespace zftest;
 
 namespace {
 
-CBlockItem* Block(CFLASHProgrammer& p, int n)
-{
-    CObList& blocks = p.GetDeviceInfo()->m_EraseBlocks;
-    return static_cast<CBlockItem*>(blocks.GetAt(blocks.FindIndex(n)));
-}
-
 struct SRoadCase
 {
     const char* definition;
@@ -33,9 +27,7 @@ void PrintTo(const SRoadCase& c, std::ostream* os)
     *os << c.definition << " type " << c.type;
 }
 
-class Road : public CProgrammerFixture, public ::testing::WithParamInterface<SRoadCase>
-{
-};
+using Road = CProgrammerCases<SRoadCase>;
 
 } // namespace
 
@@ -45,7 +37,10 @@ TEST_P(Road, ConnectsWritesReadsBackErasesAndDisconnects)
     const bool bClassic = c.nProtocol == 0;
     settings.Write("[Programmer]\nReadbackVerify=1\n");
     ASSERT_TRUE(Start(c.definition, c.startMode, c.type, {}, c.nProtocol));
-    CBlockItem* b2 = Block(*programmer, 2);
+    // The device knows its sizes before it is connected.
+    EXPECT_EQ(programmer->GetFLASHDevice()->GetRAMSize(), programmer->GetDeviceInfo()->m_dwRAMSize);
+    EXPECT_EQ(programmer->GetFLASHDevice()->GetFLASHSize(), programmer->GetDeviceInfo()->m_dwFLASHROMSize);
+    CBlockItem* b2 = Block(2);
     // Data in block 2 before the connection; Protocol B does not look for it.
     if (bClassic)
         target.LoadFLASH(static_cast<DWORD>(b2->m_lStart), std::vector<BYTE>(16, 0x00));
@@ -54,7 +49,7 @@ TEST_P(Road, ConnectsWritesReadsBackErasesAndDisconnects)
     EXPECT_TRUE(Shown(bClassic ? "Device is not blank." : "Device is blank."));
     EXPECT_TRUE(Shown("Connection complete", 15056));
     EXPECT_EQ(Shown("Kernel initialised"), bClassic); // once a classic kernel has identified itself
-    EXPECT_FALSE(Block(*programmer, 0)->m_bWritten);
+    EXPECT_FALSE(Block(0)->m_bWritten);
     EXPECT_EQ(b2->m_bWritten, bClassic);
     // Connecting again on the live connection costs one liveness exchange (and,
     // on a one-program device, the main kernel the last operation displaced).
@@ -75,9 +70,7 @@ TEST_P(Road, ConnectsWritesReadsBackErasesAndDisconnects)
                                              {half + 0x10, Pattern(64, 0x33)}};
     // The written block the image touches is erased first, the blank ones are not.
     programmer->SetProtectionType(ptEraseAutomatically);
-    auto image = LoadImage(ranges);
-    ASSERT_TRUE(programmer->WriteImage(image.get())) << Errors();
-    EXPECT_TRUE(FLASHHolds(target, ranges));
+    ASSERT_TRUE(Writes(ranges));
     EXPECT_EQ(target.GetEraseCounts()[2], bClassic ? 1u : 0u);
     EXPECT_EQ(target.GetEraseCounts()[3], 0u);
     CString erasing;
@@ -117,10 +110,7 @@ INSTANTIATE_TEST_SUITE_P(EveryDirectTypeAndProtocol, Road,
                                            SRoadCase{"ZT10F016.ini", ctGENBootMode, "BOOT", 0},
                                            SRoadCase{"ZT10F016.ini", ctGENUserMode, "USER", 0},
                                            SRoadCase{"ZT10F016.ini", ctGENBootDirect, "BOOT Resident", 0},
-                                           SRoadCase{"ZT10F016.ini", ctGENUserDirect, "USER Resident", 0}),
-                         [](const auto& test) {
-                             return std::string(test.param.definition, 8) + "_type" + std::to_string(test.param.type);
-                         });
+                                           SRoadCase{"ZT10F016.ini", ctGENUserDirect, "USER Resident", 0}));
 
 using Programmer = CProgrammerFixture;
 
@@ -200,10 +190,7 @@ TEST_F(Programmer, CancelDuringAWriteStopsItAndLeavesTheProgrammerUsable)
     EXPECT_LT(target.GetHostBytesTaken(), start + 0x8000);
     EXPECT_FALSE(FLASHHolds(target, big));
 
-    const std::vector<SImageRange> small = {{0x0400, Pattern(128, 0x66)}};
-    auto next = LoadImage(small);
-    ASSERT_TRUE(programmer->WriteImage(next.get())) << Errors();
-    EXPECT_TRUE(FLASHHolds(target, small));
+    EXPECT_TRUE(Writes({{0x0400, Pattern(128, 0x66)}}));
 }
 
 TEST_F(Programmer, ACommandAfterACancelledEraseDoesNotTakeTheEraseAnswerForItsOwn)
@@ -211,8 +198,8 @@ TEST_F(Programmer, ACommandAfterACancelledEraseDoesNotTakeTheEraseAnswerForItsOw
     // Seconds per block: the cancel comes while the chip is still erasing.
     ASSERT_TRUE(Start("ZT31F256.ini", "BOOT Resident", ctGENBootDirect, {{"Erase Time", "4000"}}));
     ASSERT_TRUE(programmer->Connect()) << Errors();
-    CBlockItem* pErased = Block(*programmer, 1);
-    CBlockItem* pKept = Block(*programmer, 3);
+    CBlockItem* pErased = Block(1);
+    CBlockItem* pKept = Block(3);
     const std::vector<BYTE> kept = Pattern(64, 0x5C);
     target.LoadFLASH(static_cast<DWORD>(pErased->m_lStart), std::vector<BYTE>(16, 0x00));
     target.LoadFLASH(static_cast<DWORD>(pKept->m_lStart), kept);
@@ -226,27 +213,17 @@ TEST_F(Programmer, ACommandAfterACancelledEraseDoesNotTakeTheEraseAnswerForItsOw
         return n;
     };
     const std::size_t pollsBefore = polls();
-    std::atomic<bool> done{false};
-    std::thread canceller([&] {
-        while (polls() == pollsBefore && !done)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        programmer->Cancel();
-    });
     CObList chosen;
     chosen.AddTail(pErased);
-    programmer->EraseFLASHBlocks(&chosen);
-    done = true;
-    canceller.join();
+    WhileRunning([&] { return programmer->EraseFLASHBlocks(&chosen); }, [&] { return polls() > pollsBefore; },
+                 [&] { programmer->Cancel(); });
     EXPECT_TRUE(programmer->GetCancelFlag());
 
     // The chip answers the erase when it is done; the read waits for that answer and drops it.
     EXPECT_TRUE(ReadsBackRight(static_cast<DWORD>(pKept->m_lStart), static_cast<DWORD>(kept.size())));
     EXPECT_TRUE(FLASHHolds(target, {{static_cast<DWORD>(pKept->m_lStart), kept}}));
     EXPECT_EQ(target.GetEraseCounts()[1], before + 1);
-    const std::vector<SImageRange> next = {{static_cast<DWORD>(pErased->m_lStart), Pattern(128, 0x67)}};
-    auto image = LoadImage(next);
-    ASSERT_TRUE(programmer->WriteImage(image.get())) << Errors();
-    EXPECT_TRUE(FLASHHolds(target, next));
+    EXPECT_TRUE(Writes({{static_cast<DWORD>(pErased->m_lStart), Pattern(128, 0x67)}}));
 }
 
 TEST_F(Programmer, ALostTargetEndsTheWriteAndIsAskedAboutOnTheNextConnect)

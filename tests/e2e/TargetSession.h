@@ -5,9 +5,10 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -41,6 +42,28 @@ inline ::testing::AssertionResult FLASHHolds(const CSimTarget& t, const std::vec
         if (address + bytes.size() > flash.size() || !std::equal(bytes.begin(), bytes.end(), &flash[address]))
             return ::testing::AssertionFailure() << "FLASH differs in the range at " << std::hex << address;
     return ::testing::AssertionSuccess();
+}
+
+// Runs work while another thread waits for ready() and then runs action; the
+// end of work also lets it go, so that a failure never leaves it waiting.
+template <class TWork>
+auto WhileRunning(TWork work, const std::function<bool()>& ready, const std::function<void()>& action)
+{
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        while (!ready() && !done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        action();
+    });
+    auto result = work();
+    done = true;
+    other.join();
+    return result;
+}
+
+inline CBlockItem* BlockAt(CObList& blocks, int n)
+{
+    return static_cast<CBlockItem*>(blocks.GetAt(blocks.FindIndex(n)));
 }
 
 // The events' texts, one per line.
@@ -146,7 +169,7 @@ public:
         return ::testing::AssertionSuccess();
     }
 
-    CBlockItem* Block(int n) { return static_cast<CBlockItem*>(info.m_EraseBlocks.GetAt(info.m_EraseBlocks.FindIndex(n))); }
+    CBlockItem* Block(int n) { return BlockAt(info.m_EraseBlocks, n); }
     void Inject(DWORD CSimFaults::*fault, DWORD n) { CSimFaults f; f.*fault = n; target.SetFaults(f); }
 
     // The texts of the target's events of one kind, one per line, once it has
