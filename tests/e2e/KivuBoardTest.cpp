@@ -1,5 +1,5 @@
 // The board interface against the virtual Kivu board and chip over a real
-// pty: identification, the reset sequence, the BOOT road through the board
+// pty: pins and supplies, the reset sequence, the BOOT road through the board
 // with each firmware (boot, micro-kernel, baud change in transparent mode) and
 // the board's faults.
 #include <gtest/gtest.h>
@@ -48,17 +48,11 @@ public:
     std::string BoardNotes() { return EventTexts(Board().GetEvents(ekNote)); }
 };
 
-TEST(KivuBoard, IdentifiesItselfAndDrivesPinsAndSupplies)
+// The board's version and variant are read on the road below (each firmware).
+TEST(KivuBoard, DrivesPinsAndSupplies)
 {
     CBoardSession s;
-    ASSERT_TRUE(s.Start({{"Kivu Firmware", "0x0201"}, {"Start Mode", "USER"}}));
-    unsigned short version = 0;
-    ASSERT_TRUE(s.iface.GetVersion(&version));
-    EXPECT_EQ(version, 0x0201);
-    EXPECT_EQ(s.iface.GetBoardVariant(), 1u);
-    ASSERT_TRUE(s.iface.Initialise());
-    EXPECT_TRUE(s.Shown("Looking for Ellund interface..."));
-
+    ASSERT_TRUE(s.Start({{"Start Mode", "USER"}}));
     EXPECT_FALSE(s.Board().IsMDyOn());
     ASSERT_TRUE(s.iface.EnableMDy(true));
     EXPECT_TRUE(s.Board().IsMDyOn());
@@ -80,26 +74,19 @@ TEST(KivuBoard, ResetSequenceFullAndPartial)
 {
     CBoardSession s;
     ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(s.iface.Enable12V(true));
-    ASSERT_TRUE(s.iface.EnableVpp(true));
-    ASSERT_TRUE(s.iface.EnableMDy(true));
+    ASSERT_TRUE(s.iface.Enable12V(true) && s.iface.EnableVpp(true) && s.iface.EnableMDy(true));
 
     ASSERT_TRUE(s.iface.ResetTarget(true));
-    EXPECT_FALSE(s.Board().Is12VOn());
-    EXPECT_FALSE(s.Board().IsVppOn());
-    EXPECT_TRUE(s.Board().IsMDxOn()); // a partial reset leaves the pins
-    EXPECT_TRUE(s.Board().IsMDyOn());
+    EXPECT_TRUE(!s.Board().Is12VOn() && !s.Board().IsVppOn());
+    EXPECT_TRUE(s.Board().IsMDxOn() && s.Board().IsMDyOn()); // a partial reset leaves the pins
     EXPECT_EQ(s.Board().Port(0xFFE1), 0x2F); // SCI1 set up for a later board
-    std::string notes = s.BoardNotes();
+    const std::string notes = s.BoardNotes();
     EXPECT_LT(notes.find("Vpp supply off"), notes.find("12 V supply off")) << notes;
     EXPECT_EQ(notes.find("board reset"), std::string::npos) << notes;
 
     ASSERT_TRUE(s.iface.ResetTarget(false));
-    EXPECT_FALSE(s.Board().IsMDxOn());
-    EXPECT_FALSE(s.Board().IsMDyOn());
-    EXPECT_FALSE(s.Board().IsResetHeld());
-    notes = s.BoardNotes();
-    EXPECT_THAT(notes, HasSubstr("board reset"));
+    EXPECT_TRUE(!s.Board().IsMDxOn() && !s.Board().IsMDyOn() && !s.Board().IsResetHeld());
+    EXPECT_THAT(s.BoardNotes(), HasSubstr("board reset"));
     // The chip was reset and starts its own program.
     EXPECT_TRUE(s.target.WaitForState(ssUserProgram, 5000));
     EXPECT_TRUE(s.ErrorIds().empty());
