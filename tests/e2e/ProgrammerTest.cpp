@@ -133,16 +133,8 @@ TEST_F(Programmer, ProtectionTypesDecideWhetherWrittenBlocksAreErased)
     EXPECT_FALSE(Shown("Erase complete."));
     EXPECT_EQ(target.GetFLASH()[0x2000], ranges[0].second[0] & 0x0F);
 
-    // Never erasing asks nothing.
-    const size_t asked = host.questions.size();
-    programmer->SetProtectionType(ptNeverErase);
-    ASSERT_TRUE(programmer->WriteImage(image.get()));
-    EXPECT_EQ(host.questions.size(), asked);
-    EXPECT_EQ(target.GetEraseCounts()[2], 0u);
-
     // Answered Yes: erased, then written.
     host.answer = qtYes;
-    programmer->SetProtectionType(ptAskBeforeErase);
     ASSERT_TRUE(programmer->WriteImage(image.get()));
     EXPECT_EQ(target.GetEraseCounts()[2], 1u);
     EXPECT_TRUE(Shown("Erase complete."));
