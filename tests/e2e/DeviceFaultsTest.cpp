@@ -45,9 +45,7 @@ TEST_F(ProtocolBRun, ErrorCodesAndInjectedFaultsGiveTheirMessagesAndFalse)
     EXPECT_FALSE(device.WriteVerifyFLASH_ProtocolB(0x1040, 128, data.data(), 0));
     EXPECT_TRUE(Shown("Invalid write address error"));
 
-    CSimFaults faults;
-    faults.m_dwFailErase = faults.m_dwFailWrite = 1;
-    target.SetFaults(faults);
+    target.SetFaults({.m_dwFailErase = 1, .m_dwFailWrite = 1});
     EXPECT_FALSE(device.EraseFLASHBlock_ProtocolB(Block(3)));
     EXPECT_TRUE(Shown("Unknown error"));
     EXPECT_FALSE(device.WriteVerifyFLASH_ProtocolB(0x3000, 256, data.data(), 0));
@@ -55,12 +53,12 @@ TEST_F(ProtocolBRun, ErrorCodesAndInjectedFaultsGiveTheirMessagesAndFalse)
     // Erase module in place: 4F, then 58 01 04 and the sum; a bent block number
     // leaves a sum that does not close the frame.
     ASSERT_TRUE(device.EraseFLASHBlock_ProtocolB(Block(3)));
-    Inject(&CSimFaults::m_dwCorruptHostByte, 4);
+    target.SetFaults({.m_dwCorruptHostByte = 4});
     EXPECT_FALSE(device.EraseFLASHBlock_ProtocolB(Block(4)));
     EXPECT_TRUE(Shown("Sum-check error"));
 
     // A status inquiry that reports an error stops the write.
-    Inject(&CSimFaults::m_dwFailStatus, 1);
+    target.SetFaults({.m_dwFailStatus = 1});
     EXPECT_FALSE(device.WriteVerifyFLASH_ProtocolB(0x5000, 128, data.data(), 0));
     // The wrong file named as write module is taken, but the line is refused.
     info.m_strWriteModule = info.m_strEraseModule;
@@ -68,7 +66,7 @@ TEST_F(ProtocolBRun, ErrorCodesAndInjectedFaultsGiveTheirMessagesAndFalse)
     EXPECT_EQ(Count(ekRefusal, "write refused: the write module is not in place (status H'01)", 1), 1u);
 
     settings.Write("[Serial]\nCheckBlankTimeout = 1\n");
-    Inject(&CSimFaults::m_dwStopAfterHostBytes, 1);
+    target.SetFaults({.m_dwStopAfterHostBytes = 1});
     bool blank = true;
     EXPECT_FALSE(device.BlankCheck_ProtocolB(&blank, 0, 0x20000));
     EXPECT_FALSE(device.ReadData_ProtocolB(0, 64, data.data()));

@@ -41,23 +41,6 @@ public:
         return started;
     }
 
-    // The USER loader in its own program, through the rate exchange kept at 9600
-    // (the interface's work in real use).
-    void ReachUserLoader()
-    {
-        ASSERT_TRUE(Start({{"Start Mode", "USER"}}, "9600,n,8,1"));
-        ASSERT_TRUE(target.WaitForState(ssUserProgram, 5000));
-        const BYTE ask[2] = {0x44, 0x04};
-        ASSERT_TRUE(comms.WriteBytes(ask, 2, false));
-        BYTE brr = 0;
-        ASSERT_TRUE(comms.ReadBytes(&brr, 1, nullptr, false));
-        ASSERT_TRUE(comms.WriteBytes(&brr, 1, false));
-        const BYTE check[4] = {1, 2, 3, 4};
-        BYTE echo[4] = {};
-        ASSERT_TRUE(comms.WriteBytes(check, 4, false));
-        ASSERT_TRUE(comms.ReadBytes(echo, 4, nullptr, false));
-    }
-
     // Writes a copy of data: the device may change what it is given.
     bool Write(DWORD address, std::vector<BYTE> data)
     {
@@ -192,7 +175,19 @@ TEST_F(KernelRun, CancelFromAnotherThreadStopsReadAndWrite)
 TEST_F(KernelRun, KernelLargerThanRamIsNotTaken)
 {
     settings.Write("[Serial]\nGeneralMultiplier=1\n");
-    ASSERT_NO_FATAL_FAILURE(ReachUserLoader());
+    // The USER loader in its own program, through the rate exchange kept at 9600
+    // (the interface's work in real use).
+    ASSERT_TRUE(Start({{"Start Mode", "USER"}}, "9600,n,8,1"));
+    ASSERT_TRUE(target.WaitForState(ssUserProgram, 5000));
+    const BYTE ask[2] = {0x44, 0x04};
+    ASSERT_TRUE(comms.WriteBytes(ask, 2, false));
+    BYTE brr = 0;
+    ASSERT_TRUE(comms.ReadBytes(&brr, 1, nullptr, false));
+    ASSERT_TRUE(comms.WriteBytes(&brr, 1, false));
+    const BYTE check[4] = {1, 2, 3, 4};
+    BYTE echo[4] = {};
+    ASSERT_TRUE(comms.WriteBytes(check, 4, false));
+    ASSERT_TRUE(comms.ReadBytes(echo, 4, nullptr, false));
 
     TempDir dir;
     const std::string big = dir.File("big.bin");

@@ -170,7 +170,6 @@ public:
     }
 
     CBlockItem* Block(int n) { return BlockAt(info.m_EraseBlocks, n); }
-    void Inject(DWORD CSimFaults::*fault, DWORD n) { CSimFaults f; f.*fault = n; target.SetFaults(f); }
 
     // The texts of the target's events of one kind, one per line, once it has
     // dealt with what the host sent.
