@@ -162,8 +162,7 @@ TEST_F(KivuConnect, LooksForTheBoardAtOtherRatesAfterAnInvalidAnswer)
     const BYTE handshake = 0x0A; // its answer stands where the board's exit signal should be
     ASSERT_TRUE(programmer->GetFLASHComms()->WriteBytes(&handshake, 1, false));
     programmer->SetBaudRate(57600);
-    CSimBoardSettings silent;
-    silent.m_bSilent = true, Board().SetFaults(silent);
+    Board().SetFaults({.m_bSilent = true});
     CSearchHost search;
     search.comms = programmer->GetFLASHComms(), search.board = &Board();
 

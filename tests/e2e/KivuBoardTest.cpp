@@ -99,10 +99,8 @@ TEST_P(KivuBoardRoad, BootsDownloadsAndChangesBaudThroughTheBoard)
     const WORD firmware = GetParam();
     const unsigned long rate = firmware < 0x0200 ? 38400 : 115200;
     CBoardSession s;
-    CString fw;
-    fw.Format("0x%04X", firmware);
     // Older firmware waits for an erase answer this device never sends.
-    ASSERT_TRUE(s.Start({{"Kivu Firmware", fw}, {"Kivu Erase Wait", "100"}}));
+    ASSERT_TRUE(s.Start({{"Kivu Firmware", std::to_string(firmware).c_str()}, {"Kivu Erase Wait", "100"}}));
     ASSERT_TRUE(s.BootMode());
     EXPECT_EQ(s.Board().GetPCRate(), rate);
 
