@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <numeric>
 #include <regex>
 #include <thread>
 
@@ -200,8 +201,9 @@ TEST_F(Gang, SerialNumbersAreUniqueAndContiguousAcrossConcurrentAndCancelledRuns
     }
     std::sort(spent.begin(), spent.end());
     ASSERT_GE(spent.size(), 6u) << log;
-    for (size_t i = 0; i < spent.size(); ++i)
-        EXPECT_EQ(spent[i], 500 + static_cast<int>(i)) << log;
+    std::vector<int> contiguous(spent.size());
+    std::iota(contiguous.begin(), contiguous.end(), 500);
+    EXPECT_EQ(spent, contiguous) << log;
     const auto flash = board.Sim().GetFLASH();
     ASSERT_FALSE(last.empty()) << log;
     EXPECT_EQ(std::string(flash.begin() + 0x20000, flash.begin() + 0x20006), std::string(6 - last.size(), '0') + last);
