@@ -265,9 +265,7 @@ TEST_F(UiServerTest, DrivesEveryOperationOnTheVirtualTarget)
     questions.clear();
     e = Run("/api/program", json::object(), "yes", &questions);
     EXPECT_TRUE(e["verified"]) << e;
-    EXPECT_EQ(std::count_if(questions.begin(), questions.end(),
-                            [](const std::string& q) { return q.find("BLK") != std::string::npos; }),
-              2);
+    EXPECT_THAT(questions, ::testing::Contains(HasSubstr("BLK")).Times(2));
 
     // A production job: the log records it, the unit counts.
     const std::string log = m_dir.File("job.log");
