@@ -1,7 +1,6 @@
 #include <gmock/gmock.h>
 
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include "Console.h"
 #include "ConsoleHost.h"
 #include "ExitCode.h"
+#include "apps/e2e/ToolProcess.h" // Events(): the reader of JSON-line output
 
 using ::testing::HasSubstr;
 
@@ -37,14 +37,7 @@ struct SCapture
             s.append(buf, n);
         return s;
     }
-    std::vector<nlohmann::json> Events()
-    {
-        std::vector<nlohmann::json> events;
-        std::istringstream lines(Read(out));
-        for (std::string line; std::getline(lines, line);)
-            events.push_back(nlohmann::json::parse(line));
-        return events;
-    }
+    std::vector<nlohmann::json> Events() { return ::Events(Read(out)); }
     FILE* out;
     FILE* err;
     CConsole console;
