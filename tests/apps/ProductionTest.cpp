@@ -71,11 +71,11 @@ TEST(SerialState, HandsOutEachNumberOnceAcrossThreadsAndReusesReturnedOnes)
     ASSERT_TRUE(state.Give(150, &error));
     std::uint64_t n = 0;
     const auto take = [&] { return state.Take(spec, &n, &error) ? n : 0; };
-    EXPECT_EQ(take(), 150u);
-    EXPECT_EQ(take(), 300u);
+    EXPECT_EQ(take(), 150u) << error;
+    EXPECT_EQ(take(), 300u) << error;
     // A higher start moves the count up; numbers below it are never reused.
     ASSERT_TRUE(SSerialSpec::Parse("0:1000", &spec, &error));
-    EXPECT_EQ(take(), 1000u);
+    EXPECT_EQ(take(), 1000u) << error;
     EXPECT_FALSE(CSerialState(dir.File("missing/dir/state")).Take(spec, &n, &error));
     EXPECT_THAT(error, ::testing::HasSubstr("No such file"));
 }

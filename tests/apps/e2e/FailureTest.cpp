@@ -32,7 +32,7 @@ struct Failure : TToolRun<>
 TEST_F(Failure, EachFailedRunEndsWithAReasonAndTheJsonResultCarriesIt)
 {
     const std::string image = Image();
-    // The target's faults, the tool's command, its exit code and the reason it gives.
+    // A name, the target's definition and faults, the tool's command, its exit code and the reason it gives.
     const std::tuple<const char*, const char*, std::vector<std::string>, std::vector<std::string>, int, const char*>
         cases[] = {
         {"over data with --erase never", "devices/ZT31F256.ini", {"FLASH Fill=0x00", "Fail Overwrite=1"},

@@ -136,13 +136,11 @@ TEST_F(Tool, QuestionsAreAnsweredByYesOrNoOrStopTheRunWithoutATerminal)
     std::ofstream(dir.File("other.bin"), std::ios::binary) << std::string(64, '\x5A');
     const std::vector<std::string> again{"-p", sim.Port(), "-c", "boot-resident", "--json", "program",
                                          dir.File("other.bin"), "--erase", "ask"};
-    auto with = [&](const char* answer) {
-        std::vector<std::string> args = again;
-        if (answer)
-            args.push_back(answer);
-        return RunZflash(args);
+    auto with = [&](std::vector<std::string> answer) {
+        answer.insert(answer.begin(), again.begin(), again.end());
+        return RunZflash(answer);
     };
-    SToolResult r = with("--no");
+    SToolResult r = with({"--no"});
     EXPECT_EQ(r.code, ecVerify) << r.out;
     bool refused = false;
     for (const auto& e : Events(r.out)) {
@@ -151,12 +149,12 @@ TEST_F(Tool, QuestionsAreAnsweredByYesOrNoOrStopTheRunWithoutATerminal)
     }
     EXPECT_TRUE(refused) << r.out;
 
-    r = with(nullptr);
+    r = with({});
     EXPECT_EQ(r.code, ecAnswerNeeded) << r.out;
     EXPECT_THAT(r.out, HasSubstr("pass --yes or --no"));
     EXPECT_EQ(Events(r.out).back()["status"], "answer-needed");
 
-    r = with("--yes");
+    r = with({"--yes"});
     EXPECT_EQ(r.code, ecSuccess) << r.out;
 }
 
