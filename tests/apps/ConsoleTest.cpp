@@ -1,7 +1,6 @@
 #include <gmock/gmock.h>
 
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include "Console.h"
 #include "ConsoleHost.h"
 #include "ExitCode.h"
+#include "apps/e2e/ToolProcess.h" // Events(): the reader of JSON-line output
 
 using ::testing::HasSubstr;
 
@@ -17,8 +17,8 @@ namespace {
 // A console writing into two memory files.
 struct SCapture
 {
-    explicit SCapture(eOutputMode mode, eVerbosity v = vbNormal, bool colour = false)
-        : out(std::tmpfile()), err(std::tmpfile()), console(out, err, mode, v, colour)
+    explicit SCapture(eOutputMode mode, eVerbosity v = vbNormal, bool colour = false, int width = 80)
+        : out(std::tmpfile()), err(std::tmpfile()), console(out, err, mode, v, colour, width)
     {
     }
     ~SCapture()
@@ -37,14 +37,7 @@ struct SCapture
             s.append(buf, n);
         return s;
     }
-    std::vector<nlohmann::json> Events()
-    {
-        std::vector<nlohmann::json> events;
-        std::istringstream lines(Read(out));
-        for (std::string line; std::getline(lines, line);)
-            events.push_back(nlohmann::json::parse(line));
-        return events;
-    }
+    std::vector<nlohmann::json> Events() { return ::Events(Read(out)); }
     FILE* out;
     FILE* err;
     CConsole console;
@@ -163,11 +156,9 @@ TEST(ConsoleHost, APersonIsAskedAgainUntilTheReplyMeansSomething)
 TEST(Console, TheBarNeverReachesTheLastColumn)
 {
     for (int width : {40, 80, 200}) {
-        FILE* err = std::tmpfile();
-        CConsole console(stdout, err, omTerminal, vbNormal, false, width);
-        console.Progress({"Writing image to device, a long step name", 0, 0xFFFFFFF0, 0xFFFFFF00}, 0.5);
-        const std::string line = SCapture::Read(err).substr(4); // after "\r\x1b[K"
-        std::fclose(err);
+        SCapture c(omTerminal, vbNormal, false, width);
+        c.console.Progress({"Writing image to device, a long step name", 0, 0xFFFFFFF0, 0xFFFFFF00}, 0.5);
+        const std::string line = SCapture::Read(c.err).substr(4); // after "\r\x1b[K"
         EXPECT_LT(line.size(), static_cast<size_t>(width)) << line;
         EXPECT_THAT(line, HasSubstr("99%"));
     }

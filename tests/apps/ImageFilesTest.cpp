@@ -31,42 +31,24 @@ TEST(ImageFiles, RawBinaryGoesToItsBaseAndComesBackWithGapsFilled)
     EXPECT_EQ(zftest::ReadAll(dir.File("blank.raw")), std::string(4, '\xFF'));
 }
 
-TEST(ImageFiles, AMalformedSRecordIsRefusedNotLoadedAsRaw)
+TEST(ImageFiles, ABadOrMissingFileIsRefusedWithItsReasonAndLeavesTheImageEmpty)
 {
     zftest::ScopedSettings settings;
     zftest::RecordingHost host;
     zftest::TempDir dir;
     std::ofstream(dir.File("bad.mot")) << "S1130000000004000000041000000420000004307D\n";
-    CFLASHBinaryImage image(0, nullptr);
-    std::string error;
-    EXPECT_FALSE(CImageFiles::Load(dir.File("bad.mot"), ifAuto, 0, &image, nullptr, &error));
-    EXPECT_THAT(error, HasSubstr("not a valid S-record"));
-    EXPECT_FALSE(image.IsImageDataPresent());
-    EXPECT_FALSE(CImageFiles::Load(dir.Path().string(), ifAuto, 0, &image, nullptr, &error));
-    EXPECT_THAT(error, HasSubstr("folder"));
-}
-
-TEST(ImageFiles, ConvertThroughEveryFormKeepsTheData)
-{
-    zftest::ScopedSettings settings;
-    zftest::RecordingHost host;
-    zftest::TempDir dir;
-    CFLASHBinaryImage image(0, nullptr);
-    std::vector<BYTE> data(1000);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<BYTE>(i ^ 0x5A);
-    image.SetDataFromFile(0x400, static_cast<DWORD>(data.size()), data.data());
-    const DWORD crc = CImageFiles::Checksum(&image, CImageFiles::Ranges(&image));
-    std::string error;
-    // Each form is also read back under a name that does not say what it is.
-    for (const char* form : {"srec", "fpr", "hex"}) {
-        const std::string path = dir.File(std::string("img.") + form);
-        ASSERT_TRUE(CImageFiles::Save(path, CImageFiles::FormatFromName(form), &image, 0, 0xFFFFFFFF, nullptr, &error));
-        const std::string other = dir.File(std::string("copy-") + form + ".dat");
-        std::filesystem::copy_file(path, other);
-        CFLASHBinaryImage back(0, nullptr);
-        ASSERT_TRUE(CImageFiles::Load(other, CImageFiles::FormatFromName(form), 0, &back, nullptr, &error))
-            << form << ": " << error;
-        EXPECT_EQ(CImageFiles::Checksum(&back, CImageFiles::Ranges(&back)), crc) << form;
+    std::ofstream(dir.File("bad.hex")) << ":0400000001020304F2\n:0200100011229C\n:00000001FF\n";
+    const std::pair<std::string, const char*> cases[] = {
+        {dir.File("bad.mot"), "not a valid S-record"}, // and not loaded as raw instead
+        {dir.File("bad.hex"), "line 2"},               // its good first record is not kept either
+        {dir.File("missing.hex"), "no such file"},
+        {dir.Path().string(), "folder"},
+    };
+    for (const auto& [path, reason] : cases) {
+        CFLASHBinaryImage image(0, nullptr);
+        std::string error;
+        EXPECT_FALSE(CImageFiles::Load(path, ifAuto, 0, &image, nullptr, &error)) << path;
+        EXPECT_THAT(error, HasSubstr(reason));
+        EXPECT_FALSE(image.IsImageDataPresent()) << path;
     }
 }

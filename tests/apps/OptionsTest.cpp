@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "Options.h"
 
 namespace {
@@ -58,19 +60,12 @@ TEST(Options, GlobalOptionsMayFollowTheCommand)
                      "57600"},
                     o),
               "");
-    EXPECT_EQ(o.strCommand, "program");
-    EXPECT_EQ(o.strImage, "fw.hex");
-    EXPECT_EQ(o.strPort, "/dev/ttyUSB0");
-    EXPECT_EQ(o.strErase, "ask");
-    EXPECT_FALSE(o.bVerify);
-    EXPECT_TRUE(o.bYes);
-    EXPECT_EQ(o.nBaud, 57600);
+    EXPECT_EQ(std::tie(o.strCommand, o.strImage, o.strPort, o.strErase, o.bVerify, o.bYes, o.nBaud),
+              std::make_tuple("program", "fw.hex", "/dev/ttyUSB0", "ask", false, true, 57600L));
 
     SCliOptions i;
     ASSERT_EQ(Parse({"image", "convert", "a.hex", "b.srec", "--json"}, i), "");
-    EXPECT_EQ(i.strCommand, "image-convert");
-    EXPECT_EQ(i.strConvertOut, "b.srec");
-    EXPECT_TRUE(i.bJson);
+    EXPECT_EQ(std::tie(i.strCommand, i.strConvertOut, i.bJson), std::make_tuple("image-convert", "b.srec", true));
 
     SCliOptions v;
     ASSERT_EQ(Parse({"--json", "--version"}, v), "");

@@ -4,6 +4,7 @@
 
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "Gang.h"
 #include "Options.h"
@@ -12,24 +13,19 @@
 
 TEST(SerialSpec, ParsesAndRendersEachForm)
 {
-    struct
-    {
-        const char* text;
-        std::uint64_t number;
-        std::vector<BYTE> bytes;
-    } cases[] = {
+    const std::tuple<const char*, std::uint64_t, std::vector<BYTE>> cases[] = {
         {"0x7FF0:1000", 0x01020304, {0x04, 0x03, 0x02, 0x01}},
         {"0x10:5:2:be16", 0xA1B2, {0xA1, 0xB2}},
         {"H'10:5:le64", 1, {1, 0, 0, 0, 0, 0, 0, 0}},
         {"16:5:3:text6", 42, {'0', '0', '0', '0', '4', '2'}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [text, number, rendered] : cases) {
         SSerialSpec spec;
         std::string error;
-        ASSERT_TRUE(SSerialSpec::Parse(c.text, &spec, &error)) << c.text << ": " << error;
+        ASSERT_TRUE(SSerialSpec::Parse(text, &spec, &error)) << text << ": " << error;
         std::vector<BYTE> bytes;
-        ASSERT_TRUE(spec.Render(c.number, &bytes)) << c.text;
-        EXPECT_EQ(bytes, c.bytes) << c.text;
+        ASSERT_TRUE(spec.Render(number, &bytes)) << text;
+        EXPECT_EQ(bytes, rendered) << text;
     }
     SSerialSpec spec;
     std::string error;
@@ -74,26 +70,19 @@ TEST(SerialState, HandsOutEachNumberOnceAcrossThreadsAndReusesReturnedOnes)
     CSerialState state(dir.File("job.log.serial"));
     ASSERT_TRUE(state.Give(150, &error));
     std::uint64_t n = 0;
-    ASSERT_TRUE(state.Take(spec, &n, &error));
-    EXPECT_EQ(n, 150u);
-    ASSERT_TRUE(state.Take(spec, &n, &error));
-    EXPECT_EQ(n, 300u);
+    const auto take = [&] { return state.Take(spec, &n, &error) ? n : 0; };
+    EXPECT_EQ(take(), 150u) << error;
+    EXPECT_EQ(take(), 300u) << error;
     // A higher start moves the count up; numbers below it are never reused.
     ASSERT_TRUE(SSerialSpec::Parse("0:1000", &spec, &error));
-    ASSERT_TRUE(state.Take(spec, &n, &error));
-    EXPECT_EQ(n, 1000u);
+    EXPECT_EQ(take(), 1000u) << error;
     EXPECT_FALSE(CSerialState(dir.File("missing/dir/state")).Take(spec, &n, &error));
     EXPECT_THAT(error, ::testing::HasSubstr("No such file"));
 }
 
 TEST(GangOptions, EachPortAndEachProductionOptionMakesAGangRun)
 {
-    struct
-    {
-        std::vector<std::string> args;
-        bool gang;
-        size_t ports;
-    } cases[] = {
+    const std::tuple<std::vector<std::string>, bool, size_t> cases[] = {
         {{"program", "a.mot"}, false, 0},
         {{"-p", "/dev/ttyUSB0", "program", "a.mot"}, false, 1},
         {{"-p", "sim", "-p", "sim", "program", "a.mot"}, true, 2},
@@ -103,14 +92,14 @@ TEST(GangOptions, EachPortAndEachProductionOptionMakesAGangRun)
         {{"program", "a.mot", "--retries", "2"}, true, 0},
         {{"-p", "sim", "-p", "sim", "read", "x.srec"}, false, 2},
     };
-    for (const auto& c : cases) {
+    for (const auto& [line, gang, ports] : cases) {
         CLI::App app;
         SCliOptions o;
         BuildCommandLine(app, o);
-        std::vector<std::string> args(c.args.rbegin(), c.args.rend());
+        std::vector<std::string> args(line.rbegin(), line.rend());
         ASSERT_NO_THROW(app.parse(args));
-        EXPECT_EQ(IsGangRun(o), c.gang) << c.args[0] << " " << c.args.size();
-        EXPECT_EQ(o.Ports.size(), c.ports);
+        EXPECT_EQ(IsGangRun(o), gang) << line[0] << " " << line.size();
+        EXPECT_EQ(o.Ports.size(), ports);
         if (!o.Ports.empty()) {
             EXPECT_EQ(o.strPort, o.Ports.back());
         }

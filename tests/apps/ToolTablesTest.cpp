@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <regex>
 #include <sstream>
+#include <tuple>
 
 #include "ConsoleHost.h"
 #include "ExitCode.h"
@@ -101,13 +102,8 @@ TEST(ToolTables, TheUserGuideAndTheManPageListTheConnectionTypesOfTheTable)
 
 TEST(ToolTables, TheLibraryMessagesSeenDecideTheExitCode)
 {
-    struct Case
-    {
-        std::vector<WORD> errors;
-        std::vector<const char*> texts;
-        int own, step, overriding;
-        bool refusal;
-    } cases[] = {
+    // Errors and messages seen, the step's own code, what it becomes, what overrides it, and whether it is a refusal.
+    const std::tuple<std::vector<WORD>, std::vector<const char*>, int, int, int, bool> cases[] = {
         {{}, {}, ecWrite, ecWrite, 0, false},
         {{15025}, {}, ecWrite, ecErase, 0, true},
         {{15030}, {}, ecWrite, ecVerify, 0, true},
@@ -119,16 +115,16 @@ TEST(ToolTables, TheLibraryMessagesSeenDecideTheExitCode)
         {{15026}, {"Protocol 2 is not yet available"}, ecRead, ecRead, ecNotAvailable, false},
         {{}, {"board support is not available in this version"}, ecConnection, ecConnection, ecNotAvailable, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& [errors, texts, own, step, overriding, refusal] : cases) {
         CConsoleSink sink(Quiet());
-        for (WORD id : c.errors)
+        for (WORD id : errors)
             sink.DisplayError("failed", id);
-        for (const char* text : c.texts)
+        for (const char* text : texts)
             sink.DisplayMessage(text, 0);
-        const std::string what = ::testing::PrintToString(c.errors) + ::testing::PrintToString(c.texts);
-        EXPECT_EQ(StepExitCode(sink, c.own), c.step) << what;
-        EXPECT_EQ(OverridingExitCode(sink), c.overriding) << what;
-        EXPECT_EQ(SawRefusal(sink), c.refusal) << what;
+        const std::string what = ::testing::PrintToString(errors) + ::testing::PrintToString(texts);
+        EXPECT_EQ(StepExitCode(sink, own), step) << what;
+        EXPECT_EQ(OverridingExitCode(sink), overriding) << what;
+        EXPECT_EQ(SawRefusal(sink), refusal) << what;
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,13 +17,8 @@ using ::testing::HasSubstr;
 using zftest::SourcePath;
 
 namespace {
-struct SBadInput
-{
-    const char* name;
-    std::vector<std::string> args; // "{dir}" stands for the case's folder
-    int code;
-    const char* fragment;
-};
+// A name, the arguments ("{dir}" stands for the case's folder), the exit code and a fragment of the message.
+using SBadInput = std::tuple<const char*, std::vector<std::string>, int, const char*>;
 
 // An S1 record, or S3 (4-byte address) when wide.
 std::string SRecord(DWORD address, std::vector<BYTE> data, bool wide = false)
@@ -62,11 +58,6 @@ std::string BytesIn(const std::string& transcript)
         bytes += line + "\n";
     }
     return bytes;
-}
-
-void PrintTo(const SBadInput& b, std::ostream* os)
-{
-    *os << b.name;
 }
 
 void Write(const std::string& path, const std::string& text)
@@ -149,8 +140,9 @@ using BadInput = TToolRun<::testing::TestWithParam<SBadInput>>;
 TEST_P(BadInput, IsRefusedWithItsReasonAndNothingSent)
 {
     MakeFiles(dir);
+    const auto& [name, caseArgs, code, fragment] = GetParam();
     std::vector<std::string> args;
-    for (std::string a : GetParam().args) {
+    for (std::string a : caseArgs) {
         if (const size_t at = a.find("{dir}"); at != std::string::npos)
             a.replace(at, 5, dir.Path().string());
         args.push_back(a);
@@ -160,14 +152,14 @@ TEST_P(BadInput, IsRefusedWithItsReasonAndNothingSent)
     if (sim && args[0] != "image")
         args.insert(args.begin(), {"--trace", trace});
     const SToolResult r = RunZflash(args);
-    EXPECT_EQ(r.code, GetParam().code) << r.out << r.err;
-    EXPECT_THAT(r.out + r.err, HasSubstr(GetParam().fragment));
-    if (GetParam().code != ecSuccess) { // the reason is the error itself, not a note beside it
-        const size_t at = r.err.rfind('\n', r.err.find(GetParam().fragment)) + 1;
+    EXPECT_EQ(r.code, code) << name << ": " << r.out << r.err;
+    EXPECT_THAT(r.out + r.err, HasSubstr(fragment));
+    if (code != ecSuccess) { // the reason is the error itself, not a note beside it
+        const size_t at = r.err.rfind('\n', r.err.find(fragment)) + 1;
         EXPECT_EQ(r.err.compare(at, 7, "error: "), 0) << r.err;
         EXPECT_EQ(BytesIn(zftest::ReadAll(trace)), "") << "bytes went to the virtual target";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Tool, BadInput, ::testing::ValuesIn(kCases),
-                         [](const auto& p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(std::get<0>(p.param)); });

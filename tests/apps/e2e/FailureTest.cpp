@@ -2,8 +2,10 @@
 // cancelled prints none; --yes does not wait for ever on a silent device.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -25,22 +27,14 @@ struct Failure : TToolRun<>
         return dir.File("data.bin");
     }
 };
-
-struct SCase
-{
-    const char* name;
-    const char* definition;
-    std::vector<std::string> simSettings;
-    std::vector<std::string> args;
-    int code;
-    const char* reason;
-};
 } // namespace
 
 TEST_F(Failure, EachFailedRunEndsWithAReasonAndTheJsonResultCarriesIt)
 {
     const std::string image = Image();
-    const SCase cases[] = {
+    // A name, the target's definition and faults, the tool's command, its exit code and the reason it gives.
+    const std::tuple<const char*, const char*, std::vector<std::string>, std::vector<std::string>, int, const char*>
+        cases[] = {
         {"over data with --erase never", "devices/ZT31F256.ini", {"FLASH Fill=0x00", "Fail Overwrite=1"},
          {"program", image, "--erase", "never"}, ecWrite, "--erase never left it there"},
         {"final write status 0x23", "devices/ZT31F256.ini", {"Fail Write=1"}, {"program", image}, ecWrite,
@@ -52,28 +46,25 @@ TEST_F(Failure, EachFailedRunEndsWithAReasonAndTheJsonResultCarriesIt)
         {"Protocol B chip holding data", "devices/ZT52F128.ini", {"FLASH Fill=0x00"}, {"program", image}, ecVerify,
          "Protocol B cannot tell which blocks hold it"},
     };
-    for (const SCase& c : cases) {
+    for (const auto& [name, definition, simSettings, command, code, reason] : cases) {
         std::vector<std::string> simOptions;
-        for (const std::string& s : c.simSettings)
+        for (const std::string& s : simSettings)
             simOptions.insert(simOptions.end(), {"--set", s});
-        CSimProcess sim(c.definition, simOptions);
-        ASSERT_FALSE(sim.Port().empty()) << c.name;
-        std::vector<std::string> args{"--json", "-p", sim.Port(), "-d", SourcePath(c.definition)};
-        args.insert(args.end(), c.args.begin(), c.args.end());
+        CSimProcess sim(definition, simOptions);
+        ASSERT_FALSE(sim.Port().empty()) << name;
+        std::vector<std::string> args{"--json", "-p", sim.Port(), "-d", SourcePath(definition)};
+        args.insert(args.end(), command.begin(), command.end());
         const SToolResult r = RunZflash(args);
-        EXPECT_EQ(r.code, c.code) << c.name << r.out;
-        bool said = false;
-        nlohmann::json result;
-        std::istringstream lines(r.out);
-        for (std::string line; std::getline(lines, line);) {
-            const auto e = nlohmann::json::parse(line);
-            said |= e["event"] == "message" && e["level"] == "error" &&
-                    e["text"].get<std::string>().find(c.reason) != std::string::npos;
-            result = e;
-        }
-        EXPECT_TRUE(said) << c.name << r.out;
-        EXPECT_EQ(result["event"], "result") << c.name;
-        EXPECT_FALSE(result.value("reason", std::string()).empty()) << c.name << result;
+        EXPECT_EQ(r.code, code) << name << r.out;
+        const auto events = Events(r.out);
+        ASSERT_FALSE(events.empty()) << name;
+        EXPECT_TRUE(std::any_of(events.begin(), events.end(), [&](const nlohmann::json& e) {
+            return e["event"] == "message" && e["level"] == "error" &&
+                   e["text"].get<std::string>().find(reason) != std::string::npos;
+        })) << name << r.out;
+        const nlohmann::json& result = events.back();
+        EXPECT_EQ(result["event"], "result") << name;
+        EXPECT_FALSE(result.value("reason", std::string()).empty()) << name << result;
     }
 }
 
@@ -111,14 +102,11 @@ TEST_F(Failure, ACancelledEraseSaysOnlyThatItWasCancelledAndLeavesTheTargetReady
     tool.Signal(SIGINT);
     EXPECT_EQ(tool.Wait(60000), ecCancelled) << tool.Err();
     int errors = 0;
-    std::istringstream lines(tool.Out());
-    for (std::string line; std::getline(lines, line);) {
-        const auto e = nlohmann::json::parse(line);
+    for (const nlohmann::json& e : Events(tool.Out()))
         if (e["event"] == "message" && e["level"] == "error") {
             ++errors;
             EXPECT_THAT(e["text"].get<std::string>(), HasSubstr("cancelled")) << e;
         }
-    }
     EXPECT_EQ(errors, 1) << tool.Out();
 
     // The chip cannot stop an erase: it answers when done, after the tool has gone.

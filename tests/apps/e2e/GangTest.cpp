@@ -6,9 +6,8 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <numeric>
 #include <regex>
-#include <set>
-#include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -57,10 +56,8 @@ private:
 std::vector<nlohmann::json> Targets(const std::string& out)
 {
     std::vector<nlohmann::json> targets;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        const auto e = nlohmann::json::parse(line);
-        EXPECT_TRUE(e.contains("port") || e["event"] == "result") << line;
+    for (const nlohmann::json& e : Events(out)) {
+        EXPECT_TRUE(e.contains("port") || e["event"] == "result") << e;
         if (e["event"] == "target")
             targets.push_back(e);
     }
@@ -127,11 +124,7 @@ TEST_F(Gang, ARetryCarriesOnAfterADroppedByte)
     Image(2);
     CBoard board;
     board.Sim().SetThrottle(true); // the write lasts long enough to strike in its middle
-    CToolProcess tool([&] {
-        auto a = Program({&board}, {"--retries", "2"});
-        a.insert(a.begin(), ZFLASH_CLI_EXE);
-        return a;
-    }());
+    CToolProcess tool(ZflashArgv(Program({&board}, {"--retries", "2"})));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (board.HostBytesIn(phWrite) < 1000 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -178,11 +171,10 @@ TEST_F(Gang, SerialNumbersAreUniqueAndContiguousAcrossConcurrentAndCancelledRuns
     // Retries ride out time-outs of a loaded machine; they never hand out a second number.
     const std::vector<std::string> serial{"--job-log", dir.File("job.log"), "--serial", "0x20000:500:1:text6",
                                           "--retries", "3"};
-    auto run = [&](const std::string& count) {
-        std::vector<std::string> a{ZFLASH_CLI_EXE, "--json", "--yes", "--sim-count", count, "program",
-                                   dir.File("image.bin"), "--in-format", "raw"};
-        a.insert(a.end(), serial.begin(), serial.end());
-        return a;
+    auto run = [&](const char* count) {
+        std::vector<std::string> a = Program({}, serial);
+        a.insert(a.end(), {"--sim-count", count});
+        return ZflashArgv(a);
     };
     CToolProcess first(run("2")), second(run("3")), cancelled(run("2"));
     for (std::string line; cancelled.ReadLine(line, 120000);)
@@ -209,8 +201,9 @@ TEST_F(Gang, SerialNumbersAreUniqueAndContiguousAcrossConcurrentAndCancelledRuns
     }
     std::sort(spent.begin(), spent.end());
     ASSERT_GE(spent.size(), 6u) << log;
-    for (size_t i = 0; i < spent.size(); ++i)
-        EXPECT_EQ(spent[i], 500 + static_cast<int>(i)) << log;
+    std::vector<int> contiguous(spent.size());
+    std::iota(contiguous.begin(), contiguous.end(), 500);
+    EXPECT_EQ(spent, contiguous) << log;
     const auto flash = board.Sim().GetFLASH();
     ASSERT_FALSE(last.empty()) << log;
     EXPECT_EQ(std::string(flash.begin() + 0x20000, flash.begin() + 0x20006), std::string(6 - last.size(), '0') + last);

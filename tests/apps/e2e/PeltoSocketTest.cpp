@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -73,6 +74,8 @@ struct SAdapterSim
     std::string m_strShown;
 };
 
+using PeltoSocket = TToolRun<>;
+
 bool Handshake(CFLASHJTAGComms& comms)
 {
     const unsigned char command = 0x0A;
@@ -81,11 +84,9 @@ bool Handshake(CFLASHJTAGComms& comms)
            comms.ReadBytes(answer + 1, 1, nullptr, true) && answer[0] == 0x5A && answer[1] == 0x00;
 }
 
-TEST(PeltoSocket, ChannelExchangesKernelWordsWithASeparateSimulatorOneHostAtATime)
+TEST_F(PeltoSocket, ChannelExchangesKernelWordsWithASeparateSimulatorOneHostAtATime)
 {
-    ScopedSettings settings{ScopedSettings::kVirtualTargetFactor};
     RecordingHost host;
-    TempDir dir;
     SAdapterSim sim(dir);
     ASSERT_EQ(sim.m_sim.Port().rfind("/dev/", 0), 0u) << sim.m_sim.Port(); // the pty line stays first
     ASSERT_EQ(sim.m_strShown, sim.m_strSocket);
@@ -132,10 +133,8 @@ TEST(PeltoSocket, ChannelExchangesKernelWordsWithASeparateSimulatorOneHostAtATim
     EXPECT_TRUE(second.Close());
 }
 
-TEST(PeltoSocket, ToolProgramsThroughTheSocketAndNamesAMissingOne)
+TEST_F(PeltoSocket, ToolProgramsThroughTheSocketAndNamesAMissingOne)
 {
-    ScopedSettings settings{ScopedSettings::kVirtualTargetFactor};
-    TempDir dir;
     const std::vector<std::string> args{"-d", SourcePath("devices/ZT31F256.ini"), "-p", "Quarn Pelto", "-c",
                                         "boot-resident"};
     std::ofstream(dir.File("taken")) << "a file";
@@ -208,16 +207,10 @@ private:
     std::thread m_thread;
 };
 
-TEST(PeltoSocket, BackEndDropsALinkThatFailsAWordForGood)
+TEST_F(PeltoSocket, BackEndDropsALinkThatFailsAWordForGood)
 {
-    struct SCase
-    {
-        const char* name;
-        Bytes answer; // to the word read; nothing: the link is closed instead
-        int result;
-        const char* reason;
-    };
-    const SCase cases[] = {
+    // What the adapter answers to the word read (nothing: it closes the link instead), and what the back end makes of it.
+    const std::tuple<const char*, Bytes, int, const char*> cases[] = {
         {"closed mid-word", std::nullopt, SCANLET_NOT_OPEN, "the connection was closed"},
         {"length past the limit", Bytes{{'R', 0xFF, 0xFF}}, SCANLET_NOT_OPEN, "not understood"},
         {"another kind", Frame('W', {0xE8, 3, 0, 0, 9, 9, 9, 9}), SCANLET_NOT_OPEN, "not understood"},
@@ -226,27 +219,25 @@ TEST(PeltoSocket, BackEndDropsALinkThatFailsAWordForGood)
         // answer cannot be taken for the next word's.
         {"silence", Bytes{std::vector<unsigned char>{}}, SCANLET_TIMEOUT, "no answer in time"},
     };
-    TempDir dir;
     int n = 0;
-    for (const SCase& c : cases) {
+    for (const auto& [name, answer, result, reason] : cases) {
         const std::string path = dir.File(std::to_string(++n) + ".sock");
-        CFakeAdapter fake(path, c.answer);
+        CFakeAdapter fake(path, answer);
         CScanletSocketBackend backend(path);
         CString error;
-        ASSERT_TRUE(backend.OpenPort(error)) << c.name << error.GetString();
+        ASSERT_TRUE(backend.OpenPort(error)) << name << error.GetString();
         unsigned char word[4] = {};
-        EXPECT_EQ(backend.ReadWord(word, 0), c.result) << c.name;
-        EXPECT_THAT(backend.GetLastError().str(), HasSubstr(c.reason)) << c.name;
-        EXPECT_EQ(backend.WriteWord(word, 0), SCANLET_NOT_OPEN) << c.name; // and stays down
+        EXPECT_EQ(backend.ReadWord(word, 0), result) << name;
+        EXPECT_THAT(backend.GetLastError().str(), HasSubstr(reason)) << name;
+        EXPECT_EQ(backend.WriteWord(word, 0), SCANLET_NOT_OPEN) << name; // and stays down
     }
 }
 
 } // namespace
 
-TEST(PeltoSocket, AnAdapterHostKeepsAnIdleLimitedSimulatorRunning)
+TEST_F(PeltoSocket, AnAdapterHostKeepsAnIdleLimitedSimulatorRunning)
 {
     // The host only talks to the adapter here; the chip hears nothing.
-    TempDir dir;
     const std::string socket = dir.File("pelto.sock");
     CSimProcess sim("devices/ZT31F256.ini", {"--pelto", socket, "--idle", "2"});
     std::string shown;

@@ -74,19 +74,12 @@ public:
     // The next line of stdout; false at its end or after timeoutMs.
     bool ReadLine(std::string& line, int timeoutMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            const size_t eol = m_out.find('\n', m_consumed);
-            if (eol != std::string::npos) {
-                line = m_out.substr(m_consumed, eol - m_consumed);
-                m_consumed = eol + 1;
-                return true;
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || m_outFd < 0 || !Pump(static_cast<int>(left.count())))
-                return false;
-        }
+        size_t eol = std::string::npos;
+        if (!PumpUntil([&] { return (eol = m_out.find('\n', m_consumed)) != std::string::npos; }, m_outFd, timeoutMs))
+            return false;
+        line = m_out.substr(m_consumed, eol - m_consumed);
+        m_consumed = eol + 1;
+        return true;
     }
     void Signal(int sig)
     {
@@ -122,17 +115,23 @@ public:
     // Collects output until text has appeared on stderr; false after timeoutMs.
     bool WaitForErr(const std::string& text, int timeoutMs)
     {
+        return PumpUntil([&] { return m_err.find(text) != std::string::npos; }, m_errFd, timeoutMs);
+    }
+
+private:
+    // Pumps until done() holds; false once fd has closed first or after timeoutMs.
+    template <class FDone>
+    bool PumpUntil(FDone done, const int& fd, int timeoutMs)
+    {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (m_err.find(text) == std::string::npos) {
+        while (!done()) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || m_errFd < 0 || !Pump(static_cast<int>(left.count())))
+            if (left.count() <= 0 || fd < 0 || !Pump(static_cast<int>(left.count())))
                 return false;
         }
         return true;
     }
-
-private:
     bool Pump(int timeoutMs)
     {
         pollfd fds[2] = {{m_outFd, POLLIN, 0}, {m_errFd, POLLIN, 0}};
@@ -207,6 +206,20 @@ private:
 };
 
 #ifdef ZFLASH_CLI_EXE
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+// The tool's --json output, one event a line; anything but JSON throws (fails the test).
+inline std::vector<nlohmann::json> Events(const std::string& out)
+{
+    std::vector<nlohmann::json> events;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        events.push_back(nlohmann::json::parse(line));
+    return events;
+}
+
 struct SToolResult
 {
     int code;
@@ -214,12 +227,17 @@ struct SToolResult
     std::string err;
 };
 
+// The tool's command line with these arguments.
+inline std::vector<std::string> ZflashArgv(std::vector<std::string> args)
+{
+    args.insert(args.begin(), ZFLASH_CLI_EXE);
+    return args;
+}
+
 // The tool with these arguments, run to its end.
 inline SToolResult RunZflash(const std::vector<std::string>& args)
 {
-    std::vector<std::string> argv{ZFLASH_CLI_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    CToolProcess p(argv);
+    CToolProcess p(ZflashArgv(args));
     const int code = p.Wait();
     return {code, p.Out(), p.Err()};
 }

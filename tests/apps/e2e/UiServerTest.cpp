@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include <httplib.h>
 
@@ -106,14 +107,7 @@ TEST_F(UiServerTest, RefusesRequestsWithoutTheTokenOrFromAnotherSite)
 {
     const std::string port = std::to_string(m_server.Port());
     const std::string token = m_server.Token();
-    struct Case
-    {
-        const char* what;
-        std::string path;
-        httplib::Headers headers;
-        int status;
-        const char* reason;
-    } cases[] = {
+    const std::tuple<const char*, std::string, httplib::Headers, int, const char*> cases[] = {
         {"no token", "/api/state", {}, 403, "token"},
         {"no token for the page", "/", {}, 403, "token"},
         {"wrong token", "/api/state", {{"X-Zflash-Token", token + "0"}}, 403, "token"},
@@ -127,12 +121,12 @@ TEST_F(UiServerTest, RefusesRequestsWithoutTheTokenOrFromAnotherSite)
         {"foreign origin", "/api/state", {{"X-Zflash-Token", token}, {"Origin", "http://evil.example"}}, 403, "Origin"},
         {"null origin", "/api/state", {{"X-Zflash-Token", token}, {"Origin", "null"}}, 403, "Origin"},
     };
-    for (const Case& c : cases) {
-        auto res = m_pClient->Get(c.path.c_str(), c.headers);
-        ASSERT_TRUE(res) << c.what;
-        EXPECT_EQ(res->status, c.status) << c.what;
-        if (c.reason) {
-            EXPECT_THAT(res->body, HasSubstr(c.reason)) << c.what;
+    for (const auto& [what, path, headers, status, reason] : cases) {
+        auto res = m_pClient->Get(path.c_str(), headers);
+        ASSERT_TRUE(res) << what;
+        EXPECT_EQ(res->status, status) << what;
+        if (reason) {
+            EXPECT_THAT(res->body, HasSubstr(reason)) << what;
         }
     }
     // A refused request changes nothing.
@@ -147,23 +141,15 @@ TEST_F(UiServerTest, RefusesRequestsWithoutTheTokenOrFromAnotherSite)
 
 TEST(UiServerListen, ParsesHostAndPort)
 {
-    struct Case
-    {
-        const char* text;
-        bool ok;
-        const char* host;
-        int port;
-    } cases[] = {{"127.0.0.1:8080", true, "127.0.0.1", 8080}, {"8080", true, "127.0.0.1", 8080},
+    const std::tuple<const char*, bool, std::string, int> cases[] = {{"127.0.0.1:8080", true, "127.0.0.1", 8080}, {"8080", true, "127.0.0.1", 8080},
                  {"0.0.0.0", true, "0.0.0.0", 0},            {"[::1]:9000", true, "::1", 9000},
                  {"host:99999", false, "", 0},              {"host:80x", false, "", 0},
                  {"[::1", false, "", 0}};
-    for (const Case& c : cases) {
-        std::string host;
-        int port = -1;
-        EXPECT_EQ(CUiServer::ParseListen(c.text, &host, &port), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(host, c.host) << c.text;
-            EXPECT_EQ(port, c.port) << c.text;
+    for (const auto& [text, ok, host, port] : cases) {
+        std::pair<std::string, int> parsed{"", -1};
+        EXPECT_EQ(CUiServer::ParseListen(text, &parsed.first, &parsed.second), ok) << text;
+        if (ok) {
+            EXPECT_EQ(parsed, std::pair(host, port)) << text;
         }
     }
     EXPECT_NE(CUiServer::RandomToken(), CUiServer::RandomToken());
@@ -202,35 +188,28 @@ TEST_F(UiServerTest, EditsTheImageWithNamedUndoAndRedoAndSavesEveryFormat)
     EXPECT_EQ(Get("/api/state")["image"]["ranges"], json({{0, 255}, {0x400, 0x9FF}, {0x8000, 0x803F}}));
     EXPECT_EQ(Post("/api/image/redo")["redone"], "Edit byte at H'00000010");
     EXPECT_EQ(Bytes(0x10, 1), "ab");
-    image = Get("/api/state")["image"];
-    EXPECT_EQ(image["redo"].size(), 2u);
+    EXPECT_EQ(Get("/api/state")["image"]["redo"].size(), 2u);
     // A new edit forgets what could be redone.
     Post("/api/image/edit", {{"address", 0x11}, {"value", 1}});
     EXPECT_TRUE(Get("/api/state")["image"]["redo"].empty());
 
-    const std::string edited = Bytes(0, 0x100) + Bytes(0x400, 0x600) + Bytes(0x8000, 0x40);
-    const std::vector<std::string> formats = {"srec", "hex", "fpr", "cde", "raw"};
-    for (const std::string& format : formats)
-        EXPECT_EQ(Post("/api/image/save", {{"path", m_dir.File("out." + format)}, {"format", format}})["bytes"],
-                  0x100 + 0x600 + 0x40)
+    // Each save is read back in turn, under a name that does not say which format it holds.
+    const auto all = [&] { return Bytes(0, 0x100) + Bytes(0x400, 0x600) + Bytes(0x8000, 0x40); };
+    const std::string edited = all();
+    for (const std::string format : {"srec", "hex", "fpr", "cde", "raw"}) {
+        const std::string path = m_dir.File("out-" + format + ".dat");
+        EXPECT_EQ(Post("/api/image/save", {{"path", path}, {"format", format}})["bytes"], 0x100 + 0x600 + 0x40)
             << format;
-    for (const std::string& format : formats) {
         Post("/api/image/new");
-        Post("/api/image/open", {{"path", m_dir.File("out." + format)}, {"format", format}});
-        EXPECT_EQ(Bytes(0, 0x100) + Bytes(0x400, 0x600) + Bytes(0x8000, 0x40), edited) << format;
+        Post("/api/image/open", {{"path", path}, {"format", format}});
+        EXPECT_EQ(all(), edited) << format;
         EXPECT_EQ(Get("/api/state")["image"]["bytes"], 0x100 + 0x600 + 0x40) << format;
     }
 }
 
 TEST_F(UiServerTest, RefusesBadInputWithAReason)
 {
-    struct Case
-    {
-        const char* path;
-        std::string body;
-        int status;
-        const char* reason;
-    } cases[] = {
+    const std::tuple<const char*, std::string, int, const char*> cases[] = {
         {"/api/image/open", "{", 400, "not a JSON object"},
         {"/api/image/open", "[1]", 400, "not a JSON object"},
         {"/api/image/open", R"({"path":"/nonexistent/x.mot"})", 400, "x.mot"},
@@ -245,11 +224,11 @@ TEST_F(UiServerTest, RefusesBadInputWithAReason)
         {"/api/device", R"({"connection":"sideways"})", 400, "connection"},
         {"/api/answer", R"({"id":99,"answer":"yes"})", 409, "no such question"},
     };
-    for (const Case& c : cases) {
-        auto res = m_pClient->Post(c.path, m_Headers, c.body, "application/json");
-        ASSERT_TRUE(res) << c.path;
-        EXPECT_EQ(res->status, c.status) << c.path << " " << c.body;
-        EXPECT_THAT(res->body, HasSubstr(c.reason)) << c.path << " " << c.body;
+    for (const auto& [path, body, status, reason] : cases) {
+        auto res = m_pClient->Post(path, m_Headers, body, "application/json");
+        ASSERT_TRUE(res) << path;
+        EXPECT_EQ(res->status, status) << path << " " << body;
+        EXPECT_THAT(res->body, HasSubstr(reason)) << path << " " << body;
     }
     Get("/api/image/bytes?from=0&length=0", 400);
     Get("/api/image/bytes?from=4294967295&length=2", 400);
@@ -275,11 +254,9 @@ TEST_F(UiServerTest, DrivesEveryOperationOnTheVirtualTarget)
     EXPECT_TRUE(e["ok"]) << e;
     EXPECT_TRUE(e["verified"]);
     EXPECT_THAT(questions, ::testing::ElementsAre(HasSubstr("read-back verification")));
-    std::vector<std::string> states = BlockStates();
-    ASSERT_EQ(states.size(), 12u);
-    EXPECT_EQ(states[0], "verified");
-    EXPECT_EQ(states[8], "verified");
-    EXPECT_EQ(states[1], "blank");
+    std::vector<std::string> states(12, "blank");
+    states[0] = states[8] = "verified";
+    EXPECT_EQ(BlockStates(), states);
     EXPECT_FALSE(Run("/api/blank")["blank"]);
     EXPECT_TRUE(Run("/api/verify")["verified"]);
 
@@ -288,9 +265,7 @@ TEST_F(UiServerTest, DrivesEveryOperationOnTheVirtualTarget)
     questions.clear();
     e = Run("/api/program", json::object(), "yes", &questions);
     EXPECT_TRUE(e["verified"]) << e;
-    EXPECT_EQ(std::count_if(questions.begin(), questions.end(),
-                            [](const std::string& q) { return q.find("BLK") != std::string::npos; }),
-              2);
+    EXPECT_THAT(questions, ::testing::Contains(HasSubstr("BLK")).Times(2));
 
     // A production job: the log records it, the unit counts.
     const std::string log = m_dir.File("job.log");
