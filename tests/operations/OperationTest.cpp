@@ -59,7 +59,7 @@ private:
 };
 } // namespace
 
-TEST(COperationManager, RunsOperationsInOrderOnItsWorker)
+TEST(COperationManager, RunsOperationsAndHandedOverChainsInOrderOnItsWorker)
 {
     Journal journal;
     COperationManager queue;
@@ -75,29 +75,23 @@ TEST(COperationManager, RunsOperationsInOrderOnItsWorker)
     EXPECT_EQ(c.GetFailCode(), 3u);
     EXPECT_EQ(a.GetManager(), &queue);
 
+    // A chain handed over from the worker runs once; the third step is appended after the second.
+    CStep head(journal, 4), second(journal, 5, &head), third(journal, 6, &head);
+    queue.AddOperation(&head);
+    queue.WaitUntilIdle();
+    EXPECT_EQ(journal.order, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    EXPECT_TRUE(head.accepted);
+    EXPECT_EQ(queue.GetQueuedCount(), 0);
+
     queue.Shutdown();
     CStep late(journal, 9);
     EXPECT_EQ(queue.AddOperation(&late), 0);
     queue.WaitUntilIdle();
-    EXPECT_EQ(journal.order.size(), 3u);
+    EXPECT_EQ(journal.order.size(), 6u);
     EXPECT_FALSE(late.IsComplete());
 }
 
-TEST(COperationManager, AChainHandedOverFromTheWorkerRunsOnce)
-{
-    Journal journal;
-    COperationManager queue;
-    CStep head(journal, 1);
-    CStep second(journal, 2, &head);
-    CStep third(journal, 3, &head); // appended after second
-    queue.AddOperation(&head);
-    queue.WaitUntilIdle();
-    EXPECT_EQ(journal.order, (std::vector<int>{1, 2, 3}));
-    EXPECT_TRUE(head.accepted);
-    EXPECT_EQ(queue.GetQueuedCount(), 0);
-}
-
-TEST(COperation, AbortAndSinkOwnership)
+TEST(COperation, AbortSinkOwnershipAndStatusRouting)
 {
     int deleted = 0;
     {
@@ -110,10 +104,8 @@ TEST(COperation, AbortAndSinkOwnership)
         EXPECT_FALSE(owning.IsAborted());
     }
     EXPECT_EQ(deleted, 1);
-}
 
-TEST(COperation, SetStatusOutputRoutesIntoTheOperationsSink)
-{
+    // SetStatusOutput routes a part's messages into the operation's sink.
     class CSink : public CStatusUpdate
     {
     public:
