@@ -2,6 +2,7 @@
 
 #include <cfloat>
 #include <fstream>
+#include <tuple>
 #include <vector>
 
 #include "TestSupport.h"
@@ -39,30 +40,21 @@ protected:
 TEST_F(ConfigFile, IntegersTakeTrueFalseAndLeadingDigits)
 {
     Put("[s]\nA = tRuE\nB=FALSE\nC=12abc\nD=abc\nE=\nF=99999999999\nG=-7\nH = 5 ; not a comment\n");
-    EXPECT_EQ(Int("a"), 1);
-    EXPECT_EQ(Int("B"), 0);
-    EXPECT_EQ(Int("C"), 12);
-    EXPECT_EQ(Int("D"), 0);
-    EXPECT_EQ(Int("E"), -99) << "present but empty leaves the output alone";
-    EXPECT_EQ(Int("Missing"), 7);
-    EXPECT_EQ(Int("F"), INT_MAX);
-    EXPECT_EQ(Int("G"), -7);
-    EXPECT_EQ(Int("H"), 5);
+    // E: present but empty leaves the output alone.
+    for (auto [key, expected] : {std::pair{"a", 1}, {"B", 0}, {"C", 12}, {"D", 0}, {"E", -99}, {"Missing", 7},
+                                 {"F", INT_MAX}, {"G", -7}, {"H", 5}})
+        EXPECT_EQ(Int(key), expected) << key;
 }
 
 TEST_F(ConfigFile, UnsignedNumbersInBase16Or10)
 {
     Put("[S]\nA=FFFF8000\nB=0x10\nC=1234567890123\nD=-1\nE=zz\nF=\nG=8000\n");
-    EXPECT_EQ(Hex("A"), 0xFFFF8000ul);
-    EXPECT_EQ(Hex("B"), 16ul);
-    EXPECT_EQ(Hex("B", false), 0ul);
-    EXPECT_EQ(Hex("G", false), 8000ul);
-    EXPECT_EQ(Hex("C", false), 0xFFFFFFFFul) << "saturates at 32 bits";
-    EXPECT_EQ(Hex("D", false), 0xFFFFFFFFul);
-    EXPECT_EQ(Hex("E"), 0ul);
-    EXPECT_EQ(Hex("F"), 1234ul);
-    EXPECT_EQ(Hex("Missing"), 0xFFFF8000ul);
-    EXPECT_EQ(Hex("Missing", false), 0xFFFF8000ul);
+    // Base 10 saturates at 32 bits.
+    for (auto [key, hex, expected] :
+         {std::tuple{"A", true, 0xFFFF8000ul}, {"B", true, 16ul}, {"B", false, 0ul}, {"G", false, 8000ul},
+          {"C", false, 0xFFFFFFFFul}, {"D", false, 0xFFFFFFFFul}, {"E", true, 0ul}, {"F", true, 1234ul},
+          {"Missing", true, 0xFFFF8000ul}, {"Missing", false, 0xFFFF8000ul}})
+        EXPECT_EQ(Hex(key, hex), expected) << key << (hex ? " base 16" : " base 10");
 }
 
 TEST_F(ConfigFile, FloatsTakeOnlyPlainDecimalNumbers)
@@ -73,12 +65,9 @@ TEST_F(ConfigFile, FloatsTakeOnlyPlainDecimalNumbers)
         EXPECT_TRUE(m_file.GetFloat("S", key, 2.5f, &v));
         return v;
     };
-    EXPECT_FLOAT_EQ(get("A"), 19.6608f);
-    EXPECT_EQ(get("B"), 1000.0f);
-    EXPECT_EQ(get("C"), 0.0f);
-    EXPECT_EQ(get("D"), 0.0f);
-    EXPECT_EQ(get("E"), FLT_MAX);
-    EXPECT_EQ(get("Missing"), 2.5f);
+    for (auto [key, expected] :
+         {std::pair{"A", 19.6608f}, {"B", 1000.0f}, {"C", 0.0f}, {"D", 0.0f}, {"E", FLT_MAX}, {"Missing", 2.5f}})
+        EXPECT_EQ(get(key), expected) << key;
 }
 
 // The reader's own rules (case, quotes, repeated sections) are tested with the reader.
