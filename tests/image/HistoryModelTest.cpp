@@ -171,6 +171,7 @@ TEST_P(HistoryModel, AgreesByteForByteAfterEveryStep)
              image.UndoRange(kBase + kSize - 2, 3);
              image.RedoAllRange(kBase + off + 1, kSize);
              image.ClearAllUndoRange(0xFFFFFFFF, 2);
+             image.ClearLastRedoRange(kBase + off + 1, kSize);
          }},
     };
     std::vector<int> weights;
@@ -240,4 +241,34 @@ TEST(FileLoadModel, UndoFileLoadBringsBackTheImageBeforeTheLoad)
         ASSERT_FALSE(image.IsImageModified());
         image.CheckInvariants();
     }
+}
+
+TEST(FileLoadTakeBack, UndoFileLoadRestoresTheImageAndUploadsLeaveNoHistory)
+{
+    CProbeImage image(0x100);
+    image.Write(0x10, {1, 2, 3, 4});
+    image.Write(0x80, {7});
+    image.ResetUndoRedoMemory(); // as a loader does before it starts
+    const Bytes first = {9, 9, 9}, second = {8, 8};
+    EXPECT_EQ(image.SetDataFromFile(0x12, 3, first.data()), 1);
+    EXPECT_EQ(image.SetDataFromFile(0x13, 2, second.data()), 1);
+    EXPECT_EQ(image.SetDataFromFile(0xFF, 2, second.data()), 0) << "clipped";
+    EXPECT_TRUE(image.IsImageFileLoaded());
+    EXPECT_EQ(image.FileLoadRanges(), (Ranges{{0x12, 0x14}, {0xFF, 0xFF}}));
+
+    image.ClearFileLoadRange(0xFF, 1);
+    EXPECT_EQ(image.FileLoadRanges(), (Ranges{{0x12, 0x14}}));
+    image.UndoFileLoad();
+    EXPECT_EQ(image.Read(0x10, 6), (Bytes{1, 2, 3, 4, 0xFF, 0xFF}));
+    EXPECT_EQ(image.GetDataByte(0xFF), 0xFF);
+    EXPECT_EQ(image.GetDataByte(0x80), 7);
+    EXPECT_FALSE(image.IsImageFileLoaded());
+    EXPECT_FALSE(image.IsImageModified());
+    image.CheckInvariants();
+
+    // Uploaded data is no history: it is marked as loaded instead.
+    image.SetUploadedDataFlag(true);
+    image.Write(0x20, {1, 2});
+    EXPECT_FALSE(image.IsImageModified());
+    EXPECT_EQ(image.FileLoadRanges(), (Ranges{{0x20, 0x21}}));
 }

@@ -1,4 +1,5 @@
-// Image files: S-record, FPR, CDE and raw data against hand-made files.
+// Image files: S-record, FPR, CDE and raw data against hand-made files, and
+// what loads and saves tell the user.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -77,6 +78,33 @@ bool Shown(const RecordingHost& host, const std::string& part)
         return s.kind == skError && s.text.find(part) != std::string::npos;
     });
 }
+
+class PaneHost : public RecordingHost
+{
+public:
+    void SetStatusPane(int nPane, const CString& text) override { panes.emplace_back(nPane, text.str()); }
+    std::vector<std::pair<int, std::string>> panes;
+
+    std::vector<std::string> Messages() const
+    {
+        std::vector<std::string> out;
+        for (const auto& s : shown)
+            if (s.kind == skMessage)
+                out.push_back(s.text);
+        return out;
+    }
+};
+
+class LineFile : public CBinaryImageFile
+{
+public:
+    std::string Line(DWORD nAddress, std::vector<BYTE> bytes, int nLength)
+    {
+        std::vector<char> line(2 * 256 + 16, '#');
+        BinToSRecord(nAddress, bytes.data(), line.data(), nLength);
+        return line.data();
+    }
+};
 
 } // namespace
 
@@ -324,6 +352,13 @@ TEST(FLASHImageFile, ForcedTypeWinsOnceOverTheExtension)
     EXPECT_EQ(zftest::ReadAll(dir.File("f.mot")), "\xFF\xFF\x42");
     ASSERT_EQ(file.SaveFile(dir.File("f.mot").c_str(), 0, 15, &image, 0, 1), 1);
     EXPECT_EQ(zftest::ReadAll(dir.File("f.mot")).substr(0, 3), "S00");
+
+    // A forced form the record loader has no reader for is refused, once.
+    file.ForceFileType(ftRawData);
+    CProbeImage loaded(0);
+    EXPECT_EQ(file.LoadFile(dir.File("f.mot").c_str(), &loaded, 0), 0);
+    EXPECT_TRUE(loaded.DataRanges().empty());
+    EXPECT_EQ(file.LoadFile(dir.File("f.mot").c_str(), &loaded, 0), 1);
 }
 
 namespace {
@@ -371,16 +406,13 @@ Snapshot Take(CProbeImage& image)
             image.GetCacheMemoryUsed()};
 }
 
-// Record k: 1 + k % 23 bytes at 0x1000 + 48 * k (gapped), never H'FF.
-struct SRecordSpec
-{
-    DWORD address;
-    Bytes data;
-};
+// Address and data of a record to write.
+using Rec = std::pair<DWORD, Bytes>;
 
-std::vector<SRecordSpec> GappedRecords(int nCount)
+// Record k: 1 + k % 23 bytes at 0x1000 + 48 * k (gapped), never H'FF.
+std::vector<Rec> GappedRecords(int nCount)
 {
-    std::vector<SRecordSpec> out;
+    std::vector<Rec> out;
     for (int k = 0; k < nCount; ++k) {
         Bytes data = Random(1 + k % 23, k);
         for (BYTE& b : data)
@@ -390,7 +422,7 @@ std::vector<SRecordSpec> GappedRecords(int nCount)
     return out;
 }
 
-std::vector<SRecordSpec> InOrder(std::vector<SRecordSpec> records, int nOrder)
+std::vector<Rec> InOrder(std::vector<Rec> records, int nOrder)
 {
     if (nOrder == 1)
         std::reverse(records.begin(), records.end());
@@ -398,7 +430,7 @@ std::vector<SRecordSpec> InOrder(std::vector<SRecordSpec> records, int nOrder)
         std::shuffle(records.begin(), records.end(), std::mt19937(5));
     if (nOrder == 3) {
         // Two interleaved runs, one rising and one falling.
-        std::vector<SRecordSpec> mixed;
+        std::vector<Rec> mixed;
         for (std::size_t i = 0, j = records.size(); i < j; ++i) {
             mixed.push_back(records[i]);
             if (--j > i)
@@ -416,46 +448,101 @@ std::vector<SRecordSpec> InOrder(std::vector<SRecordSpec> records, int nOrder)
 TEST(SRecordLoad, RecordOrderNeverChangesTheImageOrItsHistory)
 {
     const char* kOrders[] = {"ascending", "descending", "shuffled", "interleaved"};
-    const std::vector<SRecordSpec> records = GappedRecords(1500);
+    const char* kPhases[] = {"loaded", "stored", "undone", "redone", "load taken back"};
+    const std::vector<Rec> records = GappedRecords(1500);
     TempDir dir;
     RecordingHost host;
-    std::vector<Snapshot> loaded, stored, undone, redone, taken;
+    std::vector<Snapshot> reference;
     for (int nOrder = 0; nOrder < 4; ++nOrder) {
         SCOPED_TRACE(kOrders[nOrder]);
-        const std::vector<SRecordSpec> ordered = InOrder(records, nOrder);
+        const std::vector<Rec> ordered = InOrder(records, nOrder);
         std::string text;
-        for (const SRecordSpec& r : ordered)
-            text += Record('3', 4, r.address, r.data) + "\n";
+        for (const auto& [address, data] : ordered)
+            text += Record('3', 4, address, data) + "\n";
         const std::string path = dir.File(std::string(kOrders[nOrder]) + ".srec");
         WriteAll(path, text);
         CProbeImage file(0);
         ASSERT_EQ(file.LoadFile(path.c_str()), 1);
-        loaded.push_back(Take(file));
+        std::vector<Snapshot> phases = {Take(file)};
 
         // The same records as the loaders store them, with the history kept.
         CProbeImage image(0);
-        for (const SRecordSpec& r : ordered)
-            image.SetDataFromFile(r.address, static_cast<DWORD>(r.data.size()), r.data.data());
+        for (const auto& [address, data] : ordered)
+            image.SetDataFromFile(address, static_cast<DWORD>(data.size()), data.data());
         image.Write(0x1000 + 48 * 700 - 4, Bytes(60, 0x33)); // one edit across several records
-        stored.push_back(Take(image));
+        phases.push_back(Take(image));
         image.UndoAllRange(0x1000 + 48 * 700, 48 * 10);
-        undone.push_back(Take(image));
+        phases.push_back(Take(image));
         image.RedoAll();
-        redone.push_back(Take(image));
+        phases.push_back(Take(image));
         image.UndoFileLoad();
-        taken.push_back(Take(image));
+        phases.push_back(Take(image));
         ASSERT_FALSE(HasFatalFailure());
+        if (reference.empty())
+            reference = phases;
+        for (std::size_t i = 0; i < phases.size(); ++i)
+            EXPECT_TRUE(phases[i] == reference[i]) << kPhases[i];
     }
-    EXPECT_FALSE(loaded[0].sets[0].starts.empty());
-    EXPECT_FALSE(stored[0].sets[2].starts.empty()) << "the writes left history";
-    EXPECT_NE(stored[0], undone[0]);
-    for (int nOrder = 1; nOrder < 4; ++nOrder) {
-        SCOPED_TRACE(kOrders[nOrder]);
-        EXPECT_TRUE(loaded[nOrder] == loaded[0]);
-        EXPECT_TRUE(stored[nOrder] == stored[0]);
-        EXPECT_TRUE(undone[nOrder] == undone[0]);
-        EXPECT_TRUE(redone[nOrder] == redone[0]);
-        EXPECT_TRUE(taken[nOrder] == taken[0]);
-    }
+    EXPECT_FALSE(reference[0].sets[0].starts.empty());
+    EXPECT_FALSE(reference[1].sets[2].starts.empty()) << "the writes left history";
+    EXPECT_NE(reference[1], reference[2]);
     EXPECT_TRUE(host.questions.empty());
+}
+
+TEST(ImageFileStatus, LoadsAndSavesNameTheFileAndEndWithClearedPanes)
+{
+    TempDir dir;
+    const std::string mot = dir.File("a.mot"), bad = dir.File("b.mot"), cde = dir.File("c.cde");
+    WriteAll(mot, "S1050010ABCD72\nS9030000FC\n");
+    WriteAll(bad, "hello");
+    PaneHost host;
+    host.answer = qtNo;
+    CProbeImage image(0);
+    CBinaryImageFile file;
+    ASSERT_EQ(file.LoadFile(mot.c_str(), &image, 1), 1);
+    ASSERT_GE(host.panes.size(), 3u);
+    EXPECT_EQ(host.panes.front(), std::make_pair(0, std::string("Loading File a.mot")));
+    EXPECT_EQ(host.panes[host.panes.size() - 2], std::make_pair(0, std::string()));
+    EXPECT_EQ(host.panes.back(), std::make_pair(1, std::string()));
+    EXPECT_EQ(host.Messages().front(), "Processing S-Record file :'" + mot + "'");
+    EXPECT_EQ(file.GetProgressString(), "Processing S-Record file");
+    EXPECT_EQ(image.Read(0x10, 2), (Bytes{0xAB, 0xCD}));
+
+    // Not a record: the raw load names the file its own way.
+    host.panes.clear();
+    host.shown.clear();
+    ASSERT_EQ(file.LoadFile(bad.c_str(), &image, 0), 1);
+    EXPECT_TRUE(host.panes.size() == 4u && host.panes[0].second.empty()) << "no file name without status";
+    const auto messages = host.Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "Processing S-Record file :'" + bad + "'");
+    EXPECT_EQ(messages[1], "Processing file :'" + bad + "'");
+    EXPECT_EQ(image.Read(0, 5), (Bytes{'h', 'e', 'l', 'l', 'o'}));
+
+    host.panes.clear();
+    host.shown.clear();
+    ASSERT_EQ(file.SaveFile(cde.c_str(), 0, 15, &image, 1, 0), 1);
+    EXPECT_EQ(host.panes.front(), std::make_pair(0, std::string("Saving File c.cde")));
+    EXPECT_EQ(host.panes[1], std::make_pair(1, std::string("100%")));
+    EXPECT_EQ(host.Messages().front(), "Saving image file : '" + cde + "'");
+    host.shown.clear();
+    ASSERT_EQ(file.LoadFile(cde.c_str(), &image, 0), 1);
+    EXPECT_EQ(host.Messages().front(), "Loading image file : '" + cde + "'");
+}
+
+TEST(ImageFileStatus, LineBuilderWritesUpperCaseAtTheSavedWidth)
+{
+    LineFile file;
+    EXPECT_EQ(file.Line(0x1234, {0xAB, 0x0C}, 2), "S1051234AB0CFD\n");
+    EXPECT_EQ(file.Line(0x1234, {0xAB}, -3), "S1031234B6\n");
+    std::vector<BYTE> many(300, 0xEE);
+    const std::string longest = file.Line(0, many, 300);
+    EXPECT_EQ(longest.size(), 4u + 4u + 2u * 250u + 2u + 1u);
+    EXPECT_EQ(longest.substr(0, 4), "S1fd") << "the count keeps its lower-case digits";
+
+    TempDir dir;
+    file.OpenFile(dir.File("w.mot").c_str(), 0);
+    file.StartSaveRecord(0x123456);
+    file.CloseFile();
+    EXPECT_EQ(file.Line(0x123456, {0xFA}, 1), "S205123456FA64\n");
 }

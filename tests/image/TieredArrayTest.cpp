@@ -43,11 +43,9 @@ TEST(TieredArray, AgreesWithAVectorForEveryMixOfSteps)
         const int nTotal = mix.insertFront + mix.insertBack + mix.insertAnywhere + mix.erase + mix.eraseRange;
         for (int step = 0; step < 3000; ++step) {
             int pick = static_cast<int>(rng() % nTotal);
-            const bool bEmpty = model.empty();
-            if ((pick -= mix.insertFront) < 0 || bEmpty) {
-                const std::size_t at = bEmpty ? 0 : (pick < 0 ? 0 : rng() % (model.size() + 1));
-                array.Insert(at, step);
-                model.insert(model.begin() + static_cast<long>(at), step);
+            if ((pick -= mix.insertFront) < 0 || model.empty()) {
+                array.Insert(0, step);
+                model.insert(model.begin(), step);
             } else if ((pick -= mix.insertBack) < 0) {
                 array.Insert(model.size(), step);
                 model.push_back(step);
