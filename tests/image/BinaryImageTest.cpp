@@ -140,22 +140,6 @@ TEST(ThresholdRuns, ShortBlankStretchesStayInsideData)
     EXPECT_EQ(image.DataRanges().back(), (zftest::Range{0x92, 0x92}));
 }
 
-TEST(ThresholdRuns, EveryRunIsAnUndoStepOfItsOwn)
-{
-    CProbeImage image(0x100);
-    image.SetUseThreshold(TRUE);
-    image.SetBlankThreshold(2);
-    image.Write(0x10, Bytes(6, 0x77));
-    image.ResetUndoRedoMemory();
-    image.Write(0x10, {1, 0xFF, 0xFF, 2, 0xFF, 3});
-    // Runs: 01 | FF FF | 02 FF 03
-    image.Undo();
-    EXPECT_EQ(image.Read(0x10, 6), (Bytes{1, 0xFF, 0xFF, 0x77, 0x77, 0x77}));
-    image.Undo();
-    image.Undo();
-    EXPECT_EQ(image.Read(0x10, 6), Bytes(6, 0x77));
-}
-
 TEST(WindowChanges, DynamicImageGrowsBothWaysInAlignedSteps)
 {
     CProbeImage image(0);
