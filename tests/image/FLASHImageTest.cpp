@@ -58,25 +58,23 @@ DWORD Set(CFLASHBinaryImage& image, DWORD address, const Bytes& bytes)
 
 } // namespace
 
+// Without a store the defaults are used and written back.
 TEST(FLASHImage, BlankThresholdComesFromTheStore)
 {
-    {
+    for (auto [content, threshold, bUse, bytes, blocks] :
+         {std::tuple{"", 8u, 1u, Bytes{1, 0xFF, 0xFF, 2}, 1u},
+          {"[FBI]\nffThreshold=4\nbUseThreshold=0\n", 4u, 0u, Bytes{1, 0xFF, 2}, 2u}}) {
+        SCOPED_TRACE(content);
         ScopedSettings settings;
+        if (*content)
+            settings.Write(content);
         CFLASHBinaryImage image(0x100, nullptr);
-        EXPECT_EQ(image.GetBlankThreshold(), 8u);
-        EXPECT_TRUE(image.GetUseThreshold());
-        EXPECT_EQ(Settings::FFThreshold.Read(), 8u) << "written back";
-        EXPECT_EQ(Settings::UseThreshold.Read(), 1u);
-        Set(image, 0, {1, 0xFF, 0xFF, 2});
-        EXPECT_EQ(image.GetBlockCount(), 1u);
-    }
-    {
-        ScopedSettings settings;
-        settings.Write("[FBI]\nffThreshold=4\nbUseThreshold=0\n");
-        CFLASHBinaryImage image(0x100, nullptr);
-        EXPECT_EQ(image.GetBlankThreshold(), 4u);
-        Set(image, 0, {1, 0xFF, 2});
-        EXPECT_EQ(image.GetBlockCount(), 2u) << "threshold not in use";
+        EXPECT_EQ(image.GetBlankThreshold(), threshold);
+        EXPECT_EQ(image.GetUseThreshold() != 0, bUse != 0);
+        EXPECT_EQ(std::make_pair(Settings::FFThreshold.Read(), Settings::UseThreshold.Read()),
+                  std::make_pair(threshold, bUse));
+        Set(image, 0, bytes);
+        EXPECT_EQ(image.GetBlockCount(), blocks);
     }
 }
 
