@@ -47,13 +47,11 @@ TEST(CDeviceInfo, LoadsEveryKeyWithItsConversion)
 
     // Three blocks asked for, two described: the third is empty.
     ASSERT_EQ(info.m_EraseBlocks.GetCount(), 3);
-    EXPECT_EQ(Block(info, 0).m_byEBR0, 1) << "low 8 bits of 257";
-    EXPECT_EQ(Block(info, 0).m_byEBR2, 3);
-    EXPECT_EQ(Block(info, 1).m_strBlockName, "EB1");
-    EXPECT_EQ(Block(info, 1).m_lStart, 0x8000);
-    EXPECT_EQ(Block(info, 1).m_lSize, 0x8000);
-    EXPECT_TRUE(Block(info, 2).m_strBlockName.IsEmpty());
-    EXPECT_EQ(Block(info, 2).m_lSize, 0);
+    // EBR0 keeps the low 8 bits of 257.
+    EXPECT_EQ(std::make_pair(Block(info, 0).m_byEBR0, Block(info, 0).m_byEBR2), std::make_pair(BYTE(1), BYTE(3)));
+    EXPECT_EQ(std::make_tuple(Block(info, 1).m_strBlockName, Block(info, 1).m_lStart, Block(info, 1).m_lSize),
+              std::make_tuple(CString("EB1"), 0x8000, 0x8000));
+    EXPECT_EQ(std::make_pair(Block(info, 2).m_strBlockName, Block(info, 2).m_lSize), std::make_pair(CString(), 0));
 }
 
 TEST(CDeviceInfo, MissingFileOrKeysGiveDefaults)
@@ -75,9 +73,8 @@ TEST(CDeviceInfo, MissingFileOrKeysGiveDefaults)
     // A key left empty is missing, not the number of its kind read before it.
     info.LoadDeviceInfo(
         Write(dir, "[Device Info]\nRAM Size=8192\nFLASH ROM Size=\nJTAG Available=1\nBOOT Mode Auto Erase=\n").c_str());
-    EXPECT_EQ(info.m_dwRAMSize, 8192u);
-    EXPECT_EQ(info.m_dwFLASHROMSize, 0u);
-    EXPECT_EQ(info.m_bBOOTModeAutoErase, 0);
+    EXPECT_EQ(std::make_tuple(info.m_dwRAMSize, info.m_dwFLASHROMSize, info.m_bBOOTModeAutoErase),
+              std::make_tuple(8192u, 0u, 0));
 }
 
 TEST(CDeviceInfo, AbsurdBlockCountsAreBounded)
