@@ -106,6 +106,84 @@ public:
     }
 };
 
+// Every set in address order: start, size and (where the set carries them) bytes.
+struct SetDump
+{
+    std::vector<DWORD> starts, sizes;
+    Bytes bytes;
+    bool operator==(const SetDump&) const = default;
+};
+
+std::vector<SetDump> DumpSets(CProbeImage& image)
+{
+    std::vector<SetDump> out;
+    for (DATA_INFO* pSet : {&image.m_ImageData, &image.m_FileLoadRanges, &image.m_UndoData, &image.m_RedoData,
+                            &image.m_UndoRanges, &image.m_RedoRanges}) {
+        const bool bData = pSet == &image.m_ImageData || pSet == &image.m_UndoData || pSet == &image.m_RedoData;
+        SetDump dump;
+        for (int i = 0; i < pSet->GetCount(); ++i) {
+            CDataBlock* p = pSet->GetAt(i);
+            dump.starts.push_back(p->GetStartAddress());
+            dump.sizes.push_back(p->GetSizeOfData());
+            if (bData)
+                dump.bytes.insert(dump.bytes.end(), p->GetData(p->GetStartAddress()),
+                                  p->GetData(p->GetStartAddress()) + p->GetSizeOfData());
+        }
+        out.push_back(std::move(dump));
+    }
+    return out;
+}
+
+struct Snapshot
+{
+    std::vector<SetDump> sets;
+    Ranges areas;
+    DWORD start = 0, size = 0, memory = 0;
+    bool operator==(const Snapshot&) const = default;
+};
+
+Snapshot Take(CProbeImage& image)
+{
+    image.CheckInvariants();
+    return {DumpSets(image), image.Areas(), image.GetStartAddress(), image.GetImageSize(),
+            image.GetCacheMemoryUsed()};
+}
+
+// Address and data of a record to write.
+using Rec = std::pair<DWORD, Bytes>;
+
+// Record k: 1 + k % 23 bytes at 0x1000 + 48 * k (gapped), never H'FF.
+std::vector<Rec> GappedRecords(int nCount)
+{
+    std::vector<Rec> out;
+    for (int k = 0; k < nCount; ++k) {
+        Bytes data = Random(1 + k % 23, k);
+        for (BYTE& b : data)
+            b &= 0x7F;
+        out.push_back({DWORD(0x1000 + 48 * k), data});
+    }
+    return out;
+}
+
+std::vector<Rec> InOrder(std::vector<Rec> records, int nOrder)
+{
+    if (nOrder == 1)
+        std::reverse(records.begin(), records.end());
+    if (nOrder == 2)
+        std::shuffle(records.begin(), records.end(), std::mt19937(5));
+    if (nOrder == 3) {
+        // Two interleaved runs, one rising and one falling.
+        std::vector<Rec> mixed;
+        for (std::size_t i = 0, j = records.size(); i < j; ++i) {
+            mixed.push_back(records[i]);
+            if (--j > i)
+                mixed.push_back(records[j]);
+        }
+        records = mixed;
+    }
+    return records;
+}
+
 } // namespace
 
 TEST(SRecordSave, LinesFollowTheWidthChunksAndHeader)
@@ -360,88 +438,6 @@ TEST(FLASHImageFile, ForcedTypeWinsOnceOverTheExtension)
     EXPECT_TRUE(loaded.DataRanges().empty());
     EXPECT_EQ(file.LoadFile(dir.File("f.mot").c_str(), &loaded, 0), 1);
 }
-
-namespace {
-
-// Every set in address order: start, size and (where the set carries them) bytes.
-struct SetDump
-{
-    std::vector<DWORD> starts, sizes;
-    Bytes bytes;
-    bool operator==(const SetDump&) const = default;
-};
-
-std::vector<SetDump> DumpSets(CProbeImage& image)
-{
-    std::vector<SetDump> out;
-    for (DATA_INFO* pSet : {&image.m_ImageData, &image.m_FileLoadRanges, &image.m_UndoData, &image.m_RedoData,
-                            &image.m_UndoRanges, &image.m_RedoRanges}) {
-        const bool bData = pSet == &image.m_ImageData || pSet == &image.m_UndoData || pSet == &image.m_RedoData;
-        SetDump dump;
-        for (int i = 0; i < pSet->GetCount(); ++i) {
-            CDataBlock* p = pSet->GetAt(i);
-            dump.starts.push_back(p->GetStartAddress());
-            dump.sizes.push_back(p->GetSizeOfData());
-            if (bData)
-                dump.bytes.insert(dump.bytes.end(), p->GetData(p->GetStartAddress()),
-                                  p->GetData(p->GetStartAddress()) + p->GetSizeOfData());
-        }
-        out.push_back(std::move(dump));
-    }
-    return out;
-}
-
-struct Snapshot
-{
-    std::vector<SetDump> sets;
-    Ranges areas;
-    DWORD start = 0, size = 0, memory = 0;
-    bool operator==(const Snapshot&) const = default;
-};
-
-Snapshot Take(CProbeImage& image)
-{
-    image.CheckInvariants();
-    return {DumpSets(image), image.Areas(), image.GetStartAddress(), image.GetImageSize(),
-            image.GetCacheMemoryUsed()};
-}
-
-// Address and data of a record to write.
-using Rec = std::pair<DWORD, Bytes>;
-
-// Record k: 1 + k % 23 bytes at 0x1000 + 48 * k (gapped), never H'FF.
-std::vector<Rec> GappedRecords(int nCount)
-{
-    std::vector<Rec> out;
-    for (int k = 0; k < nCount; ++k) {
-        Bytes data = Random(1 + k % 23, k);
-        for (BYTE& b : data)
-            b &= 0x7F;
-        out.push_back({DWORD(0x1000 + 48 * k), data});
-    }
-    return out;
-}
-
-std::vector<Rec> InOrder(std::vector<Rec> records, int nOrder)
-{
-    if (nOrder == 1)
-        std::reverse(records.begin(), records.end());
-    if (nOrder == 2)
-        std::shuffle(records.begin(), records.end(), std::mt19937(5));
-    if (nOrder == 3) {
-        // Two interleaved runs, one rising and one falling.
-        std::vector<Rec> mixed;
-        for (std::size_t i = 0, j = records.size(); i < j; ++i) {
-            mixed.push_back(records[i]);
-            if (--j > i)
-                mixed.push_back(records[j]);
-        }
-        records = mixed;
-    }
-    return records;
-}
-
-} // namespace
 
 // Ascending order is the reference; enough records to fill several of the
 // block store's rings.
