@@ -64,7 +64,7 @@ public:
         runs.emplace_back(nAddress, nLength);
         return CProbeImage::SetDataFromFile(nAddress, nLength, pBytes);
     }
-    std::vector<std::pair<DWORD, DWORD>> runs;
+    Ranges runs; // address and length
 };
 
 bool AskedAbout(const RecordingHost& host, const std::string& text)
@@ -257,7 +257,8 @@ TEST(SRecordLoad, AcceptsLineEndsCaseAndMissingHeader)
     EXPECT_TRUE(host.questions.empty());
 }
 
-TEST(SRecordLoad, GathersRecordsIntoRuns)
+// Adjacent records are gathered; raw data comes in runs of 500 bytes.
+TEST(ImageFileLoad, RecordsAndRawDataReachTheImageInRuns)
 {
     RecordingHost host;
     TempDir dir;
@@ -269,10 +270,16 @@ TEST(SRecordLoad, GathersRecordsIntoRuns)
     CRunImage image(0);
     CBinaryImageFile file;
     ASSERT_EQ(file.LoadFile(dir.File("r.s19").c_str(), &image, 0), 1);
-    ASSERT_EQ(image.runs.size(), 5u);
-    EXPECT_EQ(image.runs[0], std::make_pair(DWORD(0x100), DWORD(496)));
-    EXPECT_EQ(image.runs[3], std::make_pair(DWORD(0x100 + 3 * 496), DWORD(1600 - 3 * 496)));
-    EXPECT_EQ(image.runs[4], std::make_pair(DWORD(0x900), DWORD(1)));
+    EXPECT_EQ(image.runs, (Ranges{{0x100, 496}, {0x2F0, 496}, {0x4E0, 496}, {0x6D0, 1600 - 3 * 496}, {0x900, 1}}));
+
+    const Bytes data = Random(1200, 9);
+    WriteAll(dir.File("raw.bin"), std::string(data.begin(), data.end()));
+    CRunImage raw(0);
+    ASSERT_EQ(file.LoadNormalFile(dir.File("raw.bin").c_str(), &raw, 0), 1);
+    EXPECT_EQ(file.GetFileType(), ftRawData);
+    EXPECT_EQ(raw.runs, (Ranges{{0, 500}, {0x1F4, 500}, {0x3E8, 200}}));
+    EXPECT_EQ(raw.Read(0, 1200), data);
+    EXPECT_EQ(file.LoadNormalFile(dir.File("none").c_str(), &raw, 0), 0);
 }
 
 TEST(SRecordLoad, MalformedFilesLoadAsRawDataAfterTakingTheLoadBack)
@@ -398,23 +405,6 @@ TEST(CDEFile, SavesFlatImageAndAsksAboutPadding)
     full.Write(0, Bytes(8, 7));
     ASSERT_EQ(full.SaveFile(path.c_str(), 0, 7, 0), 1);
     EXPECT_TRUE(host.questions.empty()) << "a full-size file needs no padding";
-}
-
-TEST(RawData, LoadsInRunsOfFiveHundredBytes)
-{
-    RecordingHost host;
-    TempDir dir;
-    const Bytes data = Random(1200, 9);
-    WriteAll(dir.File("raw.bin"), std::string(data.begin(), data.end()));
-    CRunImage image(0);
-    CBinaryImageFile file;
-    ASSERT_EQ(file.LoadNormalFile(dir.File("raw.bin").c_str(), &image, 0), 1);
-    EXPECT_EQ(file.GetFileType(), ftRawData);
-    ASSERT_EQ(image.runs.size(), 3u);
-    EXPECT_EQ(image.runs[1], std::make_pair(DWORD(0x1F4), DWORD(500)));
-    EXPECT_EQ(image.runs[2], std::make_pair(DWORD(0x3E8), DWORD(200)));
-    EXPECT_EQ(image.Read(0, 1200), data);
-    EXPECT_EQ(file.LoadNormalFile(dir.File("none").c_str(), &image, 0), 0);
 }
 
 TEST(FLASHImageFile, ForcedTypeWinsOnceOverTheExtension)
