@@ -90,7 +90,7 @@ TEST_F(ConfigFile, StringsAreTrimmedAndAnEmptyValueKeepsTheOutput)
     EXPECT_EQ(v, "dflt");
 }
 
-TEST_F(ConfigFile, ListsSplitAtBarsUpToTheCapacity)
+TEST_F(ConfigFile, ListsSplitAtBarsUpToTheCapacityAndReadBackAsWritten)
 {
     Put("[S]\nT = a | b b |c\nGap=a||\nU=FF|0x10|zz\n");
     CString s[3] = {"-", "-", "-"};
@@ -110,17 +110,16 @@ TEST_F(ConfigFile, ListsSplitAtBarsUpToTheCapacity)
     count = 3;
     EXPECT_TRUE(m_file.GetUnsignedList("S", "U", u, &count, true));
     EXPECT_EQ(std::vector<unsigned long>(u, u + count), (std::vector<unsigned long>{255, 16, 0}));
-}
 
-TEST_F(ConfigFile, WrittenListsReadBack)
-{
+    // Written lists read back.
+    Put("");
     const int ints[] = {-1, 2};
     const unsigned long addrs[] = {0x8000, 0xFFFF8000ul};
     EXPECT_TRUE(m_file.WriteIntList("W", "Ints", ints, 2));
     EXPECT_TRUE(m_file.WriteUnsignedList("W", "Addrs", addrs, 2, true));
     EXPECT_EQ(zftest::ReadAll(m_path), "[W]\nInts=-1|2\nAddrs=8000|FFFF8000\n");
     int back[4];
-    int count = 4;
+    count = 4;
     EXPECT_TRUE(m_file.GetIntList("W", "Ints", back, &count));
     EXPECT_EQ(std::vector<int>(back, back + count), (std::vector<int>{-1, 2}));
 }
