@@ -107,8 +107,7 @@ TEST(ImageStore, TopOfTheAddressSpaceNeverWrapsToZero)
 
     CProbeImage dynamic(0);
     EXPECT_EQ(dynamic.Write(0xFFFFFFFD, {1, 2, 3, 4, 5}), 0);
-    EXPECT_EQ(dynamic.GetStartAddress(), 0xFFFFFFFDu);
-    EXPECT_EQ(dynamic.GetImageSize(), 3u);
+    EXPECT_EQ(std::make_pair(dynamic.GetStartAddress(), dynamic.GetImageSize()), std::make_pair(0xFFFFFFFDu, 3u));
     EXPECT_EQ(dynamic.m_ImageData.GetCount(), 1);
     EXPECT_EQ(dynamic.GetDataMemoryUsed(0, 0xFFFF), 0u);
     dynamic.CheckInvariants();
@@ -141,11 +140,9 @@ TEST(WindowChanges, DynamicImageGrowsBothWaysInAlignedSteps)
     EXPECT_TRUE(image.IsDynamicImage());
     image.SetByteAlignment(256);
     image.Write(0x100, Bytes(10, 1));
-    EXPECT_EQ(image.GetStartAddress(), 0x100u);
-    EXPECT_EQ(image.GetImageSize(), 0x100u);
+    EXPECT_EQ(std::make_pair(image.GetStartAddress(), image.GetImageSize()), std::make_pair(0x100u, 0x100u));
     EXPECT_EQ(image.Write(0x80, {2}), 1);
-    EXPECT_EQ(image.GetStartAddress(), 0x80u);
-    EXPECT_EQ(image.GetImageSize() % 256, 0u);
+    EXPECT_EQ(std::make_pair(image.GetStartAddress(), image.GetImageSize() % 256), std::make_pair(0x80u, 0u));
     EXPECT_EQ(image.Write(0x1000, {3}), 1);
     EXPECT_GE(std::uint64_t(image.GetStartAddress()) + image.GetImageSize(), 0x1001u);
     EXPECT_EQ(image.GetImageSize() % 256, 0u);

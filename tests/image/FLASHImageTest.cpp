@@ -204,9 +204,7 @@ TEST(FLASHDocument, ViewsViewerAndLifecycle)
     document->SetReadOnly(TRUE);
     document->SetReadOnly(TRUE);
     EXPECT_TRUE(document->GetReadOnly());
-    ASSERT_EQ(hints.size(), 1u) << "only a change updates the views";
-    EXPECT_EQ(hints[0].first, 0x900);
-    EXPECT_EQ(hints[0].second, document);
+    EXPECT_EQ(hints, (std::vector<std::pair<LPARAM, CObject*>>{{0x900, document}})) << "only a change updates the views";
     document->RemoveView(view);
     document->SetReadOnly(FALSE);
     EXPECT_EQ(hints.size(), 1u);

@@ -337,9 +337,7 @@ TEST(TieredArray, EmptiedArrayGivesBackItsStorageAndStartsAgain)
     EXPECT_EQ(array.capacity(), 0u);
     array.Insert(0, 7);
     array.Insert(0, 6);
-    EXPECT_EQ(array[0], 6);
-    EXPECT_EQ(array[1], 7);
+    EXPECT_EQ(std::make_pair(array[0], array[1]), std::make_pair(6, 7));
     array.Clear();
-    EXPECT_EQ(array.size(), 0u);
-    EXPECT_EQ(array.capacity(), 0u);
+    EXPECT_EQ(std::make_pair(array.size(), array.capacity()), std::make_pair(std::size_t(0), std::size_t(0)));
 }
