@@ -257,9 +257,8 @@ TEST(Limits, FullSetsAndAFullAreaTableRefuseMoreAndKeepWhatTheyHave)
         EXPECT_EQ(host.questions[0].style, qtNotice);
         EXPECT_EQ(image.m_ImageData.GetCount(), DATA_INFO::kMaxBlocks);
         EXPECT_EQ(image.GetCacheMemoryUsed(), memory);
-        EXPECT_EQ(image.GetDataByte(0x80800), 0xFF);
-        EXPECT_EQ(image.GetDataByte(0x7FFFC), 0x12);
-        EXPECT_EQ(image.GetDataByte(0), 0x12);
+        EXPECT_EQ((Bytes{image.GetDataByte(0x80800), image.GetDataByte(0x7FFFC), image.GetDataByte(0)}),
+                  (Bytes{0xFF, 0x12, 0x12}));
         image.CheckInvariants();
 
         // With the blocks gone the areas stay: a new area or a split is refused.

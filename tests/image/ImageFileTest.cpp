@@ -6,6 +6,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestSupport.h"
@@ -358,35 +359,32 @@ TEST(CDEFile, SavesFlatImageAndAsksAboutPadding)
 {
     TempDir dir;
     const std::string path = dir.File("p.cde");
-    for (eQueryType answer : {qtYes, qtNo}) {
+    const std::string data = std::string(16, '\xFF') + "\x01\x02\x03\x04";
+    // Window size, bytes written from 0, the answer, the size the question names
+    // (none: a full-size file needs no padding) and the file saved.
+    const std::tuple<DWORD, std::string, eQueryType, const char*, std::string> rows[] = {
+        {64, data, qtYes, "64 Bytes", data + std::string(44, '\xFF')},
+        {64, data, qtNo, "64 Bytes", data},
+        {3072, "", qtYes, "3 K", std::string(3072, '\xFF')},
+        {1536, "", qtYes, "1.50 K", std::string(1536, '\xFF')},
+        {8, std::string(8, '\x07'), qtYes, nullptr, std::string(8, '\x07')},
+    };
+    for (const auto& [size, written, answer, named, expected] : rows) {
+        SCOPED_TRACE(testing::Message() << size << " bytes, answer " << answer);
         RecordingHost host;
         host.answer = answer;
-        CProbeImage image(64);
-        image.Write(0x10, {1, 2, 3, 4});
-        ASSERT_EQ(image.SaveFile(path.c_str(), 0, 63, 0), 1);
-        std::string expected = std::string(16, '\xFF') + "\x01\x02\x03\x04";
-        if (answer == qtYes)
-            expected += std::string(44, '\xFF');
+        CProbeImage image(size);
+        image.Write(0, Bytes(written.begin(), written.end()));
+        ASSERT_EQ(image.SaveFile(path.c_str(), 0, size - 1, 0), 1);
         EXPECT_EQ(zftest::ReadAll(path), expected);
-        EXPECT_TRUE(AskedAbout(host, "Would you like to pad the image to 64 Bytes"));
-
-        CProbeImage back(64);
+        if (named)
+            EXPECT_TRUE(AskedAbout(host, std::string("Would you like to pad the image to ") + named));
+        else
+            EXPECT_TRUE(host.questions.empty());
+        CProbeImage back(size);
         ASSERT_EQ(back.LoadFile(path.c_str()), 1);
-        EXPECT_EQ(back.Read(0x10, 4), (Bytes{1, 2, 3, 4}));
+        EXPECT_EQ(back.Read(0, static_cast<DWORD>(expected.size())), Bytes(expected.begin(), expected.end()));
     }
-    for (auto [size, text] : {std::pair{3072, "3 K"}, std::pair{1536, "1.50 K"}}) {
-        RecordingHost host;
-        host.answer = qtYes;
-        CProbeImage empty(size);
-        ASSERT_EQ(empty.SaveFile(path.c_str(), 0, size - 1, 0), 1);
-        EXPECT_TRUE(AskedAbout(host, std::string("Would you like to pad the image to ") + text));
-        EXPECT_EQ(zftest::ReadAll(path), std::string(static_cast<size_t>(size), '\xFF'));
-    }
-    RecordingHost host;
-    CProbeImage full(8);
-    full.Write(0, Bytes(8, 7));
-    ASSERT_EQ(full.SaveFile(path.c_str(), 0, 7, 0), 1);
-    EXPECT_TRUE(host.questions.empty()) << "a full-size file needs no padding";
 }
 
 TEST(FLASHImageFile, ForcedTypeWinsOnceOverTheExtension)
