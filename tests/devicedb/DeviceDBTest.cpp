@@ -33,14 +33,9 @@ private:
     std::filesystem::path m_old;
 };
 
-fs::path DevicesFolder()
-{
-    return zftest::SourcePath("devices");
-}
-
 std::unique_ptr<CDeviceInfo> Load(const char* name)
 {
-    const std::string path = (DevicesFolder() / name).string();
+    const std::string path = zftest::SourcePath(std::string("devices/") + name);
     EXPECT_TRUE(g_FLASHDeviceDB.FindDevice(path.c_str())) << path;
     return std::unique_ptr<CDeviceInfo>(g_FLASHDeviceDB.GetDeviceInfo(path.c_str()));
 }
@@ -492,7 +487,7 @@ TEST(CFLASHDeviceDB, SavesItsListInArchiveFormOrAsksToCheckTheFile)
 TEST(SampleDevices, EveryDefinitionIsCompleteAndConsistent)
 {
     int seen = 0;
-    for (const auto& entry : fs::directory_iterator(DevicesFolder())) {
+    for (const auto& entry : fs::directory_iterator(zftest::SourcePath("devices"))) {
         if (entry.path().extension() != ".ini")
             continue;
         ++seen;
