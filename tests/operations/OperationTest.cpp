@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -48,11 +47,14 @@ private:
     int m_id;
 };
 
-class CCountedSink : public CStatusUpdate
+// Keeps the last message and counts its own deletion.
+class CSink : public CStatusUpdate
 {
 public:
-    explicit CCountedSink(int& deleted) : m_deleted(deleted) {}
-    ~CCountedSink() override { ++m_deleted; }
+    explicit CSink(int& deleted) : m_deleted(deleted) {}
+    ~CSink() override { ++m_deleted; }
+    void DisplayMessage(const CString& text, WORD) override { last = text; }
+    CString last;
 
 private:
     int& m_deleted;
@@ -95,7 +97,7 @@ TEST(COperation, AbortSinkOwnershipAndStatusRouting)
 {
     int deleted = 0;
     {
-        COperation owning(nullptr, new CCountedSink(deleted), nullptr);
+        COperation owning(nullptr, new CSink(deleted), nullptr);
         owning.DeleteUpdateOnDestroy(TRUE);
         COperation keeping(nullptr, owning.GetStatusUpdate(), nullptr);
         EXPECT_FALSE(keeping.WillDeleteUpdate());
@@ -106,12 +108,7 @@ TEST(COperation, AbortSinkOwnershipAndStatusRouting)
     EXPECT_EQ(deleted, 1);
 
     // SetStatusOutput routes a part's messages into the operation's sink.
-    class CSink : public CStatusUpdate
-    {
-    public:
-        void DisplayMessage(const CString& text, WORD) override { last = text; }
-        CString last;
-    } sink;
+    CSink sink(deleted);
     CStatusUpdate part;
     COperation op(nullptr, &sink, nullptr);
     op.SetStatusOutput(&part);
