@@ -1,13 +1,29 @@
+// The image store, and the editable FLASH image and its document on top of it:
+// settings, aborts across threads, aligned ranges, history addresses and
+// notifications. The document lock is held against a second download in the
+// operation chain tests.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "TestSupport.h"
+#include "image/FLASHBinaryImage.h"
+#include "image/FLASHDocument.h"
+#include "image/FLASHPropertyViewer.h"
 #include "image/ImageProbe.h"
+#include "platform/SettingsKeys.h"
+#include "platform/Time.h"
 
+using zftest::Bytes;
 using zftest::CProbeImage;
 using zftest::Ranges;
-using zftest::Bytes;
+using zftest::RecordingHost;
+using zftest::ScopedSettings;
+using zftest::TempDir;
 
 TEST(CDataBlock, BufferIsMadeOnFirstTouchAndKeepsBytesAtTheirAddresses)
 {
@@ -107,8 +123,7 @@ TEST(ImageStore, TopOfTheAddressSpaceNeverWrapsToZero)
 
     CProbeImage dynamic(0);
     EXPECT_EQ(dynamic.Write(0xFFFFFFFD, {1, 2, 3, 4, 5}), 0);
-    EXPECT_EQ(dynamic.GetStartAddress(), 0xFFFFFFFDu);
-    EXPECT_EQ(dynamic.GetImageSize(), 3u);
+    EXPECT_EQ(std::make_pair(dynamic.GetStartAddress(), dynamic.GetImageSize()), std::make_pair(0xFFFFFFFDu, 3u));
     EXPECT_EQ(dynamic.m_ImageData.GetCount(), 1);
     EXPECT_EQ(dynamic.GetDataMemoryUsed(0, 0xFFFF), 0u);
     dynamic.CheckInvariants();
@@ -124,36 +139,15 @@ TEST(ThresholdRuns, ShortBlankStretchesStayInsideData)
     EXPECT_EQ(image.m_ImageData.GetAt(0)->GetSizeOfData(), 4u);
 
     image.Write(0x40, {1, 0xFF, 0xFF, 0xFF, 0xFF, 2});
-    EXPECT_EQ(image.DataRanges(), (Ranges{{0x10, 0x13}, {0x40, 0x40}, {0x45, 0x45}}));
-
     image.Write(0x60, {3, 0xFF, 0xFF}); // trailing blanks short of the threshold are data
-    EXPECT_EQ(image.DataRanges().back(), (zftest::Range{0x60, 0x62}));
     image.Write(0x11, {0xFF}); // one byte ignores the threshold
-    EXPECT_EQ(image.DataRanges()[0], (zftest::Range{0x10, 0x10}));
-
     image.SetUseThreshold(FALSE);
     image.Write(0x80, {1, 0xFF, 2});
-    EXPECT_EQ(image.DataRanges().back(), (zftest::Range{0x82, 0x82}));
     image.SetUseThreshold(TRUE);
     image.SetBlankThreshold(0); // acts as 1
     image.Write(0x90, {1, 0xFF, 2});
-    EXPECT_EQ(image.DataRanges().back(), (zftest::Range{0x92, 0x92}));
-}
-
-TEST(ThresholdRuns, EveryRunIsAnUndoStepOfItsOwn)
-{
-    CProbeImage image(0x100);
-    image.SetUseThreshold(TRUE);
-    image.SetBlankThreshold(2);
-    image.Write(0x10, Bytes(6, 0x77));
-    image.ResetUndoRedoMemory();
-    image.Write(0x10, {1, 0xFF, 0xFF, 2, 0xFF, 3});
-    // Runs: 01 | FF FF | 02 FF 03
-    image.Undo();
-    EXPECT_EQ(image.Read(0x10, 6), (Bytes{1, 0xFF, 0xFF, 0x77, 0x77, 0x77}));
-    image.Undo();
-    image.Undo();
-    EXPECT_EQ(image.Read(0x10, 6), Bytes(6, 0x77));
+    EXPECT_EQ(image.DataRanges(), (Ranges{{0x10, 0x10}, {0x12, 0x13}, {0x40, 0x40}, {0x45, 0x45}, {0x60, 0x62},
+                                          {0x80, 0x80}, {0x82, 0x82}, {0x90, 0x90}, {0x92, 0x92}}));
 }
 
 TEST(WindowChanges, DynamicImageGrowsBothWaysInAlignedSteps)
@@ -162,11 +156,9 @@ TEST(WindowChanges, DynamicImageGrowsBothWaysInAlignedSteps)
     EXPECT_TRUE(image.IsDynamicImage());
     image.SetByteAlignment(256);
     image.Write(0x100, Bytes(10, 1));
-    EXPECT_EQ(image.GetStartAddress(), 0x100u);
-    EXPECT_EQ(image.GetImageSize(), 0x100u);
+    EXPECT_EQ(std::make_pair(image.GetStartAddress(), image.GetImageSize()), std::make_pair(0x100u, 0x100u));
     EXPECT_EQ(image.Write(0x80, {2}), 1);
-    EXPECT_EQ(image.GetStartAddress(), 0x80u);
-    EXPECT_EQ(image.GetImageSize() % 256, 0u);
+    EXPECT_EQ(std::make_pair(image.GetStartAddress(), image.GetImageSize() % 256), std::make_pair(0x80u, 0u));
     EXPECT_EQ(image.Write(0x1000, {3}), 1);
     EXPECT_GE(std::uint64_t(image.GetStartAddress()) + image.GetImageSize(), 0x1001u);
     EXPECT_EQ(image.GetImageSize() % 256, 0u);
@@ -281,9 +273,8 @@ TEST(Limits, FullSetsAndAFullAreaTableRefuseMoreAndKeepWhatTheyHave)
         EXPECT_EQ(host.questions[0].style, qtNotice);
         EXPECT_EQ(image.m_ImageData.GetCount(), DATA_INFO::kMaxBlocks);
         EXPECT_EQ(image.GetCacheMemoryUsed(), memory);
-        EXPECT_EQ(image.GetDataByte(0x80800), 0xFF);
-        EXPECT_EQ(image.GetDataByte(0x7FFFC), 0x12);
-        EXPECT_EQ(image.GetDataByte(0), 0x12);
+        EXPECT_EQ((Bytes{image.GetDataByte(0x80800), image.GetDataByte(0x7FFFC), image.GetDataByte(0)}),
+                  (Bytes{0xFF, 0x12, 0x12}));
         image.CheckInvariants();
 
         // With the blocks gone the areas stay: a new area or a split is refused.
@@ -297,3 +288,207 @@ TEST(Limits, FullSetsAndAFullAreaTableRefuseMoreAndKeepWhatTheyHave)
     }
 }
 
+namespace {
+
+class CCountingViewer : public CFLASHPropertyViewer
+{
+public:
+    void RefreshProperties() override { ++refreshes; }
+    void OnDocumentClosed() override { ++closed; }
+    std::atomic<int> refreshes{0};
+    std::atomic<int> closed{0};
+};
+
+// Holds the first stored run until the load's file object has been aborted.
+class CHeldImage : public CFLASHBinaryImage
+{
+public:
+    using CFLASHBinaryImage::CFLASHBinaryImage;
+    int SetDataFromFile(DWORD nAddress, DWORD nLength, const BYTE* pBytes) override
+    {
+        if (runs++ == 0) {
+            started = true;
+            for (int i = 0; i < 20000 && !GetActiveFile()->IsAborted(); ++i)
+                Sleep(1);
+        }
+        return CFLASHBinaryImage::SetDataFromFile(nAddress, nLength, pBytes);
+    }
+    std::atomic<int> runs{0};
+    std::atomic<bool> started{false};
+};
+
+DWORD Set(CFLASHBinaryImage& image, DWORD address, const Bytes& bytes)
+{
+    return static_cast<DWORD>(image.SetData(address, bytes.data(), static_cast<DWORD>(bytes.size())));
+}
+
+} // namespace
+
+// Without a store the defaults are used and written back.
+TEST(FLASHImage, BlankThresholdComesFromTheStore)
+{
+    for (auto [content, threshold, bUse, bytes, blocks] :
+         {std::tuple{"", 8u, 1u, Bytes{1, 0xFF, 0xFF, 2}, 1u},
+          {"[FBI]\nffThreshold=4\nbUseThreshold=0\n", 4u, 0u, Bytes{1, 0xFF, 2}, 2u}}) {
+        SCOPED_TRACE(content);
+        ScopedSettings settings;
+        if (*content)
+            settings.Write(content);
+        CFLASHBinaryImage image(0x100, nullptr);
+        EXPECT_EQ(image.GetBlankThreshold(), threshold);
+        EXPECT_EQ(image.GetUseThreshold() != 0, bUse != 0);
+        EXPECT_EQ(std::make_pair(Settings::FFThreshold.Read(), Settings::UseThreshold.Read()),
+                  std::make_pair(threshold, bUse));
+        Set(image, 0, bytes);
+        EXPECT_EQ(image.GetBlockCount(), blocks);
+    }
+}
+
+TEST(FLASHImage, ReadsPastTheWindowAndCountsOnlyUndoAsModified)
+{
+    ScopedSettings settings;
+    CFLASHBinaryImage image(0x10, nullptr);
+    Set(image, 0xE, {7, 8});
+    Bytes out(8, 0);
+    ASSERT_EQ(image.GetData(0xC, out.data(), 8), 1);
+    EXPECT_EQ(out, (Bytes{0xFF, 0xFF, 7, 8, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(image.GetData(0xFFFFFFFEu, out.data(), 8), 1) << "no wrap at the top";
+    EXPECT_EQ(image.GetData(0, nullptr, 1), 0);
+    image.SetStartAddress(4);
+    EXPECT_EQ(image.GetData(2, out.data(), 1), 0);
+
+    EXPECT_TRUE(image.IsImageModified());
+    image.Undo();
+    EXPECT_FALSE(image.IsImageModified()) << "redo data alone is not a change";
+}
+
+TEST(FLASHImage, RemembersWhereTheLastUndoOrRedoTookPlace)
+{
+    ScopedSettings settings;
+    CFLASHBinaryImage image(0x10000, nullptr);
+    Set(image, 0x3000, {5});
+    Set(image, 0x2800, {6});
+    // The last redo finds nothing left and leaves the address as it was.
+    for (auto [bRedo, address] : {std::pair{false, 0x2800u}, {false, 0x3000u}, {true, 0x3000u}, {true, 0x2800u},
+                                  {true, 0x2800u}}) {
+        bRedo ? image.Redo() : image.Undo();
+        EXPECT_EQ(image.GetLastUndoRedoAddress(), address);
+    }
+}
+
+TEST(FLASHImage, ContiguousRangesComeInAlignedUnits)
+{
+    ScopedSettings settings;
+    CFLASHBinaryImage image(0x10000, nullptr);
+    Set(image, 0x10, Bytes(16, 1));
+    Set(image, 0x180, Bytes(16, 2));
+    // The next start, then the unit range found and its length.
+    auto check = [&](DWORD from, DWORD next, DWORD expFirst, DWORD expLast, DWORD expLength) {
+        DWORD first = 1, last = 1, length = 1;
+        EXPECT_EQ(image.GetContiguousDataRange(from, 256, &first, &last, &length), next) << from;
+        EXPECT_EQ(std::make_tuple(first, last, length), std::make_tuple(expFirst, expLast, expLength)) << from;
+    };
+    check(0, 0x180, 0, 0xFF, 0x100);
+    check(0x180, 0x200, 0x100, 0x1FF, 0x100);
+    // Data reaching into the next unit joins it; a unit-sized gap does not.
+    Set(image, 0x200, {3});
+    Set(image, 0x5F0, {4});
+    check(0x100, 0x5F0, 0x100, 0x2FF, 0x200);
+    check(0x5F1, 0, 0, 0, 0);
+    check(0x10000, 0, 0, 0, 0);
+}
+
+TEST(FLASHImage, AbortStopsALoadOnAnotherThread)
+{
+    ScopedSettings settings;
+    RecordingHost host;
+    TempDir dir;
+    const std::string path = dir.File("big.cde");
+    zftest::WriteAll(path, std::string(20 * 500, '\x5A'));
+
+    CFLASHBinaryImage idle(0, nullptr);
+    idle.Abort();
+    EXPECT_TRUE(idle.LoadWasAborted());
+    EXPECT_FALSE(idle.LoadWasAborted());
+
+    CHeldImage image(0, nullptr);
+    int result = -1;
+    std::thread worker([&] { result = image.LoadFile(path.c_str()); });
+    for (int i = 0; i < 20000 && !image.started; ++i)
+        Sleep(1);
+    ASSERT_TRUE(image.started);
+    image.Abort(); // returns only once the load has let go of its file
+    EXPECT_TRUE(image.LoadWasAborted());
+    worker.join();
+    EXPECT_EQ(result, 1) << "an aborted load ends normally";
+    EXPECT_EQ(image.runs, 1);
+    EXPECT_EQ(image.GetDataMemoryUsed(0, 0xFFFFFFFF), 500u);
+}
+
+TEST(FLASHImage, DocumentHearsOfChangesButNotDuringALoad)
+{
+    ScopedSettings settings;
+    RecordingHost host;
+    TempDir dir;
+    CFLASHDocument document;
+    CCountingViewer viewer;
+    document.SetPropertyViewer(&viewer);
+    CFLASHBinaryImage image(0, &document);
+    Set(image, 0x10, {1});
+    EXPECT_GE(viewer.refreshes, 1);
+
+    const std::string path = dir.File("runs.cde");
+    zftest::WriteAll(path, std::string(5 * 500, '\x5A'));
+    viewer.refreshes = 0;
+    ASSERT_EQ(image.LoadFile(path.c_str()), 1);
+    EXPECT_EQ(viewer.refreshes, 1) << "one notice once the load is over";
+
+    // The save type set on the image is used once.
+    image.SetSaveFileType(ftFPR);
+    ASSERT_EQ(image.SaveFile(dir.File("out.mot").c_str(), 0, 0xFF, 1), 1);
+    ASSERT_EQ(image.SaveFile(dir.File("again.mot").c_str(), 0, 0xFF, 1), 1);
+    EXPECT_EQ(zftest::ReadAll(dir.File("out.mot")).substr(0, 16) + zftest::ReadAll(dir.File("again.mot")).substr(0, 3),
+              "0000000000000200S00");
+
+    image.SetFLASHDocument(nullptr);
+    viewer.refreshes = 0;
+    Set(image, 0x20, {1});
+    EXPECT_EQ(viewer.refreshes, 0);
+    document.SetPropertyViewer(nullptr);
+}
+
+TEST(FLASHDocument, ViewsViewerAndLifecycle)
+{
+    auto* document = new CFLASHDocument;
+    CFLASHDocument second;
+    EXPECT_EQ(document->GetDocumentMutexName().Find("CFLASHDocument__m_pDocumentMutex"), 0);
+    EXPECT_EQ(document->GetPropertyMutexName().Find("CFLASHDocument__m_pPropertyMutex"), 0);
+    EXPECT_NE(document->GetDocumentMutexName(), second.GetDocumentMutexName());
+
+    std::vector<std::pair<LPARAM, CObject*>> hints;
+    const int view = document->AddView([&](LPARAM hint, CObject* object) { hints.emplace_back(hint, object); });
+    document->SetReadOnly(TRUE);
+    document->SetReadOnly(TRUE);
+    EXPECT_TRUE(document->GetReadOnly());
+    EXPECT_EQ(hints, (std::vector<std::pair<LPARAM, CObject*>>{{0x900, document}})) << "only a change updates the views";
+    document->RemoveView(view);
+    document->SetReadOnly(FALSE);
+    EXPECT_EQ(hints.size(), 1u);
+
+    CCountingViewer viewer;
+    CCountingViewer replacement;
+    document->SetPropertyViewer(&viewer);
+    document->AddView([](LPARAM, CObject*) {});
+    EXPECT_EQ(viewer.refreshes, 1) << "a changed view list refreshes the properties";
+    document->SetPropertyViewer(&replacement);
+    document->OnPropertyChange();
+    EXPECT_EQ(viewer.refreshes, 1);
+    EXPECT_EQ(replacement.refreshes, 1);
+    delete document;
+    EXPECT_EQ(replacement.closed, 1);
+    EXPECT_EQ(viewer.closed, 0);
+
+    std::unique_ptr<CObject> created(CObject::CreateObject("CFLASHDocument"));
+    ASSERT_NE(created, nullptr);
+    EXPECT_TRUE(created->IsKindOf("CFLASHDocument"));
+}

@@ -1,5 +1,5 @@
-// Random edits, undos and redos checked against plain reference models after
-// every step. Seeds are fixed so a failure repeats.
+// Random edits, undos and redos, and the indexed block store, checked against
+// plain reference models after every step. Seeds are fixed so a failure repeats.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/ImageProbe.h"
+#include "image/TieredArray.h"
 
 using zftest::CProbeImage;
 using zftest::Ranges;
@@ -114,6 +115,22 @@ struct CLayerModel
     unsigned nextGen = 1;
 };
 
+// Small rings (8 slots) so that a few hundred entries cross many of them.
+using Small = CTieredArray<int, 3>;
+
+void ExpectSame(const Small& array, const std::vector<int>& model, int nStep)
+{
+    ASSERT_EQ(array.size(), model.size()) << "after step " << nStep;
+    for (std::size_t i = 0; i < model.size(); ++i)
+        ASSERT_EQ(array[i], model[i]) << "entry " << i << " after step " << nStep;
+}
+
+struct Mix
+{
+    const char* name;
+    int insertFront, insertBack, insertAnywhere, erase, eraseRange;
+};
+
 } // namespace
 
 // (seed, threshold): threshold 0 runs without it.
@@ -171,6 +188,7 @@ TEST_P(HistoryModel, AgreesByteForByteAfterEveryStep)
              image.UndoRange(kBase + kSize - 2, 3);
              image.RedoAllRange(kBase + off + 1, kSize);
              image.ClearAllUndoRange(0xFFFFFFFF, 2);
+             image.ClearLastRedoRange(kBase + off + 1, kSize);
          }},
     };
     std::vector<int> weights;
@@ -213,7 +231,8 @@ TEST_P(HistoryModel, AgreesByteForByteAfterEveryStep)
 INSTANTIATE_TEST_SUITE_P(Seeds, HistoryModel,
                          testing::Combine(testing::Values(1u, 7u, 2024u), testing::Values(DWORD(0), DWORD(3))));
 
-// Loads overwrite a random image; taking them back gives the snapshot from before.
+// Loads overwrite a random image, partly past its end; taking them back gives
+// the snapshot from before, whatever was cleared from the loaded ranges.
 TEST(FileLoadModel, UndoFileLoadBringsBackTheImageBeforeTheLoad)
 {
     std::mt19937 rng(5);
@@ -222,22 +241,103 @@ TEST(FileLoadModel, UndoFileLoadBringsBackTheImageBeforeTheLoad)
     image.SetUseThreshold(TRUE);
     image.SetBlankThreshold(8);
     for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(testing::Message() << "round " << round);
         for (int i = 0; i < 5; ++i) {
             Bytes bytes(1 + below(64));
             for (auto& b : bytes)
                 b = below(4) == 0 ? 0xFF : static_cast<BYTE>(below(256));
             image.Write(below(0x400), bytes);
         }
-        image.ResetUndoRedoMemory();
+        image.ResetUndoRedoMemory(); // as a loader does before it starts
         const Bytes before = image.Read(0, 0x400);
+        std::vector<bool> loaded(0x400);
         for (int i = 0; i < 1 + static_cast<int>(below(8)); ++i) {
             Bytes record(1 + below(500), static_cast<BYTE>(below(256)));
-            image.SetDataFromFile(below(0x440), static_cast<DWORD>(record.size()), record.data());
+            const DWORD at = below(0x440), end = at + static_cast<DWORD>(record.size());
+            ASSERT_EQ(image.SetDataFromFile(at, end - at, record.data()), end <= 0x400 ? 1 : 0) << "clipped";
+            for (DWORD a = at; a < std::min<DWORD>(end, 0x400); ++a)
+                loaded[a] = true;
         }
+        const DWORD clearFrom = below(0x400), clearTo = std::min<DWORD>(clearFrom + below(64), 0x3FF);
+        image.ClearFileLoadRange(clearFrom, clearTo - clearFrom + 1);
+        std::fill(loaded.begin() + clearFrom, loaded.begin() + clearTo + 1, false);
+        ASSERT_EQ(image.FileLoadRanges(), Stretches(0, 0x400, [&](DWORD a) { return loaded[a]; }));
+        ASSERT_EQ(image.IsImageFileLoaded() != 0, !image.FileLoadRanges().empty());
         image.UndoFileLoad();
-        ASSERT_EQ(image.Read(0, 0x400), before) << "round " << round;
+        ASSERT_EQ(image.Read(0, 0x400), before);
         ASSERT_TRUE(image.FileLoadRanges().empty());
+        ASSERT_FALSE(image.IsImageFileLoaded());
         ASSERT_FALSE(image.IsImageModified());
         image.CheckInvariants();
     }
+    // Uploaded data is no history: it is marked as loaded instead.
+    image.SetUploadedDataFlag(true);
+    image.Write(0x20, {1, 2});
+    EXPECT_FALSE(image.IsImageModified());
+    EXPECT_EQ(image.FileLoadRanges(), (Ranges{{0x20, 0x21}}));
+}
+
+TEST(TieredArray, AgreesWithAVectorForEveryMixOfSteps)
+{
+    const Mix mixes[] = {
+        {"front inserts (descending load)", 1, 0, 0, 0, 0},
+        {"back inserts (ascending load)", 0, 1, 0, 0, 0},
+        {"anywhere", 0, 0, 1, 0, 0},
+        {"inserts and erases", 1, 1, 2, 3, 0},
+        {"short and long range erases", 0, 1, 3, 1, 1},
+    };
+    for (const Mix& mix : mixes) {
+        SCOPED_TRACE(mix.name);
+        Small array;
+        std::vector<int> model;
+        std::mt19937 rng(11);
+        const int nTotal = mix.insertFront + mix.insertBack + mix.insertAnywhere + mix.erase + mix.eraseRange;
+        for (int step = 0; step < 3000; ++step) {
+            int pick = static_cast<int>(rng() % nTotal);
+            if ((pick -= mix.insertFront) < 0 || model.empty()) {
+                array.Insert(0, step);
+                model.insert(model.begin(), step);
+            } else if ((pick -= mix.insertBack) < 0) {
+                array.Insert(model.size(), step);
+                model.push_back(step);
+            } else if ((pick -= mix.insertAnywhere) < 0) {
+                const std::size_t at = rng() % (model.size() + 1);
+                array.Insert(at, step);
+                model.insert(model.begin() + static_cast<long>(at), step);
+            } else if ((pick -= mix.erase) < 0) {
+                const std::size_t at = rng() % model.size();
+                array.Erase(at);
+                model.erase(model.begin() + static_cast<long>(at));
+            } else {
+                // Lengths on both sides of the ring size take both ways of closing up.
+                const std::size_t first = rng() % model.size();
+                const std::size_t end = first + rng() % std::min<std::size_t>(model.size() - first + 1, 40);
+                array.EraseRange(first, end);
+                model.erase(model.begin() + static_cast<long>(first), model.begin() + static_cast<long>(end));
+            }
+            ExpectSame(array, model, step);
+            if (HasFatalFailure())
+                return;
+        }
+    }
+}
+
+TEST(TieredArray, EmptiedArrayGivesBackItsStorageAndStartsAgain)
+{
+    Small array;
+    EXPECT_EQ(array.capacity(), 0u);
+    for (int i = 0; i < 20; ++i)
+        array.Insert(0, i);
+    EXPECT_EQ(array.capacity(), 24u) << "three rings of eight";
+    array.Release();
+    EXPECT_EQ(array.size(), 20u) << "a release never drops entries";
+    while (!array.empty())
+        array.Erase(array.size() - 1);
+    array.Release();
+    EXPECT_EQ(array.capacity(), 0u);
+    array.Insert(0, 7);
+    array.Insert(0, 6);
+    EXPECT_EQ(std::make_pair(array[0], array[1]), std::make_pair(6, 7));
+    array.Clear();
+    EXPECT_EQ(std::make_pair(array.size(), array.capacity()), std::make_pair(std::size_t(0), std::size_t(0)));
 }

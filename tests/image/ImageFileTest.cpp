@@ -1,10 +1,12 @@
-// Image files: S-record, FPR, CDE and raw data against hand-made files.
+// Image files: S-record, FPR, CDE and raw data against hand-made files, and
+// what loads and saves tell the user.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestSupport.h"
@@ -63,7 +65,7 @@ public:
         runs.emplace_back(nAddress, nLength);
         return CProbeImage::SetDataFromFile(nAddress, nLength, pBytes);
     }
-    std::vector<std::pair<DWORD, DWORD>> runs;
+    Ranges runs; // address and length
 };
 
 bool AskedAbout(const RecordingHost& host, const std::string& text)
@@ -76,6 +78,93 @@ bool Shown(const RecordingHost& host, const std::string& part)
     return std::any_of(host.shown.begin(), host.shown.end(), [&](const auto& s) {
         return s.kind == skError && s.text.find(part) != std::string::npos;
     });
+}
+
+class PaneHost : public RecordingHost
+{
+public:
+    void SetStatusPane(int nPane, const CString& text) override { panes.emplace_back(nPane, text.str()); }
+    std::vector<std::pair<int, std::string>> panes;
+
+    std::vector<std::string> Messages() const
+    {
+        std::vector<std::string> out;
+        for (const auto& s : shown)
+            if (s.kind == skMessage)
+                out.push_back(s.text);
+        return out;
+    }
+};
+
+class LineFile : public CBinaryImageFile
+{
+public:
+    std::string Line(DWORD nAddress, std::vector<BYTE> bytes, int nLength)
+    {
+        std::vector<char> line(2 * 256 + 16, '#');
+        BinToSRecord(nAddress, bytes.data(), line.data(), nLength);
+        return line.data();
+    }
+};
+
+// The window and memory, then every set in address order (its count, the start
+// and size of each block, and the bytes where the set carries them), then the areas.
+using Snapshot = std::pair<std::vector<DWORD>, Bytes>;
+
+Snapshot Take(CProbeImage& image)
+{
+    image.CheckInvariants();
+    Snapshot out{{image.GetStartAddress(), image.GetImageSize(), image.GetCacheMemoryUsed()}, {}};
+    for (DATA_INFO* pSet : {&image.m_ImageData, &image.m_FileLoadRanges, &image.m_UndoData, &image.m_RedoData,
+                            &image.m_UndoRanges, &image.m_RedoRanges}) {
+        const bool bData = pSet == &image.m_ImageData || pSet == &image.m_UndoData || pSet == &image.m_RedoData;
+        out.first.push_back(static_cast<DWORD>(pSet->GetCount()));
+        for (int i = 0; i < pSet->GetCount(); ++i) {
+            CDataBlock* p = pSet->GetAt(i);
+            const BYTE* pBytes = p->GetData(p->GetStartAddress());
+            out.first.insert(out.first.end(), {p->GetStartAddress(), p->GetSizeOfData()});
+            if (bData)
+                out.second.insert(out.second.end(), pBytes, pBytes + p->GetSizeOfData());
+        }
+    }
+    for (const auto& [first, last] : image.Areas())
+        out.first.insert(out.first.end(), {first, last});
+    return out;
+}
+
+// Address and data of a record to write.
+using Rec = std::pair<DWORD, Bytes>;
+
+// Record k: 1 + k % 23 bytes at 0x1000 + 48 * k (gapped), never H'FF.
+std::vector<Rec> GappedRecords(int nCount)
+{
+    std::vector<Rec> out;
+    for (int k = 0; k < nCount; ++k) {
+        Bytes data = Random(1 + k % 23, k);
+        for (BYTE& b : data)
+            b &= 0x7F;
+        out.push_back({DWORD(0x1000 + 48 * k), data});
+    }
+    return out;
+}
+
+std::vector<Rec> InOrder(std::vector<Rec> records, int nOrder)
+{
+    if (nOrder == 1)
+        std::reverse(records.begin(), records.end());
+    if (nOrder == 2)
+        std::shuffle(records.begin(), records.end(), std::mt19937(5));
+    if (nOrder == 3) {
+        // Two interleaved runs, one rising and one falling.
+        std::vector<Rec> mixed;
+        for (std::size_t i = 0, j = records.size(); i < j; ++i) {
+            mixed.push_back(records[i]);
+            if (--j > i)
+                mixed.push_back(records[j]);
+        }
+        records = mixed;
+    }
+    return records;
 }
 
 } // namespace
@@ -151,7 +240,8 @@ TEST(SRecordLoad, AcceptsLineEndsCaseAndMissingHeader)
     EXPECT_TRUE(host.questions.empty());
 }
 
-TEST(SRecordLoad, GathersRecordsIntoRuns)
+// Adjacent records are gathered; raw data comes in runs of 500 bytes.
+TEST(ImageFileLoad, RecordsAndRawDataReachTheImageInRuns)
 {
     RecordingHost host;
     TempDir dir;
@@ -163,10 +253,16 @@ TEST(SRecordLoad, GathersRecordsIntoRuns)
     CRunImage image(0);
     CBinaryImageFile file;
     ASSERT_EQ(file.LoadFile(dir.File("r.s19").c_str(), &image, 0), 1);
-    ASSERT_EQ(image.runs.size(), 5u);
-    EXPECT_EQ(image.runs[0], std::make_pair(DWORD(0x100), DWORD(496)));
-    EXPECT_EQ(image.runs[3], std::make_pair(DWORD(0x100 + 3 * 496), DWORD(1600 - 3 * 496)));
-    EXPECT_EQ(image.runs[4], std::make_pair(DWORD(0x900), DWORD(1)));
+    EXPECT_EQ(image.runs, (Ranges{{0x100, 496}, {0x2F0, 496}, {0x4E0, 496}, {0x6D0, 1600 - 3 * 496}, {0x900, 1}}));
+
+    const Bytes data = Random(1200, 9);
+    WriteAll(dir.File("raw.bin"), std::string(data.begin(), data.end()));
+    CRunImage raw(0);
+    ASSERT_EQ(file.LoadNormalFile(dir.File("raw.bin").c_str(), &raw, 0), 1);
+    EXPECT_EQ(file.GetFileType(), ftRawData);
+    EXPECT_EQ(raw.runs, (Ranges{{0, 500}, {0x1F4, 500}, {0x3E8, 200}}));
+    EXPECT_EQ(raw.Read(0, 1200), data);
+    EXPECT_EQ(file.LoadNormalFile(dir.File("none").c_str(), &raw, 0), 0);
 }
 
 TEST(SRecordLoad, MalformedFilesLoadAsRawDataAfterTakingTheLoadBack)
@@ -263,52 +359,32 @@ TEST(CDEFile, SavesFlatImageAndAsksAboutPadding)
 {
     TempDir dir;
     const std::string path = dir.File("p.cde");
-    for (eQueryType answer : {qtYes, qtNo}) {
+    const std::string data = std::string(16, '\xFF') + "\x01\x02\x03\x04";
+    // Window size, bytes written from 0, the answer, the size the question names
+    // (none: a full-size file needs no padding) and the file saved.
+    const std::tuple<DWORD, std::string, eQueryType, const char*, std::string> rows[] = {
+        {64, data, qtYes, "64 Bytes", data + std::string(44, '\xFF')},
+        {64, data, qtNo, "64 Bytes", data},
+        {3072, "", qtYes, "3 K", std::string(3072, '\xFF')},
+        {1536, "", qtYes, "1.50 K", std::string(1536, '\xFF')},
+        {8, std::string(8, '\x07'), qtYes, nullptr, std::string(8, '\x07')},
+    };
+    for (const auto& [size, written, answer, named, expected] : rows) {
+        SCOPED_TRACE(testing::Message() << size << " bytes, answer " << answer);
         RecordingHost host;
         host.answer = answer;
-        CProbeImage image(64);
-        image.Write(0x10, {1, 2, 3, 4});
-        ASSERT_EQ(image.SaveFile(path.c_str(), 0, 63, 0), 1);
-        std::string expected = std::string(16, '\xFF') + "\x01\x02\x03\x04";
-        if (answer == qtYes)
-            expected += std::string(44, '\xFF');
+        CProbeImage image(size);
+        image.Write(0, Bytes(written.begin(), written.end()));
+        ASSERT_EQ(image.SaveFile(path.c_str(), 0, size - 1, 0), 1);
         EXPECT_EQ(zftest::ReadAll(path), expected);
-        EXPECT_TRUE(AskedAbout(host, "Would you like to pad the image to 64 Bytes"));
-
-        CProbeImage back(64);
+        if (named)
+            EXPECT_TRUE(AskedAbout(host, std::string("Would you like to pad the image to ") + named));
+        else
+            EXPECT_TRUE(host.questions.empty());
+        CProbeImage back(size);
         ASSERT_EQ(back.LoadFile(path.c_str()), 1);
-        EXPECT_EQ(back.Read(0x10, 4), (Bytes{1, 2, 3, 4}));
+        EXPECT_EQ(back.Read(0, static_cast<DWORD>(expected.size())), Bytes(expected.begin(), expected.end()));
     }
-    for (auto [size, text] : {std::pair{3072, "3 K"}, std::pair{1536, "1.50 K"}}) {
-        RecordingHost host;
-        host.answer = qtYes;
-        CProbeImage empty(size);
-        ASSERT_EQ(empty.SaveFile(path.c_str(), 0, size - 1, 0), 1);
-        EXPECT_TRUE(AskedAbout(host, std::string("Would you like to pad the image to ") + text));
-        EXPECT_EQ(zftest::ReadAll(path), std::string(static_cast<size_t>(size), '\xFF'));
-    }
-    RecordingHost host;
-    CProbeImage full(8);
-    full.Write(0, Bytes(8, 7));
-    ASSERT_EQ(full.SaveFile(path.c_str(), 0, 7, 0), 1);
-    EXPECT_TRUE(host.questions.empty()) << "a full-size file needs no padding";
-}
-
-TEST(RawData, LoadsInRunsOfFiveHundredBytes)
-{
-    RecordingHost host;
-    TempDir dir;
-    const Bytes data = Random(1200, 9);
-    WriteAll(dir.File("raw.bin"), std::string(data.begin(), data.end()));
-    CRunImage image(0);
-    CBinaryImageFile file;
-    ASSERT_EQ(file.LoadNormalFile(dir.File("raw.bin").c_str(), &image, 0), 1);
-    EXPECT_EQ(file.GetFileType(), ftRawData);
-    ASSERT_EQ(image.runs.size(), 3u);
-    EXPECT_EQ(image.runs[1], std::make_pair(DWORD(0x1F4), DWORD(500)));
-    EXPECT_EQ(image.runs[2], std::make_pair(DWORD(0x3E8), DWORD(200)));
-    EXPECT_EQ(image.Read(0, 1200), data);
-    EXPECT_EQ(file.LoadNormalFile(dir.File("none").c_str(), &image, 0), 0);
 }
 
 TEST(FLASHImageFile, ForcedTypeWinsOnceOverTheExtension)
@@ -324,138 +400,115 @@ TEST(FLASHImageFile, ForcedTypeWinsOnceOverTheExtension)
     EXPECT_EQ(zftest::ReadAll(dir.File("f.mot")), "\xFF\xFF\x42");
     ASSERT_EQ(file.SaveFile(dir.File("f.mot").c_str(), 0, 15, &image, 0, 1), 1);
     EXPECT_EQ(zftest::ReadAll(dir.File("f.mot")).substr(0, 3), "S00");
+
+    // A forced form the record loader has no reader for is refused, once.
+    file.ForceFileType(ftRawData);
+    CProbeImage loaded(0);
+    EXPECT_EQ(file.LoadFile(dir.File("f.mot").c_str(), &loaded, 0), 0);
+    EXPECT_TRUE(loaded.DataRanges().empty());
+    EXPECT_EQ(file.LoadFile(dir.File("f.mot").c_str(), &loaded, 0), 1);
 }
-
-namespace {
-
-// Every set in address order: start, size and (where the set carries them) bytes.
-struct SetDump
-{
-    std::vector<DWORD> starts, sizes;
-    Bytes bytes;
-    bool operator==(const SetDump&) const = default;
-};
-
-std::vector<SetDump> DumpSets(CProbeImage& image)
-{
-    std::vector<SetDump> out;
-    for (DATA_INFO* pSet : {&image.m_ImageData, &image.m_FileLoadRanges, &image.m_UndoData, &image.m_RedoData,
-                            &image.m_UndoRanges, &image.m_RedoRanges}) {
-        const bool bData = pSet == &image.m_ImageData || pSet == &image.m_UndoData || pSet == &image.m_RedoData;
-        SetDump dump;
-        for (int i = 0; i < pSet->GetCount(); ++i) {
-            CDataBlock* p = pSet->GetAt(i);
-            dump.starts.push_back(p->GetStartAddress());
-            dump.sizes.push_back(p->GetSizeOfData());
-            if (bData)
-                dump.bytes.insert(dump.bytes.end(), p->GetData(p->GetStartAddress()),
-                                  p->GetData(p->GetStartAddress()) + p->GetSizeOfData());
-        }
-        out.push_back(std::move(dump));
-    }
-    return out;
-}
-
-struct Snapshot
-{
-    std::vector<SetDump> sets;
-    Ranges areas;
-    DWORD start = 0, size = 0, memory = 0;
-    bool operator==(const Snapshot&) const = default;
-};
-
-Snapshot Take(CProbeImage& image)
-{
-    image.CheckInvariants();
-    return {DumpSets(image), image.Areas(), image.GetStartAddress(), image.GetImageSize(),
-            image.GetCacheMemoryUsed()};
-}
-
-// Record k: 1 + k % 23 bytes at 0x1000 + 48 * k (gapped), never H'FF.
-struct SRecordSpec
-{
-    DWORD address;
-    Bytes data;
-};
-
-std::vector<SRecordSpec> GappedRecords(int nCount)
-{
-    std::vector<SRecordSpec> out;
-    for (int k = 0; k < nCount; ++k) {
-        Bytes data = Random(1 + k % 23, k);
-        for (BYTE& b : data)
-            b &= 0x7F;
-        out.push_back({DWORD(0x1000 + 48 * k), data});
-    }
-    return out;
-}
-
-std::vector<SRecordSpec> InOrder(std::vector<SRecordSpec> records, int nOrder)
-{
-    if (nOrder == 1)
-        std::reverse(records.begin(), records.end());
-    if (nOrder == 2)
-        std::shuffle(records.begin(), records.end(), std::mt19937(5));
-    if (nOrder == 3) {
-        // Two interleaved runs, one rising and one falling.
-        std::vector<SRecordSpec> mixed;
-        for (std::size_t i = 0, j = records.size(); i < j; ++i) {
-            mixed.push_back(records[i]);
-            if (--j > i)
-                mixed.push_back(records[j]);
-        }
-        records = mixed;
-    }
-    return records;
-}
-
-} // namespace
 
 // Ascending order is the reference; enough records to fill several of the
 // block store's rings.
 TEST(SRecordLoad, RecordOrderNeverChangesTheImageOrItsHistory)
 {
     const char* kOrders[] = {"ascending", "descending", "shuffled", "interleaved"};
-    const std::vector<SRecordSpec> records = GappedRecords(1500);
+    const char* kPhases[] = {"loaded", "stored", "undone", "redone", "load taken back"};
+    const std::vector<Rec> records = GappedRecords(1500);
     TempDir dir;
     RecordingHost host;
-    std::vector<Snapshot> loaded, stored, undone, redone, taken;
+    std::vector<Snapshot> reference;
     for (int nOrder = 0; nOrder < 4; ++nOrder) {
         SCOPED_TRACE(kOrders[nOrder]);
-        const std::vector<SRecordSpec> ordered = InOrder(records, nOrder);
+        const std::vector<Rec> ordered = InOrder(records, nOrder);
         std::string text;
-        for (const SRecordSpec& r : ordered)
-            text += Record('3', 4, r.address, r.data) + "\n";
+        for (const auto& [address, data] : ordered)
+            text += Record('3', 4, address, data) + "\n";
         const std::string path = dir.File(std::string(kOrders[nOrder]) + ".srec");
         WriteAll(path, text);
         CProbeImage file(0);
         ASSERT_EQ(file.LoadFile(path.c_str()), 1);
-        loaded.push_back(Take(file));
+        ASSERT_TRUE(file.IsImageDataPresent());
+        std::vector<Snapshot> phases = {Take(file)};
 
         // The same records as the loaders store them, with the history kept.
         CProbeImage image(0);
-        for (const SRecordSpec& r : ordered)
-            image.SetDataFromFile(r.address, static_cast<DWORD>(r.data.size()), r.data.data());
+        for (const auto& [address, data] : ordered)
+            image.SetDataFromFile(address, static_cast<DWORD>(data.size()), data.data());
         image.Write(0x1000 + 48 * 700 - 4, Bytes(60, 0x33)); // one edit across several records
-        stored.push_back(Take(image));
+        EXPECT_GT(image.m_UndoData.GetCount(), 0) << "the writes left history";
+        phases.push_back(Take(image));
         image.UndoAllRange(0x1000 + 48 * 700, 48 * 10);
-        undone.push_back(Take(image));
+        phases.push_back(Take(image));
+        EXPECT_NE(phases[1], phases[2]);
         image.RedoAll();
-        redone.push_back(Take(image));
+        phases.push_back(Take(image));
         image.UndoFileLoad();
-        taken.push_back(Take(image));
+        phases.push_back(Take(image));
         ASSERT_FALSE(HasFatalFailure());
-    }
-    EXPECT_FALSE(loaded[0].sets[0].starts.empty());
-    EXPECT_FALSE(stored[0].sets[2].starts.empty()) << "the writes left history";
-    EXPECT_NE(stored[0], undone[0]);
-    for (int nOrder = 1; nOrder < 4; ++nOrder) {
-        SCOPED_TRACE(kOrders[nOrder]);
-        EXPECT_TRUE(loaded[nOrder] == loaded[0]);
-        EXPECT_TRUE(stored[nOrder] == stored[0]);
-        EXPECT_TRUE(undone[nOrder] == undone[0]);
-        EXPECT_TRUE(redone[nOrder] == redone[0]);
-        EXPECT_TRUE(taken[nOrder] == taken[0]);
+        if (reference.empty())
+            reference = phases;
+        for (std::size_t i = 0; i < phases.size(); ++i)
+            EXPECT_TRUE(phases[i] == reference[i]) << kPhases[i];
     }
     EXPECT_TRUE(host.questions.empty());
+}
+
+TEST(ImageFileStatus, LoadsAndSavesNameTheFileAndEndWithClearedPanes)
+{
+    TempDir dir;
+    const std::string mot = dir.File("a.mot"), bad = dir.File("b.mot"), cde = dir.File("c.cde");
+    WriteAll(mot, "S1050010ABCD72\nS9030000FC\n");
+    WriteAll(bad, "hello");
+    PaneHost host;
+    host.answer = qtNo;
+    CProbeImage image(0);
+    CBinaryImageFile file;
+    ASSERT_EQ(file.LoadFile(mot.c_str(), &image, 1), 1);
+    ASSERT_GE(host.panes.size(), 3u);
+    EXPECT_EQ(host.panes.front(), std::make_pair(0, std::string("Loading File a.mot")));
+    EXPECT_EQ(host.panes[host.panes.size() - 2], std::make_pair(0, std::string()));
+    EXPECT_EQ(host.panes.back(), std::make_pair(1, std::string()));
+    EXPECT_EQ(host.Messages().front(), "Processing S-Record file :'" + mot + "'");
+    EXPECT_EQ(file.GetProgressString(), "Processing S-Record file");
+    EXPECT_EQ(image.Read(0x10, 2), (Bytes{0xAB, 0xCD}));
+
+    // Not a record: the raw load names the file its own way.
+    host.panes.clear();
+    host.shown.clear();
+    ASSERT_EQ(file.LoadFile(bad.c_str(), &image, 0), 1);
+    EXPECT_TRUE(host.panes.size() == 4u && host.panes[0].second.empty()) << "no file name without status";
+    const auto messages = host.Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "Processing S-Record file :'" + bad + "'");
+    EXPECT_EQ(messages[1], "Processing file :'" + bad + "'");
+    EXPECT_EQ(image.Read(0, 5), (Bytes{'h', 'e', 'l', 'l', 'o'}));
+
+    host.panes.clear();
+    host.shown.clear();
+    ASSERT_EQ(file.SaveFile(cde.c_str(), 0, 15, &image, 1, 0), 1);
+    EXPECT_EQ(host.panes.front(), std::make_pair(0, std::string("Saving File c.cde")));
+    EXPECT_EQ(host.panes[1], std::make_pair(1, std::string("100%")));
+    EXPECT_EQ(host.Messages().front(), "Saving image file : '" + cde + "'");
+    host.shown.clear();
+    ASSERT_EQ(file.LoadFile(cde.c_str(), &image, 0), 1);
+    EXPECT_EQ(host.Messages().front(), "Loading image file : '" + cde + "'");
+}
+
+TEST(ImageFileStatus, LineBuilderWritesUpperCaseAtTheSavedWidth)
+{
+    LineFile file;
+    EXPECT_EQ(file.Line(0x1234, {0xAB, 0x0C}, 2), "S1051234AB0CFD\n");
+    EXPECT_EQ(file.Line(0x1234, {0xAB}, -3), "S1031234B6\n");
+    std::vector<BYTE> many(300, 0xEE);
+    const std::string longest = file.Line(0, many, 300);
+    EXPECT_EQ(longest.size(), 4u + 4u + 2u * 250u + 2u + 1u);
+    EXPECT_EQ(longest.substr(0, 4), "S1fd") << "the count keeps its lower-case digits";
+
+    TempDir dir;
+    file.OpenFile(dir.File("w.mot").c_str(), 0);
+    file.StartSaveRecord(0x123456);
+    file.CloseFile();
+    EXPECT_EQ(file.Line(0x123456, {0xFA}, 1), "S205123456FA64\n");
 }

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -48,18 +47,21 @@ private:
     int m_id;
 };
 
-class CCountedSink : public CStatusUpdate
+// Keeps the last message and counts its own deletion.
+class CSink : public CStatusUpdate
 {
 public:
-    explicit CCountedSink(int& deleted) : m_deleted(deleted) {}
-    ~CCountedSink() override { ++m_deleted; }
+    explicit CSink(int& deleted) : m_deleted(deleted) {}
+    ~CSink() override { ++m_deleted; }
+    void DisplayMessage(const CString& text, WORD) override { last = text; }
+    CString last;
 
 private:
     int& m_deleted;
 };
 } // namespace
 
-TEST(COperationManager, RunsOperationsInOrderOnItsWorker)
+TEST(COperationManager, RunsOperationsAndHandedOverChainsInOrderOnItsWorker)
 {
     Journal journal;
     COperationManager queue;
@@ -75,33 +77,27 @@ TEST(COperationManager, RunsOperationsInOrderOnItsWorker)
     EXPECT_EQ(c.GetFailCode(), 3u);
     EXPECT_EQ(a.GetManager(), &queue);
 
+    // A chain handed over from the worker runs once; the third step is appended after the second.
+    CStep head(journal, 4), second(journal, 5, &head), third(journal, 6, &head);
+    queue.AddOperation(&head);
+    queue.WaitUntilIdle();
+    EXPECT_EQ(journal.order, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    EXPECT_TRUE(head.accepted);
+    EXPECT_EQ(queue.GetQueuedCount(), 0);
+
     queue.Shutdown();
     CStep late(journal, 9);
     EXPECT_EQ(queue.AddOperation(&late), 0);
     queue.WaitUntilIdle();
-    EXPECT_EQ(journal.order.size(), 3u);
+    EXPECT_EQ(journal.order.size(), 6u);
     EXPECT_FALSE(late.IsComplete());
 }
 
-TEST(COperationManager, AChainHandedOverFromTheWorkerRunsOnce)
-{
-    Journal journal;
-    COperationManager queue;
-    CStep head(journal, 1);
-    CStep second(journal, 2, &head);
-    CStep third(journal, 3, &head); // appended after second
-    queue.AddOperation(&head);
-    queue.WaitUntilIdle();
-    EXPECT_EQ(journal.order, (std::vector<int>{1, 2, 3}));
-    EXPECT_TRUE(head.accepted);
-    EXPECT_EQ(queue.GetQueuedCount(), 0);
-}
-
-TEST(COperation, AbortAndSinkOwnership)
+TEST(COperation, AbortSinkOwnershipAndStatusRouting)
 {
     int deleted = 0;
     {
-        COperation owning(nullptr, new CCountedSink(deleted), nullptr);
+        COperation owning(nullptr, new CSink(deleted), nullptr);
         owning.DeleteUpdateOnDestroy(TRUE);
         COperation keeping(nullptr, owning.GetStatusUpdate(), nullptr);
         EXPECT_FALSE(keeping.WillDeleteUpdate());
@@ -110,16 +106,9 @@ TEST(COperation, AbortAndSinkOwnership)
         EXPECT_FALSE(owning.IsAborted());
     }
     EXPECT_EQ(deleted, 1);
-}
 
-TEST(COperation, SetStatusOutputRoutesIntoTheOperationsSink)
-{
-    class CSink : public CStatusUpdate
-    {
-    public:
-        void DisplayMessage(const CString& text, WORD) override { last = text; }
-        CString last;
-    } sink;
+    // SetStatusOutput routes a part's messages into the operation's sink.
+    CSink sink(deleted);
     CStatusUpdate part;
     COperation op(nullptr, &sink, nullptr);
     op.SetStatusOutput(&part);

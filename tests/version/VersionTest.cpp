@@ -1,30 +1,24 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 #include "TestSupport.h"
 #include "version/Version.h"
 
-TEST(VersionRecord, HoldsTheLibrarysIdentity)
+TEST(VersionRecord, HoldsTheLibrarysIdentityAndChannelKinds)
 {
     const CNorvaneLibVersion* v = GetVersionNorvane();
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v, GetVersionNorvane());
-    EXPECT_EQ(v->m_nMajor, 1);
-    EXPECT_EQ(v->m_nMinor, 0);
-    EXPECT_EQ(v->m_nBuild, 197u);
+    EXPECT_EQ(std::make_tuple(v->m_nMajor, v->m_nMinor, v->m_nBuild), std::make_tuple(BYTE(1), BYTE(0), 197u));
     EXPECT_TRUE(v->m_strNote.IsEmpty());
     EXPECT_FALSE(v->m_strLegal.IsEmpty());
     EXPECT_EQ(v->m_strBuildDate, "06 January, 2000  12:23:36");
     EXPECT_EQ(v->m_strDescription, "Orlanto Zentra FLASH programming library");
-}
-
-TEST(VersionRecord, NamesTheTwoChannelKinds)
-{
-    const CNorvaneLibVersion* v = GetVersionNorvane();
     EXPECT_EQ(v->GetSupportedCommsCount(), 2);
-    EXPECT_EQ(v->GetCommsName(0), "Serial");
-    EXPECT_EQ(v->GetCommsName(1), "Pelto");
-    EXPECT_EQ(v->GetCommsName(2), "");
-    EXPECT_EQ(v->GetCommsName(-1), "");
+    EXPECT_EQ((std::vector<CString>{v->GetCommsName(-1), v->GetCommsName(0), v->GetCommsName(1), v->GetCommsName(2)}),
+              (std::vector<CString>{"", "Serial", "Pelto", ""}));
 }
 
 TEST(InstallLocale, JapanMatchesWithoutRegardToCase)
