@@ -98,7 +98,7 @@ TEST(JTAGOpen, RefusalsConfigurationAndConnectionTest)
     EXPECT_EQ(g.host.Texts(skError), (Texts{"Quarn Pelto : adapter error 1999", "SCAN IR Failed!"}));
 }
 
-TEST(JTAGWords, SwapRuleReversedAndFailures)
+TEST(JTAGWords, SwapRuleReversedFailuresAndTimeoutKeys)
 {
     JTAGFixture f;
     ASSERT_TRUE(f.comms.Open());
@@ -127,12 +127,8 @@ TEST(JTAGWords, SwapRuleReversedAndFailures)
     EXPECT_EQ(f.host.Ids(skError), (std::vector<WORD>{15005, 15004}));
     f.adapter->words = {{1, 2, 3, 4}};
     EXPECT_EQ(f.comms.DoReadMudri(buf), SCANLET_OK);
-}
 
-TEST(JTAGTimeouts, KindsPickTheirKeysAndCloseStoresAllSeven)
-{
-    JTAGFixture f;
-    ASSERT_TRUE(f.comms.Open());
+    // Time-out kinds pick their keys, and closing stores all seven.
     EXPECT_TRUE(f.comms.SetTimeouts(ttLong) && f.comms.SetTimeouts(ttStandard));
     EXPECT_EQ(f.comms.GetWordTimeout(), 2000u);
 

@@ -21,7 +21,7 @@ protected:
 };
 } // namespace
 
-TEST_F(PrivateProfile, ReadsWithThePlatformRules)
+TEST_F(PrivateProfile, ReadsStringsAndIntegersWithThePlatformRules)
 {
     Put("; comment line\n"
         "orphan=before any section\n"
@@ -49,35 +49,32 @@ TEST_F(PrivateProfile, ReadsWithThePlatformRules)
     EXPECT_EQ(Get("Device", "; Ram Size"), "<default>");
     EXPECT_EQ(Get("Other", "Name"), "other");
     EXPECT_EQ(Get("Missing", "Name"), "<default>");
+
+    // Integers take the leading number.
+    Put("[S]\nA=12abc\nB=-3\nC=abc\nD=\n");
+    const std::pair<const char*, int> cases[] = {{"A", 12}, {"B", -3}, {"C", 0}, {"D", 0}, {"Missing", 7}};
+    for (const auto& [key, value] : cases)
+        EXPECT_EQ(static_cast<int>(GetPrivateProfileIntA("S", key, 7, m_path.c_str())), value) << key;
+
+    // Missing, unreadable or binary files read as empty; a bare "[" opens a section with an empty name.
+    Put(std::string("\0\xff\xfe[S\0]\n\x01=\x02\n", 13));
+    EXPECT_EQ(Get("S", "K"), "<default>");
+    EXPECT_EQ(GetPrivateProfileStringA("S", "K", "d", m_dir.Path().c_str()), "d");
+    EXPECT_EQ(GetPrivateProfileStringA("S", "K", "d", m_dir.File("none.ini").c_str()), "d");
+    Put("[\nk=v\n");
+    EXPECT_EQ(Get("", "k"), "v");
 }
 
-TEST_F(PrivateProfile, CutsLongValuesAndReadsCrLfFiles)
+TEST_F(PrivateProfile, CrLfFilesAreReadAndWrittenAndLongValuesCut)
 {
-    Put("[S]\r\nLong=" + std::string(2000, 'v') + "\r\nShort=ok\r\n");
+    const std::string text = "[S]\r\nLong=" + std::string(2000, 'v') + "\r\nShort=ok\r\n";
+    Put(text);
     EXPECT_EQ(Get("S", "Long").GetLength(), 1023);
     EXPECT_EQ(Get("S", "Long", "", 255).GetLength(), 254);
     EXPECT_EQ(Get("S", "Short"), "ok");
-}
-
-TEST_F(PrivateProfile, IntegersTakeTheLeadingNumber)
-{
-    Put("[S]\nA=12abc\nB=-3\nC=abc\nD=\n");
-    EXPECT_EQ(GetPrivateProfileIntA("S", "A", 7, m_path.c_str()), 12u);
-    EXPECT_EQ(static_cast<int>(GetPrivateProfileIntA("S", "B", 7, m_path.c_str())), -3);
-    EXPECT_EQ(GetPrivateProfileIntA("S", "C", 7, m_path.c_str()), 0u);
-    EXPECT_EQ(GetPrivateProfileIntA("S", "D", 7, m_path.c_str()), 0u);
-    EXPECT_EQ(GetPrivateProfileIntA("S", "Missing", 7, m_path.c_str()), 7u);
-}
-
-TEST_F(PrivateProfile, MissingUnreadableOrBinaryFilesReadAsEmpty)
-{
-    EXPECT_EQ(Get("S", "K"), "<default>");
-    EXPECT_EQ(GetPrivateProfileStringA("S", "K", "d", m_dir.Path().c_str()), "d");
-    Put(std::string("\0\xff\xfe[S\0]\n\x01=\x02\n", 13));
-    EXPECT_EQ(Get("S", "K"), "<default>");
-    // A bare "[" opens a section with an empty name.
-    Put("[\nk=v\n");
-    EXPECT_EQ(Get("", "k"), "v");
+    // A written value keeps the file's line ends and cannot inject lines.
+    ASSERT_TRUE(WritePrivateProfileStringA("S", "y", "two\nlines", m_path.c_str()));
+    EXPECT_EQ(Contents(), text + "y=two lines\r\n");
 }
 
 TEST_F(PrivateProfile, WriteReplacesTheFirstValueAndKeepsEverythingElse)
@@ -92,32 +89,12 @@ TEST_F(PrivateProfile, WriteReplacesTheFirstValueAndKeepsEverythingElse)
     EXPECT_EQ(Get("FBI", "ffThreshold"), "0");
 }
 
-TEST_F(PrivateProfile, WriteKeepsCrLfAndCannotInjectLines)
-{
-    Put("[A]\r\nx=1\r\n");
-    ASSERT_TRUE(WritePrivateProfileStringA("A", "y", "two\nlines", m_path.c_str()));
-    EXPECT_EQ(Contents(), "[A]\r\nx=1\r\ny=two lines\r\n");
-}
-
-TEST_F(PrivateProfile, WriteCreatesFileAndFolders)
+TEST_F(PrivateProfile, WriteCreatesFoldersOrFailsWithTheReasonAndLosesNothing)
 {
     const std::string nested = m_dir.File("a/b/settings.ini");
     ASSERT_TRUE(WritePrivateProfileStringA("FBI", "ffThreshold", "8", nested.c_str()));
     EXPECT_EQ(GetPrivateProfileIntA("FBI", "ffThreshold", 0, nested.c_str()), 8u);
-}
 
-TEST_F(PrivateProfile, WriteRefusesAFileTooLargeToReadWhole)
-{
-    Put("[A]\nx=1\n" + std::string(kMaxProfileFileSize, ';'));
-    int err = 0;
-    EXPECT_FALSE(WritePrivateProfileStringA("A", "x", "2", m_path.c_str(), &err));
-    EXPECT_EQ(err, EFBIG);
-    EXPECT_EQ(Get("A", "x"), "1");
-    EXPECT_EQ(Contents().size(), kMaxProfileFileSize + 8);
-}
-
-TEST_F(PrivateProfile, FailedWritesReportTheReasonAndLoseNothing)
-{
     Put("[A]\nx=1\n");
     int err = 0;
     EXPECT_FALSE(WritePrivateProfileStringA("A", "x", "2", (m_path + "/settings.ini").c_str(), &err));
@@ -127,35 +104,27 @@ TEST_F(PrivateProfile, FailedWritesReportTheReasonAndLoseNothing)
     EXPECT_NE(err, 0);
     EXPECT_FALSE(WritePrivateProfileStringA("", "x", "1", m_path.c_str()));
     EXPECT_FALSE(WritePrivateProfileStringA("A", "", "1", m_path.c_str()));
+    // A file too large to read whole is refused, not cut.
+    Put("[A]\nx=1\n" + std::string(kMaxProfileFileSize, ';'));
+    EXPECT_FALSE(WritePrivateProfileStringA("A", "x", "2", m_path.c_str(), &err));
+    EXPECT_EQ(err, EFBIG);
+    EXPECT_EQ(Get("A", "x"), "1");
+    EXPECT_EQ(Contents().size(), kMaxProfileFileSize + 8);
 }
 
-TEST_F(PrivateProfile, SectionsAreFoundInFileAndMemoryAsTheReadsFindThem)
+TEST_F(PrivateProfile, AMemoryFileFindsSectionsReadsAndWritesAsTheFileDoes)
 {
-    std::string text = "orphan=x\n[Device]\nName=a\n  [ Empty ]  \n; [Comment]\n[Other\nk=v\n";
+    std::string text = "orphan=x\n[Device]\nName = a\nname=b\nEmpty=\n; Late=c\n  [ Spaced ]  \n; [Comment]\n"
+                       "[Other\nName=o\n[DEVICE]\nLate=d\n";
     Put(text);
     const CString memory("/nonexistent/memory.ini");
     SetPrivateProfileMemoryFile(memory, &text);
-    const std::pair<const char*, bool> cases[] = {{"device", true},    {"EMPTY", true},   {"Other", true},
-                                                  {"Comment", false}, {"orphan", false}, {"None", false}};
-    for (const auto& [section, present] : cases) {
+    const std::pair<const char*, bool> sections[] = {{"device", true},    {"SPACED", true},  {"Other", true},
+                                                     {"Comment", false}, {"orphan", false}, {"None", false}};
+    for (const auto& [section, present] : sections) {
         EXPECT_EQ(PrivateProfileHasSection(section, memory), present) << section;
         EXPECT_EQ(PrivateProfileHasSection(section, m_path.c_str()), present) << section;
     }
-    // A new text, set again, is indexed anew.
-    text = "[New]\nk=1\n";
-    SetPrivateProfileMemoryFile(memory, &text);
-    EXPECT_TRUE(PrivateProfileHasSection("new", memory));
-    EXPECT_FALSE(PrivateProfileHasSection("Device", memory));
-    EXPECT_EQ(GetPrivateProfileStringA("New", "k", "", memory), "1");
-    SetPrivateProfileMemoryFile(memory, nullptr);
-}
-
-TEST_F(PrivateProfile, AMemoryFileReadsAndWritesAsTheFileDoes)
-{
-    std::string text = "orphan=x\n[Device]\nName = a\nname=b\nEmpty=\n; Late=c\n[Other]\nName=o\n[DEVICE]\nLate=d\n";
-    Put(text);
-    const CString memory("/nonexistent/memory.ini");
-    SetPrivateProfileMemoryFile(memory, &text);
     const std::pair<const char*, const char*> keys[] = {{"device", "NAME"}, {"Device", "Empty"}, {"Device", "Late"},
                                                         {"Device", "orphan"}, {"Other", "name"}, {"None", "Name"}};
     for (const auto& [section, key] : keys)
@@ -165,6 +134,12 @@ TEST_F(PrivateProfile, AMemoryFileReadsAndWritesAsTheFileDoes)
     ASSERT_TRUE(WritePrivateProfileStringA("Device", "Name", "written", m_path.c_str()));
     EXPECT_EQ(text, Contents());
     EXPECT_EQ(GetPrivateProfileStringA("Device", "Name", "", memory), "written");
+    // A new text, set again, is indexed anew.
+    text = "[New]\nk=1\n";
+    SetPrivateProfileMemoryFile(memory, &text);
+    EXPECT_TRUE(PrivateProfileHasSection("new", memory));
+    EXPECT_FALSE(PrivateProfileHasSection("Device", memory));
+    EXPECT_EQ(GetPrivateProfileStringA("New", "k", "", memory), "1");
     SetPrivateProfileMemoryFile(memory, nullptr);
-    EXPECT_EQ(GetPrivateProfileStringA("Device", "Name", "<gone>", memory), "<gone>");
+    EXPECT_EQ(GetPrivateProfileStringA("New", "k", "<gone>", memory), "<gone>");
 }

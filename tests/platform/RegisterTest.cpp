@@ -34,7 +34,7 @@ TEST(CRegister, EveryKeyReadsItsDefaultFromAnEmptyOrMalformedStore)
     EXPECT_EQ(Settings::SleepCount.Read(), 1u);
 }
 
-TEST(CRegister, StoredValuesWinAndAreReadAtTheMomentOfUse)
+TEST(CRegister, StoredValuesAreReadAtTheMomentOfUseAndSessionValuesWinOverThem)
 {
     zftest::ScopedSettings settings;
     settings.Write("[Serial]\nEraseTimeout=45\nDummyBaudRate=1200\n[Programmer]\nDisconnectReset=2\n");
@@ -47,11 +47,8 @@ TEST(CRegister, StoredValuesWinAndAreReadAtTheMomentOfUse)
     EXPECT_EQ(Settings::DisconnectReset.Read(), 0u);
     EXPECT_EQ(CRegister(rrCurrentUser).GetProfileIntA("Serial", "EraseTimeout", 30), 60u);
     EXPECT_EQ(CRegister(rrLocalMachine).GetProfileIntA("Serial", "EraseTimeout", 30), 2u);
-}
 
-TEST(CRegister, SessionValuesWinForThisProcessOnlyAndNeverReachTheFile)
-{
-    zftest::ScopedSettings settings;
+    // Session values win over the store for this process only and never reach the file.
     settings.Write("[FLASHJTAGComms]\nKivuSerial=/dev/ttyUSB1\nLong=2500\n");
     CRegister::SetSessionValue("flashjtagcomms", "KIVUSERIAL", "/dev/pts/9");
     CRegister::SetSessionValue("FLASHJTAGComms", "Long", "900");
@@ -64,8 +61,9 @@ TEST(CRegister, SessionValuesWinForThisProcessOnlyAndNeverReachTheFile)
     EXPECT_EQ(Settings::JTAGQuick.Read(), 150u);
 }
 
-TEST(CRegister, UnwritableStoreWarnsThroughTheSink)
+TEST(CRegister, StoreLocationFollowsTheEnvironmentAndAnUnwritableOneWarnsThroughTheSink)
 {
+    zftest::ScopedSettings restore; // puts the variable back however the test ends
     zftest::TempDir dir;
     const std::string blocker = dir.File("not-a-folder");
     { std::ofstream(blocker) << "x"; }
@@ -75,14 +73,11 @@ TEST(CRegister, UnwritableStoreWarnsThroughTheSink)
     // Reading the same unusable location still gives defaults.
     EXPECT_EQ(Settings::FFThreshold.Read(), 0u);
     EXPECT_EQ(Settings::SleepCount.Read(), 1u);
-    ::unsetenv("ZFLASH_SETTINGS");
     ASSERT_EQ(sink.warnings.size(), 1u);
     EXPECT_NE(sink.warnings[0].find("FBI\\ffThreshold"), std::string::npos);
     EXPECT_NE(sink.warnings[0].find("Not a directory"), std::string::npos);
-}
 
-TEST(CRegister, StoreLocationFollowsTheEnvironment)
-{
+    // Without the variable, the store lives in the user's configuration folder.
     const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
     const std::string savedXdg = oldXdg ? oldXdg : "";
     const char* oldHome = std::getenv("HOME");
@@ -95,7 +90,6 @@ TEST(CRegister, StoreLocationFollowsTheEnvironment)
     EXPECT_EQ(CRegister::GetStorePath(), "/home/bench/.config/zflash/settings.ini");
     ::setenv("ZFLASH_SETTINGS", "/etc/zflash.ini", 1);
     EXPECT_EQ(CRegister::GetStorePath(), "/etc/zflash.ini");
-    ::unsetenv("ZFLASH_SETTINGS");
     if (oldXdg)
         ::setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
     if (oldHome)

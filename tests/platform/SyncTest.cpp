@@ -1,42 +1,42 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <future>
 #include <thread>
 
 #include "platform/Sync.h"
 
 namespace {
-// True when another thread can take the lock within the given wait.
+// Whether another thread takes the lock within the given wait (it lets go at once).
+std::future<bool> TryElsewhere(CSyncObject& obj, DWORD wait = 0)
+{
+    return std::async(std::launch::async, [&obj, wait] {
+        const bool got = obj.Lock(wait);
+        if (got)
+            obj.Unlock();
+        return got;
+    });
+}
 bool TakenElsewhere(CSyncObject& obj, DWORD wait = 0)
 {
-    return std::async(std::launch::async, [&] {
-               const bool got = obj.Lock(wait);
-               if (got)
-                   obj.Unlock();
-               return got;
-           }).get();
+    return TryElsewhere(obj, wait).get();
 }
 } // namespace
 
-TEST(CMutex, OneNameIsOneProcessWideLock)
+TEST(CMutex, OneNameIsOneProcessWideLockAndAWaiterGetsItWhenReleased)
 {
     CMutex a(false, "zflash-test-shared");
     CMutex b(false, "zflash-test-shared");
     CMutex other(false, "zflash-test-other");
+    CMutex unnamed, unnamed2;
     ASSERT_TRUE(a.Lock());
+    ASSERT_TRUE(unnamed.Lock());
     EXPECT_FALSE(TakenElsewhere(b, 20));
     EXPECT_TRUE(TakenElsewhere(other));
+    EXPECT_TRUE(TakenElsewhere(unnamed2));
+    auto waiter = TryElsewhere(b, INFINITE);
     EXPECT_TRUE(a.Unlock());
-    EXPECT_TRUE(TakenElsewhere(b));
-}
-
-TEST(CMutex, UnnamedMutexesAreIndependent)
-{
-    CMutex a, b;
-    ASSERT_TRUE(a.Lock());
-    EXPECT_TRUE(TakenElsewhere(b));
-    a.Unlock();
+    EXPECT_TRUE(waiter.get());
+    unnamed.Unlock();
 }
 
 TEST(CMutex, RecursiveForTheOwnerAndOnlyTheOwnerMayRelease)
@@ -51,29 +51,7 @@ TEST(CMutex, RecursiveForTheOwnerAndOnlyTheOwnerMayRelease)
     EXPECT_TRUE(TakenElsewhere(m));
 }
 
-TEST(CMutex, TimedWaitSucceedsWhenReleasedInTime)
-{
-    CMutex m(false, "zflash-test-timed");
-    std::promise<void> locked, release;
-    std::thread holder([&] {
-        m.Lock();
-        locked.set_value();
-        release.get_future().wait();
-        m.Unlock();
-    });
-    locked.get_future().wait();
-    auto waiter = std::async(std::launch::async, [&] {
-        const bool got = m.Lock(INFINITE);
-        if (got)
-            m.Unlock();
-        return got;
-    });
-    release.set_value();
-    EXPECT_TRUE(waiter.get());
-    holder.join();
-}
-
-TEST(CSingleLock, ReleasesAtEndOfScope)
+TEST(CSingleLock, ReleasesAtEndOfScopeAndKeepsConcurrentIncrementsExact)
 {
     CCriticalSection cs;
     {
@@ -85,11 +63,7 @@ TEST(CSingleLock, ReleasesAtEndOfScope)
 
     CSingleLock none(nullptr);
     EXPECT_FALSE(none.Lock());
-}
 
-TEST(CCriticalSection, KeepsConcurrentIncrementsExact)
-{
-    CCriticalSection cs;
     long counter = 0;
     auto work = [&] {
         for (int i = 0; i < 20000; ++i) {

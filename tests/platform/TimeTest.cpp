@@ -3,7 +3,7 @@
 #include "platform/Module.h"
 #include "platform/Time.h"
 
-TEST(CTime, FormatsLocalTime)
+TEST(CTime, FormatsLocalTimeAndTheTickCountNeverRunsBackwards)
 {
     ::setenv("TZ", "UTC", 1);
     ::tzset();
@@ -13,10 +13,8 @@ TEST(CTime, FormatsLocalTime)
     EXPECT_EQ(t.GetMinute(), 23);
     EXPECT_EQ(t.Format(""), "");
     EXPECT_EQ(CTime(100) - CTime(40), 60.0);
-}
 
-TEST(TickCount, NeverRunsBackwards)
-{
+    // The tick count never runs backwards.
     DWORD last = GetTickCount();
     for (int i = 0; i < 1000; ++i) {
         const DWORD now = GetTickCount();

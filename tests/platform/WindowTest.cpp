@@ -38,7 +38,7 @@ private:
 };
 } // namespace
 
-TEST(CWnd, PostedMessagesArriveInOrderOnTheWindowThread)
+TEST(CWnd, MessagesRunInOrderOnTheWindowThreadUntilItIsDestroyed)
 {
     CRecordingWnd w;
     for (UINT m = 3124; m <= 3127; ++m)
@@ -46,22 +46,12 @@ TEST(CWnd, PostedMessagesArriveInOrderOnTheWindowThread)
     w.Flush();
     EXPECT_EQ(w.Seen(), (std::vector<UINT>{3124, 3125, 3126, 3127}));
     EXPECT_NE(w.handlerThread, std::this_thread::get_id());
-}
-
-TEST(CWnd, SendWaitsForTheHandlerResult)
-{
-    CRecordingWnd w;
+    // A send waits for the handler's result; a send from the handler is handled directly: 0 + 1.
     EXPECT_EQ(w.SendMessage(3124, 40, 2), 42);
-    EXPECT_EQ(w.SendMessage(1, 0, 0), 1); // inner send handled directly: 0 + 1
-    EXPECT_EQ(w.Seen(), (std::vector<UINT>{3124, 1, 2}));
-}
-
-TEST(CWnd, DestroyedWindowRefusesMessages)
-{
-    CRecordingWnd w;
+    EXPECT_EQ(w.SendMessage(1, 0, 0), 1);
     w.PostMessage(7);
     w.DestroyWindow();
-    EXPECT_EQ(w.Seen(), (std::vector<UINT>{7})); // queued work is still handled
+    EXPECT_EQ(w.Seen(), (std::vector<UINT>{3124, 3125, 3126, 3127, 3124, 1, 2, 7})); // queued work is still handled
     EXPECT_FALSE(w.PostMessage(8));
     EXPECT_EQ(w.SendMessage(9, 1, 1), 0);
     w.DestroyWindow();
