@@ -90,3 +90,25 @@ TEST(IntelHex, SaveAndLoadKeepEveryByteAcrossSegmentBoundaries)
     EXPECT_EQ(read, data);
     EXPECT_EQ(CImageFiles::Checksum(&back, ranges), CImageFiles::Checksum(&image, CImageFiles::Ranges(&image)));
 }
+
+// The one check against files another tool wrote: 70,000 bytes span two 64K segments.
+TEST(IntelHex, FilesWrittenBySrecCatLoadAsTheSameBytes)
+{
+    if (std::system("command -v srec_cat >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "srec_cat is not installed";
+    zftest::ScopedSettings settings;
+    zftest::TempDir dir;
+    std::string raw;
+    for (int i = 0; i < 70000; ++i)
+        raw += static_cast<char>((i * 31) ^ (i >> 8));
+    std::ofstream(dir.File("in.bin"), std::ios::binary) << raw;
+    const std::string cmd = "srec_cat " + dir.File("in.bin") + " -binary -offset 0x1000 -o " + dir.File("ref.hex") +
+                            " -intel >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    CFLASHBinaryImage image(0, nullptr);
+    std::string error;
+    ASSERT_TRUE(CIntelHex::Load(dir.File("ref.hex").c_str(), &image, &error)) << error;
+    std::string back(raw.size(), '\0');
+    image.GetData(0x1000, reinterpret_cast<BYTE*>(back.data()), static_cast<DWORD>(back.size()));
+    EXPECT_EQ(back, raw);
+}
