@@ -8,43 +8,34 @@ namespace {
 
 using DeviceStarted = CStartedDevice;
 
-TEST(DeviceBuffer, SizeFollowsFreeRamLineSizeAndLimit)
+TEST(DeviceBuffer, SizeFollowsFreeRamLineSizeAndLimitAndOddValuesWarn)
 {
-    // 4096 RAM - 128 work area - kernel gives 1000 bytes free.
+    const DWORD k1000Free = 4096 - 128 - 1000, k10Free = 4096 - 128 - 10; // kernels beside a 128-byte work area
+    const struct
     {
-        CScriptedDevice run(4096, 4096 - 128 - 1000);
-        ASSERT_TRUE(run.Start({6, 128, 0x09}));
-        EXPECT_EQ(run.device->GetFreeRAM(), 1000u);
-        run.settings.Write("[Serial]\nMaxTargetBufferSize=2000\n");
-        run.device->SetBufferSize();
-        EXPECT_EQ(run.device->GetBufferSize(), 996u);
+        DWORD ram, kernel;
+        WORD line;
+        const char* limit;
+        DWORD buffer;
+        const char* warning;
+    } cases[] = {
+        {4096, k1000Free, 6, "2000", 996, nullptr},
+        {4096, k1000Free, 64, "100", 64, nullptr},
+        {8192, 512, 64, nullptr, 1024, nullptr}, // the default limit
+        {4096, k10Free, 0, nullptr, 8, "Invalid data found in DeviceID assuming lineSize of 1!"},
+        {4096, k10Free, 64, nullptr, 64, "Specified buffer size too small. Setting to minimum allowable size (64)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        CScriptedDevice run(c.ram, c.kernel);
+        if (c.limit)
+            run.settings.Write(std::string("[Serial]\nMaxTargetBufferSize=") + c.limit + "\n");
+        ASSERT_TRUE(run.Start({c.line, 128, 0x09}));
+        EXPECT_EQ(run.device->GetFreeRAM(), c.ram - 128 - c.kernel);
+        EXPECT_EQ(run.device->GetDeviceID()->GetLineSize(), std::max<WORD>(c.line, 1));
+        EXPECT_EQ(run.device->GetBufferSize(), c.buffer);
+        EXPECT_TRUE(!c.warning || run.Shown(c.warning));
     }
-    {
-        CScriptedDevice run(4096, 4096 - 128 - 1000);
-        run.settings.Write("[Serial]\nMaxTargetBufferSize=100\n");
-        ASSERT_TRUE(run.Start({64, 128, 0x09}));
-        EXPECT_EQ(run.device->GetBufferSize(), 64u);
-    }
-    {
-        // Default limit 1024.
-        CScriptedDevice run(8192, 512);
-        ASSERT_TRUE(run.Start({64, 128, 0x09}));
-        EXPECT_EQ(run.device->GetBufferSize(), 1024u);
-    }
-}
-
-TEST(DeviceBuffer, LineSizeZeroAndTinyRamWarn)
-{
-    CScriptedDevice run(4096, 4096 - 128 - 10);
-    ASSERT_TRUE(run.Start({0, 128, 0x09}));
-    EXPECT_TRUE(run.Shown("Invalid data found in DeviceID assuming lineSize of 1!"));
-    EXPECT_EQ(run.device->GetDeviceID()->GetLineSize(), 1);
-    EXPECT_EQ(run.device->GetBufferSize(), 8u);
-
-    CScriptedDevice tiny(4096, 4096 - 128 - 10);
-    ASSERT_TRUE(tiny.Start({64, 128, 0x09}));
-    EXPECT_EQ(tiny.device->GetBufferSize(), 64u);
-    EXPECT_TRUE(tiny.Shown("Specified buffer size too small. Setting to minimum allowable size (64)"));
 }
 
 // A mismatch refused runs against the virtual target (KernelTest's identity faults).

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "FakeComms.h"
 
 using namespace zftest;
@@ -62,6 +64,9 @@ TEST(GENBootSCI, SilenceAndCancel)
 TEST(GENZeroTransmission, AcknowledgeAndEraseWait)
 {
     const int S = CFakeComms::kGap;
+    const std::string kIgnore = "Device did not send Zentra acknowledge byte, ignore?";
+    const std::string kWait = "The device has not confirmed its erasure, would you like to keep waiting?";
+    const std::string kOdd = "The device sent an unrecognised response, (0x3c).\nWhat would you like to do";
     const struct
     {
         bool autoErase;
@@ -74,18 +79,14 @@ TEST(GENZeroTransmission, AcknowledgeAndEraseWait)
         {false, {0xAA}, {}, true, {}, {}},
         {false, {0xFF}, {}, false, {}, {"Device failed to erase"}},
         {false, {0x42}, {}, false, {}, {}},
-        {false, {S}, {qtYes}, true, {"Device did not send Zentra acknowledge byte, ignore?"}, {}},
-        {false, {S}, {qtNo}, false, {"Device did not send Zentra acknowledge byte, ignore?"}, {}},
-        {true, {S, S, 0xAA}, {qtYes}, true,
-         {"The device has not confirmed its erasure, would you like to keep waiting?"}, {}},
-        {true, {S, S}, {qtNo}, false,
-         {"The device has not confirmed its erasure, would you like to keep waiting?"}, {}},
+        {false, {S}, {qtYes}, true, {kIgnore}, {}},
+        {false, {S}, {qtNo}, false, {kIgnore}, {}},
+        {true, {S, S, 0xAA}, {qtYes}, true, {kWait}, {}},
+        {true, {S, S}, {qtNo}, false, {kWait}, {}},
         {true, {S, 0xFF}, {}, false, {}, {"Device failed to erase"}},
         {true, {S, 0x3C, 0x0A}, {qtRetry, qtIgnore}, true,
-         {"The device sent an unrecognised response, (0x3c).\nWhat would you like to do",
-          "The device sent an unrecognised response, (0x0a).\nWhat would you like to do"}, {}},
-        {true, {S, 0x3C}, {qtAbort}, false,
-         {"The device sent an unrecognised response, (0x3c).\nWhat would you like to do"}, {}},
+         {kOdd, "The device sent an unrecognised response, (0x0a).\nWhat would you like to do"}, {}},
+        {true, {S, 0x3C}, {qtAbort}, false, {kOdd}, {}},
     };
     for (const auto& c : cases) {
         CInterfaceFixture f;
@@ -111,8 +112,7 @@ TEST(GENDownload, EchoedBytesAndTheirFailures)
         CInterfaceFixture f;
         f.comms.Echo();
         Bytes kernel(0x0123);
-        for (std::size_t i = 0; i < kernel.size(); ++i)
-            kernel[i] = static_cast<unsigned char>(i * 7 + 1);
+        std::iota(kernel.begin(), kernel.end(), 1);
         EXPECT_TRUE(f.iface.Download(kernel.data(), 0x0123));
         EXPECT_EQ(Bytes(f.comms.written.begin(), f.comms.written.begin() + 2), (Bytes{0x01, 0x23}));
         EXPECT_EQ(Bytes(f.comms.written.begin() + 2, f.comms.written.end()), kernel);
@@ -123,39 +123,35 @@ TEST(GENDownload, EchoedBytesAndTheirFailures)
     const struct
     {
         std::vector<int> echo;
+        unsigned size;
         std::size_t written;
         std::vector<WORD> errors;
     } failures[] = {
-        {{0x00, 0x03, 0x11, 0x4B}, 4, {15009}},     // a damaged code byte ends the download there
-        {{0x00, 0x03, 0x11, S}, 4, {15005, 15009}}, // a lost one after the channel's time-out
-        {{0x00, 0x02}, 2, {}},                      // a size byte not echoed: false at once
+        {{0x00, 0x03, 0x11, 0x4B}, 3, 4, {15009}},     // a damaged code byte ends the download there
+        {{0x00, 0x03, 0x11, S}, 3, 4, {15005, 15009}}, // a lost one after the channel's time-out
+        {{0x00, 0x02}, 3, 2, {}},                      // a size byte not echoed: false at once
+        {{}, 0x10000, 0, {0}},                         // too long for the 16-bit size: refused, nothing sent
     };
     for (const auto& c : failures) {
+        SCOPED_TRACE(&c - failures);
         CInterfaceFixture f;
         f.comms.Reply(c.echo);
-        Bytes kernel{0x11, 0x11, 0x11};
-        EXPECT_FALSE(f.iface.Download(kernel.data(), 3));
+        Bytes kernel(c.size, 0x11);
+        EXPECT_FALSE(f.iface.Download(kernel.data(), c.size));
         EXPECT_EQ(f.comms.written.size(), c.written);
         EXPECT_EQ(f.host.Ids(skError), c.errors);
     }
     // A cancel between bytes ends the download with true and no report.
-    {
-        CInterfaceFixture f;
-        f.comms.onWrite = [&](unsigned char b) {
-            f.comms.replies.push_back(b);
-            if (f.comms.written.size() == 10)
-                f.iface.Cancel();
-        };
-        Bytes kernel(100, 0x5A);
-        EXPECT_TRUE(f.iface.Download(kernel.data(), 100));
-        EXPECT_EQ(f.comms.written.size(), 10u);
-        EXPECT_TRUE(f.host.shown.empty());
-    }
-    // Too long for the 16-bit size: refused, nothing sent.
     CInterfaceFixture f;
-    Bytes kernel(0x10000);
-    EXPECT_FALSE(f.iface.Download(kernel.data(), 0x10000));
-    EXPECT_TRUE(f.comms.written.empty());
+    f.comms.onWrite = [&](unsigned char b) {
+        f.comms.replies.push_back(b);
+        if (f.comms.written.size() == 10)
+            f.iface.Cancel();
+    };
+    Bytes kernel(100, 0x5A);
+    EXPECT_TRUE(f.iface.Download(kernel.data(), 100));
+    EXPECT_EQ(f.comms.written.size(), 10u);
+    EXPECT_TRUE(f.host.shown.empty());
 }
 
 TEST(GENDownload, AutomaticEraseAfterTheKernel)
@@ -207,31 +203,30 @@ TEST(GENAdapter, FramesAndAnswers)
 {
     const struct
     {
-        std::function<bool(CTestInterface&)> call;
+        bool (CFLASHGENInterface::*call)(bool);
+        bool on;
         Bytes frame;
         int answer;
         const char* text;
     } cases[] = {
-        {[](CTestInterface& i) { return i.Enable12V(true); }, {0xAA, 0x03, 0x01, 0x00, 0x55}, 0xE3,
-         "Enabling 12V supply"},
-        {[](CTestInterface& i) { return i.EnableVpp(false); }, {0xAA, 0x04, 0x01, 0xFF, 0x55}, 0xE4,
-         "Disabling Vpp supply"},
-        {[](CTestInterface& i) { return i.EnableMDx(true); }, {0xAA, 0x05, 0x01, 0x00, 0x55}, 0xE5, "Enabling MDx"},
-        {[](CTestInterface& i) { return i.GoTransparent(true); }, {0xAA, 0x08, 0x00, 0x55}, 0xE8,
+        {&CFLASHGENInterface::Enable12V, true, {0xAA, 0x03, 0x01, 0x00, 0x55}, 0xE3, "Enabling 12V supply"},
+        {&CFLASHGENInterface::EnableVpp, false, {0xAA, 0x04, 0x01, 0xFF, 0x55}, 0xE4, "Disabling Vpp supply"},
+        {&CFLASHGENInterface::EnableMDx, true, {0xAA, 0x05, 0x01, 0x00, 0x55}, 0xE5, "Enabling MDx"},
+        {&CFLASHGENInterface::GoTransparent, true, {0xAA, 0x08, 0x00, 0x55}, 0xE8,
          "Setting the interface to transparent mode"},
-        {[](CTestInterface& i) { return i.SetReset(false); }, {0xAA, 0x0F, 0x00, 0x55}, 0xEF,
-         "Taking RESET line high (Reset Off)"},
+        {&CFLASHGENInterface::SetReset, false, {0xAA, 0x0F, 0x00, 0x55}, 0xEF, "Taking RESET line high (Reset Off)"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
         CInterfaceFixture f;
         f.comms.Reply({c.answer, 0x00, 0x00});
-        EXPECT_TRUE(c.call(f.iface)) << c.text;
-        EXPECT_EQ(f.comms.written, c.frame) << c.text;
+        EXPECT_TRUE((f.iface.*c.call)(c.on));
+        EXPECT_EQ(f.comms.written, c.frame);
         EXPECT_EQ(f.host.Texts(skAdvanced), Texts{c.text});
         for (const std::vector<int>& bad : {std::vector<int>{c.answer + 1, 0, 0}, {c.answer, 0, 1}, {}}) {
             CInterfaceFixture g;
             g.comms.Reply(bad);
-            EXPECT_FALSE(c.call(g.iface)) << c.text;
+            EXPECT_FALSE((g.iface.*c.call)(c.on));
         }
     }
     // Answer data goes to the caller's buffer.

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "protocol/DeviceID.h"
 #include "protocol/FunctionMap.h"
 
@@ -11,8 +9,7 @@ TEST(CFLASHDeviceID, ReplyFieldsKeepTheirByteOrder)
     CFLASHDeviceID id;
     id.GetBitFields().SetValue(0xFFFFFF00u);
     id.LoadReply(reply);
-    EXPECT_EQ(id.GetKernelWord()[0], 0xAB);
-    EXPECT_EQ(id.GetKernelWord()[1], 0xCD);
+    EXPECT_EQ(std::vector<BYTE>(id.GetKernelWord(), id.GetKernelWord() + 2), (std::vector<BYTE>{0xAB, 0xCD}));
     EXPECT_EQ(id.GetLineSize(), 0x0080) << "first byte is the low-order byte";
     EXPECT_EQ(id.GetKernelWorkArea(), 0x1234);
     EXPECT_EQ(id.GetBitFields().GetValue(), 0xFFFFFF4Du) << "only the low byte comes from the reply";
@@ -21,10 +18,9 @@ TEST(CFLASHDeviceID, ReplyFieldsKeepTheirByteOrder)
     EXPECT_EQ(id.GetFieldWidth(), 4);
     EXPECT_TRUE(id.GetBitFields().IsUserModeKernel());
 
-    std::unique_ptr<CFLASHDeviceID> user = std::make_unique<CFLASHUserModeDeviceID>();
-    const BYTE top[2] = {0x1F, 0xF0};
-    static_cast<CFLASHUserModeDeviceID*>(user.get())->LoadRAMTop(top);
-    EXPECT_EQ(static_cast<CFLASHUserModeDeviceID*>(user.get())->GetRAMTop(), 0x1FF0) << "big-endian";
+    CFLASHUserModeDeviceID user;
+    user.LoadRAMTop(reply);
+    EXPECT_EQ(user.GetRAMTop(), 0xABCD) << "big-endian";
 }
 
 TEST(DeviceIDBitFields, WidthsAndFieldEncoding)
@@ -36,19 +32,15 @@ TEST(DeviceIDBitFields, WidthsAndFieldEncoding)
         EXPECT_EQ(f.GetEraseRegisterCount(), 3);
         EXPECT_FALSE(f.IsUserModeKernel());
     }
-    DeviceIDBitFields one(0x00);
-    EXPECT_EQ(one.EncodeField(0x12345678u, out), 1);
-    EXPECT_EQ(out[0], 0x78) << "a 1-byte field carries the low byte";
-    DeviceIDBitFields three(0x08);
-    EXPECT_EQ(three.EncodeField(0x12345678u, out), 3);
-    EXPECT_EQ(out[0], 0x34);
-    EXPECT_EQ(out[2], 0x78);
+    const auto encoded = [&out](const DeviceIDBitFields& f, DWORD value) {
+        return std::vector<BYTE>(out, out + f.EncodeField(value, out));
+    };
+    EXPECT_EQ(encoded(DeviceIDBitFields(0x00), 0x12345678u), std::vector<BYTE>{0x78}) << "the low byte";
+    EXPECT_EQ(encoded(DeviceIDBitFields(0x08), 0x12345678u), (std::vector<BYTE>{0x34, 0x56, 0x78}));
     DeviceIDBitFields four(0xB1);
     four.SetFieldWidth(4);
     EXPECT_EQ(four.GetValue(), 0xBDu) << "only bits 2-3 change";
-    EXPECT_EQ(four.EncodeField(0xFFFF8000u, out), 4);
-    EXPECT_EQ(out[0], 0xFF);
-    EXPECT_EQ(out[3], 0x00);
+    EXPECT_EQ(encoded(four, 0xFFFF8000u), (std::vector<BYTE>{0xFF, 0xFF, 0x80, 0x00}));
 }
 
 TEST(CFLASHUniqueIDCounter, FirstIsOneAndThe256thWrapsToZero)

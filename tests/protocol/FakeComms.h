@@ -33,7 +33,7 @@ public:
     {
         settings.emplace_back(pszSettings);
         rate = std::stoul(pszSettings);
-        return !failSettings;
+        return true;
     }
     bool GetTimedResponse(unsigned char* pExpected, int nSeconds) override
     {
@@ -86,7 +86,6 @@ public:
         }
         return true;
     }
-    bool WriteByte(unsigned char nByte) override { return WriteBytes(&nByte, 1, false); }
 
     std::deque<int> replies;
     std::vector<BYTE> written;
@@ -97,7 +96,6 @@ public:
     unsigned long rate = 9600;
     int flushes = 0;
     ePortStatus status = psOpen;
-    bool failSettings = false;
     bool failWrites = false;
 
 private:

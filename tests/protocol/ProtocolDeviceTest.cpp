@@ -1,5 +1,5 @@
-// The protocols against a bare CFLASHProtocolDevice: what they ask of the
-// device, and when, with no CFLASHDevice behind them.
+// The classic protocol against a bare CFLASHProtocolDevice: what it asks of
+// the device, and when, with no CFLASHDevice behind it.
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -7,7 +7,6 @@
 
 #include "TestSupport.h"
 #include "protocol/DeviceID.h"
-#include "protocol/FLASH1KProtocol.h"
 #include "protocol/FLASHProtocol.h"
 #include "protocol/FakeComms.h"
 
@@ -23,19 +22,16 @@ public:
 
     CFLASHDeviceID* GetDeviceID() const override { return &m_ID; }
     DWORD GetBufferSize() const override { return bufferSize; }
-    bool ManageFunctionMap(eFLASHFunction function) override
+    bool ManageFunctionMap(eFLASHFunction) override
     {
-        placed.emplace_back(function, comms.written.size());
-        return bPlace;
+        ADD_FAILURE() << "the classic protocol places no module";
+        return true;
     }
     void OnWriteBlock(unsigned long address, unsigned long length) override { blocks.emplace_back(address, length); }
     void MarkWrongKernel() override { ADD_FAILURE() << "no identity was asked for"; }
 
     CFakeComms comms;
     DWORD bufferSize = 4;
-    bool bPlace = true;
-    // Each function placed, with the number of bytes written before it.
-    std::vector<std::pair<eFLASHFunction, size_t>> placed;
     std::vector<std::pair<unsigned long, unsigned long>> blocks;
 
 private:
@@ -85,33 +81,6 @@ TEST(ProtocolDevice, ClassicWriteHandsEachChunkToTheDevice)
             }
         }
         EXPECT_EQ(device.comms.written, expected);
-        EXPECT_TRUE(device.placed.empty());
-    }
-}
-
-TEST(ProtocolDevice, OneKModuleIsPlacedRightAfterTheCommandByte)
-{
-    struct Case
-    {
-        bool bPlace;
-        bool ok;
-        std::vector<BYTE> written;
-    };
-    const Case cases[] = {
-        {true, true, {0x03, 0x20, 0x00, 0x2F, 0xFF}},
-        {false, false, {0x03}}, // no module: no range either
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.bPlace);
-        CRecordingDevice device;
-        device.bPlace = c.bPlace;
-        device.comms.Reply({0x29, 0x24});
-        CFLASH1KProtocol protocol(&device, &device.comms);
-
-        EXPECT_EQ(protocol.EraseFLASHBlock(0x2000, 0x2FFF, nullptr), c.ok);
-        EXPECT_EQ(device.comms.written, c.written);
-        const std::vector<std::pair<eFLASHFunction, size_t>> placed = {{fnErase, 1}};
-        EXPECT_EQ(device.placed, placed);
     }
 }
 

@@ -120,6 +120,15 @@ inline std::vector<BYTE> Slice(const std::vector<BYTE>& v, size_t from, size_t c
                              v.begin() + static_cast<long>(std::min(v.size(), from + count)));
 }
 
+// Expected traffic, pieces joined.
+inline std::vector<BYTE> Join(std::initializer_list<std::vector<BYTE>> parts)
+{
+    std::vector<BYTE> v;
+    for (const auto& p : parts)
+        v.insert(v.end(), p.begin(), p.end());
+    return v;
+}
+
 // The bytes a scripted file of this size and seed holds.
 inline std::vector<BYTE> FileBytes(size_t size, BYTE seed)
 {

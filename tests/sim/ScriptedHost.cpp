@@ -189,28 +189,18 @@ void CScriptedHost::DownloadKernel(const std::vector<BYTE>& code)
     Send(code);
 }
 
-bool CScriptedHost::Identify(BYTE identifier, Identity* pIdentity)
+int CScriptedHost::Identify(BYTE identifier)
 {
     Send(0x09);
     const std::vector<BYTE> r = Receive(7, 3000);
     if (r.size() != 7)
-        return false;
-    pIdentity->bits = r[6];
+        return -1;
     m_nWidth = ((r[6] >> 2) & 3) + 1;
     m_nRegisters = r[6] & 3;
     Send(identifier);
-    if (r[6] & 0x40) {
-        const std::vector<BYTE> top = Receive(2, 3000);
-        if (top.size() != 2)
-            return false;
-        pIdentity->ramTop = static_cast<WORD>((top[0] << 8) | top[1]);
-    }
-    const std::vector<BYTE> h = Handshake();
-    if (h.size() != 2)
-        return false;
-    pIdentity->handshake = h[0];
-    pIdentity->identifier = h[1];
-    return true;
+    if ((r[6] & 0x40) && Receive(2, 3000).size() != 2)
+        return -1;
+    return Handshake().size() == 2 ? r[6] : -1;
 }
 
 std::vector<BYTE> CScriptedHost::Handshake()
@@ -219,9 +209,9 @@ std::vector<BYTE> CScriptedHost::Handshake()
     return Receive(2, 3000);
 }
 
-void CScriptedHost::DownloadModule(WORD address, const std::vector<BYTE>& code)
+void CScriptedHost::DownloadModule(WORD address, const std::vector<BYTE>& code, BYTE command)
 {
-    Send(code.size() < 0x100 ? 0x28 : 0x48);
+    Send(command ? command : code.size() < 0x100 ? 0x28 : 0x48);
     SendNumber(static_cast<DWORD>(code.size()), 2);
     SendNumber(address, 2);
     Send(code);

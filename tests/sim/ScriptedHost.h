@@ -58,20 +58,14 @@ public:
     bool ChangeBaud(DWORD newRate, DWORD presentRate);
     void DownloadKernel(const std::vector<BYTE>& code);
 
-    // Main kernel.
-    struct Identity
-    {
-        BYTE bits = 0;
-        WORD ramTop = 0;
-        BYTE handshake = 0;
-        BYTE identifier = 0;
-    };
-    // 0x09, the identifier, RAM top for a USER kernel, then 0x0A. Takes the
-    // address width and erase-register count from the answer.
-    bool Identify(BYTE identifier, Identity* pIdentity);
+    // Main kernel. 0x09, the identifier, RAM top for a USER kernel, then 0x0A;
+    // the bit fields of the answer, or -1. Takes the address width and
+    // erase-register count from them.
+    int Identify(BYTE identifier);
     // 0x0A: handshake byte and identifier.
     std::vector<BYTE> Handshake();
-    void DownloadModule(WORD address, const std::vector<BYTE>& code);
+    // 0x28 or 0x48 by the length unless a command is given.
+    void DownloadModule(WORD address, const std::vector<BYTE>& code, BYTE command = 0);
     void FunctionMap(const std::vector<WORD>& entries, WORD bufferAddress, WORD bufferSize);
     // The erase command; returns every byte of the answer up to the first
     // that is not 0x29.

@@ -90,10 +90,7 @@ TEST(SimKernel, RecordsProtocolMistakesOfTheHost)
     ASSERT_TRUE(run.StartResident());
     // A small module announced with the long-module command.
     const std::vector<BYTE> blank = ReadFile(DataPath("kernels/tt08/tt08_blank.bin"));
-    run.host.Send(0x48);
-    run.host.SendNumber(static_cast<DWORD>(blank.size()), 2);
-    run.host.SendNumber(kBlankAt, 2);
-    run.host.Send(blank);
+    run.host.DownloadModule(kBlankAt, blank, 0x48);
     // A buffer over the check-blank module, not a whole number of lines.
     run.host.FunctionMap({0, 0, 0, kBlankAt}, kBlankAt + 8, 250);
     run.host.Send(0x77);

@@ -52,8 +52,7 @@ public:
             return started;
         if (!target.WaitForState(ssMainKernel, 5000) || !host.SetRate(115200))
             return ::testing::AssertionFailure() << "no resident kernel";
-        CScriptedHost::Identity id;
-        if (!host.Identify(0x41, &id))
+        if (host.Identify(0x41) < 0)
             return ::testing::AssertionFailure() << "no identity";
         return ::testing::AssertionSuccess();
     }
