@@ -141,10 +141,11 @@ TEST_F(UiServerTest, RefusesRequestsWithoutTheTokenOrFromAnotherSite)
 
 TEST(UiServerListen, ParsesHostAndPort)
 {
-    const std::tuple<const char*, bool, std::string, int> cases[] = {{"127.0.0.1:8080", true, "127.0.0.1", 8080}, {"8080", true, "127.0.0.1", 8080},
-                 {"0.0.0.0", true, "0.0.0.0", 0},            {"[::1]:9000", true, "::1", 9000},
-                 {"host:99999", false, "", 0},              {"host:80x", false, "", 0},
-                 {"[::1", false, "", 0}};
+    const std::tuple<const char*, bool, std::string, int> cases[] = {
+        {"127.0.0.1:8080", true, "127.0.0.1", 8080}, {"8080", true, "127.0.0.1", 8080},
+        {"0.0.0.0", true, "0.0.0.0", 0},              {"[::1]:9000", true, "::1", 9000},
+        {"host:99999", false, "", 0},                 {"host:80x", false, "", 0},
+        {"[::1", false, "", 0}};
     for (const auto& [text, ok, host, port] : cases) {
         std::pair<std::string, int> parsed{"", -1};
         EXPECT_EQ(CUiServer::ParseListen(text, &parsed.first, &parsed.second), ok) << text;
