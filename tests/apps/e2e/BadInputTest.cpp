@@ -5,7 +5,6 @@
 
 #include <fstream>
 #include <sstream>
-#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,8 +16,19 @@ using ::testing::HasSubstr;
 using zftest::SourcePath;
 
 namespace {
-// A name, the arguments ("{dir}" stands for the case's folder), the exit code and a fragment of the message.
-using SBadInput = std::tuple<const char*, std::vector<std::string>, int, const char*>;
+struct SBadInput
+{
+    const char* name;
+    std::vector<std::string> args; // "{dir}" stands for the case's folder
+    int code;
+    const char* fragment;
+};
+
+// Named by what it holds, not by its pointers' values.
+void PrintTo(const SBadInput& b, std::ostream* os)
+{
+    *os << b.name;
+}
 
 // An S1 record, or S3 (4-byte address) when wide.
 std::string SRecord(DWORD address, std::vector<BYTE> data, bool wide = false)
@@ -162,4 +172,4 @@ TEST_P(BadInput, IsRefusedWithItsReasonAndNothingSent)
 }
 
 INSTANTIATE_TEST_SUITE_P(Tool, BadInput, ::testing::ValuesIn(kCases),
-                         [](const auto& p) { return std::string(std::get<0>(p.param)); });
+                         [](const auto& p) { return std::string(p.param.name); });

@@ -10,8 +10,17 @@
 #include "ToolProcess.h"
 
 namespace {
-// A name and the faults it sets on the target.
-using SReadFault = std::pair<const char*, std::vector<std::string>>;
+struct SReadFault
+{
+    const char* name;
+    std::vector<std::string> sets;
+};
+
+void PrintTo(const SReadFault& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 using ReadFault = TToolRun<testing::TestWithParam<SReadFault>>;
 } // namespace
 
@@ -22,15 +31,14 @@ TEST_P(ReadFault, TheFileHoldsWhatTheChipHolds)
         chip[i] = static_cast<char>((i * 37 + i / 251) & 0xFF);
     std::ofstream(dir.File("chip.bin"), std::ios::binary) << chip;
     std::vector<std::string> options{"--load", dir.File("chip.bin"), "--set", "Start Mode=BOOT Resident"};
-    const std::vector<std::string>& sets = GetParam().second;
-    for (const std::string& s : sets)
+    for (const std::string& s : GetParam().sets)
         options.insert(options.end(), {"--set", s});
     CSimProcess sim("devices/ZT21F064.ini", options);
     ASSERT_FALSE(sim.Port().empty()) << sim.Err();
     const SToolResult r = RunZflash({"-d", zftest::SourcePath("devices/ZT21F064.ini"), "-p", sim.Port(), "-c",
                                      "boot-resident", "--yes", "read", dir.File("out.bin"), "--format", "raw", "--start", "0",
                                      "--length", "0x3000"});
-    if (sets.empty() || r.code == ecSuccess) {
+    if (GetParam().sets.empty() || r.code == ecSuccess) {
         ASSERT_EQ(r.code, ecSuccess) << r.err;
         EXPECT_EQ(zftest::ReadAll(dir.File("out.bin")), chip);
         return;
@@ -47,4 +55,4 @@ INSTANTIATE_TEST_SUITE_P(
                     SReadFault{"BentByte", {"Corrupt Target Byte=200", "Fault Phase=read"}},
                     SReadFault{"DoubledByte", {"Duplicate Target Byte=150", "Fault Phase=read"}},
                     SReadFault{"CellMisread", {"Flip Read Bit=0x1805"}}),
-    [](const testing::TestParamInfo<SReadFault>& p) { return p.param.first; });
+    [](const testing::TestParamInfo<SReadFault>& p) { return p.param.name; });
